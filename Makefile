@@ -1,0 +1,51 @@
+# The two set-up commands of the README, and the builds behind them.
+#
+#   make run    build the host preset and run the daemon on the virtual notebook
+#   make test   build every preset and run every test (unit, system, Wine)
+#   make host | host-asan | host-tsan | windows   one preset
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := run
+
+HOST_PKGS := g++ cmake ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev
+TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl valgrind
+
+JOBS ?= $(shell nproc)
+
+.PHONY: run test host host-asan host-tsan windows deps-host deps-test clean
+
+deps-host:
+	@tools/ensure-packages.sh $(HOST_PKGS)
+
+deps-test:
+	@tools/ensure-packages.sh $(TEST_PKGS)
+
+build/%/build.ninja: CMakeLists.txt CMakePresets.json
+	cmake --preset $* >/dev/null
+
+host: deps-host
+	cmake --preset host >/dev/null
+	cmake --build build/host -j $(JOBS)
+
+host-asan host-tsan: deps-host
+	cmake --preset $@ >/dev/null
+	cmake --build build/$@ -j $(JOBS)
+
+windows: deps-test
+	cmake --preset windows >/dev/null
+	cmake --build build/windows -j $(JOBS)
+	rm -rf dist/windows
+	cmake --install build/windows --prefix dist/windows >/dev/null
+	@echo "Windows deliverables in dist/windows/"
+
+run: deps-host
+	cmake --preset host >/dev/null
+	cmake --build build/host -j $(JOBS) --target qxsim
+	build/host/tools/qxsim/qxsim
+
+test: deps-test
+	$(MAKE) --no-print-directory host host-asan host-tsan windows
+	ctest --preset host
+
+clean:
+	rm -rf build dist

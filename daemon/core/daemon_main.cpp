@@ -1,0 +1,83 @@
+#include "daemon/core/daemon_main.h"
+
+#include <cstring>
+
+#include "daemon/core/logging.h"
+#include "daemon/core/os_console.h"
+#include "daemon/core/os_process.h"
+#include "daemon/core/os_thread.h"
+#include "daemon/core/power_events.h"
+#include "daemon/core/settings.h"
+#include "daemon/core/steering_context.h"
+#include "daemon/core/version.h"
+#include "daemon/core/worker.h"
+#include "daemon/wifi/wlan_monitor.h"
+
+namespace qx {
+
+namespace {
+
+const char* g_program_name = "";
+
+// Starts one worker after the other until the controller has failed to
+// initialise more than three times, or a start fails.
+void Supervise() {
+    for (;;) {
+        while (Get(SteeringContext.Suspended) == 1 || Get(SteeringContext.ShutdownRequested) == 1) {
+            LogMessage(0, "QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n");
+            os::SleepMs(500);
+        }
+        auto* block = static_cast<WorkerStartBlock*>(os::HeapAllocZeroed(sizeof(WorkerStartBlock)));
+        if (block == nullptr) return;
+        os::Thread* worker = os::ThreadStart(SteeringThreadMain, block);
+        if (worker == nullptr) {
+            os::HeapFreeBlock(block);
+            LogAlways("QUELLIX: Unable to start steering process\n");
+            return;
+        }
+        os::ThreadWait(worker, os::kWaitForever);
+        os::ThreadClose(worker);
+        os::HeapFreeBlock(block);
+        if (Get(SteeringContext.InitFailures) > 3) return;
+    }
+}
+
+}  // namespace
+
+void QuellixMain(int argc, char** argv) {
+    LogMessage(-1, "QUELLIX: Veltrane Service (%s)\n", QX_DAEMON_VERSION);
+    if (!os::InstallConsoleHandler(ConsoleControlHandler)) {
+        LogMessage(0, "QUELLIX: Unable to initialize signal handler\n");
+    }
+    if (RegisterEventLogSource() < 0) {
+        LogMessage(0, "QUELLIX: Unable to initialize event logging\n");
+    }
+    qx_winevent_init(OnPowerEvent);
+    std::strcpy(DaemonSettings.DriverInterface, "I2C");
+    g_program_name = ProgramNameOf(argc > 0 && argv[0] != nullptr ? argv[0] : "");
+    Put(SteeringContext.StartCount, 0);
+    Put(SteeringContext.InitFailures, 0);
+    Put(SteeringContext.Running, 0);
+
+    DaemonSettings.InterfaceName = static_cast<char*>(os::HeapAllocZeroed(kInterfaceNameSize));
+    if (DaemonSettings.InterfaceName == nullptr) {
+        // Nothing can be configured without it; leave through the usual exit path.
+        DeregisterEventLogSource();
+        ExitDaemon();
+    }
+    if (ParseDaemonOptions(argc, argv, DaemonSettings) != ParseOutcome::kRun) {
+        PrintUsage(g_program_name);
+    } else {
+        std::strcpy(DaemonSettings.InterfaceName, "win32");
+        std::memcpy(SteeringContext.InterfaceName, DaemonSettings.InterfaceName, kInterfaceNameSize);
+        if (InitWlan(DaemonSettings.DriverInterface) < 0) {
+            LogAlways("QUELLIX: Unable to initialize wlan system.\n");
+        } else {
+            Supervise();
+        }
+    }
+    DeregisterEventLogSource();
+    ExitDaemon();
+}
+
+}  // namespace qx

@@ -1,0 +1,43 @@
+#include <memory>
+
+#include "daemon/core/os_thread.h"
+#include "sim/vkernel.h"
+
+namespace qx::os {
+
+struct Thread {
+    std::shared_ptr<qxsim::ThreadHandle> handle;
+};
+
+struct Event {
+    qxsim::Event event;
+};
+
+Thread* ThreadStart(ThreadEntry entry, void* param) {
+    auto* t = new Thread;
+    t->handle = qxsim::Kernel::Instance().Spawn("thread", [entry, param] { return entry(param); });
+    return t;
+}
+
+bool ThreadWait(Thread* thread, uint32_t ms) {
+    return qxsim::Kernel::Instance().Wait(*thread->handle, ms);
+}
+
+void ThreadClose(Thread* thread) { delete thread; }
+
+Event* EventCreate(bool manual_reset, bool initially_set) {
+    return new Event{qxsim::Event(manual_reset, initially_set)};
+}
+
+void EventSet(Event* event) { event->event.Set(); }
+void EventReset(Event* event) { event->event.Reset(); }
+
+bool EventWait(Event* event, uint32_t ms) { return qxsim::Kernel::Instance().Wait(event->event, ms); }
+
+void EventClose(Event* event) { delete event; }
+
+void SleepMs(uint32_t ms) { qxsim::Kernel::Instance().Sleep(ms); }
+
+uint64_t TickMs() { return static_cast<uint64_t>(qxsim::Kernel::Instance().Now()); }
+
+}  // namespace qx::os

@@ -1,0 +1,60 @@
+#include <windows.h>
+
+#include "daemon/core/os_thread.h"
+
+namespace qx::os {
+
+namespace {
+struct StartBlock {
+    ThreadEntry entry;
+    void* param;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID p) {
+    StartBlock block = *static_cast<StartBlock*>(p);
+    ::HeapFree(::GetProcessHeap(), 0, p);
+    return block.entry(block.param);
+}
+}  // namespace
+
+Thread* ThreadStart(ThreadEntry entry, void* param) {
+    auto* block = static_cast<StartBlock*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(StartBlock)));
+    if (block == nullptr) return nullptr;
+    block->entry = entry;
+    block->param = param;
+    HANDLE h = ::CreateThread(nullptr, 0, ThreadTrampoline, block, 0, nullptr);
+    if (h == nullptr) {
+        ::HeapFree(::GetProcessHeap(), 0, block);
+        return nullptr;
+    }
+    return reinterpret_cast<Thread*>(h);
+}
+
+bool ThreadWait(Thread* thread, uint32_t ms) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(thread), ms) == WAIT_OBJECT_0;
+}
+
+void ThreadClose(Thread* thread) {
+    if (thread != nullptr) ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+Event* EventCreate(bool manual_reset, bool initially_set) {
+    return reinterpret_cast<Event*>(::CreateEventW(nullptr, manual_reset, initially_set, nullptr));
+}
+
+void EventSet(Event* event) { ::SetEvent(reinterpret_cast<HANDLE>(event)); }
+void EventReset(Event* event) { ::ResetEvent(reinterpret_cast<HANDLE>(event)); }
+
+bool EventWait(Event* event, uint32_t ms) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;
+}
+
+void EventClose(Event* event) {
+    if (event != nullptr) ::CloseHandle(reinterpret_cast<HANDLE>(event));
+}
+
+void SleepMs(uint32_t ms) { ::Sleep(ms); }
+
+uint64_t TickMs() { return ::GetTickCount64(); }
+
+}  // namespace qx::os

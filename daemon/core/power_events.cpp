@@ -1,0 +1,43 @@
+#include "daemon/core/power_events.h"
+
+#include "daemon/core/logging.h"
+#include "daemon/core/os_console.h"
+#include "daemon/core/steering_context.h"
+#include "daemon/core/worker.h"
+
+namespace qx {
+
+int32_t PowerCodeForBroadcast(uintptr_t wparam) {
+    switch (wparam) {
+        case 4: return kPowerSuspend;
+        case 7:
+        case 18: return kPowerResume;
+        default: return 0;
+    }
+}
+
+int32_t OnPowerEvent(int32_t event) {
+    if (event == kPowerSuspend) {
+        Put(SteeringContext.Running, 0);
+        Put(SteeringContext.Suspended, 1);
+        LogMessage(0, "QUELLIX: Suspending.\n");
+    } else if (event == 7 || event == kPowerResume) {
+        Put(SteeringContext.Running, 0);
+        Put(SteeringContext.Suspended, 0);
+        LogMessage(0, "QUELLIX: Waking up.\n");
+    }
+    return 1;
+}
+
+int ConsoleControlHandler(uint32_t ctrl_type) {
+    switch (ctrl_type) {
+        case os::kCtrlC:
+        case os::kCtrlBreak:
+        case os::kCtrlShutdown:
+            Put(SteeringContext.ShutdownRequested, 1);
+            ExitDaemon();
+        default: return 0;
+    }
+}
+
+}  // namespace qx

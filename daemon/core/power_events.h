@@ -1,0 +1,38 @@
+// Power broadcasts (a hidden window on a thread of its own) and the console
+// control handler.
+#pragma once
+
+#include <cstdint>
+
+#define QX_EXPORT extern "C" __attribute__((visibility("default")))
+#ifdef _WIN32
+#undef QX_EXPORT
+#define QX_EXPORT extern "C" __declspec(dllexport)
+#endif
+
+namespace qx {
+
+// Event codes handed to the power callback.
+constexpr int32_t kPowerSuspend = 4;   // PBT_APMSUSPEND
+constexpr int32_t kPowerResume = 18;   // PBT_APMRESUMEAUTOMATIC, also for PBT_APMRESUMESUSPEND
+
+using PowerCallbackFn = int32_t (*)(int32_t event);
+
+// The daemon's power callback: stops the worker on suspend and on resume.
+int32_t OnPowerEvent(int32_t event);
+
+// The console control handler: Ctrl+C, Ctrl+Break and shutdown end the daemon;
+// other events go to the next handler.
+int ConsoleControlHandler(uint32_t ctrl_type);
+
+// What the hidden window does with a WM_POWERBROADCAST: the code to hand to
+// the callback, or 0 for none. wparam 4 gives 4; 7 and 18 give 18.
+int32_t PowerCodeForBroadcast(uintptr_t wparam);
+
+}  // namespace qx
+
+// Starts the power-event window thread with the callback; 1 when the monitor
+// was created, 0 when it could not be allocated.
+QX_EXPORT int qx_winevent_init(qx::PowerCallbackFn callback);
+// Closes the window, waits for its thread, frees the monitor; returns 1.
+QX_EXPORT int qx_winevent_cleanup(void);

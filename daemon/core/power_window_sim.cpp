@@ -1,0 +1,60 @@
+// The hidden power window on the virtual notebook: the same monitor life
+// cycle as on Windows, with the notebook's message queue.
+#include <memory>
+
+#include "daemon/core/power_events.h"
+#include "sim/power_model.h"
+#include "sim/vkernel.h"
+
+namespace {
+
+struct PowerEventMonitor {
+    bool window = false;
+    qxsim::Event ready{true, false};
+    std::shared_ptr<qxsim::ThreadHandle> thread;
+};
+
+qx::PowerCallbackFn g_power_callback = nullptr;
+PowerEventMonitor* g_monitor = nullptr;
+
+uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
+    auto& power = qxsim::PowerModel::Instance();
+    monitor->window = power.CreateHiddenWindow();
+    monitor->ready.Set();
+    qxsim::WindowMessage msg;
+    while (power.GetMessage(&msg)) {
+        if (msg.message == qxsim::kWmPowerBroadcast) {
+            int32_t code = qx::PowerCodeForBroadcast(msg.wparam);
+            if (code != 0 && g_power_callback != nullptr) g_power_callback(code);
+        } else if (msg.message == qxsim::kWmClose) {
+            // DefWindowProc destroys the window; WM_DESTROY posts the quit.
+            power.DestroyHiddenWindow();
+            power.PostMessage(qxsim::kWmQuit, 0);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int qx_winevent_init(qx::PowerCallbackFn callback) {
+    auto* monitor = new PowerEventMonitor;
+    g_power_callback = callback;
+    g_monitor = monitor;
+    monitor->thread = qxsim::Kernel::Instance().Spawn(
+        "power-window", [monitor] { return PowerWindowThread(monitor); });
+    return 1;
+}
+
+int qx_winevent_cleanup(void) {
+    PowerEventMonitor* monitor = g_monitor;
+    if (monitor == nullptr) return 1;
+    g_monitor = nullptr;
+    auto& kernel = qxsim::Kernel::Instance();
+    kernel.Wait(monitor->ready, qxsim::kInfinite);
+    auto& power = qxsim::PowerModel::Instance();
+    power.PostMessage(monitor->window ? qxsim::kWmClose : qxsim::kWmQuit, 0);
+    kernel.Wait(*monitor->thread, qxsim::kInfinite);
+    delete monitor;
+    return 1;
+}

@@ -1,0 +1,52 @@
+// The virtual notebook's console: standard output, the console control
+// handler and console control events.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qxsim {
+
+class ConsoleModel {
+public:
+    using Handler = int (*)(uint32_t ctrl_type);
+
+    static ConsoleModel& Instance();
+
+    // Standard output of the simulated process. Echoed to the host's stdout
+    // unless muted; captured for tests while a capture is on.
+    void Write(const char* data, size_t len);
+    void SetEcho(bool echo);
+    void StartCapture();
+    std::string TakeCapture();
+
+    // GetStdHandle(STD_OUTPUT_HANDLE) answers INVALID_HANDLE_VALUE when false.
+    void SetStdoutValid(bool valid);
+    bool StdoutValid();
+
+    // SetConsoleCtrlHandler: knob to make the installation fail.
+    void SetInstallFails(bool fails);
+    bool InstallHandler(Handler handler);
+
+    // Delivers a console control event as Windows does: on a new thread, to the
+    // handlers newest first; when none handles it, the default handler ends the
+    // process with STATUS_CONTROL_C_EXIT.
+    void RaiseCtrlEvent(uint32_t ctrl_type);
+    void RaiseCtrlEventAt(int64_t vtime_ms, uint32_t ctrl_type);
+
+private:
+    std::mutex m_;
+    bool echo_ = true;
+    bool capturing_ = false;
+    std::string capture_;
+    bool stdout_valid_ = true;
+    bool install_fails_ = false;
+    std::vector<Handler> handlers_;
+};
+
+constexpr uint32_t kStatusControlCExit = 0xC000013A;
+
+}  // namespace qxsim

@@ -1,0 +1,74 @@
+#include "sim/eventlog_model.h"
+
+namespace qxsim {
+
+EventLogModel& EventLogModel::Instance() {
+    static EventLogModel* model = new EventLogModel();
+    return *model;
+}
+
+void EventLogModel::SetRegisterFails(bool fails) {
+    std::lock_guard<std::mutex> lk(m_);
+    register_fails_ = fails;
+}
+
+uintptr_t EventLogModel::Register(const std::u16string& source) {
+    std::lock_guard<std::mutex> lk(m_);
+    if (register_fails_) return 0;
+    uintptr_t h = next_handle_++;
+    handles_.emplace_back(h, source);
+    return h;
+}
+
+bool EventLogModel::Deregister(uintptr_t handle) {
+    std::lock_guard<std::mutex> lk(m_);
+    for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+        if (it->first == handle) {
+            handles_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, uint32_t event_id,
+                           std::vector<std::u16string> strings) {
+    std::lock_guard<std::mutex> lk(m_);
+    for (auto& h : handles_) {
+        if (h.first != handle) continue;
+        events_.push_back(EventRecord{h.second, type, category, event_id, std::move(strings)});
+        return true;
+    }
+    return false;  // ERROR_INVALID_HANDLE
+}
+
+std::vector<EventRecord> EventLogModel::Events() {
+    std::lock_guard<std::mutex> lk(m_);
+    return events_;
+}
+
+void EventLogModel::Clear() {
+    std::lock_guard<std::mutex> lk(m_);
+    events_.clear();
+}
+
+int EventLogModel::OpenHandles() {
+    std::lock_guard<std::mutex> lk(m_);
+    return static_cast<int>(handles_.size());
+}
+
+std::u16string AnsiToUtf16(const char* text) {
+    // 0x80-0x9F of Windows-1252; the rest of the page maps to the same code point.
+    static const char16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::u16string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+        out.push_back(*p >= 0x80 && *p < 0xA0 ? kHigh[*p - 0x80] : static_cast<char16_t>(*p));
+    }
+    return out;
+}
+
+}  // namespace qxsim

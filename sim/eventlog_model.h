@@ -1,0 +1,47 @@
+// The virtual notebook's event log: what RegisterEventSourceW and ReportEventW
+// were given, kept for tests and for qxsim's summary.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qxsim {
+
+struct EventRecord {
+    std::u16string source;
+    uint16_t type = 0;
+    uint16_t category = 0;
+    uint32_t event_id = 0;
+    std::vector<std::u16string> strings;
+};
+
+class EventLogModel {
+public:
+    static EventLogModel& Instance();
+
+    void SetRegisterFails(bool fails);
+    // Returns a non-zero handle, or 0 when registration fails.
+    uintptr_t Register(const std::u16string& source);
+    bool Deregister(uintptr_t handle);
+    bool Report(uintptr_t handle, uint16_t type, uint16_t category, uint32_t event_id,
+                std::vector<std::u16string> strings);
+
+    std::vector<EventRecord> Events();
+    void Clear();
+    int OpenHandles();
+
+private:
+    std::mutex m_;
+    bool register_fails_ = false;
+    uintptr_t next_handle_ = 0x100;
+    std::vector<std::pair<uintptr_t, std::u16string>> handles_;
+    std::vector<EventRecord> events_;
+};
+
+// The ANSI code page of the virtual notebook: Windows-1252, as on a western
+// European or US installation. Converts 8-bit text to UTF-16.
+std::u16string AnsiToUtf16(const char* text);
+
+}  // namespace qxsim

@@ -1,0 +1,75 @@
+# Shared by the Wine test scripts: a private copy of the template prefix per
+# test, bounded Wine runs, output with CRLF normalised, and assertions.
+#
+# Environment (set by ctest): QX_WINE_TEMPLATE, QX_DIST (dist/windows),
+# QX_SRC (source tree), QX_WORK (a scratch folder of this test).
+set -uo pipefail
+
+: "${QX_WINE_TEMPLATE:?}" "${QX_DIST:?}" "${QX_SRC:?}"
+QX_WORK=${QX_WORK:-$(mktemp -d)}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEPREFIX="$QX_WORK/prefix"
+QX_FAILURES=0
+
+wine_cleanup() {
+    timeout 30 wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+}
+
+# Copies the template and starts this prefix's wineserver before any
+# WINEDLLOVERRIDES is set, so Wine's own services never inherit an override.
+wine_setup() {
+    [ -d "$QX_WINE_TEMPLATE" ] || { echo "no template prefix at $QX_WINE_TEMPLATE" >&2; exit 1; }
+    rm -rf "$WINEPREFIX"
+    cp -a "$QX_WINE_TEMPLATE" "$WINEPREFIX"
+    trap wine_cleanup EXIT
+    timeout 60 wineboot >/dev/null 2>&1 </dev/null || true
+}
+
+# The prefix's C: drive on the host.
+wine_c() { echo "$WINEPREFIX/drive_c"; }
+
+# wine_run SECONDS OUTFILE program [args...]: runs under Wine with a time-out;
+# standard output goes to OUTFILE with CRLF turned into LF. Sets WINE_RC.
+wine_run() {
+    local secs=$1 out=$2
+    shift 2
+    timeout "$secs" wine "$@" </dev/null >"$out.raw" 2>"$out.err"
+    WINE_RC=$?
+    sed 's/\r$//' "$out.raw" >"$out"
+    [ "$WINE_RC" -eq 124 ] && echo "timed out after ${secs}s: $*" >&2
+    return 0
+}
+
+fail() {
+    echo "FAIL: $*" >&2
+    QX_FAILURES=$((QX_FAILURES + 1))
+}
+
+expect_eq() {  # expect_eq WHAT EXPECTED ACTUAL
+    [ "$2" == "$3" ] || fail "$1: expected [$2], got [$3]"
+}
+
+expect_file_eq() {  # expect_file_eq WHAT EXPECTED_FILE ACTUAL_FILE
+    if ! cmp -s "$2" "$3"; then
+        fail "$1 differs:"
+        diff <(od -c "$2") <(od -c "$3") | head -20 >&2
+    fi
+}
+
+expect_contains() {  # expect_contains WHAT FILE TEXT
+    grep -qF -- "$3" "$2" || { fail "$1: [$3] not found in:"; head -40 "$2" >&2; }
+}
+
+expect_not_contains() {
+    if grep -qF -- "$3" "$2"; then fail "$1: [$3] should not be in $2"; fi
+}
+
+finish() {
+    if [ "$QX_FAILURES" -ne 0 ]; then
+        echo "$QX_FAILURES check(s) failed" >&2
+        exit 1
+    fi
+    echo "all checks passed"
+    exit 0
+}

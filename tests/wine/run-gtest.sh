@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs one cross-built GoogleTest executable under Wine in a private prefix.
+source "$(dirname "$0")/lib.sh"
+exe=$1
+shift
+[ -f "$exe" ] || { echo "missing $exe: run make windows first" >&2; exit 1; }
+wine_setup
+wine_run "${QX_GTEST_TIMEOUT:-300}" "$QX_WORK/gtest.out" "$exe" "$@"
+cat "$QX_WORK/gtest.out"
+cat "$QX_WORK/gtest.out.err" >&2
+exit "$WINE_RC"
