@@ -1,0 +1,17 @@
+// OS seam: the Configuration Manager calls behind the controller's
+// device-node reset. Results are CONFIGRET codes (0 = CR_SUCCESS).
+#pragma once
+
+#include <cstdint>
+
+namespace qx::os {
+
+constexpr uint32_t kCrSuccess = 0;
+
+// CM_Locate_DevNodeW(devinst, id, CM_LOCATE_DEVNODE_NORMAL).
+uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id);
+// CM_Disable_DevNode(devinst, 0) and CM_Enable_DevNode(devinst, 0).
+uint32_t CmDisableDevNode(uint32_t devinst);
+uint32_t CmEnableDevNode(uint32_t devinst);
+
+}  // namespace qx::os

@@ -1,0 +1,21 @@
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <cfgmgr32.h>
+
+#include "daemon/transport/os_cfgmgr.h"
+
+namespace qx::os {
+
+uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
+    DEVINST node = 0;
+    CONFIGRET cr = CM_Locate_DevNodeW(&node, const_cast<DEVINSTID_W>(reinterpret_cast<const wchar_t*>(device_instance_id)),
+                                      CM_LOCATE_DEVNODE_NORMAL);
+    *devinst = node;
+    return cr;
+}
+
+uint32_t CmDisableDevNode(uint32_t devinst) { return CM_Disable_DevNode(devinst, 0); }
+
+uint32_t CmEnableDevNode(uint32_t devinst) { return CM_Enable_DevNode(devinst, 0); }
+
+}  // namespace qx::os
