@@ -1,0 +1,68 @@
+#include "tests/support/child_process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace qxtest {
+
+ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds) {
+    ChildResult result;
+    int fds[2];
+    if (pipe(fds) != 0) return result;
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return result;
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        body();
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    close(fds[1]);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    char buf[4096];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        result.out.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+}  // namespace qxtest
+
+#include <cstdarg>
+
+namespace qxtest {
+void Print(const char* format, ...) {
+    char buf[1024];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    if (n > 0) {
+        ssize_t ignored = write(1, buf, static_cast<size_t>(n) < sizeof buf ? n : sizeof buf - 1);
+        (void)ignored;
+    }
+}
+}  // namespace qxtest

@@ -1,0 +1,27 @@
+// Runs a piece of the simulated process in a forked child, the way the
+// daemon runs as a process of its own: whatever it writes to standard output
+// and its exit code come back to the test. Every scenario starts from fresh
+// globals, and ExitProcess really ends it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace qxtest {
+
+struct ChildResult {
+    int exit_code = -1;      // low 8 bits of the exit code; -1 when killed
+    int signal = 0;          // the signal that killed the child, if any
+    std::string out;         // standard output
+};
+
+// body runs in the child; if it returns, the child exits with 0.
+ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds = 60);
+
+}  // namespace qxtest
+
+namespace qxtest {
+// printf straight to file descriptor 1, unbuffered, so that a test's own lines
+// keep their place among the simulated process's output.
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+}  // namespace qxtest

@@ -1,0 +1,202 @@
+// The daemon's start-up and exit paths, each run as a process of its own on
+// the virtual notebook.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "daemon/core/daemon_main.h"
+#include "daemon/core/power_events.h"
+#include "daemon/core/settings.h"
+#include "daemon/core/steering_context.h"
+#include "daemon/core/worker.h"
+#include "sim/console_model.h"
+#include "sim/eventlog_model.h"
+#include "sim/memory_model.h"
+#include "sim/power_model.h"
+#include "sim/vkernel.h"
+#include "tests/support/child_process.h"
+
+namespace qx {
+namespace {
+
+constexpr const char* kBanner = "QUELLIX: Veltrane Service (2.4.9)\n";
+constexpr const char* kExited = "QUELLIX: Veltrane Exited.";
+
+const char* const kUsageLines[] = {
+    "\n\tOPTIONS:\n\n",
+    "\t-i interface net interface for steering (e.g. wifi0 / MAC addr for Windows).\n",
+    "\t-d driver    driver interface.\n",
+    "\t-r <num>     update rate in milliseconds.\n",
+    "\t-l           idle latency multiplier.\n",
+    "\t-m <num>     debug mask.\n",
+    "\t-a <num>     vt mode.\n",
+    "\t-e <num>     antenna enable signal.\n",
+    "\t-t <num>     test mode.\n",
+    "\t-o <num>     mswitch.\n",
+    "\t-s <num>     slimit.\n",
+    "\t-w <num>     wlimit.\n",
+    "\t-c <num>     cycle rate in ms (default 4000).\n",
+    "\t-b <num>     bi-directional spi interface.\n",
+    "\t-n <num>     antenna chain config.\n",
+    "\t-x           fill tx rate with rx data for broken drivers.\n",
+    "\t-f           force load / ignore micro errors\n",
+    "\t-u <num>     remote udp ip specified as net long (def is 0).\n",
+    "\t-g           use average CSI.\n",
+    "\t-v <level>   verbosity.\n",
+    "\t-h           show this message.\n",
+    "\n\n",
+};
+
+std::string Usage(const std::string& program) {
+    std::string text = "\nUsage: " + program + " [OPTIONS] ... \n";
+    for (const char* line : kUsageLines) text += line;
+    return text;
+}
+
+// Prints what reached the event log once the process ends.
+void ReportEventsAtExit() {
+    qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+        std::string all = "\n[events]";
+        for (auto& e : qxsim::EventLogModel::Instance().Events()) {
+            all += "\n";
+            for (char16_t c : e.strings.at(0)) all += static_cast<char>(c);
+        }
+        qxsim::ConsoleModel::Instance().Write(all.data(), all.size());
+    });
+}
+
+qxtest::ChildResult RunDaemon(std::vector<std::string> words, const std::function<void()>& setup = {}) {
+    return qxtest::RunInChild([&] {
+        if (setup) setup();
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        QuellixMain(static_cast<int>(words.size()), argv.data());
+    });
+}
+
+TEST(DaemonMainTest, UsageTextForHelpAndBadCommandLines) {
+    const std::vector<std::vector<std::string>> lines = {
+        {"quellix", "-h"}, {"C:\\Halvorn\\quellix.exe", "-l"}, {"/opt/q/quellix", "-q"},
+        {"quellix", "-v", "3", "-r"}, {"quellix", "-r", "-5"},
+    };
+    for (const auto& words : lines) {
+        auto r = RunDaemon(words);
+        EXPECT_EQ(r.exit_code, 0);
+        std::string program = words[0] == "/opt/q/quellix" ? "quellix" : words[0];
+        EXPECT_EQ(r.out, kBanner + Usage(program) + kExited) << words[1];
+    }
+}
+
+TEST(DaemonMainTest, BannerFirstAndExitLineLast) {
+    auto r = RunDaemon({"quellix"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.rfind(kBanner, 0), 0u) << r.out;
+    ASSERT_GE(r.out.size(), std::string(kExited).size());
+    EXPECT_EQ(r.out.substr(r.out.size() - std::string(kExited).size()), kExited) << r.out;
+}
+
+TEST(DaemonMainTest, StartUpFailuresOfHandlerAndEventSourceAreQuietAtDefaultVerbosity) {
+    // Verbosity is read from the command line only after both steps, so even
+    // -v 5 cannot show these two messages.
+    auto r = RunDaemon({"quellix", "-v", "5", "-h"}, [] {
+        qxsim::ConsoleModel::Instance().SetInstallFails(true);
+        qxsim::EventLogModel::Instance().SetRegisterFails(true);
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.find("Unable to initialize"), std::string::npos) << r.out;
+}
+
+TEST(DaemonMainTest, TheEventLogGetsMessagesUntilTheExitPathClosesIt) {
+    // The banner comes before the event source opens, the usage text is
+    // printf only and the exit line follows the deregistration: -h leaves no event.
+    auto r = RunDaemon({"quellix", "-h"}, ReportEventsAtExit);
+    EXPECT_EQ(r.out.substr(r.out.find("[events]")), "[events]");
+    // Without arguments the start-up failure is logged as an event.
+    r = RunDaemon({"quellix"}, ReportEventsAtExit);
+    auto events = r.out.substr(r.out.find("[events]"));
+    EXPECT_NE(events.find("\nQUELLIX: Unable to initialize wlan system.\n"), std::string::npos) << events;
+    EXPECT_EQ(events.find("Veltrane Service"), std::string::npos) << events;
+    EXPECT_EQ(events.find("Exited"), std::string::npos) << events;
+}
+
+TEST(DaemonMainTest, NoMemoryForTheInterfaceNameEndsThroughTheExitPath) {
+    auto r = RunDaemon({"quellix"}, [] { qxsim::MemoryModel::Instance().FailNext(256, 1); });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, std::string(kBanner) + kExited);
+}
+
+TEST(DaemonMainTest, ExitDaemonRunsOnceWhenTwoThreadsRaceForIt) {
+    auto r = qxtest::RunInChild([] {
+        auto& k = qxsim::Kernel::Instance();
+        k.Spawn("console-ctrl", []() -> uint32_t { ExitDaemon(); });
+        ExitDaemon();
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kExited);
+}
+
+TEST(DaemonMainTest, ConsoleEventsEndTheDaemonOrGoToTheDefaultHandler) {
+    struct Case {
+        uint32_t type;
+        int exit_code;
+        bool exited_line;
+    };
+    // Ctrl+C, Ctrl+Break, shutdown: our handler ends the process with 0.
+    // Close and log-off: the default handler ends it with STATUS_CONTROL_C_EXIT.
+    const Case cases[] = {{0, 0, true}, {1, 0, true}, {6, 0, true}, {2, 0x3A, false}, {5, 0x3A, false}};
+    for (const auto& c : cases) {
+        auto r = qxtest::RunInChild([&] {
+            qxsim::ConsoleModel::Instance().InstallHandler(ConsoleControlHandler);
+            qxsim::ConsoleModel::Instance().RaiseCtrlEvent(c.type);
+            qxsim::Kernel::Instance().Sleep(1000);
+            qxtest::Print("still running");
+        });
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.type;
+        EXPECT_EQ(r.out == kExited, c.exited_line) << c.type << ": " << r.out;
+    }
+}
+
+TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
+    auto r = qxtest::RunInChild([] {
+        DaemonSettings.Verbosity = 1;
+        auto& k = qxsim::Kernel::Instance();
+        auto& power = qxsim::PowerModel::Instance();
+        qx_winevent_init(OnPowerEvent);
+        k.Sleep(1);
+        Put(SteeringContext.Running, 1);
+        power.Broadcast(4);   // PBT_APMSUSPEND
+        k.Sleep(1);
+        qxtest::Print("running %d suspended %d\n", Get(SteeringContext.Running), Get(SteeringContext.Suspended));
+        Put(SteeringContext.Running, 1);
+        power.Broadcast(7);   // PBT_APMRESUMESUSPEND counts as a resume
+        power.Broadcast(10);  // PBT_APMPOWERSTATUSCHANGE: nothing
+        k.Sleep(1);
+        qxtest::Print("running %d suspended %d\n", Get(SteeringContext.Running), Get(SteeringContext.Suspended));
+        qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
+        qxtest::Print("window %d\n", power.WindowExists());
+
+    });
+    EXPECT_EQ(r.out,
+              "QUELLIX: Suspending.\nrunning 0 suspended 1\n"
+              "QUELLIX: Waking up.\nrunning 0 suspended 0\ncleanup 1\nwindow 0\n");
+}
+
+TEST(DaemonMainTest, CleanupRightAfterInitWaitsForTheWindowAndItsThread) {
+    auto r = qxtest::RunInChild([] {
+        qxtest::Print("init %d\n", qx_winevent_init(OnPowerEvent));
+        qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
+        qxtest::Print("again %d\n", qx_winevent_cleanup());
+        qxsim::PowerModel::Instance().SetWindowCreateFails(true);
+        qx_winevent_init(OnPowerEvent);
+        qxtest::Print("no window %d\n", qx_winevent_cleanup());
+
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "init 1\ncleanup 1\nagain 1\nno window 1\n");
+}
+
+}  // namespace
+}  // namespace qx

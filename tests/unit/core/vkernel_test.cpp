@@ -1,0 +1,74 @@
+// The virtual clock: sleeps, waits with deadlines, thread joins and timer
+// actions happen in virtual time and in a fixed order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/vkernel.h"
+#include "tests/support/child_process.h"
+
+namespace qxsim {
+namespace {
+
+// Each scenario runs in a child: the kernel is process-wide.
+TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
+    auto r = qxtest::RunInChild([] {
+        auto& k = Kernel::Instance();
+        std::vector<std::string> log;
+        auto a = k.Spawn("a", [&] {
+            for (int i = 0; i < 3; ++i) {
+                k.Sleep(100);
+                log.push_back("a" + std::to_string(k.Now()));
+            }
+            return 7u;
+        });
+        auto b = k.Spawn("b", [&] {
+            k.Sleep(150);
+            log.push_back("b" + std::to_string(k.Now()));
+            return 0u;
+        });
+        k.Wait(*a, kInfinite);
+        k.Wait(*b, kInfinite);
+        std::string all;
+        for (auto& s : log) all += s + " ";
+        qxtest::Print("%s| exit %u at %lld\n", all.c_str(), a->ExitCode(), static_cast<long long>(k.Now()));
+    });
+    EXPECT_EQ(r.out, "a100 b150 a200 a300 | exit 7 at 300\n");
+}
+
+TEST(VirtualKernelTest, WaitsTimeOutOrWakeOnSignal) {
+    auto r = qxtest::RunInChild([] {
+        auto& k = Kernel::Instance();
+        Event manual(true, false), automatic(false, false);
+        bool timed_out = !k.Wait(manual, 500);
+        qxtest::Print("timeout %d at %lld\n", timed_out, static_cast<long long>(k.Now()));
+        k.At(k.Now() + 250, [&] { automatic.Set(); });
+        bool got = k.Wait(automatic, 1000);
+        qxtest::Print("signal %d at %lld\n", got, static_cast<long long>(k.Now()));
+        // The auto-reset event was consumed by the waiter.
+        qxtest::Print("again %d\n", k.Wait(automatic, 0));
+        manual.Set();
+        qxtest::Print("manual %d %d\n", k.Wait(manual, 0), k.Wait(manual, 0));
+    });
+    EXPECT_EQ(r.out, "timeout 1 at 500\nsignal 1 at 750\nagain 0\nmanual 1 1\n");
+}
+
+TEST(VirtualKernelTest, ExitProcessRunsHooksAndEndsWithTheCode) {
+    auto r = qxtest::RunInChild([] {
+        auto& k = Kernel::Instance();
+        k.AddExitHook([](uint32_t code) { qxtest::Print("hook %u\n", code); });
+        k.Spawn("stuck", [&] {
+            Event never(true, false);
+            k.Wait(never, kInfinite);
+            return 0u;
+        });
+        k.Sleep(10);
+        k.ExitProcess(5);
+    });
+    EXPECT_EQ(r.exit_code, 5);
+    EXPECT_EQ(r.out, "hook 5\n");
+}
+
+}  // namespace
+}  // namespace qxsim
