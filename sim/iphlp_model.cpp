@@ -48,6 +48,17 @@ std::vector<SimAdapter> IpHelperModel::Adapters() {
     return out;
 }
 
+void IpHelperModel::VisitAdapters(AdapterVisitor visit, void* context) {
+    Mac mac{};
+    char name[64];
+    LinkModel::Instance().AdapterIdentity(&mac, name, sizeof name);
+    std::lock_guard<std::mutex> lk(m_);
+    for (const SimAdapter& a : extra_) {
+        visit(context, a.mac, a.adapter_name.c_str(), a.description.c_str(), a.if_index);
+    }
+    if (wifi_listed_) visit(context, mac, name, "Wireless-AC Network Adapter", kWifiIfIndex);
+}
+
 void IpHelperModel::SetExtraAdapters(std::vector<SimAdapter> adapters) {
     std::lock_guard<std::mutex> lk(m_);
     extra_ = std::move(adapters);

@@ -45,6 +45,10 @@ public:
     std::vector<SimAdapter> Adapters();
     void SetExtraAdapters(std::vector<SimAdapter> adapters);
     void SetWifiAdapterListed(bool listed);
+    // The same chain without allocating, for the per-cycle lookups.
+    using AdapterVisitor = void (*)(void* context, const Mac& mac, const char* adapter_name,
+                                    const char* description, uint32_t if_index);
+    void VisitAdapters(AdapterVisitor visit, void* context);
 
     // GetAdaptersInfo knobs: the next n calls fail with this Win32 code
     // (111 makes the caller retry with a larger buffer).

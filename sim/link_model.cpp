@@ -59,6 +59,15 @@ void LinkModel::SetAdapter(const Mac& mac, const std::string& adapter_name) {
     adapter_name_ = adapter_name;
 }
 
+void LinkModel::AdapterIdentity(Mac* mac, char* name, size_t size) {
+    std::lock_guard<std::mutex> lk(m_);
+    *mac = adapter_mac_;
+    if (size == 0) return;
+    size_t n = adapter_name_.size() < size - 1 ? adapter_name_.size() : size - 1;
+    adapter_name_.copy(name, n);
+    name[n] = '\0';
+}
+
 LinkState LinkModel::Current() {
     std::lock_guard<std::mutex> lk(m_);
     return state_;

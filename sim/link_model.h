@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -73,6 +74,9 @@ public:
     Mac AdapterMac();
     std::string AdapterName();
     void SetAdapter(const Mac& mac, const std::string& adapter_name);
+    // Both at once without allocating (the per-cycle lookups use it): the
+    // name is cut to size - 1 characters and terminated.
+    void AdapterIdentity(Mac* mac, char* name, size_t size);
 
     // The link now, and a change that takes effect now.
     LinkState Current();
