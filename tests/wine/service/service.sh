@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# QXservice.exe under Wine's service manager, with a long-running stand-in
+# quellix.exe beside it: install (any case, quoted path with a space), start
+# and RUNNING with the daemon's command line, stop with the child ended and
+# "Stopped." in the event log, a daemon that ends by itself, a daemon that
+# cannot be started, and no orphaned daemon after 20 start/stop cycles. The
+# steps build on each other, so they share one prefix.
+source "$(dirname "$0")/../lib.sh"
+wine_setup
+
+# The event log of Wine only traces what is reported: restart the wineserver
+# with that channel on, so the service (started by it) writes its texts here.
+evlog=$QX_WORK/eventlog.txt
+timeout 30 wineserver -k >/dev/null 2>&1
+WINEDEBUG=-all,+eventlog timeout 60 wineboot >/dev/null 2>"$evlog" </dev/null
+
+dir="$(wine_c)/Program Files/Halvorn Test"
+mkdir -p "$dir"
+cp "$QX_DIST/QXservice.exe" "$QX_DIST/tests/service/quellix.exe" "$dir/"
+exe='C:\Program Files\Halvorn Test\QXservice.exe'
+svc='Halvorn Veltrane Service'
+out=$QX_WORK/out.txt
+daemon_line='quellix.exe -a 3 -n 515 -o 134349066 -r 250'
+
+# Field of `sc query` ("STATE" → 4, "WIN32_EXIT_CODE" → its decimal value).
+svc_field() {
+    timeout 30 wine sc query "$svc" </dev/null 2>/dev/null | tr -d '\r' |
+        awk -v f="$1" '$1 == f {print $3}'
+}
+wait_state() {  # wait_state STATE_NUMBER: up to 20 s
+    local i
+    for i in $(seq 1 100); do
+        [ "$(svc_field STATE)" == "$1" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# Live stand-in daemons of this prefix, by their command line.
+daemons() {
+    local pid n=0
+    for pid in $(pgrep -f -- "$daemon_line"); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && n=$((n + 1))
+    done
+    echo "$n"
+}
+log_lines() { if [ -f "$dir/quellix.log" ]; then wc -l <"$dir/quellix.log"; else echo 0; fi; }
+
+# --- install ---------------------------------------------------------------
+wine_run 60 "$out" "$exe" INSTALL
+expect_eq "exit code of INSTALL" 0 "$WINE_RC"
+expect_eq "output of INSTALL" "Service installed successfully" "$(cat "$out")"
+
+wine_run 30 "$out" reg query "HKLM\\System\\CurrentControlSet\\Services\\$svc"
+expect_contains "quoted binary path" "$out" 'ImagePath    REG_SZ    "C:\Program Files\Halvorn Test\QXservice.exe"'
+expect_contains "own process" "$out" "Type    REG_DWORD    0x10"
+expect_contains "demand start" "$out" "Start    REG_DWORD    0x3"
+expect_contains "normal error control" "$out" "ErrorControl    REG_DWORD    0x1"
+expect_contains "display name" "$out" "DisplayName    REG_SZ    $svc"
+expect_contains "LocalSystem" "$out" "ObjectName    REG_SZ    LocalSystem"
+
+wine_run 60 "$out" "$exe" install
+expect_eq "exit code of a second install" 0 "$WINE_RC"
+expect_eq "second install" "CreateService failed (1073)" "$(cat "$out")"
+
+# --- start, RUNNING, stop --------------------------------------------------
+wine_run 30 "$out" sc start "$svc"
+wait_state 4 || fail "service did not reach RUNNING"
+sleep 0.5
+expect_eq "daemons while running" 1 "$(daemons)"
+expect_contains "daemon command line" "$dir/quellix.log" "$daemon_line"
+
+wine_run 30 "$out" sc stop "$svc"
+wait_state 1 || fail "service did not reach STOPPED"
+expect_eq "daemons after stop" 0 "$(daemons)"
+expect_eq "exit code after stop" 0 "$(svc_field WIN32_EXIT_CODE)"
+expect_contains "Stopped. reported" "$evlog" 'L"Halvorn Veltrane Antenna Service Application Stopped."'
+expect_contains "event source" "$evlog" 'L"Halvorn Veltrane Service"'
+
+# --- the daemon ends by itself ---------------------------------------------
+touch "$dir/quellix.exit"
+before=$(log_lines)
+wine_run 30 "$out" sc start "$svc"
+wait_state 1 || fail "service did not stop after its daemon ended"
+expect_eq "daemon ran once" $((before + 1)) "$(log_lines)"
+expect_eq "exit code after the daemon ended" 0 "$(svc_field WIN32_EXIT_CODE)"
+rm -f "$dir/quellix.exit"
+
+# --- no daemon to start: stopped with the reason, not as a clean stop ------
+mv "$dir/quellix.exe" "$dir/quellix.off"
+wine_run 30 "$out" sc start "$svc"
+wait_state 1 || fail "service did not stop without its daemon"
+expect_eq "exit code without a daemon (file not found)" 2 "$(svc_field WIN32_EXIT_CODE)"
+expect_contains "failure reported with its code" "$evlog" \
+    'L"Halvorn Veltrane Antenna Service Application Unable to create process. failed w"'
+mv "$dir/quellix.off" "$dir/quellix.exe"
+
+# --- 20 start/stop cycles --------------------------------------------------
+before=$(log_lines)
+for cycle in $(seq 1 20); do
+    wine_run 30 "$out" sc start "$svc"
+    wait_state 4 || { fail "cycle $cycle: not RUNNING"; break; }
+    # The daemon is started right after RUNNING is reported.
+    for i in $(seq 1 50); do
+        [ "$(log_lines)" -ge $((before + cycle)) ] && break
+        sleep 0.1
+    done
+    wine_run 30 "$out" sc stop "$svc"
+    wait_state 1 || { fail "cycle $cycle: not STOPPED"; break; }
+done
+expect_eq "daemons started in 20 cycles" $((before + 20)) "$(log_lines)"
+sleep 0.5
+expect_eq "orphaned daemons after 20 cycles" 0 "$(daemons)"
+
+# --- outside the service manager the dispatcher fails, exit code still 0 ---
+wine_run 60 "$out" "$exe"
+expect_eq "exit code without arguments" 0 "$WINE_RC"
+expect_eq "output without arguments" "" "$(cat "$out")"
+
+finish
