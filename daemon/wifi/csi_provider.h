@@ -63,6 +63,11 @@ public:
     virtual int32_t GetMac(uint8_t mac[6]) = 0;
 };
 
+// Makes sure a provider is held: Intel first, then Qualcomm Atheros, each
+// created, opened and destroyed again when its Open fails. 1 when a provider
+// is held afterwards, else 0.
+int32_t SelectProvider();
+
 }  // namespace qx
 
 QX_EXPORT int qx_wifi_initCSI(uint8_t* mac);

@@ -1,0 +1,61 @@
+#include "daemon/wifi/csi_provider.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "daemon/wifi/intel_provider.h"
+#include "daemon/wifi/qca_provider.h"
+
+namespace qx {
+
+namespace {
+
+// The one provider of the process; calls never overlap, so no lock.
+CqxWifiCSI* g_provider = nullptr;
+
+template <typename Provider>
+bool TryProvider() {
+    g_provider = new (std::nothrow) Provider();
+    if (g_provider == nullptr) return false;
+    if (g_provider->Open() != 0) return true;
+    delete g_provider;
+    g_provider = nullptr;
+    return false;
+}
+
+}  // namespace
+
+// Vendors are tried in a fixed order, Intel first; the first whose Open
+// succeeds stays for the life of the process.
+int32_t SelectProvider() {
+    if (g_provider != nullptr) return 1;
+    if (TryProvider<CqxwificsiINTC>()) return 1;
+    if (TryProvider<CqxwificsiQCA>()) return 1;
+    return 0;
+}
+
+}  // namespace qx
+
+int qx_wifi_initCSI(uint8_t* mac) {
+    if (qx::g_provider == nullptr && qx::SelectProvider() == 0) return 0;
+    return qx::g_provider->GetMac(mac);
+}
+
+qx::CsiRecord* qx_wifi_getCSI(void* unused) {
+    if (qx::g_provider == nullptr) return nullptr;
+    return qx::g_provider->GetCsi(unused);
+}
+
+int qx_wifi_releaseCSI(qx::CsiRecord* record) {
+    std::free(record);
+    return 1;
+}
+
+int qx_wifi_cleanCSI(void) {
+    if (qx::g_provider != nullptr) {
+        qx::g_provider->Close();
+        delete qx::g_provider;
+        qx::g_provider = nullptr;
+    }
+    return 1;
+}

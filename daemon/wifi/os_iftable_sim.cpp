@@ -1,0 +1,41 @@
+#include <cstring>
+#include <vector>
+
+#include "daemon/wifi/os_iftable.h"
+#include "sim/iphlp_model.h"
+
+namespace qx::os {
+
+uint32_t GetInterfaceTable(void* table, uint32_t* size) {
+    auto& model = qxsim::IpHelperModel::Instance();
+    if (uint32_t failure = model.TakeIfTableFailure(); failure != 0) return failure;
+    std::vector<qxsim::SimIfRow> rows = model.IfTable();
+    uint32_t needed = static_cast<uint32_t>(kIfTableRowsOffset + rows.size() * sizeof(IfTableRow));
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        return kErrorInsufficientBuffer;
+    }
+    auto* out = static_cast<uint8_t*>(table);
+    uint32_t count = static_cast<uint32_t>(rows.size());
+    std::memcpy(out, &count, 4);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const qxsim::SimIfRow& r = rows[i];
+        IfTableRow row{};
+        row.Index = r.if_index;
+        row.Type = 71;  // IF_TYPE_IEEE80211
+        row.PhysAddrLen = r.phys_addr_len;
+        std::memcpy(row.PhysAddr, r.phys_addr.data(), 6);
+        // The real table's counters are 32 bits wide and wrap.
+        row.InOctets = static_cast<uint32_t>(r.in_octets);
+        row.OutOctets = static_cast<uint32_t>(r.out_octets);
+        row.InUcastPkts = static_cast<uint32_t>(r.in_ucast_pkts);
+        row.InNUcastPkts = static_cast<uint32_t>(r.in_nucast_pkts);
+        row.OutUcastPkts = static_cast<uint32_t>(r.out_ucast_pkts);
+        row.OutNUcastPkts = static_cast<uint32_t>(r.out_nucast_pkts);
+        std::memcpy(out + kIfTableRowsOffset + i * sizeof(IfTableRow), &row, sizeof row);
+    }
+    *size = needed;
+    return 0;
+}
+
+}  // namespace qx::os

@@ -1,0 +1,24 @@
+#include "daemon/wifi/os_vendor_lib.h"
+#include "sim/intel_lib_model.h"
+
+namespace qx::os {
+
+struct VendorLibrary {
+    int unused;
+};
+
+namespace {
+VendorLibrary g_intel_library;
+}
+
+VendorLibrary* VendorLibraryLoad(const wchar_t* path) {
+    return qxsim::IntelLibModel::Instance().Load(path) ? &g_intel_library : nullptr;
+}
+
+void* VendorLibrarySymbol(VendorLibrary* /*library*/, const char* name) {
+    return qxsim::IntelLibModel::Instance().Symbol(name);
+}
+
+void VendorLibraryFree(VendorLibrary* /*library*/) { qxsim::IntelLibModel::Instance().Free(); }
+
+}  // namespace qx::os

@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "daemon/wifi/os_vendor_lib.h"
+
+namespace qx::os {
+
+VendorLibrary* VendorLibraryLoad(const wchar_t* path) {
+    return reinterpret_cast<VendorLibrary*>(::LoadLibraryW(path));
+}
+
+void* VendorLibrarySymbol(VendorLibrary* library, const char* name) {
+    return reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(library), name));
+}
+
+void VendorLibraryFree(VendorLibrary* library) { ::FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+
+}  // namespace qx::os
