@@ -1,0 +1,34 @@
+// The notebook's network is the host's: a real datagram socket, so that a
+// loopback test can receive what was sent.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "daemon/core/os_socket.h"
+
+namespace qx::os {
+
+// POSIX sockets need no start-up.
+int32_t SocketsStartup() { return 0; }
+void SocketsCleanup() {}
+
+UdpSocket UdpOpen() {
+    int s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    return s < 0 ? kNoSocket : static_cast<UdpSocket>(s);
+}
+
+void UdpClose(UdpSocket socket) { ::close(static_cast<int>(socket)); }
+
+int32_t UdpSendTo(UdpSocket socket, const uint8_t* bytes, int32_t length, uint32_t address,
+                  uint16_t port) {
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address);
+    ssize_t n = ::sendto(static_cast<int>(socket), bytes, static_cast<size_t>(length), 0,
+                         reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    return static_cast<int32_t>(n);
+}
+
+}  // namespace qx::os
