@@ -1,0 +1,49 @@
+// The Configuration Manager on the virtual notebook: one device node,
+// "ACPI\VLT0949\1", present or not, held by the controller model.
+#include "daemon/transport/os_cfgmgr.h"
+#include "sim/controller_model.h"
+
+namespace qx::os {
+
+namespace {
+constexpr uint32_t kCrInvalidDevNode = 0x05;
+constexpr uint32_t kCrNoSuchDevNode = 0x0D;
+constexpr uint32_t kControllerDevInst = 0x4D1;
+const char16_t kControllerId[] = u"ACPI\\VLT0949\\1";
+
+bool SameId(const char16_t* a, const char16_t* b) {
+    // Instance ids compare case-insensitively, as the Configuration Manager does.
+    for (;; ++a, ++b) {
+        char16_t x = (*a >= u'a' && *a <= u'z') ? static_cast<char16_t>(*a - 32) : *a;
+        char16_t y = (*b >= u'a' && *b <= u'z') ? static_cast<char16_t>(*b - 32) : *b;
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+}
+}  // namespace
+
+uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
+    *devinst = 0;
+    if (device_instance_id == nullptr || !SameId(device_instance_id, kControllerId) ||
+        !qxsim::ControllerModel::Instance().NodePresent()) {
+        return kCrNoSuchDevNode;
+    }
+    *devinst = kControllerDevInst;
+    return kCrSuccess;
+}
+
+uint32_t CmDisableDevNode(uint32_t devinst) {
+    if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
+        return kCrInvalidDevNode;
+    qxsim::ControllerModel::Instance().DisableNode();
+    return kCrSuccess;
+}
+
+uint32_t CmEnableDevNode(uint32_t devinst) {
+    if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
+        return kCrInvalidDevNode;
+    qxsim::ControllerModel::Instance().EnableNode();
+    return kCrSuccess;
+}
+
+}  // namespace qx::os

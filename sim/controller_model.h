@@ -1,0 +1,151 @@
+// The antenna controller on the virtual notebook, with the driver's device and
+// its device node in front of it.
+//
+// The firmware side decodes every written frame with the receiver rules
+// (sim/frame_decoder.h), ignores frames it cannot decode, answers the
+// configuration frame's echo request and the version query with bare records,
+// and keeps what it was told. The device side decides how a transfer through
+// "\\.\QXSPB" ends: at once, failed at once, or pending until cancelled. The
+// device node can be absent, disabled and enabled; disabling it cuts off every
+// handle opened before, as removing the driver's device does.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/vkernel.h"
+
+namespace qxsim {
+
+struct LinkReportSeen {
+    VTime arrival;
+    uint8_t count;       // entry count
+    uint32_t timestamp;  // low 32 bits of the milliseconds since 1970
+    uint8_t flags;       // bit 7: new BSSID
+    uint16_t traffic;
+    uint8_t rssi0;
+    uint8_t rssi1;
+    std::vector<uint8_t> record;  // the whole decoded record
+};
+
+struct TransferSeen {
+    VTime when;
+    std::string thread;
+    bool write;
+    std::vector<uint8_t> bytes;  // written bytes, or the bytes a read delivered
+};
+
+// How the device completes a transfer.
+enum class TransferOutcome {
+    Complete,  // completes (possibly after delay_ms)
+    FailNow,   // fails at once
+    Pending,   // stays pending until cancelled
+};
+
+class ControllerModel {
+  public:
+    static ControllerModel& Instance();
+
+    // Back to a freshly powered notebook: node present and enabled, device
+    // present, firmware with default answers, no faults, empty logs.
+    void Reset();
+
+    // ---- Knobs ----
+    void SetFirmwareVersion(uint8_t major, uint8_t minor, uint8_t patch);
+    // No answers at all: reads deliver zeros.
+    void SetSilent(bool silent);
+    // The next n echoes (-1: all) differ from the settings in their last byte.
+    void SetWrongEcho(int n);
+    // Answers become readable only this long after the frame that asked.
+    void SetReplyDelay(uint32_t ms);
+    // The next n writes / reads (-1: all) fail at once or stay pending until cancelled.
+    void SetWriteOutcome(TransferOutcome outcome, int n = -1);
+    void SetReadOutcome(TransferOutcome outcome, int n = -1);
+    // Completed transfers take this long on the bus (default 0).
+    void SetTransferTime(uint32_t ms);
+    // The driver refuses its open request.
+    void SetRefuseOpen(bool refuse);
+    // The device "\\.\QXSPB" exists (driver loaded); default true.
+    void SetDevicePresent(bool present);
+    // The node "ACPI\VLT0949\1" exists for the Configuration Manager; default true.
+    void SetNodePresent(bool present);
+
+    // ---- Device side, for the transport ----
+    // Opens a handle; returns its generation (> 0), or 0 when the device is
+    // absent or disabled, or -1 when the open request is refused.
+    int64_t Open();
+    bool HandleValid(int64_t generation);
+    TransferOutcome NextWriteOutcome();
+    TransferOutcome NextReadOutcome();
+    uint32_t TransferTime();
+    // A completed write: the firmware takes the bytes.
+    void Write(const uint8_t* bytes, uint32_t count);
+    // A completed read: fills buf with the prepared answer, zeros where there is none.
+    void Read(uint8_t* buf, uint32_t count);
+    // Bus activity: a transport call begins or ends on the calling thread.
+    // Two threads inside at once is recorded as an error.
+    void BusEnter(const char* operation);
+    void BusLeave();
+
+    // ---- Device node, for the Configuration Manager ----
+    bool NodePresent();
+    void DisableNode();
+    void EnableNode();
+    bool NodeEnabled();
+    int DisableCount();
+    int EnableCount();
+
+    // ---- What the firmware saw ----
+    int WakeBytes();
+    int SetupCount();      // configuration frames accepted
+    int RejectedFrames();  // frames that failed to decode
+    int LastRejectStatus();
+    bool HasSettings();
+    std::vector<uint8_t> AccessCode();   // of the last configuration
+    std::vector<uint8_t> Settings();     // the six settings bytes
+    std::vector<uint8_t> SwitchTable();  // the eight bytes of the last table
+    int SwitchTables();
+    std::vector<LinkReportSeen> LinkReports();
+    std::vector<TransferSeen> Transfers();
+    std::vector<std::string> BusErrors();
+
+  private:
+    ControllerModel() { ResetLocked(); }
+    void ResetLocked();
+    void TakeFrame(const uint8_t* wire, size_t count);
+    static TransferOutcome Next(TransferOutcome& outcome, int& n);
+
+    std::mutex m_;
+    uint8_t version_[3];
+    bool silent_;
+    int wrong_echo_;
+    uint32_t reply_delay_;
+    TransferOutcome write_outcome_, read_outcome_;
+    int write_n_, read_n_;
+    uint32_t transfer_time_;
+    bool refuse_open_;
+    bool device_present_;
+    bool node_present_;
+    bool node_enabled_;
+    int64_t generation_;
+    int disables_, enables_;
+
+    std::vector<uint8_t> reply_;
+    VTime reply_ready_;
+    int wake_bytes_;
+    int setups_;
+    int rejected_;
+    int last_reject_;
+    bool has_settings_;
+    std::vector<uint8_t> access_code_, settings_, switch_table_;
+    int switch_tables_;
+    std::vector<LinkReportSeen> reports_;
+    std::vector<TransferSeen> transfers_;
+    std::vector<std::string> bus_errors_;
+    int bus_users_;
+    std::string bus_owner_;
+};
+
+}  // namespace qxsim

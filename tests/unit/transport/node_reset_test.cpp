@@ -1,0 +1,74 @@
+// The controller's device-node reset: the exact lines it prints, and what the
+// node and the transport see.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "daemon/transport/transport.h"
+#include "sim/controller_model.h"
+#include "tests/support/child_process.h"
+
+namespace qx {
+namespace {
+
+using qxsim::ControllerModel;
+
+TEST(NodeResetTest, VerboseLines) {
+    struct Case {
+        bool present;
+        bool verbose;
+        const char* out;
+    } cases[] = {
+        {true, true,
+         "Disabling device\nDevice disabled\nstate 0 1 0\nEnabling device\nDevice enabled\nstate 1 "
+         "1 1\n"},
+        {false, true,
+         "Disabling device\nErr.. CM_Locate_DevNode 13\nstate 1 0 0\nEnabling device\nErr.. "
+         "CM_LocateDevNode\n"
+         "state 1 0 0\n"},
+        {true, false, "state 0 1 0\nstate 1 1 1\n"},
+        {false, false, "state 1 0 0\nstate 1 0 0\n"},
+    };
+    for (const auto& c : cases) {
+        auto r = qxtest::RunInChild([&] {
+            auto& m = ControllerModel::Instance();
+            m.Reset();
+            m.SetNodePresent(c.present);
+            auto state = [&] {
+                qxtest::Print("state %d %d %d\n", m.NodeEnabled(), m.DisableCount(),
+                              m.EnableCount());
+            };
+            DisableControllerNode(c.verbose);
+            state();
+            EnableControllerNode(c.verbose);
+            state();
+        });
+        EXPECT_EQ(r.out, c.out) << c.present << c.verbose;
+    }
+}
+
+// The worker's order: disable, enable, then reopen; the handle of before the
+// reset stays dead.
+TEST(NodeResetTest, ResetNeedsReopen) {
+    auto r = qxtest::RunInChild([] {
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        TransportOpen();
+        uint8_t b = 0;
+        iostat_t st = {7, 7};
+        DisableControllerNode(false);
+        int open_while_disabled = TransportOpen();
+        EnableControllerNode(false);
+        int stale = TransportWrite(&b, 1, &st);
+        qxtest::Print("%d %d %d\n", open_while_disabled, stale, st.wr_status);
+        TransportClose();
+        int reopened = TransportOpen();
+        int fresh = TransportWrite(&b, 1, &st);
+        qxtest::Print("%d %d\n", reopened, fresh);
+    });
+    EXPECT_EQ(r.out, "-1 -1 7\n0 0\n");
+}
+
+}  // namespace
+}  // namespace qx

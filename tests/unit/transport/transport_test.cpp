@@ -1,0 +1,162 @@
+// The transport on the virtual notebook ends every transfer the way the
+// Windows transport does against the driver: statuses, return values and the
+// virtual time each call takes.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "daemon/transport/transport.h"
+#include "sim/controller_model.h"
+#include "sim/vkernel.h"
+#include "tests/support/child_process.h"
+
+namespace qx {
+namespace {
+
+using qxsim::ControllerModel;
+using qxsim::Kernel;
+using qxsim::TransferOutcome;
+
+// One write and one read after `knobs`; prints "ret status ms" of each.
+std::string Transfer(bool open, const std::function<void(ControllerModel&)>& knobs,
+                     bool with_iostat = true) {
+    auto r = qxtest::RunInChild([&] {
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        if (open) TransportOpen();
+        knobs(m);
+        iostat_t st = {7, 7};
+        iostat_t* p = with_iostat ? &st : nullptr;
+        uint8_t buf[8] = {0x03, 0x02, 0x7D, 0xBC, 0x7E};
+        auto t0 = Kernel::Instance().Now();
+        int w = TransportWrite(buf, 5, p);
+        auto t1 = Kernel::Instance().Now();
+        int rd = TransportRead(buf, 5, p);
+        auto t2 = Kernel::Instance().Now();
+        qxtest::Print("write %d %d %lld, read %d %d %lld\n", w, st.wr_status,
+                      static_cast<long long>(t1 - t0), rd, st.rd_status,
+                      static_cast<long long>(t2 - t1));
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    return r.out;
+}
+
+TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
+    struct Case {
+        const char* name;
+        bool open;
+        std::function<void(ControllerModel&)> knobs;
+        const char* result;
+    } cases[] = {
+        {"never opened", false, [](ControllerModel&) {}, "write -1 7 0, read -1 7 0\n"},
+        {"at once", true, [](ControllerModel&) {}, "write 0 0 0, read 0 0 0\n"},
+        {"bus time", true, [](ControllerModel& m) { m.SetTransferTime(300); },
+         "write 0 0 300, read 0 0 300\n"},
+        // A write still busy at 1000 ms is cancelled; a read of the same length is not yet.
+        {"slow bus", true, [](ControllerModel& m) { m.SetTransferTime(1500); },
+         "write -1 -1 1000, read 0 0 1500\n"},
+        {"pending", true,
+         [](ControllerModel& m) {
+             m.SetWriteOutcome(TransferOutcome::Pending);
+             m.SetReadOutcome(TransferOutcome::Pending);
+         },
+         "write -1 -1 1000, read 0 -1 2000\n"},
+        {"fail at once", true,
+         [](ControllerModel& m) {
+             m.SetWriteOutcome(TransferOutcome::FailNow);
+             m.SetReadOutcome(TransferOutcome::FailNow);
+         },
+         "write -1 -2 0, read -1 -2 0\n"},
+        // Disabling the node cuts off the open handle.
+        {"node disabled", true, [](ControllerModel& m) { m.DisableNode(); },
+         "write -1 -2 0, read -1 -2 0\n"},
+        {"node re-enabled, not reopened", true,
+         [](ControllerModel& m) {
+             m.DisableNode();
+             m.EnableNode();
+         },
+         "write -1 -2 0, read -1 -2 0\n"},
+        {"node re-enabled and reopened", true,
+         [](ControllerModel& m) {
+             m.DisableNode();
+             m.EnableNode();
+             TransportClose();
+             TransportOpen();
+         },
+         "write 0 0 0, read 0 0 0\n"},
+        {"refused open", true,
+         [](ControllerModel& m) {
+             m.SetRefuseOpen(true);
+             TransportOpen();
+             TransportClose();
+         },
+         "write -1 7 0, read -1 7 0\n"},
+        {"open while disabled", true,
+         [](ControllerModel& m) {
+             m.DisableNode();
+             TransportOpen();
+             m.EnableNode();
+         },
+         "write -1 7 0, read -1 7 0\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Transfer(c.open, c.knobs), c.result) << c.name;
+}
+
+TEST(TransportSimTest, WithoutIostatOnlyTheReturnValueTells) {
+    EXPECT_EQ(Transfer(
+                  true,
+                  [](ControllerModel& m) {
+                      m.SetWriteOutcome(TransferOutcome::Pending);
+                      m.SetReadOutcome(TransferOutcome::FailNow);
+                  },
+                  false),
+              "write -1 7 1000, read -1 7 0\n");
+}
+
+TEST(TransportSimTest, OpenResults) {
+    auto r = qxtest::RunInChild([] {
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        int a = TransportOpen();
+        int b = TransportOpen();  // opening again replaces the handle
+        TransportClose();
+        TransportClose();
+        m.SetDevicePresent(false);
+        int c = TransportOpen();
+        m.SetDevicePresent(true);
+        m.SetRefuseOpen(true);
+        int d = TransportOpen();
+        qxtest::Print("%d %d %d %d\n", a, b, c, d);
+    });
+    EXPECT_EQ(r.out, "0 0 -1 -1\n");
+}
+
+// The worker and the shutdown path must never be on the transport together;
+// the model notices when they are.
+TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
+    auto r = qxtest::RunInChild([] {
+        auto& k = Kernel::Instance();
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        TransportOpen();
+        m.SetWriteOutcome(TransferOutcome::Pending, 1);
+        auto worker = k.Spawn("worker", [] {
+            uint8_t b = 0;
+            TransportWrite(&b, 1, nullptr);
+            return 0u;
+        });
+        k.Sleep(500);
+        TransportClose();
+        k.Wait(*worker, qxsim::kInfinite);
+        // In turn is fine.
+        TransportOpen();
+        uint8_t b = 0;
+        TransportWrite(&b, 1, nullptr);
+        for (const auto& e : m.BusErrors()) qxtest::Print("%s\n", e.c_str());
+    });
+    EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
+}
+
+}  // namespace
+}  // namespace qx
