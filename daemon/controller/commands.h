@@ -17,12 +17,12 @@ constexpr uint8_t kTypeConfigWrite = 4;
 constexpr uint8_t kTypeLinkReport = 7;
 constexpr uint8_t kTypeMSwitchTable = 9;
 
-constexpr uint8_t kConfigWriteLen = 10;    // data bytes of a ConfigWrite
-constexpr uint8_t kConfigEchoLen = 6;      // data bytes of a ConfigEcho
-constexpr uint8_t kVersionLen = 3;         // data bytes of a ControllerVersion
-constexpr uint8_t kMSwitchTableLen = 8;    // data bytes of an MSwitchTable
-constexpr uint8_t kLinkEntryWireLen = 7;   // one link-report entry on the wire
-constexpr uint8_t WakeByte = 0x00;         // sent alone, never framed
+constexpr uint8_t kConfigWriteLen = 10;   // data bytes of a ConfigWrite
+constexpr uint8_t kConfigEchoLen = 6;     // data bytes of a ConfigEcho
+constexpr uint8_t kVersionLen = 3;        // data bytes of a ControllerVersion
+constexpr uint8_t kMSwitchTableLen = 8;   // data bytes of an MSwitchTable
+constexpr uint8_t kLinkEntryWireLen = 7;  // one link-report entry on the wire
+constexpr uint8_t WakeByte = 0x00;        // sent alone, never framed
 
 // The seven settings handed to SetupController, built by controller
 // initialisation from the command line.
@@ -43,11 +43,11 @@ static_assert(offsetof(ControllerConfig, MSwitch) == 24, "field order");
 // cfg: the controller settings block, the source of the ConfigWrite and of the
 // echo check.
 struct ControllerSettings {
-    int32_t Head;          // 4
-    int32_t Zero;          // 0
-    uint8_t SteeringMode;  // low byte of -a
-    uint8_t WLimit;        // low byte of -w
-    uint8_t SLimit;        // low byte of -s
+    int32_t Head;             // 4
+    int32_t Zero;             // 0
+    uint8_t SteeringMode;     // low byte of -a
+    uint8_t WLimit;           // low byte of -w
+    uint8_t SLimit;           // low byte of -s
     int32_t AntennaChain[4];  // bytes b0..b3 of AntennaChainConfig
 };
 

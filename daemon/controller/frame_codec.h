@@ -22,8 +22,12 @@ using FrameBuffer = uint8_t[kFrameBufferSize];
 
 // rw_size: low byte = bytes to write (frame length, flag included), high byte =
 // bytes to read back (0 when the frame expects no reply).
-inline uint8_t RwWriteSize(int32_t rw_size) { return static_cast<uint8_t>(rw_size & 0xFF); }
-inline uint8_t RwReadSize(int32_t rw_size) { return static_cast<uint8_t>((rw_size >> 8) & 0xFF); }
+inline uint8_t RwWriteSize(int32_t rw_size) {
+    return static_cast<uint8_t>(rw_size & 0xFF);
+}
+inline uint8_t RwReadSize(int32_t rw_size) {
+    return static_cast<uint8_t>((rw_size >> 8) & 0xFF);
+}
 inline int32_t MakeRwSize(uint8_t write_size, uint8_t read_size) {
     return static_cast<int32_t>(write_size) | (static_cast<int32_t>(read_size) << 8);
 }

@@ -1,0 +1,208 @@
+#include "daemon/controller/commands.h"
+
+#include <cstring>
+
+#include "daemon/core/os_thread.h"
+#include "daemon/transport/transport.h"
+
+namespace qx {
+
+namespace {
+
+constexpr int kConfigureAttempts = 5;
+
+// Reply byte 0 and 1 are the echo record's header, bytes 2..7 the controller's
+// copy of the settings. Compared with the settings as built, not with wr_buf,
+// where escaping may have moved them.
+bool EchoMatches(const uint8_t* reply, const uint8_t settings[6]) {
+    if (reply[0] != kConfigEchoLen || reply[1] != kTypeConfigEcho) return false;
+    for (int i = 0; i < 6; ++i) {
+        if (reply[2 + i] != settings[i]) return false;
+    }
+    return true;
+}
+
+uint8_t NibblePair(uint32_t low, uint32_t high) {
+    return static_cast<uint8_t>((high << 4) | low);
+}
+
+// Record + separator + close, the frame shape of the commands that carry one record.
+int32_t FinishSingleRecordFrame(FrameBuffer& buf, int32_t record_len) {
+    if (record_len < 0) return record_len;
+    uint8_t pos = 0;
+    if (FinishRecord(buf, &pos, static_cast<uint8_t>(record_len)) < 0) return kFrameTooLong;
+    return CloseFrame(buf, pos);
+}
+
+}  // namespace
+
+void PackNibblePairs(uint32_t value, uint8_t out[2]) {
+    out[0] = NibblePair(value & 0xFF, (value >> 8) & 0xFF);
+    out[1] = NibblePair((value >> 16) & 0xFF, (value >> 24) & 0xFF);
+}
+
+void ConfigAccessCode(uint8_t out[4]) {
+    // Assembled byte by byte so that the code never sits in the image as one word.
+    out[0] = 0x5A;
+    out[1] = 0xC3;
+    out[2] = 0x96;
+    out[3] = 0x3C;
+}
+
+ControllerSettings BuildControllerSettings(const ControllerConfig& config) {
+    ControllerSettings cfg{};
+    cfg.Head = 4;
+    cfg.Zero = 0;
+    cfg.SteeringMode = static_cast<uint8_t>(config.SteeringMode);
+    cfg.WLimit = static_cast<uint8_t>(config.WLimit);
+    cfg.SLimit = static_cast<uint8_t>(config.SLimit);
+    uint32_t chains = static_cast<uint32_t>(config.AntennaChainConfig);
+    for (int i = 0; i < 4; ++i)
+        cfg.AntennaChain[i] = static_cast<int32_t>((chains >> (8 * i)) & 0xFF);
+    return cfg;
+}
+
+void SettingsBytes(const ControllerSettings& cfg, uint8_t out[6]) {
+    // The block's first two values share one byte: 4 in the high nibble, 0 in the low.
+    out[0] = NibblePair(static_cast<uint32_t>(cfg.Zero), static_cast<uint32_t>(cfg.Head));
+    out[1] = cfg.SteeringMode;
+    out[2] = cfg.WLimit;
+    out[3] = cfg.SLimit;
+    out[4] = NibblePair(static_cast<uint32_t>(cfg.AntennaChain[0]),
+                        static_cast<uint32_t>(cfg.AntennaChain[1]));
+    out[5] = NibblePair(static_cast<uint32_t>(cfg.AntennaChain[2]),
+                        static_cast<uint32_t>(cfg.AntennaChain[3]));
+}
+
+int32_t PutConfigWrite(FrameBuffer& buf, uint8_t pos, const ControllerSettings& cfg) {
+    uint8_t data[kConfigWriteLen];
+    ConfigAccessCode(data);
+    SettingsBytes(cfg, data + 4);
+    return PutRecord(buf, pos, kTypeConfigWrite, data, kConfigWriteLen);
+}
+
+int32_t PutMSwitchTableRecord(FrameBuffer& buf, uint8_t pos, const uint8_t m2s[16]) {
+    uint8_t data[kMSwitchTableLen];
+    for (int g = 0; g < 4; ++g) {
+        const uint8_t* group = m2s + 4 * g;
+        data[2 * g] = NibblePair(group[0], group[1]);
+        data[2 * g + 1] = NibblePair(group[2], group[3]);
+    }
+    return PutRecord(buf, pos, kTypeMSwitchTable, data, kMSwitchTableLen);
+}
+
+int32_t PutLinkReportRecord(FrameBuffer& buf, uint8_t pos, uint64_t timestamp_ms,
+                            const LinkReportEntry& entry) {
+    constexpr uint8_t kEntries = 1;
+    uint8_t data[5 + kLinkEntryWireLen * kEntries];
+    uint32_t ts = static_cast<uint32_t>(timestamp_ms);
+    data[0] = kEntries;
+    data[1] = static_cast<uint8_t>(ts);
+    data[2] = static_cast<uint8_t>(ts >> 8);
+    data[3] = static_cast<uint8_t>(ts >> 16);
+    data[4] = static_cast<uint8_t>(ts >> 24);
+    // Wire order: flags, traffic (little-endian), both RSSI bytes, reserved.
+    data[5] = static_cast<uint8_t>((entry.NewBssid ? 0x80 : 0x00) | (entry.Flags2 & 0x7F));
+    data[6] = static_cast<uint8_t>(entry.Traffic);
+    data[7] = static_cast<uint8_t>(entry.Traffic >> 8);
+    data[8] = entry.Rssi0;
+    data[9] = entry.Rssi1;
+    data[10] = entry.Reserved[0];
+    data[11] = entry.Reserved[1];
+    return PutRecord(buf, pos, kTypeLinkReport, data, sizeof data);
+}
+
+int32_t ConfigFrame(FrameBuffer& buf, const ControllerSettings& cfg) {
+    uint8_t pos = 0;
+    int32_t len = PutConfigWrite(buf, pos, cfg);
+    if (len < 0 || FinishRecord(buf, &pos, static_cast<uint8_t>(len)) < 0) return kFrameTooLong;
+    len = PutReadRequest(buf, pos, kConfigEchoLen, kTypeConfigEcho);
+    if (len < 0 || FinishRecord(buf, &pos, static_cast<uint8_t>(len)) < 0) return kFrameTooLong;
+    int32_t frame = CloseFrame(buf, pos);
+    if (frame < 0) return frame;
+    return MakeRwSize(static_cast<uint8_t>(frame), 2 + kConfigEchoLen);
+}
+
+int32_t VersionQuery(FrameBuffer& buf) {
+    int32_t frame =
+        FinishSingleRecordFrame(buf, PutReadRequest(buf, 0, kVersionLen, kTypeControllerVersion));
+    if (frame < 0) return frame;
+    return MakeRwSize(static_cast<uint8_t>(frame), 2 + kVersionLen);
+}
+
+int32_t MSwitchTable(FrameBuffer& buf, const uint8_t m2s[16]) {
+    return FinishSingleRecordFrame(buf, PutMSwitchTableRecord(buf, 0, m2s));
+}
+
+int32_t LinkReport(FrameBuffer& buf, uint64_t timestamp_ms, const LinkReportEntry& entry) {
+    return FinishSingleRecordFrame(buf, PutLinkReportRecord(buf, 0, timestamp_ms, entry));
+}
+
+int32_t ConfigureController(const ControllerSettings& cfg, int attempts) {
+    uint8_t settings[6];
+    SettingsBytes(cfg, settings);
+    FrameBuffer wr_buf;
+    FrameBuffer rd_buf;
+    // Zeroed once, so that a reply that never arrives is not judged on
+    // whatever the stack held. Not cleared between attempts.
+    memset(rd_buf, 0, sizeof rd_buf);
+    iostat_t iostat = {0, 0};
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        int32_t rw_size = ConfigFrame(wr_buf, cfg);
+        if (rw_size < 0) return -1;
+        TransportWrite(wr_buf, RwWriteSize(rw_size), &iostat);
+        if (iostat.wr_status < 0) continue;  // nothing reached the controller: retry at once
+        os::SleepMs(20);
+        TransportRead(rd_buf, RwReadSize(rw_size), &iostat);
+        if (EchoMatches(rd_buf, settings)) return 0;
+        os::SleepMs(1100);
+    }
+    return -1;
+}
+
+int32_t ReadControllerVersion(uint8_t fwrev[3]) {
+    FrameBuffer wr_buf;
+    FrameBuffer rd_buf;
+    memset(wr_buf, 0, sizeof wr_buf);
+    memset(rd_buf, 0, sizeof rd_buf);
+    int32_t rw_size = VersionQuery(wr_buf);
+    if (rw_size < 0) return 0;
+    iostat_t iostat = {0, 0};
+    TransportWrite(wr_buf, RwWriteSize(rw_size), &iostat);
+    if (iostat.wr_status < 0) return 0;
+    os::SleepMs(10);
+    TransportRead(rd_buf, RwReadSize(rw_size), &iostat);
+    fwrev[0] = rd_buf[4];
+    fwrev[1] = rd_buf[3];
+    fwrev[2] = rd_buf[2];
+    return 0;
+}
+
+void SendMSwitch(int32_t mswitch) {
+    // Groups 0 and 1 carry MSwitch; groups 2 and 3 stay zero nibbles.
+    uint8_t m2s[16] = {};
+    uint32_t value = static_cast<uint32_t>(mswitch);
+    for (int g = 0; g < 2; ++g) {
+        for (int i = 0; i < 4; ++i) m2s[4 * g + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    FrameBuffer wr_buf;
+    int32_t len = MSwitchTable(wr_buf, m2s);
+    if (len < 0) return;
+    TransportWrite(wr_buf, static_cast<uint32_t>(len), nullptr);
+}
+
+int32_t SetupController(const ControllerConfig& config, uint8_t fwrev[3]) {
+    ControllerSettings cfg = BuildControllerSettings(config);
+    uint8_t start_buf[1] = {WakeByte};
+    TransportWrite(start_buf, 1, nullptr);
+    os::SleepMs(50);
+    if (ConfigureController(cfg, kConfigureAttempts) != 0) return -1;
+    os::SleepMs(50);
+    ReadControllerVersion(fwrev);
+    os::SleepMs(10);
+    SendMSwitch(config.MSwitch);
+    os::SleepMs(10);
+    return 0;
+}
+
+}  // namespace qx

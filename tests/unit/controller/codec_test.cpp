@@ -1,0 +1,278 @@
+// Frame codec and command builders against known wire bytes, the receiver's
+// decoder against malformed frames, and a round trip of random records.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "daemon/controller/commands.h"
+#include "daemon/controller/frame_codec.h"
+#include "sim/frame_decoder.h"
+
+namespace qx {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Hex(const char* text) {
+    Bytes out;
+    unsigned v;
+    int n;
+    while (sscanf(text, " %2x%n", &v, &n) == 1) {
+        out.push_back(static_cast<uint8_t>(v));
+        text += n;
+    }
+    return out;
+}
+
+std::string ToHex(const uint8_t* p, size_t n) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < n; ++i) {
+        snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
+
+TEST(FrameChecksumTest, KnownValues) {
+    struct Case {
+        Bytes in;
+        uint8_t crc;
+    } cases[] = {
+        {Hex("01 02 03"), 0xC9},
+        {Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0x25},
+        {Bytes{}, 0x00},
+        {Hex("03 02 7D"), 0xBC},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FrameChecksum(c.in.data(), c.in.size()), c.crc) << ToHex(c.in);
+        EXPECT_EQ(QxdChecksum(c.in.data(), c.in.size()), c.crc) << ToHex(c.in);
+    }
+}
+
+TEST(EscapeRangeTest, EscapesOnlyTheRangeAndMovesNothingElse) {
+    struct Case {
+        const char* before;
+        uint8_t start, end;
+        int32_t markers;
+        const char* after;  // the first bytes of the buffer afterwards
+    } cases[] = {
+        {"7E 7D 81 5E", 0, 4, 3, "81 5E 81 5D 81 A1 5E"},
+        {"11 7E 22", 1, 3, 1, "11 81 5E 22"},
+        {"7E 7D 81", 0, 0, 0, "7E 7D 81"},  // empty range
+        {"7E 7D 81", 1, 2, 1, "7E 81 5D"},  // byte after the range is overwritten
+        {"00 5E 5D A1 FF", 0, 5, 0, "00 5E 5D A1 FF"},
+    };
+    for (const auto& c : cases) {
+        FrameBuffer buf = {};
+        Bytes in = Hex(c.before);
+        memcpy(buf, in.data(), in.size());
+        EXPECT_EQ(EscapeRange(buf, c.start, c.end), c.markers) << c.before;
+        Bytes want = Hex(c.after);
+        EXPECT_EQ(ToHex(buf, want.size()), c.after) << c.before;
+    }
+}
+
+LinkReportEntry Entry(uint8_t new_bssid, uint16_t traffic, uint8_t r0, uint8_t r1) {
+    LinkReportEntry e = {};
+    e.NewBssid = new_bssid;
+    e.Traffic = traffic;
+    e.Rssi0 = r0;
+    e.Rssi1 = r1;
+    return e;
+}
+
+ControllerSettings Settings(int32_t a, int32_t w, int32_t s, int32_t n) {
+    ControllerConfig c = {1, a, w, s, 1, n, 134480138};
+    return BuildControllerSettings(c);
+}
+
+TEST(FrameBuildersTest, WireBytesAndSizes) {
+    struct Case {
+        const char* name;
+        std::function<int32_t(FrameBuffer&)> build;
+        const char* wire;
+        int32_t result;  // rw_size or frame length
+    } cases[] = {
+        {"version query", [](FrameBuffer& b) { return VersionQuery(b); }, "03 02 7D BC 7E",
+         5 | 5 << 8},
+        {"link report",
+         [](FrameBuffer& b) { return LinkReport(b, 123456, Entry(1, 300, 0xC8, 0xA0)); },
+         "0C 07 01 40 E2 01 00 80 2C 01 C8 A0 00 00 7D C0 7E", 17},
+        // Checksum over the escaped bytes.
+        {"link report, escaped time stamp",
+         [](FrameBuffer& b) { return LinkReport(b, 0x7E, Entry(0, 300, 0xC8, 0xA0)); },
+         "0C 07 01 81 5E 00 00 00 00 2C 01 C8 A0 00 00 7D 50 7E", 18},
+        // The checksum itself escaped.
+        {"link report, escaped checksum",
+         [](FrameBuffer& b) { return LinkReport(b, 0x0C, Entry(1, 300, 0xC8, 0xA0)); },
+         "0C 07 01 0C 00 00 00 80 2C 01 C8 A0 00 00 7D 81 A1 7E", 18},
+        // Only the low 32 bits of the time stamp travel.
+        {"link report, 64-bit time",
+         [](FrameBuffer& b) {
+             return LinkReport(b, 0x123400000000ull + 123456, Entry(1, 300, 0xC8, 0xA0));
+         },
+         "0C 07 01 40 E2 01 00 80 2C 01 C8 A0 00 00 7D C0 7E", 17},
+        {"config, defaults",
+         [](FrameBuffer& b) { return ConfigFrame(b, Settings(0, 10, 50, 770)); },
+         "0A 04 5A C3 96 3C 40 00 0A 32 32 00 7D 06 03 7D 93 7E", 18 | 8 << 8},
+        {"config, escaped settings",
+         [](FrameBuffer& b) { return ConfigFrame(b, Settings(126, 125, 129, 770)); },
+         "0A 04 5A C3 96 3C 40 81 5E 81 5D 81 A1 32 00 7D 06 03 7D DB 7E", 21 | 8 << 8},
+        {"switch table",
+         [](FrameBuffer& b) {
+             const uint8_t m2s[16] = {0x0A, 0x01, 0x02, 0x08, 0x0A, 0x01, 0x02, 0x08};
+             return MSwitchTable(b, m2s);
+         },
+         "08 09 1A 82 1A 82 00 00 00 00 7D 02 7E", 13},
+    };
+    for (const auto& c : cases) {
+        FrameBuffer buf;
+        memset(buf, 0xEE, sizeof buf);
+        int32_t r = c.build(buf);
+        EXPECT_EQ(r, c.result) << c.name;
+        Bytes want = Hex(c.wire);
+        EXPECT_EQ(RwWriteSize(r), want.size()) << c.name;
+        EXPECT_EQ(ToHex(buf, want.size()), c.wire) << c.name;
+    }
+}
+
+TEST(CommandBytesTest, SettingsAndSwitchNibbles) {
+    struct Case {
+        int32_t a, w, s, n;
+        const char* settings;
+    } cases[] = {
+        {0, 10, 50, 770, "40 00 0A 32 32 00"},
+        {3, 10, 50, 515, "40 03 0A 32 23 00"},
+        {126, 125, 129, 770, "40 7E 7D 81 32 00"},
+        {0x1FF, 10, 50, 0x0F0F0F0F, "40 FF 0A 32 FF FF"},  // low byte only; nibbles overlap
+        {0, 10, 50, 0x11223344, "40 00 0A 32 74 32"},      // values above 15 overlap and lose bits
+    };
+    for (const auto& c : cases) {
+        uint8_t out[6];
+        SettingsBytes(Settings(c.a, c.w, c.s, c.n), out);
+        EXPECT_EQ(ToHex(out, 6), c.settings) << c.a << " " << c.n;
+    }
+    struct Pack {
+        uint32_t value;
+        const char* bytes;
+    } packs[] = {{134349066, "1A 82"}, {134480138, "1A 84"}, {0, "00 00"}, {0xFFFFFFFF, "FF FF"}};
+    for (const auto& p : packs) {
+        uint8_t out[2];
+        PackNibblePairs(p.value, out);
+        EXPECT_EQ(ToHex(out, 2), p.bytes) << p.value;
+    }
+}
+
+TEST(FrameBuildersTest, RefusesWhatWouldRunOffTheBuffer) {
+    FrameBuffer buf = {};
+    uint8_t data[40] = {};
+    EXPECT_DEBUG_DEATH(EXPECT_EQ(PutRecord(buf, 140, 1, data, 20), kFrameTooLong), "fit");
+    // A full range of escapable bytes cannot double in place near the end.
+    memset(buf, 0x7E, sizeof buf);
+    EXPECT_DEBUG_DEATH(EXPECT_EQ(EscapeRange(buf, 100, 150), kFrameTooLong), "fit");
+    EXPECT_EQ(buf[100], 0x7E);  // untouched
+    EXPECT_DEBUG_DEATH(EXPECT_EQ(CloseFrame(buf, 158), kFrameTooLong), "fit");
+    uint8_t pos = 150;
+    EXPECT_DEBUG_DEATH(EXPECT_EQ(FinishRecord(buf, &pos, 10), kFrameTooLong), "fit");
+    EXPECT_EQ(pos, 150);
+}
+
+TEST(FrameDecoderTest, RejectsMalformedFrames) {
+    struct Case {
+        const char* wire;
+        int status;
+    } cases[] = {
+        {"03 02 7D BC 7E", QXD_OK},
+        {"03 02 7D BD 7E", QXD_BAD_CHECKSUM},
+        {"03 02 7D BC", QXD_NO_END_FLAG},
+        {"03 02 BC 7E", QXD_NO_SEPARATOR},
+        {"03 02 7D 81 7E", QXD_BAD_ESCAPE},     // 0x81 right before the flag
+        {"03 81 7D BC 7E", QXD_BAD_ESCAPE},     // 0x81 right before a separator
+        {"03 81 41 7D 00 7E", QXD_BAD_ESCAPE},  // pair for a byte that needs no escape
+        {"03 02 7D BC BC 7E", QXD_BAD_CHECKSUM_FIELD},
+        {"03 02 7D 7E", QXD_BAD_CHECKSUM_FIELD},
+        {"02 07 01 7D 00 7E", QXD_BAD_RECORD},  // length byte says 2, one data byte
+        {"07 7D 00 7E", QXD_BAD_RECORD},        // one byte is no record
+        {"0C 07 01 81 5E 00 00 00 00 2C 01 C8 A0 00 00 7D 50 7E", QXD_OK},
+    };
+    QxdFrame frame;
+    for (const auto& c : cases) {
+        Bytes w = Hex(c.wire);
+        EXPECT_EQ(QxdDecodeFrame(w.data(), w.size(), &frame), c.status) << c.wire;
+    }
+}
+
+// Random records through the builders and the receiver's decoder come back
+// unchanged, and the wire keeps the framing promises.
+TEST(FrameRoundTripTest, RandomRecordsSurviveTheWire) {
+    std::mt19937 rng(20261207);
+    const uint8_t special[] = {0x7D, 0x7E, 0x81, 0x5D, 0x5E, 0xA1, 0x00, 0xFF};
+    QxdFrame frame;
+    for (int iter = 0; iter < 3000; ++iter) {
+        // Worst case every byte doubles: 2 * (2 + L) per record, a separator
+        // each, two checksum bytes and the flag must fit 160.
+        int budget = kFrameBufferSize - 3;
+        int records = 1 + static_cast<int>(rng() % 4);
+        std::vector<Bytes> sent;
+        FrameBuffer buf;
+        memset(buf, 0xEE, sizeof buf);
+        uint8_t pos = 0;
+        for (int r = 0; r < records; ++r) {
+            int room = (budget - 1) / 2 - 2;
+            if (room < 0) break;
+            int len = static_cast<int>(rng() % (room < 40 ? room + 1 : 41));
+            Bytes data(len);
+            for (auto& b : data)
+                b = (rng() % 3 == 0) ? special[rng() % 8] : static_cast<uint8_t>(rng());
+            uint8_t type = (rng() % 4 == 0) ? special[rng() % 3] : static_cast<uint8_t>(rng());
+            ASSERT_EQ(PutRecord(buf, pos, type, data.data(), static_cast<uint8_t>(len)), 2 + len);
+            ASSERT_EQ(FinishRecord(buf, &pos, static_cast<uint8_t>(2 + len)), 0);
+            Bytes rec(2 + len);
+            rec[0] = static_cast<uint8_t>(len);
+            rec[1] = type;
+            if (len) memcpy(&rec[2], data.data(), len);
+            sent.push_back(rec);
+            budget -= 2 * (2 + len) + 1;
+        }
+        uint8_t seps = pos;
+        int32_t total = CloseFrame(buf, pos);
+        ASSERT_GT(total, 0);
+        ASSERT_LE(total, static_cast<int32_t>(kFrameBufferSize));
+
+        int raw_seps = 0;
+        for (int i = 0; i < total; ++i) {
+            if (buf[i] == RecordSeparator) ++raw_seps;
+            if (buf[i] == EndFlag) {
+                EXPECT_EQ(i, total - 1) << "raw 7E inside the frame";
+            }
+            if (buf[i] == EscapeMarker) {
+                ASSERT_LT(i + 1, total);
+                uint8_t e = buf[i + 1];
+                EXPECT_TRUE(e == 0x5E || e == 0x5D || e == 0xA1) << ToHex(buf, total);
+                ++i;
+            }
+        }
+        EXPECT_EQ(raw_seps, static_cast<int>(sent.size()));
+        EXPECT_EQ(buf[seps - 1], RecordSeparator);
+
+        ASSERT_EQ(QxdDecodeFrame(buf, total, &frame), QXD_OK) << ToHex(buf, total);
+        EXPECT_EQ(frame.wire_length, static_cast<size_t>(total));
+        ASSERT_EQ(frame.record_count, sent.size());
+        for (size_t r = 0; r < sent.size(); ++r) {
+            Bytes got(frame.bytes + frame.records[r].offset,
+                      frame.bytes + frame.records[r].offset + frame.records[r].size);
+            EXPECT_EQ(ToHex(got), ToHex(sent[r]));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qx

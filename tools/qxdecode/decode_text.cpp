@@ -1,0 +1,206 @@
+#include "tools/qxdecode/decode_text.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "sim/frame_decoder.h"
+
+namespace qxdecode {
+
+namespace {
+
+void Append(std::string* s, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Append(std::string* s, const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    *s += line;
+}
+
+void AppendHex(std::string* s, const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) Append(s, i ? " %02X" : "%02X", p[i]);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes, std::string* err) {
+    int high = -1;
+    size_t high_at = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (isspace(static_cast<unsigned char>(c))) continue;
+        // "0x" before a byte, as people paste them from code.
+        if (high < 0 && c == '0' && i + 1 < text.size() &&
+            (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+            ++i;
+            continue;
+        }
+        int v = HexValue(c);
+        if (v < 0) {
+            if (isprint(static_cast<unsigned char>(c))) {
+                Append(err, "qxdecode: not hex: '%c' at character %zu\n", c, i + 1);
+            } else {
+                Append(err, "qxdecode: not hex: byte 0x%02X at character %zu\n",
+                       static_cast<unsigned char>(c), i + 1);
+            }
+            return false;
+        }
+        if (high < 0) {
+            high = v;
+            high_at = i;
+        } else {
+            bytes->push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        Append(err, "qxdecode: odd number of hex digits (a lone digit at character %zu)\n",
+               high_at + 1);
+        return false;
+    }
+    if (bytes->empty()) {
+        Append(err, "qxdecode: no bytes to decode\n");
+        return false;
+    }
+    return true;
+}
+
+const char* TypeName(uint8_t type) {
+    switch (type) {
+        case 2:
+            return "ControllerVersion";
+        case 3:
+            return "ConfigEcho";
+        case 4:
+            return "ConfigWrite";
+        case 7:
+            return "LinkReport";
+        case 9:
+            return "MSwitchTable";
+        default:
+            return "unknown";
+    }
+}
+
+void AppendRssi(std::string* s, uint8_t b) {
+    // Quarter-dB steps above -100 dBm; both ends of the scale are clamps.
+    Append(s, "%02X (%.2f dBm%s)", b, b / 4.0 - 100.0,
+           b == 0     ? " or below"
+           : b == 255 ? " or above"
+                      : "");
+}
+
+void DescribeRecord(std::string* out, const QxdRecord& r, const uint8_t* rec) {
+    const uint8_t* d = rec + 2;
+    const uint8_t len = r.length;
+    if (r.read_request) {
+        Append(out, "  ReadRequest: asks for %s (type %u, %u data bytes)\n", TypeName(r.type),
+               r.type, len);
+        return;
+    }
+    if (r.type == 2 && len == 3) {
+        Append(out, "  ControllerVersion: %u.%u.%u\n", d[2], d[1], d[0]);
+    } else if (r.type == 3 && len == 6) {
+        Append(out, "  ConfigEcho: settings ");
+        AppendHex(out, d, 6);
+        *out += "\n";
+    } else if (r.type == 4 && len == 10) {
+        Append(out, "  ConfigWrite: access code ");
+        AppendHex(out, d, 4);
+        Append(out, ", settings ");
+        AppendHex(out, d + 4, 6);
+        Append(out, " (steering mode %u, w-limit %u, s-limit %u, chains %02X %02X)\n", d[5], d[6],
+               d[7], d[8], d[9]);
+    } else if (r.type == 7 && len >= 5 && (len - 5) % 7 == 0 && d[0] == (len - 5) / 7) {
+        uint32_t ts = d[1] | d[2] << 8 | d[3] << 16 | static_cast<uint32_t>(d[4]) << 24;
+        Append(out, "  LinkReport: %u %s, time stamp %u ms\n", d[0],
+               d[0] == 1 ? "entry" : "entries", ts);
+        for (unsigned i = 0; i < d[0]; ++i) {
+            const uint8_t* e = d + 5 + 7 * i;
+            Append(out, "    entry %u: new BSSID %u, flags 0x%02X, traffic %u, RSSI chain 0 ",
+                   i + 1, e[0] >> 7, e[0] & 0x7F, static_cast<unsigned>(e[1] | e[2] << 8));
+            AppendRssi(out, e[3]);
+            Append(out, ", chain 1 ");
+            AppendRssi(out, e[4]);
+            Append(out, ", reserved %02X %02X\n", e[5], e[6]);
+        }
+    } else if (r.type == 9 && len == 8) {
+        Append(out, "  MSwitchTable: ");
+        AppendHex(out, d, 8);
+        *out += "\n";
+    } else {
+        Append(out, "  record type %u (%s), %u data bytes", r.type, TypeName(r.type), len);
+        if (len) {
+            *out += ": ";
+            AppendHex(out, d, len);
+        }
+        *out += "\n";
+    }
+}
+
+}  // namespace
+
+int DecodeText(const std::string& text, std::string* out, std::string* err) {
+    std::vector<uint8_t> bytes;
+    if (!ParseHex(text, &bytes, err)) return kBadInput;
+
+    auto frame = std::make_unique<QxdFrame>();
+    int result = kAllGood;
+    size_t pos = 0;
+    int number = 0;
+    while (pos < bytes.size()) {
+        const uint8_t* wire = bytes.data() + pos;
+        size_t left = bytes.size() - pos;
+        ++number;
+        int status = QxdDecodeFrame(wire, left, frame.get());
+        // A lone 00 in front of a frame is the wake byte, written on its own
+        // before the configuration; it only looks glued on in a trace.
+        if (status != QXD_OK && wire[0] == 0x00 && left > 1) {
+            int rest = QxdDecodeFrame(wire + 1, left - 1, frame.get());
+            if (rest == QXD_OK) {
+                Append(out, "wake byte: 00\n");
+                pos += 1;
+                --number;
+                continue;
+            }
+            status = QxdDecodeFrame(wire, left, frame.get());
+        }
+        size_t len = frame->wire_length ? frame->wire_length : left;
+        Append(out, "frame %d (%zu bytes): ", number, len);
+        AppendHex(out, wire, len);
+        *out += "\n";
+        if (status == QXD_OK || status == QXD_BAD_CHECKSUM) {
+            for (int i = 0; i < frame->record_count; ++i) {
+                DescribeRecord(out, frame->records[i], frame->bytes + frame->records[i].offset);
+            }
+        }
+        if (status == QXD_OK) {
+            Append(out, "  checksum %02X: ok\n", frame->checksum);
+        } else if (status == QXD_BAD_CHECKSUM) {
+            Append(out, "  checksum %02X: MISMATCH (computed %02X)\n", frame->checksum,
+                   frame->computed);
+            Append(err, "qxdecode: frame %d: checksum mismatch: got %02X, computed %02X\n", number,
+                   frame->checksum, frame->computed);
+            result = kBadFrame;
+        } else {
+            Append(out, "  error: %s\n", QxdStatusText(status));
+            Append(err, "qxdecode: frame %d: %s\n", number, QxdStatusText(status));
+            result = kBadFrame;
+        }
+        pos += len;
+    }
+    return result;
+}
+
+}  // namespace qxdecode
