@@ -111,6 +111,17 @@ expect_eq "daemons started in 20 cycles" $((before + 20)) "$(log_lines)"
 sleep 0.5
 expect_eq "orphaned daemons after 20 cycles" 0 "$(daemons)"
 
+# --- the real daemon as the child: whether it ends at once (no WLAN under
+# Wine) or keeps running, a stop leaves the service stopped with exit code 0
+# and no daemon behind.
+cp "$QX_DIST/quellix.exe" "$dir/quellix.exe"
+wine_run 30 "$out" sc start "$svc"
+sleep 2
+[ "$(svc_field STATE)" == 4 ] && wine_run 30 "$out" sc stop "$svc"
+wait_state 1 || fail "service with the real daemon did not stop"
+expect_eq "exit code with the real daemon" 0 "$(svc_field WIN32_EXIT_CODE)"
+expect_eq "real daemons left" 0 "$(daemons)"
+
 # --- outside the service manager the dispatcher fails, exit code still 0 ---
 wine_run 60 "$out" "$exe"
 expect_eq "exit code without arguments" 0 "$WINE_RC"
