@@ -1,0 +1,140 @@
+// QXVeltrane: KMDF client driver of the antenna controller on the Simple
+// Peripheral Bus. It publishes "\\.\QXSPB": one write is one bus write, one
+// read is one bus read, and ten control codes cover the connection, bus and
+// connection locks, combined transfers and the interrupt hand-over.
+//
+// Objects, one file each: driver.cpp (driver object), device.cpp (device,
+// PnP/power, file clean-up), queue.cpp (request routing), bus.cpp (the bus
+// connection and every bus transfer), interrupt.cpp (interrupt hand-over).
+#pragma once
+
+#include <ntddk.h>
+#include <wdf.h>
+#include <spb.h>
+
+// Pool tag "QXX" (three characters and a zero byte), little-endian.
+#define QX_POOL_TAG ((ULONG)'\0' << 24 | (ULONG)'X' << 16 | (ULONG)'X' << 8 | (ULONG)'Q')
+
+// ---- User-mode interface --------------------------------------------------------
+
+#define QXSPB_DEVICE_TYPE 0x473
+#define QXSPB_CTL(fn) CTL_CODE(QXSPB_DEVICE_TYPE, (fn), METHOD_BUFFERED, FILE_ANY_ACCESS)
+
+#define IOCTL_QXSPB_OPEN QXSPB_CTL(0x780)
+#define IOCTL_QXSPB_CLOSE QXSPB_CTL(0x781)
+#define IOCTL_QXSPB_LOCK QXSPB_CTL(0x782)
+#define IOCTL_QXSPB_UNLOCK QXSPB_CTL(0x783)
+#define IOCTL_QXSPB_WRITE_READ QXSPB_CTL(0x784)
+#define IOCTL_QXSPB_LOCK_CONNECTION QXSPB_CTL(0x785)
+#define IOCTL_QXSPB_UNLOCK_CONNECTION QXSPB_CTL(0x786)
+#define IOCTL_QXSPB_SIGNAL_INTERRUPT QXSPB_CTL(0x787)
+#define IOCTL_QXSPB_WAIT_ON_INTERRUPT QXSPB_CTL(0x788)
+#define IOCTL_QXSPB_FULL_DUPLEX QXSPB_CTL(0x789)
+
+static_assert(IOCTL_QXSPB_OPEN == 0x04731E00, "open code");
+static_assert(IOCTL_QXSPB_FULL_DUPLEX == 0x04731E24, "full-duplex code");
+
+// What a bus operation, or the open, reports while the bus objects do not
+// exist (the queues are not power-managed, so requests arrive out of D0 too).
+#define QX_STATUS_BUS_NOT_READY STATUS_DEVICE_NOT_READY
+
+// ---- Contexts -----------------------------------------------------------------------
+
+// A write-then-read or full-duplex transfer: the write entry, then the read entry.
+typedef SPB_TRANSFER_LIST_AND_ENTRIES(2) QX_TRANSFER_LIST;
+static_assert(sizeof(QX_TRANSFER_LIST) == 80, "two-entry transfer list");
+static_assert(sizeof(SPB_TRANSFER_LIST) == 48, "one-entry transfer list");
+
+typedef struct _DEVICE_CONTEXT_T {
+    WDFDEVICE DeviceHandle;
+    WDFQUEUE IoQueue;
+    struct {
+        ULONG LowPart;
+        ULONG HighPart;
+    } ConnectionId;
+    WDFINTERRUPT InterruptObject;
+    KEVENT InterruptEvent;
+    BOOLEAN ConnectInterrupt;
+    WDFIOTARGET BusTarget;
+    WDFREQUEST BusRequest;
+    WDFMEMORY TransferMemory;
+    WDFREQUEST ClientRequest;
+    WDFREQUEST WaitRequest;
+    BOOLEAN BusReady;
+
+    // Guards BusReady, ClientRequest and WaitRequest between the queues, the
+    // completion and cancel routines and the interrupt routine.
+    WDFSPINLOCK StateLock;
+    // Serialises opening, closing and tearing down BusTarget (passive level).
+    WDFWAITLOCK TargetLock;
+    // Set while no bus operation holds BusRequest; D0 exit waits for it before
+    // deleting the bus objects, because a late cancel routine may still name them.
+    KEVENT BusIdleEvent;
+    // Storage of the current combined transfer's list. It lives as long as
+    // the device, so it outlives every bus request that reads it.
+    QX_TRANSFER_LIST TransferList;
+} DEVICE_CONTEXT_T, *PDEVICE_CONTEXT_T;
+
+WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(DEVICE_CONTEXT_T, GetDeviceContext)
+
+typedef struct _REQUEST_CONTEXT_T {
+    WDFDEVICE DeviceHandle;
+    BOOLEAN IsSequence;
+    ULONG64 WriteLength;
+
+    // On a client request whose bus operation is in flight: the bus completion
+    // and the cancel routine each count this down once unmarking failed; the
+    // one that reaches zero completes the request with the recorded outcome.
+    LONG CompletionOwners;
+    NTSTATUS BusStatus;
+    ULONG_PTR BusInformation;
+} REQUEST_CONTEXT_T, *PREQUEST_CONTEXT_T;
+
+WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(REQUEST_CONTEXT_T, GetRequestContext)
+
+// ---- Tracing ----------------------------------------------------------------------
+
+#define TRACE_DRIVER 0x1
+#define TRACE_IO 0x2
+#define QX_TRACE(flag, level, fmt, ...) \
+    DbgPrintEx(DPFLTR_IHVDRIVER_ID, (level), "QXVeltrane[%u]: " fmt "\n", (unsigned)(flag), ##__VA_ARGS__)
+
+// ---- Callbacks and operations ------------------------------------------------------
+
+extern "C" DRIVER_INITIALIZE DriverEntry;
+EVT_WDF_OBJECT_CONTEXT_CLEANUP OnDriverCleanup;
+EVT_WDF_DRIVER_DEVICE_ADD OnDeviceAdd;
+EVT_WDF_DEVICE_PREPARE_HARDWARE OnPrepareHardware;
+EVT_WDF_DEVICE_RELEASE_HARDWARE OnReleaseHardware;
+EVT_WDF_DEVICE_D0_ENTRY OnD0Entry;
+EVT_WDF_DEVICE_D0_EXIT OnD0Exit;
+EVT_WDF_FILE_CLEANUP OnFileCleanup;
+EVT_WDF_IO_QUEUE_IO_DEFAULT OnTopLevelIoDefault;
+EVT_WDF_IO_QUEUE_IO_READ OnIoREAD;
+EVT_WDF_IO_QUEUE_IO_WRITE OnIoWRITE;
+EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL OnIoDeviceControl;
+EVT_WDF_INTERRUPT_ISR OnInterruptIsr;
+EVT_WDF_REQUEST_COMPLETION_ROUTINE OnBusRequestComplete;
+EVT_WDF_REQUEST_CANCEL OnClientRequestCancel;
+EVT_WDF_REQUEST_CANCEL OnWaitRequestCancel;
+
+// Formats "\Device\RESOURCE_HUB\" and the 16-digit connection id into path
+// (pathChars wide characters). Fails when the id cannot be formatted.
+NTSTATUS BuildResourceHubPath(ULONG IdLowPart, ULONG IdHighPart, PWSTR Path, size_t PathChars);
+
+NTSTATUS BusOpen(PDEVICE_CONTEXT_T DeviceContext);
+NTSTATUS BusClose(PDEVICE_CONTEXT_T DeviceContext);
+VOID BusRead(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusWrite(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusLock(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusUnlock(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusLockConnection(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusUnlockConnection(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusWriteRead(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID BusFullDuplex(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+NTSTATUS SendBusRequest(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID CompleteClientRequest(PDEVICE_CONTEXT_T DeviceContext, NTSTATUS Status, ULONG_PTR Information);
+
+VOID SignalInterrupt(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+VOID WaitOnInterrupt(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
+BOOLEAN NotifyInterruptWaiter(PDEVICE_CONTEXT_T DeviceContext);

@@ -1,0 +1,156 @@
+// Control surface of the host KMDF simulation: the virtual machine's Plug and
+// Play manager, registry, hardware resources, interrupt line and SPB
+// controllers, plus what a test inspects afterwards (debug prints and the
+// contract violations the framework's verifier would have stopped on).
+//
+// The framework itself (wdf.h, ntddk.h, spb.h under kmdf/include) runs on
+// real threads: sequential queues present on a dispatcher thread, the SPB
+// controller may complete on its own thread, the interrupt routine runs on
+// its own thread, and cancellation comes from whichever thread asks.
+#pragma once
+
+#include <ntddk.h>
+#include <wdf.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kmdfsim {
+
+// ---- World -------------------------------------------------------------------
+
+// Tears everything down (device removed, driver unloaded, threads joined)
+// and restores the defaults: no registry values, one I2C connection (id 1:2)
+// plus one interrupt, an SPB controller with an echo device on that id.
+void Reset();
+
+// Calls the driver's entry point; remembers it for later device adds.
+NTSTATUS LoadDriver(DRIVER_INITIALIZE* entry);
+// Removes the device (when present) and runs the driver object's clean-up.
+void UnloadDriver();
+
+// ---- Hardware resources and registry -------------------------------------------
+
+CM_PARTIAL_RESOURCE_DESCRIPTOR InterruptResource(ULONG vector);
+CM_PARTIAL_RESOURCE_DESCRIPTOR ConnectionResource(UCHAR cls, UCHAR type, ULONG idLow, ULONG idHigh);
+CM_PARTIAL_RESOURCE_DESCRIPTOR MemoryResource(ULONGLONG start, ULONG length);
+// The translated list of the next start; the raw list is the same with the
+// interrupt vectors offset by 0x100, so a mix-up of the two shows.
+void SetResources(std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated);
+
+// "Settings" subkey of the device's hardware key and its "ConnectInterrupt":
+// absent key, key without the value, or the value.
+void SetSettingsKey(bool present);
+void SetConnectInterrupt(std::optional<ULONG> value);
+
+// ---- Plug and Play and power -----------------------------------------------------
+
+// Add, prepare hardware, D0 entry. Returns the first failing status (the
+// device is then torn down again) or success.
+NTSTATUS AddDevice();
+// Disable from the device manager: vetoed (false) while a handle is open,
+// otherwise D0 exit, release hardware, device deleted.
+bool DisableDevice();
+NTSTATUS EnableDevice();
+// System sleep and wake with handles left open: D0 exit and D0 entry only.
+void Suspend();
+NTSTATUS Resume();
+bool DevicePresent();
+bool DeviceInD0();
+WDFDEVICE DeviceHandle();
+
+// ---- Interrupt line ---------------------------------------------------------------
+
+// Raises the line once; the service routine runs on the interrupt thread.
+// False when no interrupt object is connected or the device is out of D0.
+bool FireInterrupt();
+// Blocks until every raised interrupt was serviced or ms passed.
+bool WaitInterruptsIdle(uint32_t ms);
+// True while the service routine is inside (for example holding the line).
+bool IsrRunning();
+int IsrCalls();
+bool InterruptConnected();
+
+// ---- Cancellation window ------------------------------------------------------------
+
+// While held, a cancellation that has begun (unmarking already fails) defers
+// the call of the request's cancel routine until RunHeldCancelRoutines.
+void HoldCancelRoutines(bool hold);
+int HeldCancelRoutines();
+void RunHeldCancelRoutines();
+
+// ---- SPB controller -------------------------------------------------------------
+
+// What sits on the bus behind a controller.
+class Peripheral {
+public:
+    virtual ~Peripheral() = default;
+    // Bytes the device took; the controller reports them as transferred.
+    virtual size_t Write(const uint8_t* bytes, size_t count) = 0;
+    // Fills buf; returns the bytes delivered.
+    virtual size_t Read(uint8_t* buf, size_t count) = 0;
+};
+
+enum class SpbMode {
+    Inline,  // completes inside the send, on the sending thread
+    Async,   // completes on the controller's thread (after the delay)
+    Hold,    // stays pending until ReleaseHeld or cancellation
+};
+
+struct SpbTransaction {
+    ULONG kind;  // 'R', 'W' or the SPB control code
+    std::vector<uint8_t> written;
+    size_t readLength;
+    NTSTATUS status;
+    size_t information;
+};
+
+class SpbController {
+public:
+    virtual ~SpbController() = default;
+    virtual void SetMode(SpbMode mode, uint32_t delayUs = 0) = 0;
+    // The next n transfers (-1: all) complete with status and no bytes.
+    virtual void FailNext(NTSTATUS status, int n = 1) = 0;
+    // The next n transfers stop after at most bytes (a short count).
+    virtual void ShortNext(size_t bytes, int n = 1) = 0;
+    // The next n transfers see no acknowledge of the address.
+    virtual void NakNext(int n = 1) = 0;
+    virtual void SetPeripheral(Peripheral* peripheral) = 0;  // null: the echo device
+    virtual int Held() = 0;
+    // Completes up to n held requests, oldest first; returns how many.
+    virtual int ReleaseHeld(int n = 1) = 0;
+    virtual bool WaitHeld(int n, uint32_t ms) = 0;
+    virtual std::vector<SpbTransaction> Transactions() = 0;
+    virtual bool ControllerLocked() = 0;
+    virtual bool ConnectionLocked() = 0;
+    virtual int Opens() = 0;  // times a target opened this connection
+    virtual int Cancels() = 0;  // requests completed as cancelled
+};
+
+// The controller behind resource-hub connection id (high:low); created on first use.
+SpbController& Spb(ULONG idLow = 2, ULONG idHigh = 1);
+// The name of the last successful remote-target open and its access mask.
+std::wstring LastOpenedTargetName();
+ACCESS_MASK LastOpenedTargetAccess();
+// The next n sends to a target are refused with status.
+void RefuseSends(NTSTATUS status, int n = 1);
+// Runs hook once, inside the next WdfRequestSend, before the send is
+// accepted or refused (for example to cancel the client request right there).
+void BeforeNextSend(std::function<void()> hook);
+
+// ---- Observation -------------------------------------------------------------------
+
+std::vector<std::string> DbgPrints();
+void ClearDbgPrints();
+// Contract violations (double completion, a cancel routine handed a
+// completed request, a request never completed at removal, ...).
+std::vector<std::string> Violations();
+// Framework objects alive now (driver and device objects included).
+size_t LiveObjects();
+// Client requests issued and not completed yet.
+size_t OutstandingRequests();
+
+}  // namespace kmdfsim

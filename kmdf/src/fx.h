@@ -1,0 +1,273 @@
+// Internals of the host KMDF simulation. One framework lock (Fx().m) guards
+// the object tree and every request's state; driver callbacks are never
+// called with it held, so the driver's own locks cannot invert with it.
+#pragma once
+
+#include <ntddk.h>
+#include <spb.h>
+#include <wdf.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "kmdf/kmdfsim.h"
+
+namespace kmdfsim {
+
+enum class Kind { Driver, Device, Queue, Request, IoTarget, Memory, Interrupt, Key, File, SpinLock, WaitLock, ResList };
+
+struct Object {
+    explicit Object(Kind k) : kind(k) {}
+    virtual ~Object();
+    Kind kind;
+    Object* parent = nullptr;
+    std::vector<Object*> children;
+    PCWDF_OBJECT_CONTEXT_TYPE_INFO ctxType = nullptr;
+    void* ctx = nullptr;
+    PFN_WDF_OBJECT_CONTEXT_CLEANUP cleanup = nullptr;
+    PFN_WDF_OBJECT_CONTEXT_DESTROY destroy = nullptr;
+    bool deleting = false;
+    // Kind-specific teardown before the children go (closing a target, ...).
+    virtual void Teardown() {}
+};
+
+struct Device;
+struct Queue;
+struct Target;
+struct FileObj;
+struct Request;
+
+struct Irp {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    NTSTATUS status = STATUS_PENDING;
+    size_t information = 0;
+    WDF_REQUEST_TYPE type = WdfRequestTypeRead;
+    ULONG code = 0;
+    size_t inLength = 0;
+    size_t outLength = 0;
+    std::vector<uint8_t> system;  // the buffered-I/O system buffer
+    void* userOut = nullptr;
+    Request* request = nullptr;  // while outstanding (framework lock)
+    FileObj* file = nullptr;
+};
+
+struct Memory : Object {
+    Memory() : Object(Kind::Memory) {}
+    void* buffer = nullptr;
+    size_t length = 0;
+};
+
+enum class ReqState { Idle, Queued, Presented, Sent, Completed };
+
+struct Request : Object {
+    Request() : Object(Kind::Request) {}
+    bool driverCreated = false;
+    Device* device = nullptr;
+    std::shared_ptr<Irp> irp;
+    FileObj* file = nullptr;
+    ReqState state = ReqState::Idle;
+    Queue* queue = nullptr;
+    // Cancellation.
+    bool cancelRequested = false;
+    PFN_WDF_REQUEST_CANCEL cancelRoutine = nullptr;
+    bool cancelBegun = false;    // the routine is owed; unmarking fails
+    bool cancelEntered = false;  // the routine was called
+    // Formatted for a target and sent.
+    enum class Op { None, Read, Write, Ioctl } op = Op::None;
+    Memory* ioMemory = nullptr;  // read or write buffer, or the ioctl input
+    ULONG ioctl = 0;
+    Target* sentTo = nullptr;
+    PFN_WDF_REQUEST_COMPLETION_ROUTINE completion = nullptr;
+    WDFCONTEXT completionContext = nullptr;
+    bool cancelSent = false;
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG_PTR information = 0;
+    Memory* inMemory = nullptr;
+    Memory* outMemory = nullptr;
+};
+
+struct Queue : Object {
+    Queue() : Object(Kind::Queue) {}
+    ~Queue() override;
+    Device* device = nullptr;
+    WDF_IO_QUEUE_CONFIG config{};
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<Request*> pending;
+    Request* current = nullptr;
+    bool stopping = false;
+    std::thread dispatcher;
+    void Teardown() override;
+    void Enqueue(Request* r);
+    void Present(Request* r);
+    void Run();
+    void OnCompleted(Request* r);
+};
+
+struct SpbImpl;
+
+struct Target : Object {
+    Target() : Object(Kind::IoTarget) {}
+    Device* device = nullptr;
+    enum class St { Created, Opened, Closed } st = St::Created;
+    SpbImpl* controller = nullptr;
+    std::set<Request*> sent;  // until the completion routine returned (framework lock)
+    std::condition_variable_any cv;
+    void Close();
+    void Teardown() override { Close(); }
+};
+
+struct Interrupt : Object {
+    Interrupt() : Object(Kind::Interrupt) {}
+    Device* device = nullptr;
+    WDF_INTERRUPT_CONFIG config{};
+    std::mutex m;
+    std::condition_variable cv;
+    int raised = 0;
+    bool running = false;
+    bool stop = false;
+    int calls = 0;
+    std::thread thread;
+    void Run();
+    void Teardown() override;
+};
+
+struct FileObj : Object {
+    FileObj() : Object(Kind::File) {}
+    Device* device = nullptr;
+    std::set<Request*> outstanding;  // framework lock
+    bool cleanedUp = false;
+};
+
+struct Key : Object {
+    Key() : Object(Kind::Key) {}
+    std::wstring path;
+};
+
+struct SpinLock : Object {
+    SpinLock() : Object(Kind::SpinLock) {}
+    std::mutex m;
+};
+
+struct WaitLock : Object {
+    WaitLock() : Object(Kind::WaitLock) {}
+    std::mutex m;
+};
+
+struct ResList : Object {
+    ResList() : Object(Kind::ResList) {}
+    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> items;
+};
+
+struct Driver : Object {
+    Driver() : Object(Kind::Driver) {}
+    WDF_DRIVER_CONFIG config{};
+};
+
+struct Device : Object {
+    Device() : Object(Kind::Device) {}
+    WDF_PNPPOWER_EVENT_CALLBACKS pnp{};
+    WDF_FILEOBJECT_CONFIG fileConfig{};
+    bool hasFileConfig = false;
+    WDF_OBJECT_ATTRIBUTES requestAttributes{};
+    bool hasRequestAttributes = false;
+    Queue* defaultQueue = nullptr;
+    std::wstring link;
+    WDF_DEVICE_STATE state{};
+    bool inD0 = false;
+    bool removing = false;
+    std::set<FileObj*> files;  // framework lock
+    Interrupt* interrupt = nullptr;
+    ResList* raw = nullptr;
+    ResList* translated = nullptr;
+};
+
+struct DeviceInitData {
+    WDF_PNPPOWER_EVENT_CALLBACKS pnp{};
+    WDF_FILEOBJECT_CONFIG fileConfig{};
+    bool hasFileConfig = false;
+    WDF_OBJECT_ATTRIBUTES requestAttributes{};
+    bool hasRequestAttributes = false;
+};
+
+// ---- Shared state -----------------------------------------------------------------
+
+struct FxState {
+    std::recursive_mutex m;
+    std::unordered_set<Object*> live;
+    std::deque<Request*> quarantine;  // completed client requests, freed late
+    Driver* driver = nullptr;
+    DRIVER_INITIALIZE* entry = nullptr;
+    Device* device = nullptr;
+    size_t outstanding = 0;
+    bool holdCancel = false;
+    std::vector<std::pair<Request*, PFN_WDF_REQUEST_CANCEL>> heldCancels;
+    NTSTATUS refuseStatus = STATUS_SUCCESS;
+    int refuseCount = 0;
+    std::function<void()> beforeSend;
+    std::wstring lastOpenName;
+    ACCESS_MASK lastOpenAccess = 0;
+};
+FxState& Fx();
+
+void Violation(const std::string& what);
+void Trace(const char* fmt, ...);
+
+// Object tree.
+void Attach(Object* o, Object* defaultParent, PWDF_OBJECT_ATTRIBUTES attributes);
+void DeleteTree(Object* o);
+template <class T>
+T* Checked(void* handle, Kind kind, const char* api) {
+    auto* o = static_cast<Object*>(handle);
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    if (o == nullptr || Fx().live.count(o) == 0 || o->kind != kind) {
+        Violation(std::string(api) + ": invalid or deleted handle");
+        return nullptr;
+    }
+    return static_cast<T*>(o);
+}
+
+// Requests.
+Request* NewClientRequest(Device* device, FileObj* file, std::shared_ptr<Irp> irp);
+void DeliverToDevice(Request* r);
+// Cancellation as the I/O manager asks for it (CancelIoEx, handle clean-up).
+void CancelRequest(Request* r);
+// CancelIoEx of a user request: false when it had already completed.
+bool CancelIrp(const std::shared_ptr<Irp>& irp);
+void FreeQuarantine();
+void ClearLogs();
+void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFramework);
+void FlushFile(FileObj* file);
+
+// Targets and the bus.
+SpbImpl* FindController(ULONGLONG id);
+void SubmitToController(SpbImpl* c, Request* r);
+void CancelAtController(SpbImpl* c, Request* r);
+// The controller finished r: runs the completion routine.
+void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
+void ResetControllers();
+
+// Registry.
+bool SettingsKeyPresent();
+std::optional<ULONG> ConnectInterruptValue();
+
+}  // namespace kmdfsim
+struct WDFDEVICE_INIT {
+    kmdfsim::DeviceInitData data;
+};
+struct _DRIVER_OBJECT {
+    int unused;
+};

@@ -1,0 +1,561 @@
+// Requests, queues and cancellation.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "kmdf/src/fx.h"
+
+namespace kmdfsim {
+
+namespace {
+
+constexpr size_t kQuarantine = 1024;
+
+WDFREQUEST AsHandle(Request* r) { return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r)); }
+WDFQUEUE AsHandle(Queue* q) { return reinterpret_cast<WDFQUEUE>(static_cast<Object*>(q)); }
+
+bool InQuarantine(Object* o) {
+    auto& q = Fx().quarantine;
+    return std::find(q.begin(), q.end(), static_cast<Request*>(o)) != q.end();
+}
+
+// Framework lock held. Null (and a violation) unless r is a live request.
+Request* LiveRequest(WDFREQUEST handle, const char* api) {
+    auto* o = reinterpret_cast<Object*>(handle);
+    if (o == nullptr || Fx().live.count(o) == 0 || o->kind != Kind::Request) {
+        if (o != nullptr && InQuarantine(o)) {
+            Violation(std::string(api) + " on a request that was already completed");
+        } else {
+            Violation(std::string(api) + ": invalid request handle");
+        }
+        return nullptr;
+    }
+    return static_cast<Request*>(o);
+}
+
+void FreeRequest(Request* r) {
+    delete r->inMemory;
+    delete r->outMemory;
+    delete r;
+}
+
+Memory* RequestMemory(Request* r, bool input) {
+    Memory*& slot = input ? r->inMemory : r->outMemory;
+    if (slot == nullptr) {
+        slot = new Memory();
+        slot->parent = r;
+        Fx().live.insert(slot);
+    }
+    slot->buffer = r->irp->system.data();
+    if (r->irp->type == WdfRequestTypeDeviceControl) {
+        slot->length = input ? r->irp->inLength : r->irp->outLength;
+    } else {
+        slot->length = r->irp->type == WdfRequestTypeRead ? r->irp->outLength : r->irp->inLength;
+    }
+    return slot;
+}
+
+// Framework lock held. Length of the requested side, or an error.
+NTSTATUS BufferOf(Request* r, bool input, size_t minimum, Memory** memory) {
+    *memory = nullptr;
+    if (r->driverCreated || !r->irp) return STATUS_INVALID_DEVICE_REQUEST;
+    WDF_REQUEST_TYPE type = r->irp->type;
+    if ((input && type == WdfRequestTypeRead) || (!input && type == WdfRequestTypeWrite)) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    Memory* m = RequestMemory(r, input);
+    if (m->length == 0 || m->length < minimum) return STATUS_BUFFER_TOO_SMALL;
+    *memory = m;
+    return STATUS_SUCCESS;
+}
+
+void RunCancelRoutine(Request* r, PFN_WDF_REQUEST_CANCEL routine) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (r->state == ReqState::Completed) return;  // already reported at its completion
+        r->cancelEntered = true;
+    }
+    routine(AsHandle(r));
+}
+
+}  // namespace
+
+Request* NewClientRequest(Device* device, FileObj* file, std::shared_ptr<Irp> irp) {
+    auto* r = new Request();
+    r->device = device;
+    r->file = file;
+    r->irp = irp;
+    WDF_OBJECT_ATTRIBUTES attributes = device->requestAttributes;
+    Attach(r, nullptr, device->hasRequestAttributes ? &attributes : nullptr);
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    irp->request = r;
+    irp->file = file;
+    file->outstanding.insert(r);
+    Fx().outstanding++;
+    return r;
+}
+
+void DeliverToDevice(Request* r) {
+    Queue* q = r->device->defaultQueue;
+    if (q == nullptr) {
+        FinishRequest(r, STATUS_INVALID_DEVICE_REQUEST, 0, true);
+        return;
+    }
+    bool zeroLength = (r->irp->type == WdfRequestTypeRead && r->irp->outLength == 0) ||
+                      (r->irp->type == WdfRequestTypeWrite && r->irp->inLength == 0);
+    if (zeroLength && !q->config.AllowZeroLengthRequests) {
+        FinishRequest(r, STATUS_SUCCESS, 0, true);
+        return;
+    }
+    if (q->config.DispatchType == WdfIoQueueDispatchParallel) {
+        {
+            std::lock_guard<std::recursive_mutex> lock(Fx().m);
+            r->queue = q;
+            r->state = ReqState::Presented;
+        }
+        q->Present(r);
+    } else {
+        q->Enqueue(r);
+    }
+}
+
+void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFramework) {
+    std::shared_ptr<Irp> irp;
+    Queue* q = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (LiveRequest(AsHandle(r), "WdfRequestComplete") == nullptr) return;
+        if (r->driverCreated) {
+            Violation("WdfRequestComplete of a driver-created request");
+            return;
+        }
+        if (r->state == ReqState::Sent) Violation("completing a request that is still sent to a target");
+        if (r->cancelBegun && !r->cancelEntered) {
+            Violation("request completed while its cancel routine is owed: the routine would get a completed request");
+        }
+        (void)byFramework;
+        r->state = ReqState::Completed;
+        r->cancelRoutine = nullptr;
+        q = r->queue;
+        irp = r->irp;
+        irp->request = nullptr;
+        if (r->file != nullptr) r->file->outstanding.erase(r);
+        Fx().outstanding--;
+        Fx().live.erase(r);
+        if (r->inMemory) Fx().live.erase(r->inMemory);
+        if (r->outMemory) Fx().live.erase(r->outMemory);
+        Fx().quarantine.push_back(r);
+        while (Fx().quarantine.size() > kQuarantine) {
+            FreeRequest(Fx().quarantine.front());
+            Fx().quarantine.pop_front();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(irp->m);
+        irp->status = status;
+        size_t out = irp->type == WdfRequestTypeWrite ? irp->inLength : irp->outLength;
+        if (irp->type != WdfRequestTypeWrite && information > out) {
+            Violation("request completed with more bytes than its output buffer holds");
+            information = out;
+        }
+        irp->information = information;
+        if (irp->type != WdfRequestTypeWrite && irp->userOut != nullptr && NT_SUCCESS(status) && information > 0) {
+            memcpy(irp->userOut, irp->system.data(), information);
+        }
+        irp->done = true;
+        irp->cv.notify_all();
+    }
+    if (q != nullptr && q->config.DispatchType == WdfIoQueueDispatchSequential) q->OnCompleted(r);
+}
+
+namespace {
+// Framework lock held: starts cancelling r. Tells the caller what to run
+// once the lock is released.
+void BeginCancel(Request* r, PFN_WDF_REQUEST_CANCEL* routine, bool* cancelQueued) {
+    *routine = nullptr;
+    *cancelQueued = false;
+    if (Fx().live.count(r) == 0 || r->state == ReqState::Completed || r->driverCreated) return;
+    r->cancelRequested = true;
+    if (r->state == ReqState::Queued && r->queue != nullptr) {
+        std::lock_guard<std::mutex> qlock(r->queue->m);
+        auto& p = r->queue->pending;
+        auto it = std::find(p.begin(), p.end(), r);
+        if (it != p.end()) {
+            p.erase(it);
+            *cancelQueued = true;
+        }
+    } else if (r->state == ReqState::Presented && r->cancelRoutine != nullptr) {
+        *routine = r->cancelRoutine;
+        r->cancelRoutine = nullptr;
+        r->cancelBegun = true;
+        if (Fx().holdCancel) {
+            Fx().heldCancels.emplace_back(r, *routine);
+            *routine = nullptr;
+        }
+    }
+}
+
+void EndCancel(Request* r, PFN_WDF_REQUEST_CANCEL routine, bool cancelQueued) {
+    if (cancelQueued) FinishRequest(r, STATUS_CANCELLED, 0, true);
+    if (routine != nullptr) RunCancelRoutine(r, routine);
+}
+}  // namespace
+
+void CancelRequest(Request* r) {
+    PFN_WDF_REQUEST_CANCEL routine;
+    bool cancelQueued;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        BeginCancel(r, &routine, &cancelQueued);
+    }
+    EndCancel(r, routine, cancelQueued);
+}
+
+bool CancelIrp(const std::shared_ptr<Irp>& irp) {
+    PFN_WDF_REQUEST_CANCEL routine;
+    bool cancelQueued;
+    Request* r;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        r = irp->request;
+        if (r == nullptr) return false;
+        BeginCancel(r, &routine, &cancelQueued);
+    }
+    EndCancel(r, routine, cancelQueued);
+    return true;
+}
+
+void FlushFile(FileObj* file) {
+    std::vector<Request*> requests;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        requests.assign(file->outstanding.begin(), file->outstanding.end());
+    }
+    for (Request* r : requests) CancelRequest(r);
+}
+
+void HoldCancelRoutines(bool hold) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    Fx().holdCancel = hold;
+}
+
+int HeldCancelRoutines() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return static_cast<int>(Fx().heldCancels.size());
+}
+
+void RunHeldCancelRoutines() {
+    std::vector<std::pair<Request*, PFN_WDF_REQUEST_CANCEL>> held;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        held.swap(Fx().heldCancels);
+    }
+    for (auto& h : held) RunCancelRoutine(h.first, h.second);
+}
+
+void FreeQuarantine() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    for (Request* r : Fx().quarantine) FreeRequest(r);
+    Fx().quarantine.clear();
+}
+
+// ---- Queues -------------------------------------------------------------------------------
+
+Queue::~Queue() {
+    if (dispatcher.joinable()) dispatcher.join();
+}
+
+void Queue::Enqueue(Request* r) {
+    bool cancelled = false;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        r->queue = this;
+        r->state = ReqState::Queued;
+        if (r->cancelRequested) {
+            cancelled = true;
+        } else {
+            std::lock_guard<std::mutex> qlock(m);
+            if (stopping) {
+                cancelled = true;
+            } else {
+                pending.push_back(r);
+                cv.notify_all();
+            }
+        }
+    }
+    if (cancelled) FinishRequest(r, STATUS_CANCELLED, 0, true);
+}
+
+void Queue::Present(Request* r) {
+    const WDF_IO_QUEUE_CONFIG& c = config;
+    Irp& irp = *r->irp;
+    WDFQUEUE qh = AsHandle(this);
+    WDFREQUEST rh = AsHandle(r);
+    if (irp.type == WdfRequestTypeRead && c.EvtIoRead != nullptr) {
+        c.EvtIoRead(qh, rh, irp.outLength);
+    } else if (irp.type == WdfRequestTypeWrite && c.EvtIoWrite != nullptr) {
+        c.EvtIoWrite(qh, rh, irp.inLength);
+    } else if (irp.type == WdfRequestTypeDeviceControl && c.EvtIoDeviceControl != nullptr) {
+        c.EvtIoDeviceControl(qh, rh, irp.outLength, irp.inLength, irp.code);
+    } else if (c.EvtIoDefault != nullptr) {
+        c.EvtIoDefault(qh, rh);
+    } else {
+        FinishRequest(r, STATUS_INVALID_DEVICE_REQUEST, 0, true);
+    }
+}
+
+void Queue::Run() {
+    std::unique_lock<std::mutex> lock(m);
+    for (;;) {
+        cv.wait(lock, [&] { return stopping || (current == nullptr && !pending.empty()); });
+        if (stopping) return;
+        Request* r = pending.front();
+        pending.pop_front();
+        current = r;
+        lock.unlock();
+        bool cancelled = false;
+        {
+            std::lock_guard<std::recursive_mutex> fx(Fx().m);
+            r->state = ReqState::Presented;
+        }
+        (void)cancelled;
+        Present(r);
+        lock.lock();
+    }
+}
+
+void Queue::OnCompleted(Request* r) {
+    std::lock_guard<std::mutex> lock(m);
+    if (current == r) {
+        current = nullptr;
+        cv.notify_all();
+    }
+}
+
+void Queue::Teardown() {
+    std::deque<Request*> purge;
+    {
+        std::unique_lock<std::mutex> lock(m);
+        purge.swap(pending);
+        // The driver owns what was presented; removal waits for it.
+        if (!cv.wait_for(lock, std::chrono::seconds(5), [&] { return current == nullptr; })) {
+            Violation("a request presented by the sequential queue was never completed");
+        }
+        stopping = true;
+        cv.notify_all();
+    }
+    for (Request* r : purge) FinishRequest(r, STATUS_CANCELLED, 0, true);
+    if (dispatcher.joinable()) dispatcher.join();
+}
+
+}  // namespace kmdfsim
+
+using namespace kmdfsim;
+
+// ---- Queue methods ----------------------------------------------------------------------
+
+NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config, PWDF_OBJECT_ATTRIBUTES QueueAttributes,
+                          WDFQUEUE* Queue) {
+    auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfIoQueueCreate");
+    if (d == nullptr || Config == nullptr || Config->Size != sizeof(WDF_IO_QUEUE_CONFIG)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (Config->DispatchType != WdfIoQueueDispatchParallel && Config->DispatchType != WdfIoQueueDispatchSequential) {
+        return STATUS_INVALID_PARAMETER;  // manual queues are not simulated
+    }
+    if (Config->DefaultQueue && d->defaultQueue != nullptr) return STATUS_INVALID_DEVICE_STATE;
+    auto* q = new kmdfsim::Queue();
+    q->device = d;
+    q->config = *Config;
+    Attach(q, d, QueueAttributes);
+    if (Config->DefaultQueue) d->defaultQueue = q;
+    if (Config->DispatchType == WdfIoQueueDispatchSequential) {
+        q->dispatcher = std::thread([q] { q->Run(); });
+    }
+    if (Queue != nullptr) *Queue = AsHandle(q);
+    return STATUS_SUCCESS;
+}
+
+WDFDEVICE WdfIoQueueGetDevice(WDFQUEUE Queue) {
+    auto* q = Checked<kmdfsim::Queue>(Queue, Kind::Queue, "WdfIoQueueGetDevice");
+    return q == nullptr ? nullptr : reinterpret_cast<WDFDEVICE>(static_cast<Object*>(q->device));
+}
+
+// ---- Request methods ----------------------------------------------------------------------
+
+NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget, WDFREQUEST* Request) {
+    auto* r = new kmdfsim::Request();
+    r->driverCreated = true;
+    Object* parent = Fx().driver;
+    if (IoTarget != nullptr) {
+        auto* t = Checked<Target>(IoTarget, Kind::IoTarget, "WdfRequestCreate");
+        if (t != nullptr) parent = t->device;
+    }
+    Attach(r, parent, RequestAttributes);
+    *Request = AsHandle(r);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WdfRequestReuse(WDFREQUEST Request, PWDF_REQUEST_REUSE_PARAMS ReuseParams) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestReuse");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    if (!r->driverCreated) {
+        Violation("WdfRequestReuse of a request the framework delivered");
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (r->state == ReqState::Sent) {
+        Violation("WdfRequestReuse of a request still sent to a target");
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    r->op = kmdfsim::Request::Op::None;
+    r->ioMemory = nullptr;
+    r->ioctl = 0;
+    r->completion = nullptr;
+    r->completionContext = nullptr;
+    r->cancelSent = false;
+    r->sentTo = nullptr;
+    r->status = ReuseParams != nullptr ? ReuseParams->Status : STATUS_SUCCESS;
+    r->information = 0;
+    r->state = ReqState::Idle;
+    return STATUS_SUCCESS;
+}
+
+VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Parameters) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestGetParameters");
+    if (r == nullptr || !r->irp) return;
+    if (Parameters->Size != sizeof(WDF_REQUEST_PARAMETERS)) Violation("request parameters not initialised");
+    const Irp& irp = *r->irp;
+    Parameters->Type = irp.type;
+    if (irp.type == WdfRequestTypeRead) {
+        Parameters->Parameters.Read.Length = irp.outLength;
+    } else if (irp.type == WdfRequestTypeWrite) {
+        Parameters->Parameters.Write.Length = irp.inLength;
+    } else if (irp.type == WdfRequestTypeDeviceControl) {
+        Parameters->Parameters.DeviceIoControl.IoControlCode = irp.code;
+        Parameters->Parameters.DeviceIoControl.InputBufferLength = irp.inLength;
+        Parameters->Parameters.DeviceIoControl.OutputBufferLength = irp.outLength;
+    }
+}
+
+VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status) {
+    FinishRequest(reinterpret_cast<kmdfsim::Request*>(reinterpret_cast<Object*>(Request)), Status, 0, false);
+}
+
+VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status, ULONG_PTR Information) {
+    FinishRequest(reinterpret_cast<kmdfsim::Request*>(reinterpret_cast<Object*>(Request)), Status, Information,
+                  false);
+}
+
+NTSTATUS WdfRequestGetStatus(WDFREQUEST Request) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestGetStatus");
+    return r == nullptr ? STATUS_INVALID_PARAMETER : r->status;
+}
+
+NTSTATUS WdfRequestRetrieveInputMemory(WDFREQUEST Request, WDFMEMORY* Memory) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestRetrieveInputMemory");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    kmdfsim::Memory* m = nullptr;
+    NTSTATUS status = BufferOf(r, true, 0, &m);
+    *Memory = reinterpret_cast<WDFMEMORY>(static_cast<Object*>(m));
+    return status;
+}
+
+NTSTATUS WdfRequestRetrieveOutputMemory(WDFREQUEST Request, WDFMEMORY* Memory) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestRetrieveOutputMemory");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    kmdfsim::Memory* m = nullptr;
+    NTSTATUS status = BufferOf(r, false, 0, &m);
+    *Memory = reinterpret_cast<WDFMEMORY>(static_cast<Object*>(m));
+    return status;
+}
+
+NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength, PVOID* Buffer,
+                                       size_t* Length) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestRetrieveInputBuffer");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    kmdfsim::Memory* m = nullptr;
+    NTSTATUS status = BufferOf(r, true, MinimumRequiredLength, &m);
+    *Buffer = m != nullptr ? m->buffer : nullptr;
+    if (Length != nullptr) *Length = m != nullptr ? m->length : 0;
+    return status;
+}
+
+NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize, PVOID* Buffer,
+                                        size_t* Length) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestRetrieveOutputBuffer");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    kmdfsim::Memory* m = nullptr;
+    NTSTATUS status = BufferOf(r, false, MinimumRequiredSize, &m);
+    *Buffer = m != nullptr ? m->buffer : nullptr;
+    if (Length != nullptr) *Length = m != nullptr ? m->length : 0;
+    return status;
+}
+
+NTSTATUS WdfRequestMarkCancelableEx(WDFREQUEST Request, PFN_WDF_REQUEST_CANCEL EvtRequestCancel) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestMarkCancelableEx");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    if (r->driverCreated || r->state != ReqState::Presented) {
+        Violation("WdfRequestMarkCancelableEx of a request the driver does not own");
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (r->cancelRoutine != nullptr) Violation("request marked cancelable twice");
+    if (r->cancelRequested) return STATUS_CANCELLED;
+    r->cancelRoutine = EvtRequestCancel;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WdfRequestUnmarkCancelable(WDFREQUEST Request) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestUnmarkCancelable");
+    if (r == nullptr) return STATUS_INVALID_PARAMETER;
+    if (r->cancelBegun) return STATUS_CANCELLED;
+    if (r->cancelRoutine == nullptr) {
+        Violation("WdfRequestUnmarkCancelable of a request that is not cancelable");
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    r->cancelRoutine = nullptr;
+    return STATUS_SUCCESS;
+}
+
+VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request, PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
+                                    WDFCONTEXT CompletionContext) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestSetCompletionRoutine");
+    if (r == nullptr) return;
+    r->completion = CompletionRoutine;
+    r->completionContext = CompletionContext;
+}
+
+NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE DestinationQueue) {
+    kmdfsim::Queue* q = Checked<kmdfsim::Queue>(DestinationQueue, Kind::Queue, "WdfRequestForwardToIoQueue");
+    kmdfsim::Request* r;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        r = LiveRequest(Request, "WdfRequestForwardToIoQueue");
+        if (r == nullptr || q == nullptr) return STATUS_INVALID_PARAMETER;
+        if (r->state != ReqState::Presented || r->queue == q) return STATUS_INVALID_DEVICE_REQUEST;
+        if (r->cancelRoutine != nullptr) {
+            Violation("forwarding a request that is marked cancelable");
+            return STATUS_INVALID_DEVICE_REQUEST;
+        }
+        std::lock_guard<std::mutex> qlock(q->m);
+        if (q->stopping) return STATUS_INVALID_DEVICE_STATE;
+    }
+    q->Enqueue(r);
+    return STATUS_SUCCESS;
+}
+
+WDFFILEOBJECT WdfRequestGetFileObject(WDFREQUEST Request) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = LiveRequest(Request, "WdfRequestGetFileObject");
+    if (r == nullptr || r->file == nullptr) return nullptr;
+    return reinterpret_cast<WDFFILEOBJECT>(static_cast<Object*>(r->file));
+}

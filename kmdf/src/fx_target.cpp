@@ -1,0 +1,565 @@
+// Remote I/O targets opened through the resource hub, and the simulated SPB
+// controllers behind them.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cwctype>
+
+#include "kmdf/src/fx.h"
+
+namespace kmdfsim {
+
+namespace {
+
+// The default device on the bus: a read returns the bytes of the last write
+// (then zeros), so a write-then-read shows both directions.
+class EchoPeripheral final : public Peripheral {
+public:
+    size_t Write(const uint8_t* bytes, size_t count) override {
+        last_.assign(bytes, bytes + count);
+        return count;
+    }
+    size_t Read(uint8_t* buf, size_t count) override {
+        for (size_t i = 0; i < count; i++) buf[i] = i < last_.size() ? last_[i] : 0;
+        return count;
+    }
+
+private:
+    std::vector<uint8_t> last_;
+};
+
+WDFREQUEST AsHandle(Request* r) { return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r)); }
+WDFIOTARGET AsHandle(Target* t) { return reinterpret_cast<WDFIOTARGET>(static_cast<Object*>(t)); }
+
+}  // namespace
+
+struct SpbImpl final : SpbController {
+    explicit SpbImpl(ULONGLONG connection) : id(connection) {}
+    ~SpbImpl() override {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            stop = true;
+            cv.notify_all();
+        }
+        if (worker.joinable()) worker.join();
+    }
+
+    ULONGLONG id;
+    std::mutex m;
+    std::condition_variable cv;
+    SpbMode mode = SpbMode::Async;
+    uint32_t delayUs = 0;
+    NTSTATUS failStatus = STATUS_SUCCESS;
+    int failN = 0;
+    size_t shortBytes = 0;
+    int shortN = 0;
+    int nakN = 0;
+    Peripheral* peripheral = nullptr;
+    EchoPeripheral echo;
+    std::deque<Request*> queued;
+    std::deque<Request*> held;
+    std::thread worker;
+    bool stop = false;
+    std::vector<SpbTransaction> log;
+    bool controllerLocked = false;
+    bool connectionLocked = false;
+    int opens = 0;
+    int cancels = 0;
+
+    void SetMode(SpbMode newMode, uint32_t delay) override {
+        std::lock_guard<std::mutex> lock(m);
+        mode = newMode;
+        delayUs = delay;
+    }
+    void FailNext(NTSTATUS status, int n) override {
+        std::lock_guard<std::mutex> lock(m);
+        failStatus = status;
+        failN = n;
+    }
+    void ShortNext(size_t bytes, int n) override {
+        std::lock_guard<std::mutex> lock(m);
+        shortBytes = bytes;
+        shortN = n;
+    }
+    void NakNext(int n) override {
+        std::lock_guard<std::mutex> lock(m);
+        nakN = n;
+    }
+    void SetPeripheral(Peripheral* p) override {
+        std::lock_guard<std::mutex> lock(m);
+        peripheral = p;
+    }
+    int Held() override {
+        std::lock_guard<std::mutex> lock(m);
+        return static_cast<int>(held.size());
+    }
+    bool WaitHeld(int n, uint32_t ms) override {
+        std::unique_lock<std::mutex> lock(m);
+        return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return static_cast<int>(held.size()) >= n; });
+    }
+    int ReleaseHeld(int n) override {
+        int done = 0;
+        while (done < n) {
+            Request* r;
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (held.empty()) break;
+                r = held.front();
+                held.pop_front();
+            }
+            Execute(r);
+            done++;
+        }
+        return done;
+    }
+    std::vector<SpbTransaction> Transactions() override {
+        std::lock_guard<std::mutex> lock(m);
+        return log;
+    }
+    bool ControllerLocked() override {
+        std::lock_guard<std::mutex> lock(m);
+        return controllerLocked;
+    }
+    bool ConnectionLocked() override {
+        std::lock_guard<std::mutex> lock(m);
+        return connectionLocked;
+    }
+    int Opens() override {
+        std::lock_guard<std::mutex> lock(m);
+        return opens;
+    }
+    int Cancels() override {
+        std::lock_guard<std::mutex> lock(m);
+        return cancels;
+    }
+
+    void Submit(Request* r) {
+        std::unique_lock<std::mutex> lock(m);
+        if (mode == SpbMode::Inline) {
+            lock.unlock();
+            Execute(r);
+            return;
+        }
+        if (mode == SpbMode::Hold) {
+            held.push_back(r);
+        } else {
+            queued.push_back(r);
+            if (!worker.joinable()) worker = std::thread([this] { Run(); });
+        }
+        cv.notify_all();
+    }
+
+    void Cancel(Request* r) {
+        bool found = false;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            for (auto* list : {&held, &queued}) {
+                auto it = std::find(list->begin(), list->end(), r);
+                if (it != list->end()) {
+                    list->erase(it);
+                    found = true;
+                    cancels++;
+                    break;
+                }
+            }
+        }
+        // A request already on the wire finishes normally.
+        if (found) CompleteSent(r, STATUS_CANCELLED, 0);
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(m);
+        for (;;) {
+            cv.wait(lock, [&] { return stop || !queued.empty(); });
+            if (stop) return;
+            Request* r = queued.front();
+            queued.pop_front();
+            uint32_t delay = delayUs;
+            lock.unlock();
+            if (delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            Execute(r);
+            lock.lock();
+        }
+    }
+
+    // One transfer on the wire. Request fields are stable while it is sent.
+    void Execute(Request* r) {
+        NTSTATUS status = STATUS_SUCCESS;
+        size_t info = 0;
+        SpbTransaction t{};
+        {
+            std::lock_guard<std::mutex> lock(m);
+            Peripheral* p = peripheral != nullptr ? peripheral : &echo;
+            size_t budget = SIZE_MAX;
+            if (shortN != 0) {
+                budget = shortBytes;
+                if (shortN > 0) shortN--;
+            }
+            t.kind = r->op == Request::Op::Read ? 'R' : r->op == Request::Op::Write ? 'W' : r->ioctl;
+            if (nakN != 0) {
+                if (nakN > 0) nakN--;
+                status = STATUS_NO_SUCH_DEVICE;  // address not acknowledged
+            } else if (failN != 0) {
+                if (failN > 0) failN--;
+                status = failStatus;
+            } else if (r->op == Request::Op::Read) {
+                size_t n = std::min(r->ioMemory->length, budget);
+                info = p->Read(static_cast<uint8_t*>(r->ioMemory->buffer), n);
+                t.readLength = r->ioMemory->length;
+            } else if (r->op == Request::Op::Write) {
+                size_t n = std::min(r->ioMemory->length, budget);
+                const auto* bytes = static_cast<const uint8_t*>(r->ioMemory->buffer);
+                t.written.assign(bytes, bytes + n);
+                info = p->Write(bytes, n);
+            } else {
+                status = Control(r, p, budget, &info, &t);
+            }
+            t.status = status;
+            t.information = info;
+            log.push_back(t);
+        }
+        CompleteSent(r, status, info);
+    }
+
+    NTSTATUS Control(Request* r, Peripheral* p, size_t budget, size_t* info, SpbTransaction* t) {
+        switch (r->ioctl) {
+        case IOCTL_SPB_LOCK_CONTROLLER:
+            if (controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
+            controllerLocked = true;
+            return STATUS_SUCCESS;
+        case IOCTL_SPB_UNLOCK_CONTROLLER:
+            if (!controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
+            controllerLocked = false;
+            return STATUS_SUCCESS;
+        case IOCTL_SPB_LOCK_CONNECTION:
+            if (connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
+            connectionLocked = true;
+            return STATUS_SUCCESS;
+        case IOCTL_SPB_UNLOCK_CONNECTION:
+            if (!connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
+            connectionLocked = false;
+            return STATUS_SUCCESS;
+        case IOCTL_SPB_EXECUTE_SEQUENCE:
+        case IOCTL_SPB_FULL_DUPLEX:
+            break;
+        default:
+            return STATUS_NOT_SUPPORTED;
+        }
+        if (r->ioMemory == nullptr || r->ioMemory->length < sizeof(SPB_TRANSFER_LIST)) return STATUS_INVALID_PARAMETER;
+        const auto* list = static_cast<const SPB_TRANSFER_LIST*>(r->ioMemory->buffer);
+        if (list->Size != sizeof(SPB_TRANSFER_LIST) || list->TransferCount == 0) return STATUS_INVALID_PARAMETER;
+        size_t needed = offsetof(SPB_TRANSFER_LIST, Transfers) + list->TransferCount * sizeof(SPB_TRANSFER_LIST_ENTRY);
+        if (r->ioMemory->length < needed) return STATUS_INVALID_PARAMETER;
+        const SPB_TRANSFER_LIST_ENTRY* e = list->Transfers;
+        if (r->ioctl == IOCTL_SPB_FULL_DUPLEX &&
+            (list->TransferCount != 2 || e[0].Direction != SpbTransferDirectionToDevice ||
+             e[1].Direction != SpbTransferDirectionFromDevice)) {
+            return STATUS_INVALID_PARAMETER;
+        }
+        for (ULONG i = 0; i < list->TransferCount; i++) {
+            if (e[i].Buffer.Format != SpbTransferBufferFormatSimple ||
+                (e[i].Buffer.Simple.Buffer == nullptr && e[i].Buffer.Simple.BufferCb != 0) ||
+                (e[i].Direction != SpbTransferDirectionToDevice && e[i].Direction != SpbTransferDirectionFromDevice)) {
+                return STATUS_INVALID_PARAMETER;
+            }
+        }
+        for (ULONG i = 0; i < list->TransferCount && budget > 0; i++) {
+            size_t n = std::min<size_t>(e[i].Buffer.Simple.BufferCb, budget);
+            auto* buf = static_cast<uint8_t*>(e[i].Buffer.Simple.Buffer);
+            size_t done;
+            if (e[i].Direction == SpbTransferDirectionToDevice) {
+                t->written.insert(t->written.end(), buf, buf + n);
+                done = p->Write(buf, n);
+            } else {
+                t->readLength += e[i].Buffer.Simple.BufferCb;
+                done = p->Read(buf, n);
+            }
+            *info += done;
+            budget -= done;
+            if (done < n) break;
+        }
+        return STATUS_SUCCESS;
+    }
+};
+
+namespace {
+std::mutex g_controllersMutex;
+std::map<ULONGLONG, std::unique_ptr<SpbImpl>> g_controllers;
+}  // namespace
+
+SpbController& Spb(ULONG idLow, ULONG idHigh) {
+    ULONGLONG id = (static_cast<ULONGLONG>(idHigh) << 32) | idLow;
+    std::lock_guard<std::mutex> lock(g_controllersMutex);
+    auto& slot = g_controllers[id];
+    if (!slot) slot = std::make_unique<SpbImpl>(id);
+    return *slot;
+}
+
+SpbImpl* FindController(ULONGLONG id) {
+    std::lock_guard<std::mutex> lock(g_controllersMutex);
+    auto it = g_controllers.find(id);
+    return it == g_controllers.end() ? nullptr : it->second.get();
+}
+
+void ResetControllers() {
+    std::map<ULONGLONG, std::unique_ptr<SpbImpl>> old;
+    {
+        std::lock_guard<std::mutex> lock(g_controllersMutex);
+        old.swap(g_controllers);
+    }
+    old.clear();
+}
+
+void SubmitToController(SpbImpl* c, Request* r) { c->Submit(r); }
+void CancelAtController(SpbImpl* c, Request* r) { c->Cancel(r); }
+
+void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information) {
+    Target* t;
+    PFN_WDF_REQUEST_COMPLETION_ROUTINE routine;
+    WDFCONTEXT context;
+    WDF_REQUEST_COMPLETION_PARAMS params{};
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (r->state != ReqState::Sent) {
+            Violation("the bus completed a request that was not sent");
+            return;
+        }
+        r->state = ReqState::Idle;
+        r->status = status;
+        r->information = information;
+        t = r->sentTo;
+        routine = r->completion;
+        context = r->completionContext;
+        params.Size = sizeof(params);
+        params.IoStatus.Status = status;
+        params.IoStatus.Information = information;
+        if (r->op == Request::Op::Read) {
+            params.Type = WdfRequestTypeRead;
+            params.Parameters.Read.Buffer = reinterpret_cast<WDFMEMORY>(static_cast<Object*>(r->ioMemory));
+            params.Parameters.Read.Length = information;
+        } else if (r->op == Request::Op::Write) {
+            params.Type = WdfRequestTypeWrite;
+            params.Parameters.Write.Buffer = reinterpret_cast<WDFMEMORY>(static_cast<Object*>(r->ioMemory));
+            params.Parameters.Write.Length = information;
+        } else {
+            params.Type = WdfRequestTypeDeviceControlInternal;
+            params.Parameters.Ioctl.IoControlCode = r->ioctl;
+        }
+    }
+    if (routine != nullptr) routine(AsHandle(r), AsHandle(t), &params, context);
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    t->sent.erase(r);
+    t->cv.notify_all();
+}
+
+void Target::Close() {
+    std::vector<Request*> inFlight;
+    SpbImpl* c;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (st != St::Opened) return;
+        st = St::Closed;
+        inFlight.assign(sent.begin(), sent.end());
+        c = controller;
+    }
+    for (Request* r : inFlight) c->Cancel(r);
+    std::unique_lock<std::recursive_mutex> lock(Fx().m);
+    if (!cv.wait_for(lock, std::chrono::seconds(5), [&] { return sent.empty(); })) {
+        Violation("closing a target: sent requests never completed");
+    }
+}
+
+void RefuseSends(NTSTATUS status, int n) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    Fx().refuseStatus = status;
+    Fx().refuseCount = n;
+}
+
+void BeforeNextSend(std::function<void()> hook) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    Fx().beforeSend = std::move(hook);
+}
+
+std::wstring LastOpenedTargetName() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return Fx().lastOpenName;
+}
+
+ACCESS_MASK LastOpenedTargetAccess() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return Fx().lastOpenAccess;
+}
+
+}  // namespace kmdfsim
+
+using namespace kmdfsim;
+
+namespace {
+Request* SentRequest(WDFREQUEST handle, const char* api) {
+    auto* o = reinterpret_cast<Object*>(handle);
+    if (o == nullptr || Fx().live.count(o) == 0 || o->kind != Kind::Request) {
+        Violation(std::string(api) + ": invalid request handle");
+        return nullptr;
+    }
+    return static_cast<Request*>(o);
+}
+
+NTSTATUS Format(WDFIOTARGET IoTarget, WDFREQUEST Request, kmdfsim::Request::Op op, ULONG code, WDFMEMORY memory,
+                const char* api) {
+    auto* t = Checked<Target>(IoTarget, Kind::IoTarget, api);
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    kmdfsim::Request* r = SentRequest(Request, api);
+    if (t == nullptr || r == nullptr) return STATUS_INVALID_PARAMETER;
+    if (r->state == ReqState::Sent) {
+        Violation(std::string(api) + " of a request still sent to a target");
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    kmdfsim::Memory* m = nullptr;
+    if (memory != nullptr) {
+        auto* o = reinterpret_cast<Object*>(memory);
+        if (Fx().live.count(o) == 0 || o->kind != Kind::Memory) {
+            Violation(std::string(api) + ": invalid memory handle");
+            return STATUS_INVALID_PARAMETER;
+        }
+        m = static_cast<kmdfsim::Memory*>(o);
+    } else if (op != kmdfsim::Request::Op::Ioctl) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    r->op = op;
+    r->ioctl = code;
+    r->ioMemory = m;
+    return STATUS_SUCCESS;
+}
+
+bool ParseHubPath(const std::wstring& name, ULONGLONG* id) {
+    const std::wstring prefix = L"\\Device\\RESOURCE_HUB\\";
+    if (name.size() != prefix.size() + 16 || name.compare(0, prefix.size(), prefix) != 0) return false;
+    ULONGLONG value = 0;
+    for (size_t i = prefix.size(); i < name.size(); i++) {
+        wchar_t c = name[i];
+        if (!iswxdigit(static_cast<wint_t>(c))) return false;
+        value = value * 16 + static_cast<ULONGLONG>(iswdigit(static_cast<wint_t>(c)) ? c - L'0' : (towlower(c) - L'a' + 10));
+    }
+    *id = value;
+    return true;
+}
+}  // namespace
+
+NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes, WDFIOTARGET* IoTarget) {
+    auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfIoTargetCreate");
+    if (d == nullptr) return STATUS_INVALID_PARAMETER;
+    auto* t = new Target();
+    t->device = d;
+    Attach(t, d, IoTargetAttributes);
+    *IoTarget = AsHandle(t);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams) {
+    auto* t = Checked<Target>(IoTarget, Kind::IoTarget, "WdfIoTargetOpen");
+    if (t == nullptr || OpenParams == nullptr || OpenParams->Size != sizeof(WDF_IO_TARGET_OPEN_PARAMS) ||
+        OpenParams->Type != WdfIoTargetOpenByName) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const UNICODE_STRING& u = OpenParams->TargetDeviceName;
+    std::wstring name = u.Buffer == nullptr ? std::wstring() : std::wstring(u.Buffer, u.Length / sizeof(WCHAR));
+    ULONGLONG id = 0;
+    if (!ParseHubPath(name, &id)) return STATUS_OBJECT_NAME_NOT_FOUND;
+    SpbImpl* c = FindController(id);
+    if (c == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (t->st == Target::St::Opened) return STATUS_INVALID_DEVICE_STATE;
+        t->st = Target::St::Opened;
+        t->controller = c;
+        Fx().lastOpenName = name;
+        Fx().lastOpenAccess = OpenParams->DesiredAccess;
+    }
+    std::lock_guard<std::mutex> lock(c->m);
+    c->opens++;
+    return STATUS_SUCCESS;
+}
+
+VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
+    auto* t = Checked<Target>(IoTarget, Kind::IoTarget, "WdfIoTargetClose");
+    if (t != nullptr) t->Close();
+}
+
+NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request, WDFMEMORY OutputBuffer,
+                                         PWDFMEMORY_OFFSET OutputBufferOffset, PLONGLONG DeviceOffset) {
+    if (OutputBufferOffset != nullptr || DeviceOffset != nullptr) return STATUS_NOT_SUPPORTED;
+    return Format(IoTarget, Request, kmdfsim::Request::Op::Read, 0, OutputBuffer, "WdfIoTargetFormatRequestForRead");
+}
+
+NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request, WDFMEMORY InputBuffer,
+                                          PWDFMEMORY_OFFSET InputBufferOffset, PLONGLONG DeviceOffset) {
+    if (InputBufferOffset != nullptr || DeviceOffset != nullptr) return STATUS_NOT_SUPPORTED;
+    return Format(IoTarget, Request, kmdfsim::Request::Op::Write, 0, InputBuffer, "WdfIoTargetFormatRequestForWrite");
+}
+
+NTSTATUS WdfIoTargetFormatRequestForIoctl(WDFIOTARGET IoTarget, WDFREQUEST Request, ULONG IoctlCode,
+                                          WDFMEMORY InputBuffer, PWDFMEMORY_OFFSET InputBufferOffset,
+                                          WDFMEMORY OutputBuffer, PWDFMEMORY_OFFSET OutputBufferOffset) {
+    if (InputBufferOffset != nullptr || OutputBuffer != nullptr || OutputBufferOffset != nullptr) {
+        return STATUS_NOT_SUPPORTED;
+    }
+    return Format(IoTarget, Request, kmdfsim::Request::Op::Ioctl, IoctlCode, InputBuffer,
+                  "WdfIoTargetFormatRequestForIoctl");
+}
+
+BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target, PWDF_REQUEST_SEND_OPTIONS RequestOptions) {
+    (void)RequestOptions;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        hook.swap(Fx().beforeSend);
+    }
+    if (hook) hook();
+    auto* t = Checked<kmdfsim::Target>(Target, Kind::IoTarget, "WdfRequestSend");
+    kmdfsim::Request* r;
+    SpbImpl* c;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        r = SentRequest(Request, "WdfRequestSend");
+        if (r == nullptr || t == nullptr) return FALSE;
+        if (r->state == ReqState::Sent) {
+            Violation("WdfRequestSend of a request already sent");
+            return FALSE;
+        }
+        if (r->op == kmdfsim::Request::Op::None) {
+            Violation("WdfRequestSend of a request that was not formatted");
+            r->status = STATUS_INVALID_DEVICE_REQUEST;
+            return FALSE;
+        }
+        if (Fx().refuseCount != 0) {
+            if (Fx().refuseCount > 0) Fx().refuseCount--;
+            r->status = Fx().refuseStatus;
+            return FALSE;
+        }
+        if (t->st != kmdfsim::Target::St::Opened) {
+            r->status = STATUS_INVALID_DEVICE_STATE;
+            return FALSE;
+        }
+        r->state = ReqState::Sent;
+        r->sentTo = t;
+        r->cancelSent = false;
+        t->sent.insert(r);
+        c = t->controller;
+    }
+    SubmitToController(c, r);
+    return TRUE;
+}
+
+BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
+    SpbImpl* c;
+    kmdfsim::Request* r;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        r = SentRequest(Request, "WdfRequestCancelSentRequest");
+        if (r == nullptr || r->state != ReqState::Sent) return FALSE;
+        r->cancelSent = true;
+        c = r->sentTo->controller;
+    }
+    CancelAtController(c, r);
+    return TRUE;
+}

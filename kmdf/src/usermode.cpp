@@ -1,0 +1,204 @@
+// User mode over the simulated framework: handles, overlapped requests and
+// the daemon's transport contract.
+#include "kmdf/usermode.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "kmdf/src/fx.h"
+
+namespace kmdfsim {
+void CleanupFile(FileObj* f);
+FileObj* OpenFile(const std::wstring& link, NTSTATUS* status);
+bool FileAlive(FileObj* f);
+}  // namespace kmdfsim
+
+namespace kmdfsim::um {
+
+struct Handle {
+    FileObj* file;
+};
+
+struct Io {
+    std::shared_ptr<Irp> irp;
+};
+
+namespace {
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kIoctlOpen = 0x04731E00;  // the driver's open control code
+
+Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
+    auto* io = new Io{irp};
+    if (handle == nullptr || !FileAlive(handle->file)) {
+        std::lock_guard<std::mutex> lock(irp->m);
+        irp->status = STATUS_INVALID_HANDLE;
+        irp->done = true;
+        return io;
+    }
+    Request* r = NewClientRequest(handle->file->device, handle->file, irp);
+    DeliverToDevice(r);
+    return io;
+}
+
+}  // namespace
+
+Handle* Open(const char* path, NtStatus* status) {
+    NTSTATUS s = STATUS_OBJECT_NAME_NOT_FOUND;
+    FileObj* f = nullptr;
+    if (path != nullptr && strcmp(path, "\\\\.\\QXSPB") == 0) f = OpenFile(L"\\DosDevices\\QXSPB", &s);
+    if (status != nullptr) *status = s;
+    return f == nullptr ? nullptr : new Handle{f};
+}
+
+void Close(Handle* handle) {
+    if (handle == nullptr) return;
+    if (FileAlive(handle->file)) CleanupFile(handle->file);
+    delete handle;
+}
+
+Io* Read(Handle* handle, void* buffer, uint32_t length) {
+    auto irp = std::make_shared<Irp>();
+    irp->type = WdfRequestTypeRead;
+    irp->outLength = length;
+    irp->system.resize(length);
+    irp->userOut = buffer;
+    return Issue(handle, irp);
+}
+
+Io* Write(Handle* handle, const void* buffer, uint32_t length) {
+    auto irp = std::make_shared<Irp>();
+    irp->type = WdfRequestTypeWrite;
+    irp->inLength = length;
+    irp->system.assign(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + length);
+    return Issue(handle, irp);
+}
+
+Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength) {
+    auto irp = std::make_shared<Irp>();
+    irp->type = WdfRequestTypeDeviceControl;
+    irp->code = code;
+    irp->inLength = in != nullptr ? inLength : 0;
+    irp->outLength = out != nullptr ? outLength : 0;
+    // Buffered control codes: one system buffer serves both directions.
+    irp->system.assign(irp->inLength > irp->outLength ? irp->inLength : irp->outLength, 0);
+    if (irp->inLength > 0) memcpy(irp->system.data(), in, irp->inLength);
+    irp->userOut = out;
+    return Issue(handle, irp);
+}
+
+bool Wait(Io* io, uint32_t ms) {
+    std::unique_lock<std::mutex> lock(io->irp->m);
+    if (ms == kInfinite) {
+        io->irp->cv.wait(lock, [&] { return io->irp->done; });
+        return true;
+    }
+    return io->irp->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return io->irp->done; });
+}
+
+bool Done(Io* io) {
+    std::lock_guard<std::mutex> lock(io->irp->m);
+    return io->irp->done;
+}
+
+NtStatus Status(Io* io) {
+    std::lock_guard<std::mutex> lock(io->irp->m);
+    return io->irp->status;
+}
+
+size_t Information(Io* io) {
+    std::lock_guard<std::mutex> lock(io->irp->m);
+    return io->irp->information;
+}
+
+bool Cancel(Io* io) { return CancelIrp(io->irp); }
+
+void Release(Io* io) {
+    if (io == nullptr) return;
+    if (!Done(io)) {
+        Cancel(io);
+        Wait(io, kInfinite);
+    }
+    delete io;
+}
+
+namespace {
+NtStatus Finish(Io* io, size_t* information) {
+    Wait(io, kInfinite);
+    NtStatus status = Status(io);
+    if (information != nullptr) *information = Information(io);
+    Release(io);
+    return status;
+}
+}  // namespace
+
+NtStatus ReadSync(Handle* handle, void* buffer, uint32_t length, size_t* information) {
+    return Finish(Read(handle, buffer, length), information);
+}
+
+NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length, size_t* information) {
+    return Finish(Write(handle, buffer, length), information);
+}
+
+NtStatus ControlSync(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                     size_t* information) {
+    return Finish(DeviceControl(handle, code, in, inLength, out, outLength), information);
+}
+
+// ---- Transport -------------------------------------------------------------------------------
+
+namespace {
+Handle* g_transport = nullptr;
+
+// One bounded transfer: 0 completed, -1 cancelled while pending, -2 nothing to cancel.
+int32_t Transfer(Io* io, uint32_t waitMs) {
+    if (Wait(io, waitMs) && NT_SUCCESS(Status(io))) {
+        Release(io);
+        return 0;
+    }
+    int32_t outcome;
+    if (Cancel(io)) {
+        Wait(io, kInfinite);
+        outcome = -1;
+    } else {
+        outcome = -2;
+    }
+    Release(io);
+    return outcome;
+}
+}  // namespace
+
+int TransportOpen() {
+    TransportClose();
+    Handle* h = Open("\\\\.\\QXSPB");
+    if (h == nullptr) return -1;
+    if (!NT_SUCCESS(ControlSync(h, kIoctlOpen))) {
+        Close(h);
+        return -1;
+    }
+    g_transport = h;
+    return 0;
+}
+
+void TransportClose() {
+    if (g_transport != nullptr) {
+        Close(g_transport);
+        g_transport = nullptr;
+    }
+}
+
+int TransportWrite(const uint8_t* buf, uint32_t len, int32_t* status) {
+    if (g_transport == nullptr) return -1;
+    int32_t outcome = Transfer(Write(g_transport, buf, len), 1000);
+    if (status != nullptr) *status = outcome;
+    return outcome == 0 ? 0 : -1;
+}
+
+int TransportRead(uint8_t* buf, uint32_t len, int32_t* status) {
+    if (g_transport == nullptr) return -1;
+    int32_t outcome = Transfer(Read(g_transport, buf, len), 2000);
+    if (status != nullptr) *status = outcome;
+    return outcome == -2 ? -1 : 0;
+}
+
+}  // namespace kmdfsim::um

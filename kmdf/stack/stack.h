@@ -1,0 +1,21 @@
+// Brings up the driver stack on the host: QXVeltrane loaded on the simulated
+// framework, its device added and started, and what sits on the bus.
+#pragma once
+
+#include <ntddk.h>
+
+namespace kmdfsim {
+
+enum class BusDevice {
+    Echo,        // a read returns the last write
+    Controller,  // the notebook's antenna controller model
+};
+
+// Resets the simulation, loads the driver and starts its device. The bus
+// completes transfers inline, so callers on virtual threads never wait on
+// another real thread. Returns the start status.
+NTSTATUS StartDriverStack(BusDevice device);
+// Unloads the driver and clears the simulation.
+void StopDriverStack();
+
+}  // namespace kmdfsim

@@ -1,0 +1,57 @@
+// User mode on top of the host KMDF simulation: handles to "\\.\QXSPB" with
+// overlapped read, write, device control, cancellation and close, as a
+// Windows program sees them through kernel32, plus the daemon's transport
+// operations (open, close, write, read with bounded waits) over that path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace kmdfsim::um {
+
+using NtStatus = int32_t;
+
+struct Handle;
+struct Io;
+
+// CreateFile of a device path; null when the name resolves to no started
+// device. status (optional) receives the reason.
+Handle* Open(const char* path, NtStatus* status = nullptr);
+// CloseHandle: the last reference runs the driver's file clean-up; the call
+// returns once every request of the handle has completed.
+void Close(Handle* handle);
+
+// Issue an overlapped request. The buffers must stay valid until the request
+// completed (as with OVERLAPPED I/O); never null.
+Io* Read(Handle* handle, void* buffer, uint32_t length);
+Io* Write(Handle* handle, const void* buffer, uint32_t length);
+Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength);
+
+// Waits up to ms (0xFFFFFFFF: forever) for completion; true when completed.
+bool Wait(Io* io, uint32_t ms);
+bool Done(Io* io);
+NtStatus Status(Io* io);  // valid once completed
+size_t Information(Io* io);
+// CancelIoEx of this request: false when it had already completed.
+bool Cancel(Io* io);
+// Releases the record; a request still pending is cancelled and waited for.
+void Release(Io* io);
+
+// Synchronous helpers: issue, wait without limit, release.
+NtStatus ReadSync(Handle* handle, void* buffer, uint32_t length, size_t* information = nullptr);
+NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length, size_t* information = nullptr);
+NtStatus ControlSync(Handle* handle, uint32_t code, const void* in = nullptr, uint32_t inLength = 0,
+                     void* out = nullptr, uint32_t outLength = 0, size_t* information = nullptr);
+
+// ---- The daemon's transport over the driver -----------------------------------------
+// Same contract as the host transport: open the device and send the open code
+// (0 or -1); close (idempotent); write within 1000 ms, read within 2000 ms,
+// cancelling on expiry. status receives 0, -1 (cancelled while pending) or
+// -2 (nothing to cancel); it is left alone when the transfer was not issued.
+int TransportOpen();
+void TransportClose();
+int TransportWrite(const uint8_t* buf, uint32_t len, int32_t* status);
+int TransportRead(uint8_t* buf, uint32_t len, int32_t* status);
+
+}  // namespace kmdfsim::um
