@@ -94,22 +94,28 @@ int32_t PutMSwitchTableRecord(FrameBuffer& buf, uint8_t pos, const uint8_t m2s[1
 int32_t PutLinkReportRecord(FrameBuffer& buf, uint8_t pos, uint64_t timestamp_ms,
                             const LinkReportEntry& entry) {
     constexpr uint8_t kEntries = 1;
-    uint8_t data[5 + kLinkEntryWireLen * kEntries];
+    constexpr uint8_t kLen = 5 + kLinkEntryWireLen * kEntries;
+    // Written straight into the frame: this runs every steering cycle.
+    if (pos + 2u + kLen > kFrameBufferSize)
+        return PutRecord(buf, pos, kTypeLinkReport, nullptr, kLen);
+    uint8_t* d = &buf[pos];
     uint32_t ts = static_cast<uint32_t>(timestamp_ms);
-    data[0] = kEntries;
-    data[1] = static_cast<uint8_t>(ts);
-    data[2] = static_cast<uint8_t>(ts >> 8);
-    data[3] = static_cast<uint8_t>(ts >> 16);
-    data[4] = static_cast<uint8_t>(ts >> 24);
+    d[0] = kLen;
+    d[1] = kTypeLinkReport;
+    d[2] = kEntries;
+    d[3] = static_cast<uint8_t>(ts);
+    d[4] = static_cast<uint8_t>(ts >> 8);
+    d[5] = static_cast<uint8_t>(ts >> 16);
+    d[6] = static_cast<uint8_t>(ts >> 24);
     // Wire order: flags, traffic (little-endian), both RSSI bytes, reserved.
-    data[5] = static_cast<uint8_t>((entry.NewBssid ? 0x80 : 0x00) | (entry.Flags2 & 0x7F));
-    data[6] = static_cast<uint8_t>(entry.Traffic);
-    data[7] = static_cast<uint8_t>(entry.Traffic >> 8);
-    data[8] = entry.Rssi0;
-    data[9] = entry.Rssi1;
-    data[10] = entry.Reserved[0];
-    data[11] = entry.Reserved[1];
-    return PutRecord(buf, pos, kTypeLinkReport, data, sizeof data);
+    d[7] = static_cast<uint8_t>((entry.NewBssid ? 0x80 : 0x00) | (entry.Flags2 & 0x7F));
+    d[8] = static_cast<uint8_t>(entry.Traffic);
+    d[9] = static_cast<uint8_t>(entry.Traffic >> 8);
+    d[10] = entry.Rssi0;
+    d[11] = entry.Rssi1;
+    d[12] = entry.Reserved[0];
+    d[13] = entry.Reserved[1];
+    return 2 + kLen;
 }
 
 int32_t ConfigFrame(FrameBuffer& buf, const ControllerSettings& cfg) {
