@@ -37,7 +37,7 @@ int32_t ReportServiceStatus(DWORD state, DWORD win32_exit_code, DWORD wait_hint)
     return g_status_book.Report(state, win32_exit_code, wait_hint, SendStatus);
 }
 
-void ReportEvent(WORD type, DWORD event_id, const char16_t* formatted) {
+void WriteEvent(WORD type, DWORD event_id, const char16_t* formatted) {
     HANDLE source = ::RegisterEventSourceW(nullptr, kServiceName);
     if (source == nullptr) return;
     const wchar_t* strings[2] = {kServiceName, reinterpret_cast<const wchar_t*>(formatted)};
@@ -51,13 +51,13 @@ void ReportServiceError(const wchar_t* text) {
     const DWORD error = ::GetLastError();
     char16_t buffer[qx::service::kEventTextChars];
     qx::service::FormatServiceError(buffer, U16(text), static_cast<int32_t>(error));
-    ReportEvent(EVENTLOG_ERROR_TYPE, 0xC0020001, buffer);
+    WriteEvent(EVENTLOG_ERROR_TYPE, 0xC0020001, buffer);
 }
 
 void ReportServiceInfo(const wchar_t* text) {
     char16_t buffer[qx::service::kEventTextChars];
     qx::service::FormatServiceInfo(buffer, U16(text));
-    ReportEvent(EVENTLOG_INFORMATION_TYPE, 0x2000, buffer);
+    WriteEvent(EVENTLOG_INFORMATION_TYPE, 0x2000, buffer);
 }
 
 void WINAPI ServiceControlHandler(DWORD control) {

@@ -78,7 +78,10 @@ void StopHelperService(SC_HANDLE manager) {
     SC_HANDLE service = ::OpenServiceW(manager, kHelperService, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (service == nullptr) return;
     SERVICE_STATUS status;
-    if (::ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    // A service already on its way down refuses the control but still has
+    // to be waited for.
+    if (::ControlService(service, SERVICE_CONTROL_STOP, &status) ||
+        ::GetLastError() == ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
         un::WaitForServiceStopped(
             [service]() -> int32_t {
                 SERVICE_STATUS now;
