@@ -40,7 +40,7 @@ namespace {
 // Appends into a fixed buffer, dropping whatever does not fit; the buffer is
 // terminated after every append.
 class TextWriter {
-public:
+  public:
     TextWriter(char16_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {
         buffer_[0] = 0;
     }
@@ -70,7 +70,7 @@ public:
         Put(text);
     }
 
-private:
+  private:
     char16_t* buffer_;
     size_t capacity_;
     size_t used_ = 0;

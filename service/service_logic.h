@@ -39,7 +39,7 @@ using StatusSink = int32_t (*)(const StatusRecord& record);
 // the service thread both report, so every report runs under one lock: the
 // record and the order in which the service manager sees the states agree.
 class StatusBook {
-public:
+  public:
     // Sets state, exit code and wait hint, derives the accepted controls and
     // the check point, and passes the record to the sink. Once STOPPED has
     // been reported nothing more is sent (the manager may already have let
@@ -52,7 +52,7 @@ public:
 
     StatusRecord Snapshot() const;
 
-private:
+  private:
     int32_t ReportLocked(uint32_t state, uint32_t win32_exit_code, uint32_t wait_hint,
                          StatusSink sink);
 

@@ -25,7 +25,9 @@ SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 // accepted from then on), read by the stop handler on the dispatcher thread.
 std::atomic<HANDLE> g_stop_event{nullptr};
 
-const char16_t* U16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
+const char16_t* U16(const wchar_t* text) {
+    return reinterpret_cast<const char16_t*>(text);
+}
 
 int32_t SendStatus(const StatusRecord& record) {
     SERVICE_STATUS status;
@@ -157,10 +159,10 @@ void InstallService() {
         std::printf("OpenSCManager failed (%d)\n", static_cast<int>(::GetLastError()));
         return;
     }
-    SC_HANDLE service = ::CreateServiceW(
-        manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted, nullptr, nullptr, nullptr, nullptr,
-        nullptr);
+    SC_HANDLE service =
+        ::CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                         quoted, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr) {
         std::printf("CreateService failed (%d)\n", static_cast<int>(::GetLastError()));
     } else {

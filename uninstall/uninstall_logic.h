@@ -13,8 +13,8 @@ namespace qx::uninstall {
 
 // Win32 registry result codes the logic tells apart.
 constexpr int32_t kRegOk = 0;
-constexpr int32_t kRegNotFound = 2;     // ERROR_FILE_NOT_FOUND
-constexpr int32_t kRegMoreData = 234;   // ERROR_MORE_DATA
+constexpr int32_t kRegNotFound = 2;       // ERROR_FILE_NOT_FOUND
+constexpr int32_t kRegMoreData = 234;     // ERROR_MORE_DATA
 constexpr int32_t kRegNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
 constexpr uint32_t kRegSz = 1;
 
@@ -22,7 +22,7 @@ using RegKey = void*;
 
 // The few registry calls the uninstaller makes; results are Win32 codes.
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
     // RegOpenKeyExW with KEY_READ.
     virtual int32_t Open(RegKey parent, const char16_t* sub_key, RegKey* key) = 0;
@@ -88,7 +88,7 @@ extern const InstalledFile kInstalledFiles[kInstalledFileCount];
 constexpr size_t kMaxPath = 260;
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     // DeleteFileW: 0 or the Win32 error.
     virtual int32_t Delete(const char16_t* path) = 0;

@@ -30,14 +30,19 @@ const char16_t kProductKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\U
 constexpr uint32_t kServiceStopLimitMs = 10000;
 constexpr uint32_t kServiceStopPollMs = 100;
 
-const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+const wchar_t* W(const char16_t* text) {
+    return reinterpret_cast<const wchar_t*>(text);
+}
+wchar_t* W(char16_t* text) {
+    return reinterpret_cast<wchar_t*>(text);
+}
 
 class Win32Registry final : public un::Registry {
-public:
+  public:
     int32_t Open(un::RegKey parent, const char16_t* sub_key, un::RegKey* key) override {
         HKEY opened = nullptr;
-        const LONG rc = ::RegOpenKeyExW(static_cast<HKEY>(parent), W(sub_key), 0, KEY_READ, &opened);
+        const LONG rc =
+            ::RegOpenKeyExW(static_cast<HKEY>(parent), W(sub_key), 0, KEY_READ, &opened);
         *key = opened;
         return rc;
     }
@@ -63,7 +68,7 @@ public:
 };
 
 class Win32FileSystem final : public un::FileSystem {
-public:
+  public:
     int32_t Delete(const char16_t* path) override {
         return ::DeleteFileW(W(path)) ? 0 : static_cast<int32_t>(::GetLastError());
     }
@@ -75,7 +80,8 @@ public:
 // Asks the helper service to stop and gives it a bounded time to do so, so
 // that its programs are no longer running when their files are deleted.
 void StopHelperService(SC_HANDLE manager) {
-    SC_HANDLE service = ::OpenServiceW(manager, kHelperService, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SC_HANDLE service =
+        ::OpenServiceW(manager, kHelperService, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (service == nullptr) return;
     SERVICE_STATUS status;
     // A service already on its way down refuses the control but still has
@@ -181,7 +187,8 @@ int32_t RemoveControllerDevices(bool verbose) {
             if (verbose) std::printf("    Removed Driver\n");
         } else {
             const DWORD error = ::GetLastError();
-            if (verbose) std::printf("    Unable to remove inf file - %d\n", static_cast<int>(error));
+            if (verbose)
+                std::printf("    Unable to remove inf file - %d\n", static_cast<int>(error));
         }
     }
     ::SetupDiDestroyDeviceInfoList(devices);

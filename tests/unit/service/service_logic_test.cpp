@@ -17,7 +17,7 @@ int32_t Record(const StatusRecord& r) {
 }
 
 class StatusBookTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { g_sent.clear(); }
     StatusBook book_;
 };
@@ -157,9 +157,9 @@ TEST(Wait, ResultsOfTheStopEventAndChildPair) {
         uint32_t result;
         WaitStep step;
     } cases[] = {
-        {0, WaitStep::kStopRequested},  {1, WaitStep::kChildExited},
-        {258, WaitStep::kWaitAgain},    {0xFFFFFFFFu, WaitStep::kFailed},  // WAIT_FAILED
-        {0x80, WaitStep::kFailed},      {0x81, WaitStep::kFailed},         // abandoned
+        {0, WaitStep::kStopRequested}, {1, WaitStep::kChildExited},
+        {258, WaitStep::kWaitAgain},   {0xFFFFFFFFu, WaitStep::kFailed},  // WAIT_FAILED
+        {0x80, WaitStep::kFailed},     {0x81, WaitStep::kFailed},         // abandoned
         {2, WaitStep::kFailed},
     };
     for (const auto& c : cases) EXPECT_EQ(c.step, ClassifyWait(c.result)) << c.result;

@@ -46,7 +46,9 @@ ModelKey* RegistryModel::Resolve(uninstall::RegKey parent, const std::u16string&
     return key;
 }
 
-ModelKey* RegistryModel::Find(const std::u16string& path) { return Resolve(&root_, path); }
+ModelKey* RegistryModel::Find(const std::u16string& path) {
+    return Resolve(&root_, path);
+}
 
 void RegistryModel::SetString(const std::u16string& path, const std::u16string& name,
                               const std::u16string& text, bool terminated, uint32_t type) {

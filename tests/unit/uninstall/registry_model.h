@@ -27,7 +27,7 @@ struct ModelKey {
 };
 
 class RegistryModel final : public uninstall::Registry {
-public:
+  public:
     RegistryModel();
 
     uninstall::RegKey Root() { return &root_; }
@@ -40,7 +40,8 @@ public:
     size_t OpenHandles() const { return open_.size(); }
     size_t CountKeys() const;
 
-    int32_t Open(uninstall::RegKey parent, const char16_t* sub_key, uninstall::RegKey* key) override;
+    int32_t Open(uninstall::RegKey parent, const char16_t* sub_key,
+                 uninstall::RegKey* key) override;
     void Close(uninstall::RegKey key) override;
     int32_t DeleteKey(uninstall::RegKey parent, const char16_t* sub_key) override;
     int32_t EnumKey(uninstall::RegKey key, uint32_t index, char16_t* name, uint32_t chars) override;
@@ -49,7 +50,7 @@ public:
 
     int enum_calls = 0;
 
-private:
+  private:
     ModelKey* Resolve(uninstall::RegKey parent, const std::u16string& path);
 
     ModelKey root_;

@@ -105,7 +105,9 @@ TEST(DeleteRegistryTree, KeyThatCannotBeOpenedFails) {
 
 // ---- product entries -----------------------------------------------------
 
-std::u16string Entry(const char16_t* name) { return std::u16string(kRoot) + u"\\" + name; }
+std::u16string Entry(const char16_t* name) {
+    return std::u16string(kRoot) + u"\\" + name;
+}
 
 TEST(UninstallProduct, MatchesExactlyAndCaseSensitively) {
     RegistryModel reg;
@@ -122,8 +124,8 @@ TEST(UninstallProduct, MatchesExactlyAndCaseSensitively) {
         {u"{A-4}", u"Halvorn Veltrane ", true, kRegSz, false},
         {u"{A-5}", u"Halvorn Veltran", true, kRegSz, false},
         {u"{A-6}", u"Halvorn Veltrane 2", true, kRegSz, false},
-        {u"{A-7}", u"Halvorn Veltrane", false, kRegSz, true},  // stored without terminator
-        {u"{A-8}", u"Halvorn Veltrane", true, 2, false},       // REG_EXPAND_SZ
+        {u"{A-7}", u"Halvorn Veltrane", false, kRegSz, true},        // stored without terminator
+        {u"{A-8}", u"Halvorn Veltrane", true, 2, false},             // REG_EXPAND_SZ
         {u"{A-9}", std::u16string(300, u'H'), true, kRegSz, false},  // longer than the buffer
     };
     for (const auto& e : entries) {
@@ -196,15 +198,16 @@ TEST(RegistryStrings, TerminatedAtTheReturnedSize) {
 TEST(MsiexecCommand, FormatsAndRefusesOverlongCodes) {
     char16_t out[80];
     EXPECT_TRUE(FormatMsiexecCommand(u"{5B1D3723-D5AC-4B68-B491-A2562DE8663C}", out, 80));
-    EXPECT_EQ(std::u16string(u"msiexec /X{5B1D3723-D5AC-4B68-B491-A2562DE8663C} /qb /promptrestart"),
-              out);
+    EXPECT_EQ(
+        std::u16string(u"msiexec /X{5B1D3723-D5AC-4B68-B491-A2562DE8663C} /qb /promptrestart"),
+        out);
     std::u16string code(61, u'A');  // 10 + 61 + 19 = 90 units: too long for 80
     EXPECT_FALSE(FormatMsiexecCommand(code.c_str(), out, 80));
     EXPECT_EQ(std::u16string(), out);
 }
 
 class FakeFiles final : public FileSystem {
-public:
+  public:
     int32_t Delete(const char16_t* path) override {
         deleted.push_back(path);
         auto it = errors.find(path);
@@ -268,9 +271,9 @@ TEST(ServiceWait, BoundedPolling) {
         SCOPED_TRACE(c.what);
         size_t next = 0;
         uint32_t waited = 0;
-        bool stopped = WaitForServiceStopped(
-            [&] { return c.states[std::min(next++, c.states.size() - 1)]; },
-            [&](uint32_t ms) { waited += ms; }, 10000, 100);
+        bool stopped =
+            WaitForServiceStopped([&] { return c.states[std::min(next++, c.states.size() - 1)]; },
+                                  [&](uint32_t ms) { waited += ms; }, 10000, 100);
         EXPECT_EQ(c.stopped, stopped);
         EXPECT_EQ(c.waited_ms, waited);
     }

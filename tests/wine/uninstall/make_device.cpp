@@ -14,7 +14,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     // The System device class.
-    const GUID system_class = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    const GUID system_class = {
+        0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
     HDEVINFO set = SetupDiCreateDeviceInfoList(&system_class, nullptr);
     if (set == INVALID_HANDLE_VALUE) return 10;
     wchar_t instance[64];
@@ -36,7 +37,8 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("SetupDiRegisterDeviceInfo failed (%lu)\n", GetLastError());
         return 13;
     }
-    HKEY key = SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr);
+    HKEY key =
+        SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr);
     if (key == INVALID_HANDLE_VALUE) {
         std::printf("SetupDiCreateDevRegKeyW failed (%lu)\n", GetLastError());
         return 14;
