@@ -4,10 +4,18 @@
 //   get      qx_wifi_getCSI, then qx_wifi_releaseCSI: "none" or the record
 //   clean    qx_wifi_cleanCSI: "clean <result>"
 //   release0 qx_wifi_releaseCSI(NULL): "release <result>"
+// and, through the control device of our QCA double:
+//   qcarec HEX     the record the PPDU log returns (zero-filled to 132 bytes)
+//   qcafail CMD N  the next N log commands CMD fail ("any" for every command)
+//   qcalog         "qcalog starts=.. stops=.. reads=.. bad=.. logging=.."
+#include <windows.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "daemon/wifi/csi_provider.h"
+#include "tests/wine/doubles/qca_ctl.h"
 
 namespace {
 
@@ -26,6 +34,43 @@ void PrintRecord(const qx::CsiRecord* r) {
                 r->RxRate, r->RxMcs, r->RxNss, r->RxBandwidth, r->RxShortGi);
     std::printf(" rssi %d %d %d %d avg %d %d %d %d\n", r->Rssi[0], r->Rssi[1], r->Rssi[2], r->Rssi[3],
                 r->RssiAverage[0], r->RssiAverage[1], r->RssiAverage[2], r->RssiAverage[3]);
+}
+
+bool QcaControl(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size) {
+    HANDLE h = CreateFileW(L"\\\\.\\ATHWIFICTL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        std::printf("no QCA control device (%lu)\n", GetLastError());
+        return false;
+    }
+    DWORD got = 0;
+    BOOL ok = DeviceIoControl(h, code, const_cast<void*>(in), in_size, out, out_size, &got, nullptr);
+    if (!ok) std::printf("QCA control 0x%lx failed (%lu)\n", code, GetLastError());
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
+void QcaRecord(const char* hex) {
+    uint8_t record[kQcaRecordSize] = {};
+    for (size_t i = 0; i < kQcaRecordSize && hex[2 * i] != 0 && hex[2 * i + 1] != 0; ++i) {
+        char pair[3] = {hex[2 * i], hex[2 * i + 1], 0};
+        record[i] = static_cast<uint8_t>(std::strtoul(pair, nullptr, 16));
+    }
+    QcaControl(QCACTL_SET_RECORD, record, sizeof record, nullptr, 0);
+}
+
+void QcaFail(const char* command, const char* count) {
+    QcaDoubleFail fail{};
+    if (std::strcmp(command, "any") != 0) std::strncpy(fail.command, command, sizeof fail.command - 1);
+    fail.count = static_cast<uint32_t>(std::strtoul(count, nullptr, 10));
+    QcaControl(QCACTL_FAIL, &fail, sizeof fail, nullptr, 0);
+}
+
+void QcaLog() {
+    QcaDoubleLog log{};
+    if (!QcaControl(QCACTL_GET_LOG, nullptr, 0, &log, sizeof log)) return;
+    std::printf("qcalog starts=%u stops=%u reads=%u bad=%u logging=%u\n", log.starts, log.stops, log.reads,
+                log.bad, log.logging);
 }
 
 }  // namespace
@@ -50,6 +95,13 @@ int main(int argc, char** argv) {
             std::printf("clean %d\n", qx_wifi_cleanCSI());
         } else if (std::strcmp(argv[i], "release0") == 0) {
             std::printf("release %d\n", qx_wifi_releaseCSI(nullptr));
+        } else if (std::strcmp(argv[i], "qcarec") == 0 && i + 1 < argc) {
+            QcaRecord(argv[++i]);
+        } else if (std::strcmp(argv[i], "qcafail") == 0 && i + 2 < argc) {
+            QcaFail(argv[i + 1], argv[i + 2]);
+            i += 2;
+        } else if (std::strcmp(argv[i], "qcalog") == 0) {
+            QcaLog();
         } else {
             std::printf("unknown step %s\n", argv[i]);
             return 2;
