@@ -198,7 +198,9 @@ _Use_decl_annotations_ NTSTATUS OnD0Entry(WDFDEVICE Device, WDF_POWER_DEVICE_STA
     PDEVICE_CONTEXT_T context = GetDeviceContext(Device);
 
     WdfWaitLockAcquire(context->TargetLock, NULL);
+    WdfSpinLockAcquire(context->StateLock);
     context->BusReady = FALSE;
+    WdfSpinLockRelease(context->StateLock);
     context->TransferMemory = NULL;
 
     WDF_OBJECT_ATTRIBUTES attributes;

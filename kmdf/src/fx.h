@@ -124,7 +124,9 @@ struct Target : Object {
     Device* device = nullptr;
     enum class St { Created, Opened, Closed } st = St::Created;
     SpbImpl* controller = nullptr;
-    std::set<Request*> sent;  // until the completion routine returned (framework lock)
+    // One entry per send, until its completion routine returned (framework
+    // lock); a request re-sent from its own completion routine is in twice.
+    std::multiset<Request*> sent;
     std::condition_variable_any cv;
     void Close();
     void Teardown() override { Close(); }

@@ -60,10 +60,13 @@ void CleanupFile(FileObj* f) {
             break;
         }
     }
-    d->files.erase(f);
     bool leftovers = !f->outstanding.empty();
     lock.unlock();
+    // The handle counts as open until its object is gone, so a removal
+    // cannot delete the file object under us.
     if (!leftovers) DeleteTree(f);
+    lock.lock();
+    d->files.erase(f);
 }
 
 FileObj* OpenFile(const std::wstring& link, NTSTATUS* status) {

@@ -348,7 +348,7 @@ void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information) {
     }
     if (routine != nullptr) routine(AsHandle(r), AsHandle(t), &params, context);
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
-    t->sent.erase(r);
+    t->sent.erase(t->sent.find(r));
     t->cv.notify_all();
 }
 
@@ -359,7 +359,9 @@ void Target::Close() {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         if (st != St::Opened) return;
         st = St::Closed;
-        inFlight.assign(sent.begin(), sent.end());
+        for (Request* r : sent) {
+            if (r->state == ReqState::Sent) inFlight.push_back(r);
+        }
         c = controller;
     }
     for (Request* r : inFlight) c->Cancel(r);
