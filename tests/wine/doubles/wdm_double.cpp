@@ -1,0 +1,216 @@
+// Our kernel-mode double of the controller's driver, loaded by Wine as a
+// kernel service. "\\.\QXSPB" behaves like the real device towards the
+// daemon's transport (IOCTL_QXSPB_OPEN, one write = one frame to the
+// controller, one read = the controller's bare reply) and plays the
+// controller behind it; "\\.\QXSPBCTL" lets a test choose how transfers end
+// and read back what arrived. Further devices (the Wi-Fi vendor's control
+// device) join as another entry of kDevices with dispatch routines of their own.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+#include <ntddk.h>
+
+#include "tests/wine/doubles/controller_double.h"
+
+namespace {
+
+constexpr ULONG kIoctlQxspbOpen = 0x04731E00;
+constexpr ULONG kIoctlQxspbClose = 0x04731E04;
+
+// Dispatch routines of one device; null means "complete with success".
+struct DeviceOps {
+    NTSTATUS (*read)(PIRP irp, PIO_STACK_LOCATION sp);
+    NTSTATUS (*write)(PIRP irp, PIO_STACK_LOCATION sp);
+    NTSTATUS (*ioctl)(PIRP irp, PIO_STACK_LOCATION sp);
+};
+
+struct DeviceSpec {
+    const wchar_t* device_name;
+    const wchar_t* link_name;
+    DeviceOps ops;
+};
+
+struct DeviceExtension {
+    const DeviceOps* ops;
+};
+
+// Everything the double knows, guarded by one spin lock.
+KSPIN_LOCK g_lock;
+qxdouble::Controller g_controller;
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// Buffered I/O: the bytes sit in the system buffer; fall back to the user
+// buffer for a loader that passes it directly.
+uint8_t* IrpBuffer(PIRP irp) {
+    if (irp->AssociatedIrp.SystemBuffer != nullptr)
+        return static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+    return static_cast<uint8_t*>(irp->UserBuffer);
+}
+
+void CancelPending(PDEVICE_OBJECT, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    ++g_controller.log.cancelled;
+    KeReleaseSpinLock(&g_lock, irql);
+    Complete(irp, STATUS_CANCELLED, 0);
+}
+
+// Leaves the request pending until its issuer cancels it.
+NTSTATUS HoldUntilCancelled(PIRP irp) {
+    IoMarkIrpPending(irp);
+    (void)IoSetCancelRoutine(irp, CancelPending);
+    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+        Complete(irp, STATUS_CANCELLED, 0);
+    }
+    return STATUS_PENDING;
+}
+
+NTSTATUS SpbWrite(PIRP irp, PIO_STACK_LOCATION sp) {
+    const ULONG len = sp->Parameters.Write.Length;
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    ++g_controller.log.writes;
+    const uint32_t mode = g_controller.mode.write_mode;
+    uint8_t* buf = IrpBuffer(irp);
+    if (mode == kQxComplete && buf != nullptr) g_controller.OnWrite(buf, len);
+    KeReleaseSpinLock(&g_lock, irql);
+    if (mode == kQxPending) return HoldUntilCancelled(irp);
+    if (mode == kQxFail || buf == nullptr) return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    return Complete(irp, STATUS_SUCCESS, len);
+}
+
+NTSTATUS SpbRead(PIRP irp, PIO_STACK_LOCATION sp) {
+    const ULONG len = sp->Parameters.Read.Length;
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    ++g_controller.log.reads;
+    const uint32_t mode = g_controller.mode.read_mode;
+    uint8_t* buf = IrpBuffer(irp);
+    if (mode == kQxComplete && buf != nullptr) g_controller.OnRead(buf, len);
+    KeReleaseSpinLock(&g_lock, irql);
+    if (mode == kQxPending) return HoldUntilCancelled(irp);
+    if (mode == kQxFail || buf == nullptr) return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    return Complete(irp, STATUS_SUCCESS, len);
+}
+
+NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
+    const ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
+    if (code == kIoctlQxspbClose) return Complete(irp, STATUS_SUCCESS, 0);
+    if (code != kIoctlQxspbOpen) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    ++g_controller.log.opens;
+    const bool refuse = g_controller.mode.refuse_open != 0;
+    KeReleaseSpinLock(&g_lock, irql);
+    return Complete(irp, refuse ? STATUS_NOT_FOUND : STATUS_SUCCESS, 0);
+}
+
+NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
+    const ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
+    const ULONG in_len = sp->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG out_len = sp->Parameters.DeviceIoControl.OutputBufferLength;
+    void* buf = irp->AssociatedIrp.SystemBuffer;
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG_PTR info = 0;
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    if (code == QXCTL_SET_MODE) {
+        if (buf == nullptr || in_len != sizeof(QxDoubleMode))
+            status = STATUS_INVALID_PARAMETER;
+        else
+            RtlCopyMemory(&g_controller.mode, buf, sizeof(QxDoubleMode));
+    } else if (code == QXCTL_GET_LOG) {
+        if (buf == nullptr || out_len < sizeof(QxDoubleLog)) {
+            status = STATUS_BUFFER_TOO_SMALL;
+        } else {
+            RtlCopyMemory(buf, &g_controller.log, sizeof(QxDoubleLog));
+            info = sizeof(QxDoubleLog);
+        }
+    } else if (code == QXCTL_RESET) {
+        g_controller.Reset();
+    } else {
+        status = STATUS_INVALID_DEVICE_REQUEST;
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    return Complete(irp, status, info);
+}
+
+const DeviceSpec kDevices[] = {
+    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbRead, SpbWrite, SpbIoctl}},
+    {L"\\Device\\QXSPBCTL", L"\\DosDevices\\QXSPBCTL", {nullptr, nullptr, CtlIoctl}},
+};
+constexpr ULONG kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
+
+NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+    auto* ext = static_cast<DeviceExtension*>(device->DeviceExtension);
+    PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+    NTSTATUS (*op)(PIRP, PIO_STACK_LOCATION) = nullptr;
+    switch (sp->MajorFunction) {
+        case IRP_MJ_READ:
+            op = ext->ops->read;
+            break;
+        case IRP_MJ_WRITE:
+            op = ext->ops->write;
+            break;
+        case IRP_MJ_DEVICE_CONTROL:
+            op = ext->ops->ioctl;
+            break;
+        case IRP_MJ_CREATE:
+        case IRP_MJ_CLOSE:
+        case IRP_MJ_CLEANUP:
+            return Complete(irp, STATUS_SUCCESS, 0);
+        default:
+            return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    }
+    if (op == nullptr) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    return op(irp, sp);
+}
+
+void Unload(PDRIVER_OBJECT driver) {
+    for (ULONG i = 0; i < kDeviceCount; ++i) {
+        UNICODE_STRING link;
+        RtlInitUnicodeString(&link, kDevices[i].link_name);
+        IoDeleteSymbolicLink(&link);
+    }
+    while (driver->DeviceObject != nullptr) IoDeleteDevice(driver->DeviceObject);
+}
+
+}  // namespace
+
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+    KeInitializeSpinLock(&g_lock);
+    RtlZeroMemory(&g_controller, sizeof(g_controller));
+    // Version 2.4.5 on the wire as the controller sends it (d0 d1 d2).
+    g_controller.mode.version[0] = 5;
+    g_controller.mode.version[1] = 4;
+    g_controller.mode.version[2] = 2;
+
+    for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
+    driver->DriverUnload = Unload;
+
+    for (ULONG i = 0; i < kDeviceCount; ++i) {
+        UNICODE_STRING name, link;
+        RtlInitUnicodeString(&name, kDevices[i].device_name);
+        RtlInitUnicodeString(&link, kDevices[i].link_name);
+        PDEVICE_OBJECT device = nullptr;
+        NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name,
+                                         FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+        if (NT_SUCCESS(status)) {
+            static_cast<DeviceExtension*>(device->DeviceExtension)->ops = &kDevices[i].ops;
+            device->Flags |= DO_BUFFERED_IO;
+            device->Flags &= ~DO_DEVICE_INITIALIZING;
+            status = IoCreateSymbolicLink(&link, &name);
+        }
+        if (!NT_SUCCESS(status)) {
+            Unload(driver);
+            return status;
+        }
+    }
+    return STATUS_SUCCESS;
+}

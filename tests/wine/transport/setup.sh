@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# SetupController end to end over the real transport and our "\\.\QXSPB"
+# double: wake byte, configuration with echo check, version, switch table.
+source "$(dirname "$0")/../lib.sh"
+source "$(dirname "$0")/double.sh"
+wine_setup
+start_double
+install_probe
+out=$QX_WORK/out.txt
+
+# Default options: acknowledged at the first attempt, version 2.4.5 read back,
+# the switch table received; the set-up sleeps 150 ms in all.
+probe "$out" mode version=5.4.2 open setup 0,10,50,770,134480138 log
+expect_eq "set-up result" "setup -> 0 fwrev=2.4.5" "$(line_of "$out" 3 | sed 's/ ms=.*//')"
+expect_at_least "set-up sleeps" 150 "$(field "$out" 3 ms)"
+expect_contains "one configuration, one echo, one version, one table" "$out" \
+    "log config_writes=1 echo_reads=1 version_reads=1 switch_tables=1 link_reports=0"
+expect_contains "settings and switch table" "$out" "log settings=40 00 0A 32 32 00 switch_table=1A 84 1A 84 00 00 00 00"
+expect_contains "every frame decoded" "$out" "log opens=1 writes=4 reads=2 cancelled=0 frames_ok=3 frames_bad=0"
+expect_eq "the wake byte goes first, alone" "log write 00" "$(grep '^log write' "$out" | head -1)"
+
+# The service's options, and settings bytes that must be escaped on the wire:
+# the echo is still compared with the bytes before escaping.
+probe "$out" reset open setup 3,10,50,515,134349066 setup 126,125,129,770,134349066 log
+expect_eq "service options" "setup -> 0 fwrev=2.4.5" "$(line_of "$out" 3 | sed 's/ ms=.*//')"
+expect_eq "escaped settings" "setup -> 0 fwrev=2.4.5" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_contains "escaped settings arrive whole" "$out" "log settings=40 7E 7D 81 32 00 switch_table=1A 82 1A 82 00 00 00 00"
+expect_contains "every frame decoded" "$out" "frames_ok=6 frames_bad=0"
+expect_contains "escaped on the wire" "$out" "40 81 5E 81 5D 81 A1 32 00"
+
+# A wrong echo costs every attempt and 1100 ms each; nothing follows it.
+probe "$out" reset mode echo=wrong open setup 0,10,50,770,134480138 log
+expect_eq "wrong echo" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_at_least "five attempts with their pauses" 5500 "$(field "$out" 4 ms)"
+expect_contains "five configurations, no version, no table" "$out" \
+    "log config_writes=5 echo_reads=5 version_reads=0 switch_tables=0"
+
+# Failing writes are retried at once, without the 1100 ms pause.
+probe "$out" reset mode write=fail open setup 0,10,50,770,134480138 log
+expect_eq "failing writes" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_below "no pause between failed writes" 1100 "$(field "$out" 4 ms)"
+expect_contains "wake byte and five attempts, no reads" "$out" "log opens=1 writes=6 reads=0"
+
+finish
