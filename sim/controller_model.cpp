@@ -55,6 +55,7 @@ void ControllerModel::ResetLocked() {
     switch_tables_ = 0;
     reports_.clear();
     transfers_.clear();
+    transfer_count_ = 0;
     bus_errors_.clear();
     bus_users_ = 0;
     bus_owner_.clear();
@@ -153,7 +154,7 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
     std::lock_guard<std::mutex> lk(m_);
-    transfers_.push_back({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
+    LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
     if (count == 1 && bytes[0] == 0x00) {
         ++wake_bytes_;
         return;
@@ -239,6 +240,13 @@ void ControllerModel::TakeFrame(const uint8_t* wire, size_t count) {
     }
 }
 
+// A long scenario writes several frames a second: keep the recent ones only.
+void ControllerModel::LogTransfer(TransferSeen t) {
+    ++transfer_count_;
+    if (transfers_.size() >= kTransferLogSize) transfers_.pop_front();
+    transfers_.push_back(std::move(t));
+}
+
 void ControllerModel::Read(uint8_t* buf, uint32_t count) {
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
@@ -250,7 +258,7 @@ void ControllerModel::Read(uint8_t* buf, uint32_t count) {
         memcpy(buf, reply_.data(), n);
         reply_.clear();
     }
-    transfers_.push_back({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
+    LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
 }
 
 void ControllerModel::BusEnter(const char* operation) {
@@ -359,7 +367,12 @@ std::vector<LinkReportSeen> ControllerModel::LinkReports() {
 
 std::vector<TransferSeen> ControllerModel::Transfers() {
     std::lock_guard<std::mutex> lk(m_);
-    return transfers_;
+    return std::vector<TransferSeen>(transfers_.begin(), transfers_.end());
+}
+
+uint64_t ControllerModel::TransferCount() {
+    std::lock_guard<std::mutex> lk(m_);
+    return transfer_count_;
 }
 
 std::vector<std::string> ControllerModel::BusErrors() {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -108,13 +109,17 @@ class ControllerModel {
     std::vector<uint8_t> SwitchTable();  // the eight bytes of the last table
     int SwitchTables();
     std::vector<LinkReportSeen> LinkReports();
+    // The most recent transfers (at most kTransferLogSize) and how many there were.
+    static constexpr size_t kTransferLogSize = 10000;
     std::vector<TransferSeen> Transfers();
+    uint64_t TransferCount();
     std::vector<std::string> BusErrors();
 
   private:
     ControllerModel() { ResetLocked(); }
     void ResetLocked();
     void TakeFrame(const uint8_t* wire, size_t count);
+    void LogTransfer(TransferSeen t);
     static TransferOutcome Next(TransferOutcome& outcome, int& n);
 
     std::mutex m_;
@@ -142,7 +147,8 @@ class ControllerModel {
     std::vector<uint8_t> access_code_, settings_, switch_table_;
     int switch_tables_;
     std::vector<LinkReportSeen> reports_;
-    std::vector<TransferSeen> transfers_;
+    std::deque<TransferSeen> transfers_;
+    uint64_t transfer_count_;
     std::vector<std::string> bus_errors_;
     int bus_users_;
     std::string bus_owner_;

@@ -99,7 +99,7 @@ int32_t FinishRecord(FrameBuffer& buf, uint8_t* pos, uint8_t record_len) {
     int32_t n = EscapeRange(buf, *pos, static_cast<uint8_t>(end));
     if (n < 0) return n;
     end += static_cast<uint32_t>(n);
-    // The separator must fit, and so must the checksum and flag that close the frame.
+    // Room for the separator behind the escaped record.
     if (end + 1 > kFrameBufferSize) return Refuse();
     buf[end] = RecordSeparator;
     *pos = static_cast<uint8_t>(end + 1);
