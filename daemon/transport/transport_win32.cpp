@@ -105,6 +105,9 @@ int32_t Transfer(HANDLE device, Direction dir, void* buf, uint32_t len) {
 
 int TransportOpen() {
     return WithTransport([](TransportState& t) {
+        // Opening over an open transport would orphan the old handle, and
+        // with it the exclusive access every later open needs.
+        CloseAll(t);
         t.device = CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (!IsOpen(t.device)) {

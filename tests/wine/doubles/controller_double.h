@@ -20,8 +20,10 @@ struct Controller {
     QxdFrame frame;  // scratch of Decode, kept off the kernel stack
 
     void Reset() {
+        const int32_t handles = log.handles;
         uint8_t* p = reinterpret_cast<uint8_t*>(&log);
         for (uint32_t i = 0; i < sizeof(log); ++i) p[i] = 0;
+        log.handles = handles;
         reply_len = 0;
     }
 

@@ -12,7 +12,7 @@
 #define QXCTL_CODE(fn) ((0x8473u << 16) | ((fn) << 2))
 #define QXCTL_SET_MODE QXCTL_CODE(0x900)  // in: QxDoubleMode
 #define QXCTL_GET_LOG QXCTL_CODE(0x901)   // out: QxDoubleLog
-#define QXCTL_RESET QXCTL_CODE(0x902)     // clears the log, keeps the mode
+#define QXCTL_RESET QXCTL_CODE(0x902)     // clears the log but the handle count, keeps the mode
 
 // What the double does with a transfer.
 enum : uint32_t {
@@ -48,10 +48,11 @@ struct QxDoubleLog {
     uint8_t access_code[4];   // access code of the last ConfigWrite
     uint8_t switch_table[8];  // data of the last MSwitchTable
     uint8_t pad[2];
+    int32_t handles;     // data-device handles open now (creates minus closes)
     uint32_t trace_len;  // bytes used in trace
     // Every completed write in arrival order as a length byte and the bytes.
     uint8_t trace[kQxTraceBytes];
 };
 static_assert(offsetof(QxDoubleLog, settings) == 44, "log layout");
-static_assert(offsetof(QxDoubleLog, trace_len) == 64, "log layout");
-static_assert(sizeof(QxDoubleLog) == 68 + kQxTraceBytes, "log layout");
+static_assert(offsetof(QxDoubleLog, trace_len) == 68, "log layout");
+static_assert(sizeof(QxDoubleLog) == 72 + kQxTraceBytes, "log layout");

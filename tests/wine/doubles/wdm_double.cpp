@@ -16,8 +16,9 @@ namespace {
 constexpr ULONG kIoctlQxspbOpen = 0x04731E00;
 constexpr ULONG kIoctlQxspbClose = 0x04731E04;
 
-// Dispatch routines of one device; null means "complete with success".
+// Dispatch routines of one device; a null one refuses the request.
 struct DeviceOps {
+    void (*created)(int32_t delta);  // +1 on create, -1 on close; may be null
     NTSTATUS (*read)(PIRP irp, PIO_STACK_LOCATION sp);
     NTSTATUS (*write)(PIRP irp, PIO_STACK_LOCATION sp);
     NTSTATUS (*ioctl)(PIRP irp, PIO_STACK_LOCATION sp);
@@ -111,6 +112,13 @@ NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     return Complete(irp, refuse ? STATUS_NOT_FOUND : STATUS_SUCCESS, 0);
 }
 
+void SpbHandles(int32_t delta) {
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    g_controller.log.handles += delta;
+    KeReleaseSpinLock(&g_lock, irql);
+}
+
 NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     const ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
     const ULONG in_len = sp->Parameters.DeviceIoControl.InputBufferLength;
@@ -142,8 +150,8 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
 }
 
 const DeviceSpec kDevices[] = {
-    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbRead, SpbWrite, SpbIoctl}},
-    {L"\\Device\\QXSPBCTL", L"\\DosDevices\\QXSPBCTL", {nullptr, nullptr, CtlIoctl}},
+    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}},
+    {L"\\Device\\QXSPBCTL", L"\\DosDevices\\QXSPBCTL", {nullptr, nullptr, nullptr, CtlIoctl}},
 };
 constexpr ULONG kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
 
@@ -163,6 +171,9 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
             break;
         case IRP_MJ_CREATE:
         case IRP_MJ_CLOSE:
+            if (ext->ops->created != nullptr)
+                ext->ops->created(sp->MajorFunction == IRP_MJ_CREATE ? 1 : -1);
+            return Complete(irp, STATUS_SUCCESS, 0);
         case IRP_MJ_CLEANUP:
             return Complete(irp, STATUS_SUCCESS, 0);
         default:

@@ -5,9 +5,16 @@
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/double.sh"
 wine_setup
-start_double
 install_probe
 out=$QX_WORK/out.txt
+
+# No device at all: the open fails, and the transport stays closed.
+probe "$out" open write 00 read 1
+expect_eq "open without the device" "open -> -1" "$(line_of "$out" 1)"
+expect_eq "write without the device" "write -> -1 wr=7 rd=7" "$(line_of "$out" 2 | sed 's/ ms=.*//')"
+expect_eq "read without the device" "read -> -1 wr=7 rd=7" "$(line_of "$out" 3 | sed 's/ ms=.*//')"
+
+start_double
 
 # Never opened: both transfers refuse at once and leave iostat (preset 7/7) alone.
 probe "$out" write 7D7E readnull 4 read 4 log
@@ -67,5 +74,14 @@ expect_eq "read after the refused open" "read -> -1 wr=7 rd=7" "$(line_of "$out"
 expect_eq "a later open succeeds" "open -> 0" "$(line_of "$out" 9)"
 expect_eq "and writes again" "write -> 0 wr=0 rd=7" "$(line_of "$out" 10 | sed 's/ ms=.*//')"
 expect_contains "two open requests, one write" "$out" "log opens=2 writes=1 reads=0"
+expect_contains "the refused open let go of its handle" "$out" "log handles=1"
+
+# Opening an open transport replaces its handle instead of leaking it.
+probe "$out" open open write 00 log close log
+expect_eq "first open" "open -> 0" "$(line_of "$out" 1)"
+expect_eq "second open" "open -> 0" "$(line_of "$out" 2)"
+expect_eq "write on the second handle" "write -> 0 wr=0 rd=7" "$(line_of "$out" 3 | sed 's/ ms=.*//')"
+expect_eq "one handle while open" "log handles=1" "$(grep '^log handles' "$out" | head -1)"
+expect_eq "none after close" "log handles=0" "$(grep '^log handles' "$out" | tail -1)"
 
 finish

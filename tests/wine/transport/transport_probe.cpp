@@ -111,6 +111,7 @@ void PrintLog() {
     std::printf(
         "log config_writes=%u echo_reads=%u version_reads=%u switch_tables=%u link_reports=%u\n",
         log.config_writes, log.echo_reads, log.version_reads, log.switch_tables, log.link_reports);
+    std::printf("log handles=%d\n", log.handles);
     std::printf("log settings=%s switch_table=%s\n", Hex(log.settings, 6).c_str(),
                 Hex(log.switch_table, 8).c_str());
     for (uint32_t i = 0; i < log.trace_len && i + log.trace[i] < log.trace_len;) {
