@@ -29,9 +29,15 @@ bool HeaderIs(const void* header, uint32_t size) {
     return words[0] == kVersion && words[1] == size && words[2] == 0 && words[3] == 0;
 }
 
-void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-void Put64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+void Put16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
+void Put64(uint8_t* p, uint64_t v) {
+    std::memcpy(p, &v, 8);
+}
 
 }  // namespace
 
@@ -223,7 +229,8 @@ uint32_t IntelLibModel::GetStatistics(uint32_t id, void* header, void* bss) {
     out[36] = s.tx.short_gi;
     Put64(out + 37, c.rx_bytes);
     Put64(out + 45, c.rx_packets);
-    for (int chain = 0; chain < 3; ++chain) Put32(out + 53 + 4 * chain, static_cast<uint32_t>(s.rssi[chain]));
+    for (int chain = 0; chain < 3; ++chain)
+        Put32(out + 53 + 4 * chain, static_cast<uint32_t>(s.rssi[chain]));
     Put16(out + 65, s.rx.rate_mbps);
     out[67] = s.rx.mcs;
     out[68] = s.rx.nss;

@@ -17,12 +17,12 @@ namespace qxsim {
 struct SimIntelAdapter {
     uint32_t id = 0;
     Mac mac{};
-    uint32_t flag = 1;       // nonzero: the adapter can be queried
+    uint32_t flag = 1;          // nonzero: the adapter can be queried
     bool follows_link = false;  // its statistics are the link model's
 };
 
 class IntelLibModel {
-public:
+  public:
     static IntelLibModel& Instance();
 
     // One flagged adapter (id 1) with the link model's MAC; no failures.
@@ -42,8 +42,8 @@ public:
 
     // Counters for tests.
     int LoadAttempts();  // every LoadLibrary of any path
-    int Loads();      // successful loads
-    int LoadedNow();  // loads minus frees
+    int Loads();         // successful loads
+    int LoadedNow();     // loads minus frees
     int ListCalls();
     int StatisticsCalls();
     uint32_t LastStatisticsId();
@@ -55,7 +55,7 @@ public:
     uint32_t GetAdapterList(void* header, void** list);
     uint32_t GetStatistics(uint32_t id, void* header, void* bss);
 
-private:
+  private:
     std::mutex m_;
     std::vector<SimIntelAdapter> adapters_;
     int32_t reported_count_ = -1;

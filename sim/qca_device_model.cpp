@@ -120,7 +120,8 @@ std::array<uint8_t, 132> QcaDeviceModel::RecordLocked() {
     uint32_t streams = rx.nss > 0 ? rx.nss - 1u : 0u;
     if (type_ == 8 || type_ == 9) {
         // HT-SIG1: MCS 0..31 (streams in bits 3-4), 40 MHz in bit 7; HT-SIG2: short GI in bit 7.
-        uint32_t sig1 = (rx.mcs & 0x7u) | ((streams & 0xFu) << 3) | (rx.bandwidth_index >= 1 ? 0x80u : 0u);
+        uint32_t sig1 =
+            (rx.mcs & 0x7u) | ((streams & 0xFu) << 3) | (rx.bandwidth_index >= 1 ? 0x80u : 0u);
         uint32_t sig2 = rx.short_gi != 0 ? 0x80u : 0u;
         Put24(&r[15], sig1);
         Put24(&r[19], sig2);

@@ -15,7 +15,7 @@
 namespace qxsim {
 
 class QcaDeviceModel {
-public:
+  public:
     static constexpr uint8_t kLegacy = 4;
     static constexpr uint8_t kHt = 8;
     static constexpr uint8_t kVht = 12;
@@ -51,7 +51,7 @@ public:
                  uint32_t out_size, uint32_t* returned);
     void Close(uintptr_t handle);
 
-private:
+  private:
     std::array<uint8_t, 132> RecordLocked();
 
     std::mutex m_;

@@ -19,7 +19,9 @@ IntelRequestHeader MakeHeader(uint32_t size) {
     return header;
 }
 
-uint8_t GuardInterval(uint8_t raw) { return raw == 1 ? 1 : 0; }
+uint8_t GuardInterval(uint8_t raw) {
+    return raw == 1 ? 1 : 0;
+}
 
 }  // namespace
 
@@ -70,8 +72,8 @@ CqxwificsiINTC::~CqxwificsiINTC() {
 int32_t CqxwificsiINTC::Open() {
     module_ = os::VendorLibraryLoad(kIntelLibraryPath);
     if (module_ == nullptr) return 0;
-    get_adapter_list_ =
-        reinterpret_cast<WifiGetAdapterListFn>(os::VendorLibrarySymbol(module_, "WifiGetAdapterList"));
+    get_adapter_list_ = reinterpret_cast<WifiGetAdapterListFn>(
+        os::VendorLibrarySymbol(module_, "WifiGetAdapterList"));
     get_bss_statistics_ = reinterpret_cast<WifiGetBSSConfigurationStatisticsFn>(
         os::VendorLibrarySymbol(module_, "WifiGetBSSConfigurationStatistics"));
 
@@ -120,7 +122,8 @@ CsiRecord* CqxwificsiINTC::GetCsi(void* /*unused*/) {
     if (!SelectFlaggedAdapter()) return nullptr;
     IntelRequestHeader header = MakeHeader(kIntelBssSize);
     uint8_t bss[kIntelBssSize] = {};
-    if (get_bss_statistics_(Le32(adapter_ + kIntelAdapterIdOffset), &header, bss) != 0) return nullptr;
+    if (get_bss_statistics_(Le32(adapter_ + kIntelAdapterIdOffset), &header, bss) != 0)
+        return nullptr;
     if (Le32(bss) != 0) return nullptr;
     auto* record = static_cast<CsiRecord*>(std::calloc(1, sizeof(CsiRecord)));
     if (record == nullptr) return nullptr;

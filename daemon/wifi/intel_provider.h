@@ -47,7 +47,7 @@ int32_t LastFlaggedIntelAdapter(const uint8_t* list);
 void DecodeIntelBss(const uint8_t* bss, CsiRecord* record);
 
 class CqxwificsiINTC final : public CqxWifiCSI {
-public:
+  public:
     CqxwificsiINTC() = default;
     ~CqxwificsiINTC() override;
     CqxwificsiINTC(const CqxwificsiINTC&) = delete;
@@ -58,7 +58,7 @@ public:
     CsiRecord* GetCsi(void* unused) override;
     int32_t GetMac(uint8_t mac[6]) override;
 
-private:
+  private:
     bool SelectFlaggedAdapter();
 
     uint8_t adapter_[kIntelAdapterEntrySize] = {};

@@ -9,7 +9,8 @@
 static_assert(sizeof(MIB_IFROW) == sizeof(qx::os::IfTableRow), "row layout");
 static_assert(offsetof(MIB_IFROW, bPhysAddr) == offsetof(qx::os::IfTableRow, PhysAddr), "");
 static_assert(offsetof(MIB_IFROW, dwInOctets) == offsetof(qx::os::IfTableRow, InOctets), "");
-static_assert(offsetof(MIB_IFROW, dwOutNUcastPkts) == offsetof(qx::os::IfTableRow, OutNUcastPkts), "");
+static_assert(offsetof(MIB_IFROW, dwOutNUcastPkts) == offsetof(qx::os::IfTableRow, OutNUcastPkts),
+              "");
 static_assert(offsetof(MIB_IFTABLE, table) == qx::os::kIfTableRowsOffset, "");
 
 namespace qx::os {

@@ -5,7 +5,8 @@
 namespace qx::os {
 
 VendorDevice* VendorDeviceOpen(const wchar_t* path) {
-    HANDLE h = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h =
+        ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return reinterpret_cast<VendorDevice*>(h);
 }
@@ -13,12 +14,14 @@ VendorDevice* VendorDeviceOpen(const wchar_t* path) {
 bool VendorDeviceControl(VendorDevice* device, uint32_t code, const void* in, uint32_t in_size,
                          void* out, uint32_t out_size, uint32_t* returned) {
     DWORD got = 0;
-    BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<void*>(in), in_size,
-                                out, out_size, &got, nullptr);
+    BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<void*>(in),
+                                in_size, out, out_size, &got, nullptr);
     *returned = got;
     return ok != FALSE;
 }
 
-void VendorDeviceClose(VendorDevice* device) { ::CloseHandle(reinterpret_cast<HANDLE>(device)); }
+void VendorDeviceClose(VendorDevice* device) {
+    ::CloseHandle(reinterpret_cast<HANDLE>(device));
+}
 
 }  // namespace qx::os

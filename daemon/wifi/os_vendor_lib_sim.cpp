@@ -19,6 +19,8 @@ void* VendorLibrarySymbol(VendorLibrary* /*library*/, const char* name) {
     return qxsim::IntelLibModel::Instance().Symbol(name);
 }
 
-void VendorLibraryFree(VendorLibrary* /*library*/) { qxsim::IntelLibModel::Instance().Free(); }
+void VendorLibraryFree(VendorLibrary* /*library*/) {
+    qxsim::IntelLibModel::Instance().Free();
+}
 
 }  // namespace qx::os

@@ -12,6 +12,8 @@ void* VendorLibrarySymbol(VendorLibrary* library, const char* name) {
     return reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(library), name));
 }
 
-void VendorLibraryFree(VendorLibrary* library) { ::FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+void VendorLibraryFree(VendorLibrary* library) {
+    ::FreeLibrary(reinterpret_cast<HMODULE>(library));
+}
 
 }  // namespace qx::os

@@ -18,7 +18,9 @@ const wchar_t kQcaDevicePath[] = L"\\\\.\\ATH_WIFIDEV.00";
 // The signal words hold one byte per chain, in the order chain 1, 0, 3, 2.
 constexpr int kChainByte[4] = {1, 0, 3, 2};
 
-int32_t ChainDbm(const uint8_t* word, int chain) { return static_cast<int32_t>(word[kChainByte[chain]]) - 95; }
+int32_t ChainDbm(const uint8_t* word, int chain) {
+    return static_cast<int32_t>(word[kChainByte[chain]]) - 95;
+}
 
 bool AllZero(const uint8_t mac[6]) {
     for (int i = 0; i < 6; ++i) {
@@ -99,9 +101,10 @@ void FillInterfaceCounters(const uint8_t mac[6], CsiRecord* record) {
     }
     uint32_t count = Le32(table);
     // Never walk past the rows the buffer can hold, whatever the count says.
-    uint32_t room = size < os::kIfTableRowsOffset
-                        ? 0
-                        : static_cast<uint32_t>((size - os::kIfTableRowsOffset) / sizeof(os::IfTableRow));
+    uint32_t room =
+        size < os::kIfTableRowsOffset
+            ? 0
+            : static_cast<uint32_t>((size - os::kIfTableRowsOffset) / sizeof(os::IfTableRow));
     if (count > room) count = room;
     for (uint32_t i = 0; i < count; ++i) {
         os::IfTableRow row;

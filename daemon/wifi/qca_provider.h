@@ -37,7 +37,7 @@ void DecodePpduRecord(const uint8_t* ppdu, CsiRecord* record);
 void FillInterfaceCounters(const uint8_t mac[6], CsiRecord* record);
 
 class CqxwificsiQCA final : public CqxWifiCSI {
-public:
+  public:
     CqxwificsiQCA() = default;
     ~CqxwificsiQCA() override = default;
     CqxwificsiQCA(const CqxwificsiQCA&) = delete;
@@ -48,7 +48,7 @@ public:
     CsiRecord* GetCsi(void* unused) override;
     int32_t GetMac(uint8_t mac[6]) override;
 
-private:
+  private:
     // One command of the log; out null sends it without an output buffer.
     bool Command(const char* text, uint8_t* out);
 

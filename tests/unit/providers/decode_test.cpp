@@ -86,12 +86,8 @@ TEST(IntelDecodeTest, ConnectionStateAndGuardInterval) {
         uint8_t want_tx_gi, want_rx_gi;
     };
     const Case cases[] = {
-        {0, 0, 1, 0, 0, 1},
-        {1, 1, 0, 1, 1, 0},
-        {2, 2, 2, 2, 0, 0},
-        {3, 0xFF, 1, 3, 0, 1},
-        {5, 1, 0x81, 3, 1, 0},
-        {0xFFFFFFFFu, 0, 0, 3, 0, 0},
+        {0, 0, 1, 0, 0, 1},    {1, 1, 0, 1, 1, 0},    {2, 2, 2, 2, 0, 0},
+        {3, 0xFF, 1, 3, 0, 1}, {5, 1, 0x81, 3, 1, 0}, {0xFFFFFFFFu, 0, 0, 3, 0, 0},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> b = IntelBss();
@@ -112,7 +108,8 @@ std::unique_ptr<uint8_t[]> IntelList(uint32_t count, const std::vector<uint32_t>
     std::unique_ptr<uint8_t[]> list(new uint8_t[kIntelAdapterListSize]());
     std::memcpy(list.get(), &count, 4);
     for (size_t i = 0; i < flags.size() && i < kIntelMaxAdapters; ++i) {
-        std::memcpy(list.get() + 4 + i * kIntelAdapterEntrySize + kIntelAdapterFlagOffset, &flags[i], 4);
+        std::memcpy(list.get() + 4 + i * kIntelAdapterEntrySize + kIntelAdapterFlagOffset,
+                    &flags[i], 4);
     }
     return list;
 }
@@ -126,14 +123,14 @@ TEST(IntelAdapterListTest, LastFlaggedEntryWithinTheDeclaredRoom) {
     std::vector<uint32_t> all20(20, 0);
     all20[19] = 1;
     const Case cases[] = {
-        {0, {1}, -1},                      // flags beyond the count are not entries
+        {0, {1}, -1},  // flags beyond the count are not entries
         {1, {0}, -1},
         {1, {1}, 0},
-        {3, {1, 0, 1}, 2},                 // the last flagged entry wins
-        {3, {1, 7, 0}, 1},                 // any nonzero flag counts
+        {3, {1, 0, 1}, 2},  // the last flagged entry wins
+        {3, {1, 7, 0}, 1},  // any nonzero flag counts
         {2, {1, 1, 1}, 1},
         {20, all20, 19},
-        {25, all20, 19},                   // a count above 20 reads only 20
+        {25, all20, 19},  // a count above 20 reads only 20
         {0xFFFFFFFFu, {0, 1}, 1},
     };
     for (const Case& c : cases) {
@@ -149,7 +146,7 @@ struct Ppdu {
     uint8_t type = kPpduVht;
     uint32_t sig1 = 0;
     uint32_t sig2 = 0;
-    uint8_t chains[4] = {43, 37, 0, 0};     // chain 0..3, dBm + 95
+    uint8_t chains[4] = {43, 37, 0, 0};  // chain 0..3, dBm + 95
     uint8_t averages[4] = {42, 38, 0, 0};
 
     std::vector<uint8_t> Bytes() const {

@@ -24,7 +24,7 @@ using qxsim::Mac;
 using qxsim::QcaDeviceModel;
 
 class ProvidersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         qx_wifi_cleanCSI();
         LinkModel::Instance().Reset();
@@ -165,7 +165,8 @@ TEST_F(ProvidersTest, IntelBindsTheAdapterItSamples) {
 
 TEST_F(ProvidersTest, IntelReadsNoMoreEntriesThanTheRequestHadRoomFor) {
     std::vector<qxsim::SimIntelAdapter> adapters;
-    for (uint32_t i = 0; i < 20; ++i) adapters.push_back({100 + i, Mac{0x02, 0, 0, 0, 0, uint8_t(i)}, 0, false});
+    for (uint32_t i = 0; i < 20; ++i)
+        adapters.push_back({100 + i, Mac{0x02, 0, 0, 0, 0, uint8_t(i)}, 0, false});
     adapters[6] = {106, qxsim::kNotebookAdapterMac, 1, true};
     IntelLibModel::Instance().SetAdapters(adapters);
     IntelLibModel::Instance().SetReportedCount(1000);
@@ -242,10 +243,10 @@ TEST_F(ProvidersTest, QcaWhenIntelIsAbsent) {
 
     qx_wifi_cleanCSI();
     const std::vector<std::string> want = {
-        "ppdulog_stop", "ppdulog_start",                  // Open
-        "ppdulog_stop", "ppdulog_read", "ppdulog_start",  // GetMac
-        "ppdulog_stop", "ppdulog_read", "ppdulog_start",  // GetCsi
-        "ppdulog_stop",                                   // Close
+        "ppdulog_stop", "ppdulog_start",                   // Open
+        "ppdulog_stop", "ppdulog_read",  "ppdulog_start",  // GetMac
+        "ppdulog_stop", "ppdulog_read",  "ppdulog_start",  // GetCsi
+        "ppdulog_stop",                                    // Close
     };
     EXPECT_EQ(QcaDeviceModel::Instance().Commands(), want);
     EXPECT_EQ(QcaDeviceModel::Instance().OpenHandles(), 0);

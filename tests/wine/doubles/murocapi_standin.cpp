@@ -36,7 +36,8 @@ struct Header {
 DWORD ReadValue(const wchar_t* name, DWORD fallback) {
     DWORD value = 0, size = sizeof(value), type = 0;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return fallback;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return fallback;
     LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS && type == REG_DWORD ? value : fallback;
@@ -45,7 +46,8 @@ DWORD ReadValue(const wchar_t* name, DWORD fallback) {
 // The bytes of a binary value; false when it is not set.
 bool ReadBinary(const wchar_t* name, uint8_t* out, DWORD room) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
     DWORD size = room, type = 0;
     LONG rc = RegQueryValueExW(key, name, nullptr, &type, out, &size);
     RegCloseKey(key);
@@ -55,8 +57,8 @@ bool ReadBinary(const wchar_t* name, uint8_t* out, DWORD room) {
 void Count(const wchar_t* name) {
     DWORD value = ReadValue(name, 0) + 1;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kStateKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kStateKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
         return;
     RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
     RegCloseKey(key);
@@ -79,19 +81,19 @@ void DefaultBss(uint8_t* b) {
     std::memset(b, 0, kBssSize);
     Put(b + 4, 1, 4);
     std::memcpy(b + 8, bssid, 6);
-    Put(b + 14, 250000, 8);    // bytes sent
-    Put(b + 22, 300, 8);       // packets sent
-    Put(b + 30, 390, 2);       // 390 Mbit/s, MCS 8, 1 stream, 80 MHz, short GI
+    Put(b + 14, 250000, 8);  // bytes sent
+    Put(b + 22, 300, 8);     // packets sent
+    Put(b + 30, 390, 2);     // 390 Mbit/s, MCS 8, 1 stream, 80 MHz, short GI
     b[32] = 8;
     b[33] = 1;
     b[34] = 2;
     b[36] = 1;
-    Put(b + 37, 1250000, 8);   // bytes received
-    Put(b + 45, 900, 8);       // packets received
+    Put(b + 37, 1250000, 8);  // bytes received
+    Put(b + 45, 900, 8);      // packets received
     Put(b + 53, static_cast<uint32_t>(-52), 4);
     Put(b + 57, static_cast<uint32_t>(-58), 4);
     Put(b + 61, static_cast<uint32_t>(-100), 4);
-    Put(b + 65, 433, 2);       // 433 Mbit/s, MCS 9, 1 stream, 80 MHz, short GI
+    Put(b + 65, 433, 2);  // 433 Mbit/s, MCS 9, 1 stream, 80 MHz, short GI
     b[67] = 9;
     b[68] = 1;
     b[69] = 2;

@@ -23,7 +23,7 @@ struct QcaDoubleFail {
 static_assert(sizeof(QcaDoubleFail) == 20, "fail record");
 
 struct QcaDoubleLog {
-    uint32_t starts;   // "ppdulog_start" requests, failed ones included
+    uint32_t starts;  // "ppdulog_start" requests, failed ones included
     uint32_t stops;
     uint32_t reads;
     uint32_t bad;      // requests with a wrong size or an unknown command

@@ -77,15 +77,19 @@ inline NTSTATUS QcaLogIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_qca.lock, &irql);
     uint32_t* counter = nullptr;
-    if (SameText(command, "ppdulog_start", 16)) counter = &g_qca.log.starts;
-    else if (SameText(command, "ppdulog_stop", 16)) counter = &g_qca.log.stops;
-    else if (SameText(command, "ppdulog_read", 16)) counter = &g_qca.log.reads;
+    if (SameText(command, "ppdulog_start", 16))
+        counter = &g_qca.log.starts;
+    else if (SameText(command, "ppdulog_stop", 16))
+        counter = &g_qca.log.stops;
+    else if (SameText(command, "ppdulog_read", 16))
+        counter = &g_qca.log.reads;
     if (counter == nullptr || in_len != 16) {
         ++g_qca.log.bad;
         status = STATUS_INVALID_PARAMETER;
     } else {
         ++*counter;
-        if (g_qca.fail.count > 0 && (g_qca.fail.command[0] == 0 || SameText(command, g_qca.fail.command, 16))) {
+        if (g_qca.fail.count > 0 &&
+            (g_qca.fail.command[0] == 0 || SameText(command, g_qca.fail.command, 16))) {
             --g_qca.fail.count;
             status = STATUS_IO_DEVICE_ERROR;
         } else if (counter == &g_qca.log.starts) {
@@ -114,11 +118,15 @@ inline NTSTATUS QcaCtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_qca.lock, &irql);
     if (code == QCACTL_SET_RECORD) {
-        if (buf == nullptr || in_len != kQcaRecordSize) status = STATUS_INVALID_PARAMETER;
-        else RtlCopyMemory(g_qca.record, buf, kQcaRecordSize);
+        if (buf == nullptr || in_len != kQcaRecordSize)
+            status = STATUS_INVALID_PARAMETER;
+        else
+            RtlCopyMemory(g_qca.record, buf, kQcaRecordSize);
     } else if (code == QCACTL_FAIL) {
-        if (buf == nullptr || in_len != sizeof(QcaDoubleFail)) status = STATUS_INVALID_PARAMETER;
-        else RtlCopyMemory(&g_qca.fail, buf, sizeof(QcaDoubleFail));
+        if (buf == nullptr || in_len != sizeof(QcaDoubleFail))
+            status = STATUS_INVALID_PARAMETER;
+        else
+            RtlCopyMemory(&g_qca.fail, buf, sizeof(QcaDoubleFail));
     } else if (code == QCACTL_GET_LOG) {
         if (buf == nullptr || out_len < sizeof(QcaDoubleLog)) {
             status = STATUS_BUFFER_TOO_SMALL;

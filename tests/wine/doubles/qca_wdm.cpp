@@ -31,11 +31,14 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     auto* ext = static_cast<DeviceExtension*>(device->DeviceExtension);
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
     switch (sp->MajorFunction) {
-    case IRP_MJ_DEVICE_CONTROL: return ext->ioctl(irp, sp);
-    case IRP_MJ_CREATE:
-    case IRP_MJ_CLOSE:
-    case IRP_MJ_CLEANUP: return qcadouble::Finish(irp, STATUS_SUCCESS, 0);
-    default: return qcadouble::Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        case IRP_MJ_DEVICE_CONTROL:
+            return ext->ioctl(irp, sp);
+        case IRP_MJ_CREATE:
+        case IRP_MJ_CLOSE:
+        case IRP_MJ_CLEANUP:
+            return qcadouble::Finish(irp, STATUS_SUCCESS, 0);
+        default:
+            return qcadouble::Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
 }
 
@@ -59,7 +62,8 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
         RtlInitUnicodeString(&name, kDevices[i].device_name);
         RtlInitUnicodeString(&link, kDevices[i].link_name);
         PDEVICE_OBJECT device = nullptr;
-        NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+        NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name,
+                                         FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
         if (NT_SUCCESS(status)) {
             static_cast<DeviceExtension*>(device->DeviceExtension)->ioctl = kDevices[i].ioctl;
             device->Flags |= DO_BUFFERED_IO;

@@ -27,24 +27,28 @@ void PrintRecord(const qx::CsiRecord* r) {
     std::printf("record status %u state %u peer ", r->Status, r->ConnectionState);
     PrintMac(r->PeerMac);
     std::printf("\n tx %llu bytes %llu packets rate %u mcs %u nss %u bw %u sgi %u\n",
-                static_cast<unsigned long long>(r->TxBytes), static_cast<unsigned long long>(r->TxPackets),
-                r->TxRate, r->TxMcs, r->TxNss, r->TxBandwidth, r->TxShortGi);
+                static_cast<unsigned long long>(r->TxBytes),
+                static_cast<unsigned long long>(r->TxPackets), r->TxRate, r->TxMcs, r->TxNss,
+                r->TxBandwidth, r->TxShortGi);
     std::printf(" rx %llu bytes %llu packets rate %u mcs %u nss %u bw %u sgi %u\n",
-                static_cast<unsigned long long>(r->RxBytes), static_cast<unsigned long long>(r->RxPackets),
-                r->RxRate, r->RxMcs, r->RxNss, r->RxBandwidth, r->RxShortGi);
-    std::printf(" rssi %d %d %d %d avg %d %d %d %d\n", r->Rssi[0], r->Rssi[1], r->Rssi[2], r->Rssi[3],
-                r->RssiAverage[0], r->RssiAverage[1], r->RssiAverage[2], r->RssiAverage[3]);
+                static_cast<unsigned long long>(r->RxBytes),
+                static_cast<unsigned long long>(r->RxPackets), r->RxRate, r->RxMcs, r->RxNss,
+                r->RxBandwidth, r->RxShortGi);
+    std::printf(" rssi %d %d %d %d avg %d %d %d %d\n", r->Rssi[0], r->Rssi[1], r->Rssi[2],
+                r->Rssi[3], r->RssiAverage[0], r->RssiAverage[1], r->RssiAverage[2],
+                r->RssiAverage[3]);
 }
 
 bool QcaControl(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size) {
-    HANDLE h = CreateFileW(L"\\\\.\\ATHWIFICTL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h = CreateFileW(L"\\\\.\\ATHWIFICTL", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         std::printf("no QCA control device (%lu)\n", GetLastError());
         return false;
     }
     DWORD got = 0;
-    BOOL ok = DeviceIoControl(h, code, const_cast<void*>(in), in_size, out, out_size, &got, nullptr);
+    BOOL ok =
+        DeviceIoControl(h, code, const_cast<void*>(in), in_size, out, out_size, &got, nullptr);
     if (!ok) std::printf("QCA control 0x%lx failed (%lu)\n", code, GetLastError());
     CloseHandle(h);
     return ok != FALSE;
@@ -61,7 +65,8 @@ void QcaRecord(const char* hex) {
 
 void QcaFail(const char* command, const char* count) {
     QcaDoubleFail fail{};
-    if (std::strcmp(command, "any") != 0) std::strncpy(fail.command, command, sizeof fail.command - 1);
+    if (std::strcmp(command, "any") != 0)
+        std::strncpy(fail.command, command, sizeof fail.command - 1);
     fail.count = static_cast<uint32_t>(std::strtoul(count, nullptr, 10));
     QcaControl(QCACTL_FAIL, &fail, sizeof fail, nullptr, 0);
 }
@@ -69,8 +74,8 @@ void QcaFail(const char* command, const char* count) {
 void QcaLog() {
     QcaDoubleLog log{};
     if (!QcaControl(QCACTL_GET_LOG, nullptr, 0, &log, sizeof log)) return;
-    std::printf("qcalog starts=%u stops=%u reads=%u bad=%u logging=%u\n", log.starts, log.stops, log.reads,
-                log.bad, log.logging);
+    std::printf("qcalog starts=%u stops=%u reads=%u bad=%u logging=%u\n", log.starts, log.stops,
+                log.reads, log.bad, log.logging);
 }
 
 }  // namespace
