@@ -41,4 +41,20 @@ expect_eq "failing writes" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed '
 expect_below "no pause between failed writes" 1100 "$(field "$out" 4 ms)"
 expect_contains "wake byte and five attempts, no reads" "$out" "log opens=1 writes=6 reads=0"
 
+# A controller that never answers: every read is cancelled after 2000 ms and
+# each attempt still costs its 20 and 1100 ms; an unanswered read leaves
+# nothing in rd_buf that could pass for an echo.
+probe "$out" reset mode read=pending open setup 0,10,50,770,134480138 log
+expect_eq "silent controller" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_at_least "five read time-outs with their pauses" 15600 "$(field "$out" 4 ms)"
+expect_contains "five reads, all cancelled" "$out" "log opens=1 writes=6 reads=5 cancelled=5"
+
+# Writes that never finish: each is cancelled after 1000 ms and the next
+# attempt follows at once, without reading.
+probe "$out" reset mode write=pending open setup 0,10,50,770,134480138 log
+expect_eq "stuck writes" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_at_least "six write time-outs" 6000 "$(field "$out" 4 ms)"
+expect_below "no pause after a failed write" 11000 "$(field "$out" 4 ms)"
+expect_contains "wake byte and five attempts cancelled, no reads" "$out" "log opens=1 writes=6 reads=0 cancelled=6"
+
 finish
