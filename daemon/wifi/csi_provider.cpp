@@ -13,14 +13,16 @@ namespace {
 // The one provider of the process; calls never overlap, so no lock.
 CqxWifiCSI* g_provider = nullptr;
 
+// 1: created and open, now held; 0: its Open failed and it is gone again;
+// -1: it could not be created.
 template <typename Provider>
-bool TryProvider() {
+int32_t TryProvider() {
     g_provider = new (std::nothrow) Provider();
-    if (g_provider == nullptr) return false;
-    if (g_provider->Open() != 0) return true;
+    if (g_provider == nullptr) return -1;
+    if (g_provider->Open() != 0) return 1;
     delete g_provider;
     g_provider = nullptr;
-    return false;
+    return 0;
 }
 
 }  // namespace
@@ -29,9 +31,9 @@ bool TryProvider() {
 // succeeds stays for the life of the process.
 int32_t SelectProvider() {
     if (g_provider != nullptr) return 1;
-    if (TryProvider<CqxwificsiINTC>()) return 1;
-    if (TryProvider<CqxwificsiQCA>()) return 1;
-    return 0;
+    int32_t intel = TryProvider<CqxwificsiINTC>();
+    if (intel != 0) return intel > 0 ? 1 : 0;
+    return TryProvider<CqxwificsiQCA>() > 0 ? 1 : 0;
 }
 
 }  // namespace qx
