@@ -62,6 +62,12 @@ bool DevicePresent();
 bool DeviceInD0();
 WDFDEVICE DeviceHandle();
 
+// Sequential queues present a request on the thread that queued it (or that
+// completed the one before), as the framework does when the queue is idle,
+// instead of on their own thread. With an inline bus, a whole transfer then
+// runs on the caller's thread: what a virtual-time caller needs.
+void SetInlineDispatch(bool on);
+
 // ---- Interrupt line ---------------------------------------------------------------
 
 // Raises the line once; the service routine runs on the interrupt thread.

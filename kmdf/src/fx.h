@@ -216,6 +216,7 @@ struct FxState {
     Device* device = nullptr;
     size_t outstanding = 0;
     bool holdCancel = false;
+    std::atomic<bool> inlineDispatch{false};  // sequential queues present on the caller's thread
     std::vector<std::pair<Request*, PFN_WDF_REQUEST_CANCEL>> heldCancels;
     NTSTATUS refuseStatus = STATUS_SUCCESS;
     int refuseCount = 0;

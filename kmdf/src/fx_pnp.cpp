@@ -382,6 +382,7 @@ void Reset() {
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         Fx().holdCancel = false;
+        Fx().inlineDispatch = false;
         Fx().heldCancels.clear();
         Fx().refuseCount = 0;
         Fx().refuseStatus = STATUS_SUCCESS;

@@ -11,6 +11,9 @@ namespace {
 
 constexpr size_t kQuarantine = 1024;
 
+// Read without the framework lock: the dispatcher asks while holding its queue lock.
+bool InlineDispatch() { return Fx().inlineDispatch.load(); }
+
 WDFREQUEST AsHandle(Request* r) { return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r)); }
 WDFQUEUE AsHandle(Queue* q) { return reinterpret_cast<WDFQUEUE>(static_cast<Object*>(q)); }
 
@@ -253,6 +256,8 @@ void RunHeldCancelRoutines() {
     for (auto& h : held) RunCancelRoutine(h.first, h.second);
 }
 
+void SetInlineDispatch(bool on) { Fx().inlineDispatch = on; }
+
 void FreeQuarantine() {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     for (Request* r : Fx().quarantine) FreeRequest(r);
@@ -267,6 +272,7 @@ Queue::~Queue() {
 
 void Queue::Enqueue(Request* r) {
     bool cancelled = false;
+    bool presentHere = false;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         r->queue = this;
@@ -277,6 +283,10 @@ void Queue::Enqueue(Request* r) {
             std::lock_guard<std::mutex> qlock(m);
             if (stopping) {
                 cancelled = true;
+            } else if (Fx().inlineDispatch && current == nullptr && pending.empty()) {
+                current = r;
+                r->state = ReqState::Presented;
+                presentHere = true;
             } else {
                 pending.push_back(r);
                 cv.notify_all();
@@ -284,6 +294,7 @@ void Queue::Enqueue(Request* r) {
         }
     }
     if (cancelled) FinishRequest(r, STATUS_CANCELLED, 0, true);
+    if (presentHere) Present(r);
 }
 
 void Queue::Present(Request* r) {
@@ -307,7 +318,7 @@ void Queue::Present(Request* r) {
 void Queue::Run() {
     std::unique_lock<std::mutex> lock(m);
     for (;;) {
-        cv.wait(lock, [&] { return stopping || (current == nullptr && !pending.empty()); });
+        cv.wait(lock, [&] { return stopping || (current == nullptr && !pending.empty() && !InlineDispatch()); });
         if (stopping) return;
         Request* r = pending.front();
         pending.pop_front();
@@ -325,11 +336,21 @@ void Queue::Run() {
 }
 
 void Queue::OnCompleted(Request* r) {
-    std::lock_guard<std::mutex> lock(m);
-    if (current == r) {
+    Request* next = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        std::lock_guard<std::mutex> lock(m);
+        if (current != r) return;
         current = nullptr;
+        if (Fx().inlineDispatch && !stopping && !pending.empty()) {
+            next = pending.front();
+            pending.pop_front();
+            current = next;
+            next->state = ReqState::Presented;
+        }
         cv.notify_all();
     }
+    if (next != nullptr) Present(next);
 }
 
 void Queue::Teardown() {

@@ -30,6 +30,7 @@ ControllerPeripheral g_controller;
 NTSTATUS StartDriverStack(BusDevice device) {
     Reset();
     Spb().SetMode(SpbMode::Inline);
+    SetInlineDispatch(true);
     Spb().SetPeripheral(device == BusDevice::Controller ? &g_controller : nullptr);
     NTSTATUS status = LoadDriver(DriverEntry);
     if (NT_SUCCESS(status)) status = AddDevice();

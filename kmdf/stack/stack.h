@@ -11,9 +11,10 @@ enum class BusDevice {
     Controller,  // the notebook's antenna controller model
 };
 
-// Resets the simulation, loads the driver and starts its device. The bus
-// completes transfers inline, so callers on virtual threads never wait on
-// another real thread. Returns the start status.
+// Resets the simulation, loads the driver and starts its device. Queues and
+// bus work inline, so a transfer runs wholly on the calling thread and a
+// caller on a virtual thread never waits on another real thread. Returns
+// the start status.
 NTSTATUS StartDriverStack(BusDevice device);
 // Unloads the driver and clears the simulation.
 void StopDriverStack();
