@@ -64,12 +64,20 @@ printf 'Enabling device\nDevice enabled\n' >"$QX_WORK/want.txt"
 expect_file_eq "enable" "$QX_WORK/want.txt" "$out"
 expect_eq "node enabled" "0x0" "$(getreg Disabled)"
 
+# The worker's quiet form does the same and prints nothing.
+probe "$out" quietdisable
+expect_eq "quiet disable prints nothing" "" "$(cat "$out")"
+expect_eq "quietly disabled" "0x1" "$(getreg Disabled)"
+probe "$out" quietenable
+expect_eq "quiet enable prints nothing" "" "$(cat "$out")"
+expect_eq "quietly enabled" "0x0" "$(getreg Disabled)"
+
 # Disable and enable refused by the Configuration Manager.
 setreg DisableResult 23
 setreg EnableResult 23
 probe "$out" disable enable
 printf 'Disabling device\nErr.. CM_Disable_DevNode\nEnabling device\nErr.. CM_Enable_DevNode\n' >"$QX_WORK/want.txt"
 expect_file_eq "refused disable and enable" "$QX_WORK/want.txt" "$out"
-expect_eq "each call reached the stand-in" "0x2" "$(getreg DisableCalls)"
+expect_eq "each call reached the stand-in" "0x3" "$(getreg DisableCalls)"
 
 finish

@@ -1,6 +1,7 @@
 // Drives the daemon's real transport and device-node reset under Wine, one
 // step per argument, and prints one line per step for the test script:
-//   open | close | mode K=V,... | log | reset | disable | enable | which
+//   open | close | mode K=V,... | log | reset | which
+//   disable | enable | quietdisable | quietenable
 //   write HEX | writenull HEX | read N | readnull N | setup A,W,S,N,O
 // One iostat record lives across all steps, preset to 7/7 so that a field
 // the transport must not touch shows it.
@@ -169,6 +170,10 @@ int main(int argc, char** argv) {
             qx::DisableControllerNode(true);
         } else if (step == "enable") {
             qx::EnableControllerNode(true);
+        } else if (step == "quietdisable") {
+            qx::DisableControllerNode(false);
+        } else if (step == "quietenable") {
+            qx::EnableControllerNode(false);
         } else if (step == "which") {
             PrintWhich();
         } else if (step == "setup") {
