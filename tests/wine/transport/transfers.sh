@@ -84,4 +84,11 @@ expect_eq "write on the second handle" "write -> 0 wr=0 rd=7" "$(line_of "$out" 
 expect_eq "one handle while open" "log handles=1" "$(grep '^log handles' "$out" | head -1)"
 expect_eq "none after close" "log handles=0" "$(grep '^log handles' "$out" | tail -1)"
 
+# A frame with a bad checksum is not acted on: no reply to read.
+probe "$out" reset mode version=5.4.2 open write 03027DBD7E read 5 log
+expect_eq "bad frame still written" "write -> 0 wr=0 rd=7" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_eq "no reply to a bad frame" "00 00 00 00 00" "$(line_of "$out" 5 | sed 's/.*bytes=//')"
+expect_contains "counted as bad" "$out" "frames_ok=0 frames_bad=1"
+expect_contains "no version query acted on" "$out" "version_reads=0"
+
 finish
