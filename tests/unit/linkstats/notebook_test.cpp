@@ -1,0 +1,77 @@
+// The WLAN layer and the peer table on the virtual notebook with its real
+// provider (the Intel library model), driven by the scripted link: a roam,
+// a link loss and a provider loss at virtual times.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "daemon/controller/peer_table.h"
+#include "daemon/core/settings.h"
+#include "daemon/core/steering_context.h"
+#include "daemon/transport/transport.h"
+#include "daemon/wifi/wlan_monitor.h"
+#include "sim/console_model.h"
+#include "sim/controller_model.h"
+#include "sim/link_model.h"
+#include "sim/vkernel.h"
+
+namespace qx {
+namespace {
+
+TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
+    auto& k = qxsim::Kernel::Instance();
+    auto& link = qxsim::LinkModel::Instance();
+    auto& controller = qxsim::ControllerModel::Instance();
+    link.Reset();
+    controller.Reset();
+    qxsim::ConsoleModel::Instance().SetEcho(false);
+    std::strcpy(SteeringContext.InterfaceName, "win32");
+    ASSERT_EQ(InitWlan("I2C"), 0);
+    ASSERT_EQ(TransportOpen(), 0);
+
+    const qxsim::VTime t0 = k.Now();
+    link.RoamAt(t0 + 2000, qxsim::kOtherBssid);
+    link.LinkLossAt(t0 + 20000);
+    link.LinkBackAt(t0 + 21000, qxsim::kOtherBssid);
+    link.ProviderLossAt(t0 + 30000, false);
+
+    uint16_t last_tag = 0;
+    int results[4] = {};  // 0, -1, -2, other
+    size_t reports_at_roam = 0;
+    for (int cycle = 1; k.Now() < t0 + 31000; ++cycle) {
+        // Vary the traffic so that each cycle's byte delta differs.
+        link.Change([cycle](qxsim::LinkState& s) {
+            s.rx_bytes_per_s = 1000000 + 1000 * static_cast<uint64_t>(cycle % 7);
+        });
+        RefreshInterface(SteeringContext);
+        const int32_t rc = RunLinkStep(SteeringContext, OnPeerStats);
+        ++results[rc == 0 ? 0 : rc == -1 ? 1 : rc == -2 ? 2 : 3];
+        PeerRecord rec;
+        if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&
+            rec.Stats.RxDeltaTag != last_tag) {
+            last_tag = rec.Stats.RxDeltaTag;
+            EXPECT_EQ(SteeringUpdate(&rec, 0, 0), 0);
+        }
+        if (cycle % 102 == 0) PurgePeers(false);
+        if (k.Now() < t0 + 2000) reports_at_roam = controller.LinkReports().size();
+        k.Sleep(100);
+    }
+    EXPECT_EQ(results[3], 0);
+    EXPECT_GT(results[2], 5) << "the link loss second";
+    EXPECT_GT(results[1], 5) << "after the provider was lost";
+    EXPECT_EQ(PeerTable, nullptr) << "no sample: every record purged";
+
+    // The first report naming the new access point carries the flag.
+    auto seen = controller.LinkReports();
+    ASSERT_GT(seen.size(), reports_at_roam + 10);
+    EXPECT_NE(seen[0].flags & 0x80, 0);
+    int flagged = 0;
+    for (size_t i = 1; i < seen.size(); ++i) flagged += (seen[i].flags & 0x80) != 0;
+    EXPECT_EQ(flagged, 1) << "one more flag: the roam";
+    EXPECT_EQ(std::memcmp(LastReportedBssid, qxsim::kOtherBssid.data(), 6), 0);
+    TransportClose();
+    CloseWlanSource(SteeringContext);
+}
+
+}  // namespace
+}  // namespace qx
