@@ -126,20 +126,28 @@ TEST_F(DriverRaceTest, RefusedSendWithACancelInItsWindowCompletesOnce) {
 
 TEST_F(DriverRaceTest, CancellationAtAnyMomentCompletesEveryRequestOnce) {
     um::Handle* h = StartAndOpen();
-    kmdfsim::Spb().SetMode(SpbMode::Async, 20);
+    kmdfsim::Spb().SetMode(SpbMode::Async, 40);
     std::mt19937 rng(7);
     int cancelled = 0;
-    for (int i = 0; i < 300; i++) {
+    for (int i = 0; i < 400; i++) {
+        // Every other round the cancel routine is held back and released
+        // from the cancelling thread, racing the bus completion.
+        bool hold = (i % 2) == 1;
+        kmdfsim::HoldCancelRoutines(hold);
         uint8_t buf[8] = {1, 2, 3, 4, 5, 6, 7, 8};
         um::Io* io = (i % 3 == 0)   ? um::Read(h, buf, 8)
                      : (i % 3 == 1) ? um::Write(h, buf, 8)
                                     : um::DeviceControl(h, IOCTL_QXSPB_WRITE_READ, buf, 3, buf, 5);
-        std::thread canceller([io, delay = rng() % 60] {
+        std::thread canceller([io, hold, delay = rng() % 80, late = rng() % 80] {
             std::this_thread::sleep_for(std::chrono::microseconds(delay));
             um::Cancel(io);
+            if (hold) {
+                std::this_thread::sleep_for(std::chrono::microseconds(late));
+                kmdfsim::RunHeldCancelRoutines();
+            }
         });
-        ASSERT_TRUE(um::Wait(io, 5000)) << "request " << i << " never completed";
         canceller.join();
+        ASSERT_TRUE(um::Wait(io, 5000)) << "request " << i << " never completed";
         NTSTATUS s = um::Status(io);
         if (s == STATUS_CANCELLED) {
             cancelled++;
@@ -150,6 +158,7 @@ TEST_F(DriverRaceTest, CancellationAtAnyMomentCompletesEveryRequestOnce) {
         }
         um::Release(io);
     }
+    kmdfsim::HoldCancelRoutines(false);
     RecordProperty("cancelled", cancelled);
 }
 
