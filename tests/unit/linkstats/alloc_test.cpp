@@ -84,8 +84,8 @@ TEST(Allocations, OneSteadyStateCycle) {
         {"behind an Ethernet adapter", true, 4},      // plus the retried adapter list
     };
     for (const auto& r : rows) {
+        qxsim::IpHelperModel::Instance().Reset();
         if (!r.ethernet_first) qxsim::IpHelperModel::Instance().SetExtraAdapters({});
-        else qxsim::IpHelperModel::Instance().Reset();
         cycle();
         g_allocs = g_frees = 0;
         g_counting = true;

@@ -11,6 +11,7 @@
 #include "daemon/controller/peer_table.h"
 #include "daemon/core/settings.h"
 #include "daemon/core/steering_context.h"
+#include "daemon/core/telemetry.h"
 #include "daemon/wifi/vht_rates.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "daemon/transport/transport.h"
@@ -279,6 +280,16 @@ TEST_F(WlanTest, InitWlanIsQuietOnALaterStartWithoutVerbosity) {
     EXPECT_EQ(out, "QUELLIX: Initializing wlan for Veltrane\n");
 }
 
+TEST_F(WlanTest, ARemoteAddressOpensTheTelemetryEndpoint) {
+    const uint8_t byte[1] = {0x42};
+    EXPECT_LT(SendTelemetry(byte, 1), 0) << "nothing open without -u";
+    DaemonSettings.RemoteUdpAddress = 0x7F000001;  // 127.0.0.1
+    ASSERT_EQ(Init(), 0);
+    EXPECT_EQ(SendTelemetry(byte, 1), 1);
+    EXPECT_EQ(CloseTelemetry(), 0);
+    EXPECT_LT(SendTelemetry(byte, 1), 0);
+}
+
 TEST_F(WlanTest, NoProviderTriesThreeTimesFiveSecondsApart) {
     fakecsi::S().present = false;
     auto& k = qxsim::Kernel::Instance();
@@ -463,7 +474,7 @@ TEST_F(WlanTest, NotificationsRaceTheRefreshWithoutTearing) {
     const Guid ours = NotebookGuid();
     std::memcpy(down.InterfaceGuid, ours.data(), 16);
     std::thread service([&] {
-        while (!stop.load()) OnWlanNotification(&down, nullptr);
+        for (int i = 0; i < 2000 || !stop.load(); ++i) OnWlanNotification(&down, nullptr);
     });
     for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(SteeringContext), 0);
     stop.store(true);
