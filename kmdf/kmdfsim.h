@@ -79,6 +79,8 @@ bool WaitInterruptsIdle(uint32_t ms);
 bool IsrRunning();
 int IsrCalls();
 bool InterruptConnected();
+// Vector of the translated descriptor the interrupt was created with (0: none).
+ULONG InterruptVector();
 
 // ---- Cancellation window ------------------------------------------------------------
 

@@ -136,6 +136,7 @@ struct Interrupt : Object {
     Interrupt() : Object(Kind::Interrupt) {}
     Device* device = nullptr;
     WDF_INTERRUPT_CONFIG config{};
+    ULONG vector = 0;
     std::mutex m;
     std::condition_variable cv;
     int raised = 0;

@@ -164,6 +164,12 @@ int IsrCalls() {
     return Fx().device->interrupt->calls;
 }
 
+ULONG InterruptVector() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    if (Fx().device == nullptr || Fx().device->interrupt == nullptr) return 0;
+    return Fx().device->interrupt->vector;
+}
+
 bool InterruptConnected() {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     return Fx().device != nullptr && Fx().device->interrupt != nullptr;
@@ -514,6 +520,7 @@ NTSTATUS WdfInterruptCreate(WDFDEVICE Device, PWDF_INTERRUPT_CONFIG Configuratio
     auto* i = new kmdfsim::Interrupt();
     i->device = d;
     i->config = *Configuration;
+    i->vector = Configuration->InterruptTranslated->u.Interrupt.Vector;
     Attach(i, d, Attributes);
     i->thread = std::thread([i] { i->Run(); });
     {

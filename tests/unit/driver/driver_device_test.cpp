@@ -123,10 +123,11 @@ TEST_F(DriverTest, ConnectsTheInterruptOnlyWhenTheRegistrySaysOne) {
 TEST_F(DriverTest, TwoInterruptResourcesConnectTheFirst) {
     kmdfsim::SetSettingsKey(true);
     kmdfsim::SetConnectInterrupt(1u);
-    kmdfsim::SetResources({InterruptResource(0x20), ConnectionResource(kSerial, kI2c, 2, 1), InterruptResource(0x21)});
+    kmdfsim::SetResources({ConnectionResource(kSerial, kI2c, 2, 1), InterruptResource(0x20), InterruptResource(0x21)});
     // The simulation refuses descriptors that are not the same entry of both lists.
     EXPECT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
     EXPECT_TRUE(kmdfsim::InterruptConnected());
+    EXPECT_EQ(kmdfsim::InterruptVector(), 0x20u);
 }
 
 TEST_F(DriverTest, ZeroLengthTransfersSucceedWithoutBusTraffic) {
