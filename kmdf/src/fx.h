@@ -191,6 +191,7 @@ struct Device : Object {
     std::wstring link;
     WDF_DEVICE_STATE state{};
     bool inD0 = false;
+    bool started = false;  // opens succeed only once the start finished
     bool removing = false;
     std::set<FileObj*> files;  // framework lock
     Interrupt* interrupt = nullptr;

@@ -72,7 +72,7 @@ void CleanupFile(FileObj* f) {
 FileObj* OpenFile(const std::wstring& link, NTSTATUS* status) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     Device* d = Fx().device;
-    if (d == nullptr || d->removing || d->link != link) {
+    if (d == nullptr || !d->started || d->removing || d->link != link) {
         *status = STATUS_OBJECT_NAME_NOT_FOUND;
         return nullptr;
     }
@@ -291,6 +291,8 @@ NTSTATUS AddDevice() {
         return status;
     }
     SetConnected(d, true);
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    d->started = true;
     return STATUS_SUCCESS;
 }
 

@@ -84,6 +84,11 @@ void RunCancelRoutine(Request* r, PFN_WDF_REQUEST_CANCEL routine) {
 }  // namespace
 
 Request* NewClientRequest(Device* device, FileObj* file, std::shared_ptr<Irp> irp) {
+    {
+        // A handle being closed on another thread takes no new requests.
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (Fx().live.count(file) == 0 || file->cleanedUp) return nullptr;
+    }
     auto* r = new Request();
     r->device = device;
     r->file = file;
@@ -91,6 +96,11 @@ Request* NewClientRequest(Device* device, FileObj* file, std::shared_ptr<Irp> ir
     WDF_OBJECT_ATTRIBUTES attributes = device->requestAttributes;
     Attach(r, nullptr, device->hasRequestAttributes ? &attributes : nullptr);
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    if (file->cleanedUp) {
+        Fx().live.erase(r);
+        delete r;
+        return nullptr;
+    }
     irp->request = r;
     irp->file = file;
     file->outstanding.insert(r);

@@ -30,13 +30,14 @@ constexpr uint32_t kIoctlOpen = 0x04731E00;  // the driver's open control code
 
 Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
     auto* io = new Io{irp};
-    if (handle == nullptr || !FileAlive(handle->file)) {
+    Request* r = nullptr;
+    if (handle != nullptr && FileAlive(handle->file)) r = NewClientRequest(handle->file->device, handle->file, irp);
+    if (r == nullptr) {
         std::lock_guard<std::mutex> lock(irp->m);
         irp->status = STATUS_INVALID_HANDLE;
         irp->done = true;
         return io;
     }
-    Request* r = NewClientRequest(handle->file->device, handle->file, irp);
     DeliverToDevice(r);
     return io;
 }
