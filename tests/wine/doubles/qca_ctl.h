@@ -28,5 +28,6 @@ struct QcaDoubleLog {
     uint32_t reads;
     uint32_t bad;      // requests with a wrong size or an unknown command
     uint32_t logging;  // 1 while the log runs
+    uint32_t handles;  // handles open on "\\.\ATH_WIFIDEV.00" now
 };
-static_assert(sizeof(QcaDoubleLog) == 20, "log record");
+static_assert(sizeof(QcaDoubleLog) == 24, "log record");

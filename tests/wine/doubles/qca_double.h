@@ -1,8 +1,9 @@
 // Kernel-mode half of our Qualcomm Atheros control-device double: the PPDU
 // log behind "\\.\ATH_WIFIDEV.00" (control code 0x220207, METHOD_NEITHER,
 // a 16-byte command in, 132 bytes out) and its test control device. Included
-// by the WDM double, which creates the two devices and dispatches to
-// QcaLogIoctl and QcaCtlIoctl.
+// by the WDM double, which creates the two devices, dispatches their control
+// requests to QcaLogIoctl and QcaCtlIoctl and reports the log device's
+// creates and closes to QcaHandles.
 #pragma once
 
 #include "tests/wine/doubles/notebook_ids.h"
@@ -59,6 +60,13 @@ inline void Init() {
     RtlZeroMemory(&g_qca.fail, sizeof g_qca.fail);
     RtlZeroMemory(&g_qca.log, sizeof g_qca.log);
     DefaultRecord(g_qca.record);
+}
+
+inline void QcaHandles(int32_t delta) {
+    KIRQL irql;
+    KeAcquireSpinLock(&g_qca.lock, &irql);
+    g_qca.log.handles += static_cast<uint32_t>(delta);
+    KeReleaseSpinLock(&g_qca.lock, irql);
 }
 
 inline NTSTATUS QcaLogIoctl(PIRP irp, PIO_STACK_LOCATION sp) {

@@ -10,6 +10,7 @@
 #include <ntddk.h>
 
 #include "tests/wine/doubles/controller_double.h"
+#include "tests/wine/doubles/qca_double.h"
 
 namespace {
 
@@ -152,6 +153,12 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
 const DeviceSpec kDevices[] = {
     {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}},
     {L"\\Device\\QXSPBCTL", L"\\DosDevices\\QXSPBCTL", {nullptr, nullptr, nullptr, CtlIoctl}},
+    {L"\\Device\\ATH_WIFIDEV.00",
+     L"\\DosDevices\\ATH_WIFIDEV.00",
+     {qcadouble::QcaHandles, nullptr, nullptr, qcadouble::QcaLogIoctl}},
+    {L"\\Device\\ATHWIFICTL",
+     L"\\DosDevices\\ATHWIFICTL",
+     {nullptr, nullptr, nullptr, qcadouble::QcaCtlIoctl}},
 };
 constexpr ULONG kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
 
@@ -201,6 +208,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     g_controller.mode.version[0] = 5;
     g_controller.mode.version[1] = 4;
     g_controller.mode.version[2] = 2;
+    qcadouble::Init();
 
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
     driver->DriverUnload = Unload;

@@ -7,7 +7,7 @@
 // and, through the control device of our QCA double:
 //   qcarec HEX     the record the PPDU log returns (zero-filled to 132 bytes)
 //   qcafail CMD N  the next N log commands CMD fail ("any" for every command)
-//   qcalog         "qcalog starts=.. stops=.. reads=.. bad=.. logging=.."
+//   qcalog         "qcalog starts=.. stops=.. reads=.. bad=.. logging=.. handles=.."
 #include <windows.h>
 
 #include <cstdio>
@@ -74,8 +74,8 @@ void QcaFail(const char* command, const char* count) {
 void QcaLog() {
     QcaDoubleLog log{};
     if (!QcaControl(QCACTL_GET_LOG, nullptr, 0, &log, sizeof log)) return;
-    std::printf("qcalog starts=%u stops=%u reads=%u bad=%u logging=%u\n", log.starts, log.stops,
-                log.reads, log.bad, log.logging);
+    std::printf("qcalog starts=%u stops=%u reads=%u bad=%u logging=%u handles=%u\n", log.starts,
+                log.stops, log.reads, log.bad, log.logging, log.handles);
 }
 
 }  // namespace

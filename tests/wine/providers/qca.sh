@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # The provider functions of the Windows build under Wine with the Intel
-# library absent and our double of the Qualcomm Atheros control device
-# loaded: the QCA path, records decoded as the double logged them.
+# library absent and our WDM double loaded, which offers the Qualcomm Atheros
+# control device beside "\\.\QXSPB": the QCA path, records decoded as the
+# double logged them.
 source "$(dirname "$0")/../lib.sh"
 wine_setup
 
 # The wineserver must outlive each command: the double's service ends with it.
 timeout 30 wineserver -k >/dev/null 2>&1 </dev/null
 wineserver -p >/dev/null 2>&1 </dev/null
-cp "$QX_DIST/doubles/qca_double.sys" "$(wine_c)/windows/system32/drivers/"
-timeout 60 wine sc create qcadouble type= kernel start= demand \
-    binPath= 'C:\windows\system32\drivers\qca_double.sys' </dev/null >"$QX_WORK/sc.out" 2>&1
-timeout 60 wine sc start qcadouble </dev/null >>"$QX_WORK/sc.out" 2>&1
-grep -q RUNNING "$QX_WORK/sc.out" || { cat "$QX_WORK/sc.out" >&2; echo "the QCA double did not start" >&2; exit 1; }
+cp "$QX_DIST/doubles/qxspb_double.sys" "$(wine_c)/windows/system32/drivers/"
+timeout 60 wine sc create qxspbdouble type= kernel start= demand \
+    binPath= 'C:\windows\system32\drivers\qxspb_double.sys' </dev/null >"$QX_WORK/sc.out" 2>&1
+timeout 60 wine sc start qxspbdouble </dev/null >>"$QX_WORK/sc.out" 2>&1
+grep -q RUNNING "$QX_WORK/sc.out" || { cat "$QX_WORK/sc.out" >&2; echo "the WDM double did not start" >&2; exit 1; }
 
 mkdir -p "$(wine_c)/qx"
 cp "$QX_DIST/tests/provider_probe.exe" "$(wine_c)/qx/"
@@ -43,9 +44,9 @@ expect_file_eq "QCA default record" <(
     printf ' tx 0 bytes 0 packets rate 0 mcs 9 nss 1 bw 2 sgi 1\n'
     printf ' rx 0 bytes 0 packets rate 0 mcs 9 nss 1 bw 2 sgi 1\n'
     printf ' rssi -52 -58 -95 -95 avg -53 -57 -95 -95\n'
-    printf 'qcalog starts=3 stops=3 reads=2 bad=0 logging=1\n'
+    printf 'qcalog starts=3 stops=3 reads=2 bad=0 logging=1 handles=1\n'
     printf 'clean 1\n'
-    printf 'qcalog starts=3 stops=4 reads=2 bad=0 logging=0\n'
+    printf 'qcalog starts=3 stops=4 reads=2 bad=0 logging=0 handles=0\n'
 ) "$out"
 
 # Records as the driver logs them, and what each gives.
@@ -70,9 +71,13 @@ expect_file_eq "own address not known yet" <(
     printf 'init 0 ee:ee:ee:ee:ee:ee\ninit 0 ee:ee:ee:ee:ee:ee\ninit 1 3c:a9:f4:51:7e:20\n'
 ) "$out"
 
-# Logging refuses to start: that Open fails, the next one succeeds.
-wine_run 60 "$out" "$probe" qcafail ppdulog_start 1 init init
-expect_file_eq "failed start" <(printf 'init 0 ee:ee:ee:ee:ee:ee\ninit 1 3c:a9:f4:51:7e:20\n') "$out"
+# Logging refuses to start: that Open fails and closes its handle, the next
+# one succeeds.
+wine_run 60 "$out" "$probe" qcafail ppdulog_start 1 init qcalog init qcalog
+expect_eq "failed start" "init 0 ee:ee:ee:ee:ee:ee" "$(sed -n 1p "$out")"
+expect_contains "failed start leaves no handle" "$out" "logging=0 handles=0"
+expect_eq "next start" "init 1 3c:a9:f4:51:7e:20" "$(sed -n 3p "$out")"
+expect_contains "one handle after the next start" "$out" "logging=1 handles=1"
 
 # A read that fails gives no record for that cycle only.
 wine_run 60 "$out" "$probe" init qcafail ppdulog_read 1 get get
