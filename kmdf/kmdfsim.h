@@ -158,6 +158,9 @@ void ClearDbgPrints();
 std::vector<std::string> Violations();
 // Framework objects alive now (driver and device objects included).
 size_t LiveObjects();
+// Framework objects the driver created so far (requests, memory, targets,
+// locks, keys, ...): what its allocations per operation show in.
+size_t DriverObjectsCreated();
 // Client requests issued and not completed yet.
 size_t OutstandingRequests();
 

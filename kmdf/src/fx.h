@@ -217,6 +217,7 @@ struct FxState {
     DRIVER_INITIALIZE* entry = nullptr;
     Device* device = nullptr;
     size_t outstanding = 0;
+    size_t driverCreated = 0;  // objects the driver asked the framework for
     bool holdCancel = false;
     std::atomic<bool> inlineDispatch{false};  // sequential queues present on the caller's thread
     std::vector<std::pair<Request*, PFN_WDF_REQUEST_CANCEL>> heldCancels;

@@ -67,6 +67,11 @@ size_t LiveObjects() {
     return Fx().live.size();
 }
 
+size_t DriverObjectsCreated() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return Fx().driverCreated;
+}
+
 size_t OutstandingRequests() {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     return Fx().outstanding;
@@ -103,6 +108,9 @@ void Attach(Object* o, Object* defaultParent, PWDF_OBJECT_ATTRIBUTES attributes)
     }
     o->parent = parent;
     Fx().live.insert(o);
+    bool frameworkOwned = o->kind == Kind::File || o->kind == Kind::ResList ||
+                          (o->kind == Kind::Request && !static_cast<Request*>(o)->driverCreated);
+    if (!frameworkOwned) Fx().driverCreated++;
 }
 
 void DeleteTree(Object* o) {

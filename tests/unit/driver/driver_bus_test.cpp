@@ -169,5 +169,22 @@ TEST_F(DriverTest, AQueuedRequestCancelledBeforeItReachesTheDriverIsCancelled) {
     um::Release(second);
 }
 
+TEST_F(DriverTest, OnlyCombinedTransfersCreateAnObjectPerOperation) {
+    um::Handle* h = StartAndOpen();
+    uint8_t buf[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    size_t before = kmdfsim::DriverObjectsCreated();
+    for (int i = 0; i < 50; i++) {
+        ASSERT_EQ(um::WriteSync(h, buf, 8), STATUS_SUCCESS);
+        ASSERT_EQ(um::ReadSync(h, buf, 8), STATUS_SUCCESS);
+        ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_LOCK_CONNECTION), STATUS_SUCCESS);
+        ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_UNLOCK_CONNECTION), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(kmdfsim::DriverObjectsCreated(), before);
+    for (int i = 0; i < 50; i++) {
+        ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_WRITE_READ, buf, 4, buf, 4), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(kmdfsim::DriverObjectsCreated(), before + 50);  // the transfer-list memory only
+}
+
 }  // namespace
 }  // namespace qxtest
