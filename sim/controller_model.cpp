@@ -169,12 +169,14 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
             last_reject_ = QXD_NO_END_FLAG;
             break;
         }
-        TakeFrame(bytes + pos, len);
+        TakeFrame(bytes + pos, len, now);
         pos += len;
     }
 }
 
-void ControllerModel::TakeFrame(const uint8_t* wire, size_t count) {
+// Called with the lock held; never calls into the kernel, which may be
+// calling into the model from a timer action.
+void ControllerModel::TakeFrame(const uint8_t* wire, size_t count, VTime now) {
     // Large and used only here, under the lock: off the stack of a virtual thread.
     static QxdFrame frame;
     int status = QxdDecodeFrame(wire, count, &frame);
@@ -183,7 +185,6 @@ void ControllerModel::TakeFrame(const uint8_t* wire, size_t count) {
         last_reject_ = status;
         return;
     }
-    VTime now = Kernel::Instance().Now();
     for (int i = 0; i < frame.record_count; ++i) {
         const QxdRecord& r = frame.records[i];
         const uint8_t* rec = frame.bytes + r.offset;

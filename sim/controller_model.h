@@ -118,7 +118,7 @@ class ControllerModel {
   private:
     ControllerModel() { ResetLocked(); }
     void ResetLocked();
-    void TakeFrame(const uint8_t* wire, size_t count);
+    void TakeFrame(const uint8_t* wire, size_t count, VTime now);
     void LogTransfer(TransferSeen t);
     static TransferOutcome Next(TransferOutcome& outcome, int& n);
 

@@ -158,5 +158,26 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
     EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
 }
 
+// Scenarios change the controller from timer actions of the virtual clock.
+TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
+    auto r = qxtest::RunInChild([] {
+        auto& k = Kernel::Instance();
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        TransportOpen();
+        k.At(100, [&m] { m.SetWriteOutcome(TransferOutcome::FailNow); });
+        k.At(350, [&m] { m.DisableNode(); });
+        uint8_t b = 0;
+        for (int i = 0; i < 4; ++i) {
+            iostat_t st = {7, 7};
+            int w = TransportWrite(&b, 1, &st);
+            qxtest::Print("%lld %d %d\n", static_cast<long long>(k.Now()), w, st.wr_status);
+            if (i == 1) m.SetWriteOutcome(TransferOutcome::Complete);
+            k.Sleep(150);
+        }
+    });
+    EXPECT_EQ(r.out, "0 0 0\n150 -1 -2\n300 0 0\n450 -1 -2\n");
+}
+
 }  // namespace
 }  // namespace qx
