@@ -195,6 +195,12 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
 void Kernel::Sleep(uint32_t ms) {
     std::unique_lock<std::mutex> lk(impl_->m);
     VThread* self = impl_->Self(lk);
+    if (ms == 0 && impl_->ready.empty()) {
+        // Nobody else wants to run: a thread that keeps yielding is busy
+        // looping, and a busy loop costs time. One millisecond a turn keeps
+        // the clock (and so the timers and events due) moving.
+        ms = 1;
+    }
     if (ms == 0) {
         self->state = VThread::State::kReady;
         impl_->ready.push_back(self);
