@@ -18,10 +18,12 @@ namespace qx {
 namespace {
 
 const char* g_program_name = "";
+constexpr uint32_t kQuickRestartPauseMs = 500;
 
 // Starts one worker after the other until the controller has failed to
 // initialise more than three times, or a start fails.
 void Supervise() {
+    PrepareWorkerStart();
     for (;;) {
         while (Get(SteeringContext.Suspended) == 1 || Get(SteeringContext.ShutdownRequested) == 1) {
             LogMessage(0, "QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n");
@@ -35,10 +37,15 @@ void Supervise() {
             LogAlways("QUELLIX: Unable to start steering process\n");
             return;
         }
+        const uint64_t started = os::TickMs();
         os::ThreadWait(worker, os::kWaitForever);
         os::ThreadClose(worker);
         os::HeapFreeBlock(block);
         if (Get(SteeringContext.InitFailures) > 3) return;
+        // A run that ended at once (no memory for its cycle record, a wake-up
+        // between two resume broadcasts) is restarted after a short pause, so
+        // that a persistent cause cannot turn this loop into a busy one.
+        if (os::TickMs() - started < kQuickRestartPauseMs) os::SleepMs(kQuickRestartPauseMs);
     }
 }
 

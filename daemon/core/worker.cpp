@@ -2,47 +2,225 @@
 
 #include <atomic>
 
+#include "daemon/controller/commands.h"
+#include "daemon/controller/peer_table.h"
 #include "daemon/core/logging.h"
 #include "daemon/core/os_process.h"
 #include "daemon/core/os_thread.h"
 #include "daemon/core/settings.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/telemetry.h"
+#include "daemon/core/version.h"
+#include "daemon/transport/transport.h"
+#include "daemon/wifi/wlan_monitor.h"
 
 namespace qx {
 
 namespace {
+
+// The controller, its channel, the peer table and the provider belong to one
+// thread at a time: the worker for its whole run, or the shutdown at the end.
+// The ownership is a binary semaphore (an auto-reset event that is set while
+// nobody holds it), so that the shutdown can wait for it with a time-out.
+os::Event* g_controller_free = nullptr;
+// Set by the shutdown so that a worker asleep in its cycle wakes at once.
+os::Event* g_worker_wake = nullptr;
 std::atomic<bool> g_worker_started{false};
 std::atomic<bool> g_exiting{false};
+
+void EnsureWorkerEvents() {
+    // Created by main before the first worker starts, or by the shutdown.
+    if (g_controller_free == nullptr) g_controller_free = os::EventCreate(false, true);
+    if (g_worker_wake == nullptr) g_worker_wake = os::EventCreate(true, false);
+}
+
+bool TakeController(uint32_t ms) {
+    return g_controller_free != nullptr && os::EventWait(g_controller_free, ms);
+}
+
+void ReleaseController() { os::EventSet(g_controller_free); }
+
+// A suspend or a shutdown arrived: the run must not go on into steering.
+bool StopRequested() {
+    return Get(SteeringContext.ShutdownRequested) != 0 || Get(SteeringContext.Suspended) != 0;
+}
+
+// The worker's sleeps end early when the shutdown wakes it.
+void WorkerSleep(uint32_t ms) {
+    if (ms == 0) {
+        os::SleepMs(0);  // a zero period still lets the other threads run
+    } else if (g_worker_wake != nullptr) {
+        os::EventWait(g_worker_wake, ms);
+    } else {
+        os::SleepMs(ms);
+    }
+}
+
 }  // namespace
 
 bool WorkerEverStarted() { return g_worker_started.load(std::memory_order_relaxed); }
 
-// The steering cycle arrives with the controller protocol and the WLAN layer;
-// until then a run counts as a failed controller initialisation, so that
-// supervision ends after the fourth.
+uint32_t IdlePeriodMs(int32_t update_period_ms) {
+    if (update_period_ms <= 0) return 0;
+    const uint64_t idle = static_cast<uint64_t>(update_period_ms) * IdleLatencyMultiplier;
+    return idle >= os::kWaitForever ? os::kWaitForever - 1 : static_cast<uint32_t>(idle);
+}
+
+int32_t InitController() {
+    const ControllerConfig config{ControllerMode,           DaemonSettings.SteeringMode,
+                                  DaemonSettings.WLimit,    DaemonSettings.SLimit,
+                                  1,                        DaemonSettings.AntennaChainConfig,
+                                  DaemonSettings.MSwitch};
+    TransportClose();
+    if (TransportOpen() < 0) {
+        LogMessage(0, "QUELLIX: Unable to open driver/hardware interface.\n");
+        return -5;
+    }
+    uint8_t fwrev[3] = {0, 0, 0};
+    if (SetupController(config, fwrev) < 0) {
+        LogMessage(0, "QUELLIX: Unable to init Veltrane hardware.\n");
+        if (DaemonSettings.ForceLoad == 0) return -6;
+    }
+    if (Get(SteeringContext.StartCount) == 0 || Verbosity() > 0) {
+        LogAlways("QUELLIX: Veltrane Controller (%d.%d.%d).\n", fwrev[0], fwrev[1], fwrev[2]);
+    }
+    return 0;
+}
+
+int32_t RunSteeringWorker(SteeringContextT& ctx) {
+    auto* cycle = static_cast<PeerRecord*>(os::HeapAllocZeroed(sizeof(PeerRecord)));
+    if (cycle != nullptr) {
+        bool ready = true;
+        if (Get(ctx.StartCount) == 0 || Get(ctx.Running) == 0) {
+            if (StopRequested()) {
+                ready = false;
+            } else if (InitController() < 0) {
+                LogMessage(0, "QUELLIX: Unable to initialize the Veltrane controller.\n");
+                ctx.InitFailures.fetch_add(1, std::memory_order_relaxed);
+                ready = false;
+            } else if (StopRequested()) {
+                // The set-up took long enough for a suspend or shutdown to arrive.
+                ready = false;
+            } else {
+                Put(ctx.Running, 1);
+            }
+        }
+        if (ready) {
+            uint16_t last_tag = 0;
+            int32_t purge_counter = 0, health_counter = 0, updates_ok = 0, update_errors = 0;
+            if (Get(ctx.StartCount) == 0 || Verbosity() > 0) {
+                LogAlways("QUELLIX: Veltrane %s Started.\n", QX_DAEMON_VERSION);
+            }
+            ctx.StartCount.fetch_add(1, std::memory_order_relaxed);
+            // Running alone could be set again by a late store; the two
+            // request flags close that window.
+            while (Get(ctx.Running) != 0 && !StopRequested()) {
+                RefreshInterface(ctx);
+                uint32_t period_ms;
+                if (RunLinkStep(ctx, OnPeerStats) < 0) {
+                    period_ms = IdlePeriodMs(5000);
+                } else {
+                    period_ms = static_cast<uint32_t>(Get(ctx.UpdatePeriodMs));
+                }
+                if (ControllerMode == 1 && TakeCycleStats(ctx.AdapterMac, cycle) >= 0) {
+                    if (cycle->Updated != 0 && cycle->Stats.RxDeltaTag != last_tag) {
+                        last_tag = cycle->Stats.RxDeltaTag;
+                        cycle->Updated = 0;
+                        UpdateInProgress.store(1, std::memory_order_relaxed);
+                        if (SteeringUpdate(cycle, DaemonSettings.DebugMask, DaemonSettings.TestMode) < 0) {
+                            ++update_errors;
+                            WorkerSleep(2000);
+                        } else {
+                            ++updates_ok;
+                        }
+                        UpdateInProgress.store(0, std::memory_order_relaxed);
+                    } else {
+                        period_ms = IdlePeriodMs(Get(ctx.UpdatePeriodMs));
+                    }
+                }
+                if (purge_counter > 100) {
+                    PeerCount = PurgePeers(false);
+                    purge_counter = 0;
+                } else {
+                    ++purge_counter;
+                }
+                if (health_counter == 25) {
+                    LogMessage(2, "\nQUELLIX: Health Check. Status %d.%d.%d.%d\n", updates_ok,
+                               update_errors, Get(ctx.StartCount), static_cast<int32_t>(period_ms));
+                    health_counter = 0;
+                } else {
+                    ++health_counter;
+                }
+                if (update_errors > 100) {
+                    LogMessage(2, "\nQUELLIX: Resetting controller due to excessive errors %d\n",
+                               update_errors);
+                    break;
+                }
+                WorkerSleep(period_ms);
+            }
+        }
+        os::HeapFreeBlock(cycle);
+    }
+    PeerCount = PurgePeers(true);
+    TransportClose();
+    LogMessage(0, "QUELLIX: Veltrane Ended.\n");
+    Put(ctx.Running, 0);
+    return -1;
+}
+
 uint32_t SteeringThreadMain(void* start_block) {
     auto* block = static_cast<WorkerStartBlock*>(start_block);
-    SteeringContext.InitFailures.fetch_add(1, std::memory_order_relaxed);
-    block->Result = -1;
-    return static_cast<uint32_t>(-1);
+    if (!os::StdoutIsValid()) return 1;
+    EnsureWorkerEvents();
+    TakeController(os::kWaitForever);
+    if (Get(SteeringContext.ShutdownRequested) != 0) {
+        // The shutdown is on its way; it owns the controller from here.
+        ReleaseController();
+        block->Result = -1;
+        return static_cast<uint32_t>(-1);
+    }
+    g_worker_started.store(true, std::memory_order_relaxed);
+    // Every run starts with a power cycle of the controller's device node.
+    DisableControllerNode(false);
+    WorkerSleep(500);
+    EnableControllerNode(false);
+    WorkerSleep(500);
+    block->Result = RunSteeringWorker(SteeringContext);
+    ReleaseController();
+    return static_cast<uint32_t>(block->Result);
 }
 
 void ShutdownController() {
     Put(SteeringContext.Running, 0);
-    // No worker ever opened the controller in this process: opening it here
-    // would only cut the bus connection of a daemon that owns it (closing any
-    // handle closes the bus for all), so the controller is left alone.
+    bool controller_is_ours = true;
+    if (WorkerEverStarted()) {
+        // Wake a sleeping worker and let it leave the controller; a worker
+        // stuck in a long set-up is not raced: then nothing of its is touched.
+        os::EventSet(g_worker_wake);
+        controller_is_ours = TakeController(kShutdownWaitMs);
+        if (controller_is_ours) {
+            InitController();
+            PeerCount = PurgePeers(true);
+            TransportClose();
+        }
+    }
+    // Without a worker in this process the controller is left alone: opening
+    // it here would only cut the bus connection of a daemon that owns it
+    // (closing any handle closes the bus for all).
+    CloseTelemetry();
+    if (controller_is_ours) CloseWlanSource(SteeringContext);
     LogAlways("QUELLIX: Veltrane Exited.");
 }
 
 void ExitDaemon() {
     if (g_exiting.exchange(true)) {
-        for (;;) os::SleepMs(os::kWaitForever);
+        for (;;) os::SleepMs(os::kWaitForever - 1);
     }
     ShutdownController();
     os::HeapFreeBlock(DaemonSettings.InterfaceName);
     DaemonSettings.InterfaceName = nullptr;
     os::ExitProcess(0);
 }
+
+void PrepareWorkerStart() { EnsureWorkerEvents(); }
 
 }  // namespace qx

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "daemon/core/steering_context.h"
+
 namespace qx {
 
 // The thread parameter of one worker run, allocated zero-filled by main for
@@ -11,10 +13,18 @@ struct WorkerStartBlock {
     int32_t Result;
 };
 
-// The worker thread's entry; its result is the thread's exit code.
+// The worker thread's entry: device-node power cycle, then the steering run.
+// Its result is the thread's exit code.
 uint32_t SteeringThreadMain(void* start_block);
 
-// Shuts the controller down and closes the daemon's channels; no result.
+// Opens the channel and sets the controller up: 0, -5 (the channel failed to
+// open) or -6 (set-up failed and -f is off).
+int32_t InitController();
+
+// One steering run: initialisation, the cycle, the end step. Returns -1.
+int32_t RunSteeringWorker(SteeringContextT& context);
+
+// Shuts the controller down and closes the daemon's channels.
 void ShutdownController();
 
 // ShutdownController, free the interface-name buffer, end the process with
@@ -22,7 +32,19 @@ void ShutdownController();
 // handler) waits here until the first has ended the process.
 [[noreturn]] void ExitDaemon();
 
-// True once a worker run has started in this process.
+// Creates what the workers and the shutdown share; main calls it once before
+// the first worker starts.
+void PrepareWorkerStart();
+
+// True once a worker run has taken the controller in this process.
 bool WorkerEverStarted();
+
+// Sleep of the idle cycle: UpdatePeriodMs x IdleLatencyMultiplier, without
+// overflow and always below INFINITE.
+uint32_t IdlePeriodMs(int32_t update_period_ms);
+
+// How long the shutdown waits for a running worker to leave the controller
+// before it gives up the re-initialisation.
+constexpr uint32_t kShutdownWaitMs = 5000;
 
 }  // namespace qx
