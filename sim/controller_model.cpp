@@ -150,7 +150,18 @@ uint32_t ControllerModel::TransferTime() {
     return transfer_time_;
 }
 
+void ControllerModel::SetFrameObserver(std::function<void(const uint8_t*, size_t)> observer) {
+    std::lock_guard<std::mutex> lk(m_);
+    observer_ = std::move(observer);
+}
+
 void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
+    std::function<void(const uint8_t*, size_t)> observer;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        observer = observer_;
+    }
+    if (observer) observer(bytes, count);
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
     std::lock_guard<std::mutex> lk(m_);

@@ -10,8 +10,10 @@
 // handle opened before, as removing the driver's device does.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -83,6 +85,9 @@ class ControllerModel {
     uint32_t TransferTime();
     // A completed write: the firmware takes the bytes.
     void Write(const uint8_t* bytes, uint32_t count);
+    // Called with the bytes of every completed write as it arrives (qxsim
+    // prints a line per frame); empty to stop.
+    void SetFrameObserver(std::function<void(const uint8_t* bytes, size_t count)> observer);
     // A completed read: fills buf with the prepared answer, zeros where there is none.
     void Read(uint8_t* buf, uint32_t count);
     // Bus activity: a transport call begins or ends on the calling thread.
@@ -123,6 +128,7 @@ class ControllerModel {
     static TransferOutcome Next(TransferOutcome& outcome, int& n);
 
     std::mutex m_;
+    std::function<void(const uint8_t*, size_t)> observer_;
     uint8_t version_[3];
     bool silent_;
     int wrong_echo_;

@@ -1,43 +1,202 @@
 // qxsim: the real steering daemon on the virtual notebook.
 //
-//   qxsim [--speed F] [--] [daemon options]
+// Runs quellix's own code (start-up, supervision, worker, WLAN layer,
+// providers, commands, transport) on the simulated notebook in virtual time,
+// plays a scenario against it, and prints the daemon's messages interleaved
+// with what the antenna controller received.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "daemon/core/daemon_main.h"
+#include "sim/console_model.h"
+#include "sim/controller_model.h"
+#include "sim/frame_decoder.h"
 #include "sim/vkernel.h"
+#include "tools/qxsim/scenario.h"
 
 namespace {
 
-int Usage(const char* why) {
-    std::fprintf(stderr, "qxsim: %s\nusage: qxsim [--speed FACTOR] [--] [quellix options]\n", why);
+const char kUsage[] =
+    "usage: qxsim [OPTIONS] [--] [quellix options]\n"
+    "\n"
+    "Runs the steering daemon on the virtual notebook.\n"
+    "\n"
+    "  --scenario NAME|FILE  a built-in scenario or a scenario file (default: default)\n"
+    "  --duration TIME       end with Ctrl+C after this much virtual time (e.g. 90s, 5m)\n"
+    "  --speed FACTOR        pace virtual time: 1 = real time, 10 = ten times faster;\n"
+    "                        0 (default) runs as fast as possible\n"
+    "  --frames all|none     print a line per frame the controller receives (default all)\n"
+    "  --list                list the built-in scenarios\n"
+    "  --help                this text\n";
+
+int Fail(const std::string& why) {
+    std::fprintf(stderr, "qxsim: %s\n(qxsim --help tells the options)\n", why.c_str());
     return 2;
+}
+
+std::string Hex(const uint8_t* p, size_t n) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+int ReportDbm(uint8_t b) { return (b - 400) / 4; }
+
+// One line per frame the controller received, in the daemon's output.
+std::string DescribeFrame(const uint8_t* wire, size_t n) {
+    if (n == 1 && wire[0] == 0x00) return "wake byte";
+    QxdFrame frame;
+    int status = QxdDecodeFrame(wire, n, &frame);
+    if (status != QXD_OK) return std::string("rejected frame (") + QxdStatusText(status) + "): " + Hex(wire, n);
+    std::string text;
+    for (int i = 0; i < frame.record_count; ++i) {
+        const QxdRecord& r = frame.records[i];
+        const uint8_t* d = frame.bytes + r.offset + 2;
+        char line[200];
+        if (r.read_request) {
+            std::snprintf(line, sizeof line, "asks for record %u", r.type);
+        } else if (r.type == 4 && r.length == 10) {
+            std::snprintf(line, sizeof line, "configuration %s", Hex(d + 4, 6).c_str());
+        } else if (r.type == 9 && r.length == 8) {
+            std::snprintf(line, sizeof line, "switch table %s", Hex(d, 8).c_str());
+        } else if (r.type == 7 && r.length >= 12) {
+            uint32_t ts = d[1] | d[2] << 8 | d[3] << 16 | static_cast<uint32_t>(d[4]) << 24;
+            const uint8_t* e = d + 5;
+            std::snprintf(line, sizeof line,
+                          "link report: stamp %u, %s, traffic %u, rssi %u (%d dBm) / %u (%d dBm)",
+                          ts, (e[0] & 0x80) ? "new BSSID" : "same BSSID",
+                          e[1] | e[2] << 8, e[3], ReportDbm(e[3]), e[4], ReportDbm(e[4]));
+        } else {
+            std::snprintf(line, sizeof line, "record type %u, %u bytes", r.type, r.length);
+        }
+        if (!text.empty()) text += "; ";
+        text += line;
+    }
+    return text;
+}
+
+void Say(const std::string& text) {
+    std::string line = "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
+    qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
+}
+
+void PrintSummary(uint32_t exit_code) {
+    auto& ctl = qxsim::ControllerModel::Instance();
+    auto reports = ctl.LinkReports();
+    int new_bssid = 0;
+    for (auto& r : reports) new_bssid += (r.flags & 0x80) != 0;
+    std::ostringstream s;
+    s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
+      << qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) << " s of virtual time\n"
+      << "  link reports received by the controller: " << reports.size() << " (" << new_bssid
+      << " with a new BSSID)\n"
+      << "  controller set-ups: " << ctl.SetupCount() << "\n"
+      << "  device-node resets: " << ctl.DisableCount() << "\n"
+      << "  rejected frames: " << ctl.RejectedFrames() << "\n"
+      << "  overlapping controller use: " << ctl.BusErrors().size() << "\n";
+    std::string text = s.str();
+    qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+    std::ifstream in(path);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> daemon_args{const_cast<char*>("quellix.exe")};
+    std::string scenario_arg = "default";
+    int64_t duration_ms = -1;
     double speed = 0;
+    bool frames = true;
     int i = 1;
     for (; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0) {
+        std::string a = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) return nullptr;
+            (void)what;
+            return argv[++i];
+        };
+        if (a == "--") {
             ++i;
             break;
-        }
-        if (std::strcmp(argv[i], "--speed") == 0) {
-            if (i + 1 >= argc) return Usage("--speed needs a factor");
+        } else if (a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--list") {
+            for (auto& n : qxsim::BuiltInScenarioNames()) std::printf("%s\n", n.c_str());
+            return 0;
+        } else if (a == "--scenario") {
+            const char* v = value("scenario");
+            if (v == nullptr) return Fail("--scenario needs a name or a file");
+            scenario_arg = v;
+        } else if (a == "--duration") {
+            const char* v = value("duration");
+            if (v == nullptr || !qxsim::ParseVirtualTime(v, &duration_ms) || duration_ms == 0) {
+                return Fail("--duration needs a time such as 90s or 5m");
+            }
+        } else if (a == "--speed") {
+            const char* v = value("speed");
             char* end = nullptr;
-            speed = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || speed < 0) return Usage("bad --speed factor");
-            continue;
+            if (v != nullptr) speed = std::strtod(v, &end);
+            if (v == nullptr || end == v || *end != '\0' || speed < 0) {
+                return Fail("--speed needs a factor of 0 or more");
+            }
+        } else if (a == "--frames") {
+            const char* v = value("frames");
+            if (v == nullptr || (std::strcmp(v, "all") != 0 && std::strcmp(v, "none") != 0)) {
+                return Fail("--frames needs all or none");
+            }
+            frames = std::strcmp(v, "all") == 0;
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            return Fail("unknown option " + a);
+        } else {
+            break;  // the daemon's options begin here
         }
-        break;
     }
+
+    std::string text;
+    if (const char* builtin = qxsim::BuiltInScenario(scenario_arg)) {
+        text = builtin;
+    } else if (!ReadFile(scenario_arg, &text)) {
+        return Fail("no built-in scenario and no readable file named " + scenario_arg);
+    }
+    qxsim::Scenario scenario;
+    std::string error;
+    if (!qxsim::ParseScenario(text, &scenario, &error)) return Fail(scenario_arg + ": " + error);
+    if (duration_ms > 0) {
+        qxsim::ScenarioEvent end;
+        end.at_ms = duration_ms;
+        end.action = "ctrl-c";
+        scenario.events.push_back(end);
+    }
+
+    std::vector<char*> daemon_args{const_cast<char*>("quellix.exe")};
     for (; i < argc; ++i) daemon_args.push_back(argv[i]);
     daemon_args.push_back(nullptr);
-    qxsim::Kernel::Instance().SetSpeed(speed);
+
+    auto& kernel = qxsim::Kernel::Instance();
+    kernel.SetSpeed(speed);
+    if (frames) {
+        qxsim::ControllerModel::Instance().SetFrameObserver(
+            [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
+    }
+    qxsim::SetScenarioReporter([](const std::string& what) { Say("notebook: " + what); });
+    kernel.AddExitHook(PrintSummary);
+    qxsim::ScheduleScenario(scenario);
     qx::QuellixMain(static_cast<int>(daemon_args.size() - 1), daemon_args.data());
 }

@@ -1,0 +1,317 @@
+#include "tools/qxsim/scenario.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "sim/console_model.h"
+#include "sim/controller_model.h"
+#include "sim/link_model.h"
+#include "sim/power_model.h"
+#include "sim/vkernel.h"
+
+namespace qxsim {
+
+namespace {
+
+bool ParseInt(const std::string& text, long lo, long hi, long* out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+bool ParseMac(const std::string& text, Mac* out) {
+    unsigned b[6];
+    char tail;
+    if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4],
+                    &b[5], &tail) != 6) {
+        return false;
+    }
+    for (int i = 0; i < 6; ++i) (*out)[i] = static_cast<uint8_t>(b[i]);
+    return true;
+}
+
+struct ActionSpec {
+    const char* name;
+    int min_args;
+    int max_args;
+};
+
+const ActionSpec kActions[] = {
+    {"note", 0, 64},     {"rssi", 2, 2},       {"traffic", 2, 2},   {"roam", 1, 1},
+    {"linkloss", 0, 0},  {"linkback", 0, 1},   {"suspend", 0, 0},   {"resume", 0, 0},
+    {"resume-user", 0, 0}, {"controller", 1, 1}, {"provider", 1, 1}, {"ctrl-c", 0, 0},
+    {"ctrl-break", 0, 0}, {"shutdown", 0, 0},  {"close", 0, 0},
+};
+
+// Checks one event's arguments; returns an error text or "".
+std::string CheckArgs(const ScenarioEvent& e) {
+    long v;
+    Mac mac;
+    if (e.action == "rssi") {
+        for (auto& a : e.args) {
+            if (!ParseInt(a, -128, 0, &v)) return "rssi wants two dBm values from -128 to 0";
+        }
+    } else if (e.action == "traffic") {
+        for (auto& a : e.args) {
+            if (!ParseInt(a, 0, 1000000000, &v)) return "traffic wants two byte rates per second";
+        }
+    } else if (e.action == "roam" || (e.action == "linkback" && !e.args.empty())) {
+        if (!ParseMac(e.args[0], &mac)) return "not a MAC address: " + e.args[0];
+    } else if (e.action == "controller") {
+        const std::string& a = e.args[0];
+        if (a != "hang" && a != "silent" && a != "answer" && a != "refuse-open" && a != "accept-open") {
+            return "controller wants hang, silent, answer, refuse-open or accept-open";
+        }
+    } else if (e.action == "provider") {
+        if (e.args[0] != "lost" && e.args[0] != "back") return "provider wants lost or back";
+    }
+    return "";
+}
+
+// A hung controller fails every write until its node is power-cycled.
+void HangUntilNodeReset(int disables_before) {
+    auto& ctl = ControllerModel::Instance();
+    if (ctl.DisableCount() != disables_before) {
+        ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
+        return;
+    }
+    auto& k = Kernel::Instance();
+    k.At(k.Now() + 100, [disables_before] { HangUntilNodeReset(disables_before); });
+}
+
+std::function<void(const std::string&)> g_reporter;
+
+void Apply(const ScenarioEvent& e) {
+    if (g_reporter) {
+        std::string what = e.action;
+        for (auto& a : e.args) what += " " + a;
+        g_reporter(what);
+    }
+    auto& link = LinkModel::Instance();
+    auto& power = PowerModel::Instance();
+    auto& ctl = ControllerModel::Instance();
+    auto& console = ConsoleModel::Instance();
+    long a = 0, b = 0;
+    Mac mac{};
+    if (e.action == "rssi") {
+        ParseInt(e.args[0], -128, 0, &a);
+        ParseInt(e.args[1], -128, 0, &b);
+        link.Change([a, b](LinkState& s) {
+            s.rssi[0] = static_cast<int32_t>(a);
+            s.rssi[1] = static_cast<int32_t>(b);
+            s.rssi_average[0] = static_cast<int32_t>(a);
+            s.rssi_average[1] = static_cast<int32_t>(b);
+        });
+    } else if (e.action == "traffic") {
+        ParseInt(e.args[0], 0, 1000000000, &a);
+        ParseInt(e.args[1], 0, 1000000000, &b);
+        link.Change([a, b](LinkState& s) {
+            s.rx_bytes_per_s = static_cast<uint64_t>(a);
+            s.tx_bytes_per_s = static_cast<uint64_t>(b);
+            // About 1400 bytes a packet, and at least a trickle of management frames.
+            s.rx_packets_per_s = static_cast<uint64_t>(a) / 1400 + 5;
+            s.tx_packets_per_s = static_cast<uint64_t>(b) / 1400 + 5;
+        });
+    } else if (e.action == "roam") {
+        ParseMac(e.args[0], &mac);
+        link.RoamAt(Kernel::Instance().Now(), mac);
+    } else if (e.action == "linkloss") {
+        link.LinkLossAt(Kernel::Instance().Now());
+    } else if (e.action == "linkback") {
+        mac = link.Current().bssid;
+        if (!e.args.empty()) ParseMac(e.args[0], &mac);
+        link.LinkBackAt(Kernel::Instance().Now(), mac);
+    } else if (e.action == "suspend") {
+        power.Broadcast(4);
+    } else if (e.action == "resume") {
+        power.Broadcast(18);
+    } else if (e.action == "resume-user") {
+        // A resume the user triggered brings both broadcasts.
+        power.Broadcast(7);
+        power.Broadcast(18);
+    } else if (e.action == "controller") {
+        const std::string& what = e.args[0];
+        if (what == "hang") {
+            ctl.SetWriteOutcome(TransferOutcome::FailNow, -1);
+            HangUntilNodeReset(ctl.DisableCount());
+        } else if (what == "silent") {
+            ctl.SetSilent(true);
+        } else if (what == "answer") {
+            ctl.SetSilent(false);
+            ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
+        } else if (what == "refuse-open") {
+            ctl.SetRefuseOpen(true);
+        } else if (what == "accept-open") {
+            ctl.SetRefuseOpen(false);
+        }
+    } else if (e.action == "provider") {
+        link.SetProviderAvailable(e.args[0] == "back");
+    } else if (e.action == "ctrl-c") {
+        console.RaiseCtrlEvent(0);
+    } else if (e.action == "ctrl-break") {
+        console.RaiseCtrlEvent(1);
+    } else if (e.action == "close") {
+        console.RaiseCtrlEvent(2);
+    } else if (e.action == "shutdown") {
+        console.RaiseCtrlEvent(6);
+    }
+}
+
+}  // namespace
+
+bool ParseVirtualTime(const std::string& text, int64_t* ms) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || v < 0 || v > 1e9) return false;
+    std::string unit(end);
+    double scale;
+    if (unit.empty() || unit == "s") {
+        scale = 1000;
+    } else if (unit == "ms") {
+        scale = 1;
+    } else if (unit == "m") {
+        scale = 60000;
+    } else {
+        return false;
+    }
+    *ms = static_cast<int64_t>(v * scale + 0.5);
+    return true;
+}
+
+bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    out->events.clear();
+    while (std::getline(in, line)) {
+        ++number;
+        std::istringstream words(line);
+        std::string time;
+        if (!(words >> time) || time[0] == '#') continue;
+        ScenarioEvent e;
+        e.line = number;
+        if (!ParseVirtualTime(time, &e.at_ms)) {
+            *error = "line " + std::to_string(number) + ": not a time: " + time;
+            return false;
+        }
+        if (!(words >> e.action)) {
+            *error = "line " + std::to_string(number) + ": no action after " + time;
+            return false;
+        }
+        for (std::string w; words >> w;) e.args.push_back(w);
+        const ActionSpec* spec = nullptr;
+        for (const auto& s : kActions) {
+            if (e.action == s.name) spec = &s;
+        }
+        if (spec == nullptr) {
+            *error = "line " + std::to_string(number) + ": unknown action: " + e.action;
+            return false;
+        }
+        const int n = static_cast<int>(e.args.size());
+        if (n < spec->min_args || n > spec->max_args) {
+            *error = "line " + std::to_string(number) + ": wrong number of arguments for " + e.action;
+            return false;
+        }
+        std::string bad = CheckArgs(e);
+        if (!bad.empty()) {
+            *error = "line " + std::to_string(number) + ": " + bad;
+            return false;
+        }
+        out->events.push_back(std::move(e));
+    }
+    return true;
+}
+
+void SetScenarioReporter(std::function<void(const std::string&)> reporter) {
+    g_reporter = std::move(reporter);
+}
+
+void ScheduleScenario(const Scenario& scenario) {
+    auto& k = Kernel::Instance();
+    const VTime base = k.Now();
+    for (const auto& e : scenario.events) {
+        auto event = std::make_shared<ScenarioEvent>(e);
+        k.At(base + e.at_ms, [event] { Apply(*event); });
+    }
+}
+
+namespace {
+
+// A stretch of ordinary use: start-up, a good link with moving signal and
+// traffic, a roam, a link loss and its recovery, a suspend and resume, a
+// controller that stops answering and is recovered by the node reset, Ctrl+C.
+const char kDefaultScenario[] = R"(# A stretch of ordinary use
+0s     note     the notebook starts with a good link to the home access point
+8s     rssi     -55 -61
+14s    traffic  3000000 400000
+20s    rssi     -63 -70
+26s    rssi     -71 -76
+32s    traffic  250000 60000
+38s    rssi     -58 -64
+45s    roam     10:6f:3f:a1:b2:d4
+52s    rssi     -49 -55
+70s    linkloss
+80s    linkback 10:6f:3f:a1:b2:d4
+95s    suspend
+105s   resume-user
+150s   controller hang
+420s   rssi     -52 -57
+440s   ctrl-c
+)";
+
+const char kSteadyScenario[] = R"(# A good link, then Ctrl+C
+0s     note     a steady link
+60s    ctrl-c
+)";
+
+const char kRoamScenario[] = R"(# A roam without link loss
+0s     note     two access points of one network
+20s    roam     10:6f:3f:a1:b2:d4
+60s    roam     10:6f:3f:a1:b2:c3
+90s    ctrl-c
+)";
+
+const char kSuspendScenario[] = R"(# Sleep and wake-up
+0s     note     the lid closes and opens again
+20s    suspend
+50s    resume-user
+80s    ctrl-c
+)";
+
+const char kRecoveryScenario[] = R"(# The controller stops answering and is recovered
+0s     note     the controller hangs after a while
+10s    controller hang
+300s   ctrl-c
+)";
+
+struct Named {
+    const char* name;
+    const char* text;
+};
+const Named kBuiltIns[] = {
+    {"default", kDefaultScenario}, {"steady", kSteadyScenario},     {"roam", kRoamScenario},
+    {"suspend", kSuspendScenario}, {"recovery", kRecoveryScenario},
+};
+
+}  // namespace
+
+const char* BuiltInScenario(const std::string& name) {
+    for (const auto& b : kBuiltIns) {
+        if (name == b.name) return b.text;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> BuiltInScenarioNames() {
+    std::vector<std::string> names;
+    for (const auto& b : kBuiltIns) names.push_back(b.name);
+    return names;
+}
+
+}  // namespace qxsim

@@ -1,0 +1,57 @@
+// Scenarios for qxsim: what happens to the virtual notebook and when.
+//
+// A scenario is text, one event per line: a virtual time, an action and its
+// arguments. Blank lines and lines starting with '#' are ignored.
+//
+//   0s      note   a good link to the home access point
+//   12.5s   rssi   -61 -66          chain 0 and chain 1 in dBm
+//   20s     traffic 400000 80000    received and sent bytes per second
+//   45s     roam   10:6f:3f:a1:b2:d4
+//   70s     linkloss
+//   80s     linkback 10:6f:3f:a1:b2:c3
+//   100s    suspend                 PBT_APMSUSPEND
+//   130s    resume                  PBT_APMRESUMEAUTOMATIC (resume-user: PBT_APMRESUMESUSPEND)
+//   150s    controller hang         writes fail until the node is power-cycled
+//   160s    controller silent|answer|refuse-open|accept-open
+//   170s    provider lost|back
+//   300s    ctrl-c                  also ctrl-break, shutdown, close
+//
+// Times take the units ms, s, m (plain numbers are seconds).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qxsim {
+
+struct ScenarioEvent {
+    int64_t at_ms = 0;
+    std::string action;
+    std::vector<std::string> args;
+    int line = 0;
+};
+
+struct Scenario {
+    std::string name;
+    std::vector<ScenarioEvent> events;
+};
+
+// Parses scenario text; on error returns false with a message naming the line.
+bool ParseScenario(const std::string& text, Scenario* out, std::string* error);
+
+// Parses "12s", "1500ms", "2m", "12.5" (seconds); false on anything else.
+bool ParseVirtualTime(const std::string& text, int64_t* ms);
+
+// The built-in scenarios by name; null when there is none of that name.
+const char* BuiltInScenario(const std::string& name);
+std::vector<std::string> BuiltInScenarioNames();
+
+// Schedules the events on the virtual notebook (relative to now).
+void ScheduleScenario(const Scenario& scenario);
+
+// Receives a line for each scenario event as it happens.
+void SetScenarioReporter(std::function<void(const std::string&)> reporter);
+
+}  // namespace qxsim
