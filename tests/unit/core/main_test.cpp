@@ -91,8 +91,12 @@ TEST(DaemonMainTest, UsageTextForHelpAndBadCommandLines) {
     }
 }
 
+// A notebook without a link-statistics provider: the WLAN start-up fails and
+// the daemon takes its exit path.
+void NoProvider() { qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kNone); }
+
 TEST(DaemonMainTest, BannerFirstAndExitLineLast) {
-    auto r = RunDaemon({"quellix"});
+    auto r = RunDaemon({"quellix"}, NoProvider);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out.rfind(kBanner, 0), 0u) << r.out;
     ASSERT_GE(r.out.size(), std::string(kExited).size());
@@ -118,7 +122,7 @@ TEST(DaemonMainTest, TheEventLogGetsMessagesUntilTheExitPathClosesIt) {
     // On a notebook without a link-statistics provider the start-up failure
     // is logged as an event.
     r = RunDaemon({"quellix"}, [] {
-        qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kNone);
+        NoProvider();
         ReportEventsAtExit();
     });
     auto events = r.out.substr(r.out.find("[events]"));

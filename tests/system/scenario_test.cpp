@@ -1,0 +1,75 @@
+// qxsim's scenario text: times, actions and the errors a user gets.
+#include <gtest/gtest.h>
+
+#include "tools/qxsim/scenario.h"
+
+namespace qxsim {
+namespace {
+
+TEST(ScenarioTest, TimesTakeTheirUnits) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int64_t ms;
+    };
+    const Case cases[] = {{"12s", true, 12000}, {"1500ms", true, 1500}, {"2m", true, 120000},
+                          {"12.5", true, 12500}, {"0", true, 0},        {"-1s", false, 0},
+                          {"5h", false, 0},      {"s", false, 0},       {"", false, 0}};
+    for (const auto& c : cases) {
+        int64_t ms = -1;
+        EXPECT_EQ(ParseVirtualTime(c.text, &ms), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(ms, c.ms) << c.text;
+        }
+    }
+}
+
+TEST(ScenarioTest, EventsAndComments) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenario("# comment\n\n1s rssi -50 -60\n2m roam 10:6f:3f:a1:b2:d4\n3m ctrl-c\n", &s, &error))
+        << error;
+    ASSERT_EQ(s.events.size(), 3u);
+    EXPECT_EQ(s.events[0].at_ms, 1000);
+    EXPECT_EQ(s.events[0].action, "rssi");
+    EXPECT_EQ(s.events[0].args, (std::vector<std::string>{"-50", "-60"}));
+    EXPECT_EQ(s.events[1].line, 4);
+    EXPECT_EQ(s.events[2].at_ms, 180000);
+}
+
+TEST(ScenarioTest, MistakesNameTheirLine) {
+    struct Case {
+        const char* text;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"soon ctrl-c", "line 1: not a time: soon"},
+        {"1s", "line 1: no action after 1s"},
+        {"\n1s dance", "line 2: unknown action: dance"},
+        {"1s rssi -50", "line 1: wrong number of arguments for rssi"},
+        {"1s rssi -50 loud", "line 1: rssi wants two dBm values from -128 to 0"},
+        {"1s roam 10:6f:3f", "line 1: not a MAC address: 10:6f:3f"},
+        {"1s controller explode", "line 1: controller wants hang, silent, answer, refuse-open or accept-open"},
+        {"1s suspend now", "line 1: wrong number of arguments for suspend"},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        std::string error;
+        EXPECT_FALSE(ParseScenario(c.text, &s, &error)) << c.text;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(ScenarioTest, EveryBuiltInScenarioParses) {
+    for (const auto& name : BuiltInScenarioNames()) {
+        Scenario s;
+        std::string error;
+        EXPECT_TRUE(ParseScenario(BuiltInScenario(name), &s, &error)) << name << ": " << error;
+        EXPECT_FALSE(s.events.empty()) << name;
+        EXPECT_EQ(s.events.back().action, "ctrl-c") << name;
+    }
+    EXPECT_EQ(BuiltInScenario("nonsense"), nullptr);
+}
+
+}  // namespace
+}  // namespace qxsim
