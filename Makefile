@@ -38,10 +38,12 @@ windows: deps-test
 	cmake --install build/windows --prefix dist/windows >/dev/null
 	@echo "Windows deliverables in dist/windows/"
 
+# The daemon as the service runs it, on the virtual notebook, through a
+# stretch of ordinary use played 100 times faster than real time.
 run: deps-host
 	cmake --preset host >/dev/null
 	cmake --build build/host -j $(JOBS) --target qxsim
-	build/host/tools/qxsim/qxsim
+	build/host/tools/qxsim/qxsim --speed 100 -- -a 3 -n 515 -o 134349066 -r 250 -v 3
 
 test: deps-test
 	$(MAKE) --no-print-directory host host-asan host-tsan windows

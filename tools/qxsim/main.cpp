@@ -4,6 +4,8 @@
 // providers, commands, transport) on the simulated notebook in virtual time,
 // plays a scenario against it, and prints the daemon's messages interleaved
 // with what the antenna controller received.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,10 @@
 #include "sim/vkernel.h"
 #include "tools/qxsim/scenario.h"
 
+#ifdef QXSIM_OVER_DRIVER
+#include "kmdf/stack/stack.h"
+#endif
+
 namespace {
 
 const char kUsage[] =
@@ -31,6 +37,8 @@ const char kUsage[] =
     "  --speed FACTOR        pace virtual time: 1 = real time, 10 = ten times faster;\n"
     "                        0 (default) runs as fast as possible\n"
     "  --frames all|none     print a line per frame the controller receives (default all)\n"
+    "  --driver              run the daemon's transport through QXVeltrane on the\n"
+    "                        simulated kernel-mode framework (qxsim-driver)\n"
     "  --list                list the built-in scenarios\n"
     "  --help                this text\n";
 
@@ -118,6 +126,23 @@ bool ReadFile(const std::string& path, std::string* text) {
 
 }  // namespace
 
+// --driver runs the same tool built over the driver stack, qxsim-driver,
+// which sits beside this program.
+int RunOverDriver(int argc, char** argv, int driver_index) {
+    std::string self(argv[0]);
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) self.assign(buf, static_cast<size_t>(n));
+    std::string sibling = self.substr(0, self.rfind('/') + 1) + "qxsim-driver";
+    std::vector<char*> args{const_cast<char*>(sibling.c_str())};
+    for (int i = 1; i < argc; ++i) {
+        if (i != driver_index) args.push_back(argv[i]);
+    }
+    args.push_back(nullptr);
+    execv(sibling.c_str(), args.data());
+    return Fail("cannot run " + sibling);
+}
+
 int main(int argc, char** argv) {
     std::string scenario_arg = "default";
     int64_t duration_ms = -1;
@@ -137,6 +162,12 @@ int main(int argc, char** argv) {
         } else if (a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (a == "--driver") {
+#ifdef QXSIM_OVER_DRIVER
+            continue;
+#else
+            return RunOverDriver(argc, argv, i);
+#endif
         } else if (a == "--list") {
             for (auto& n : qxsim::BuiltInScenarioNames()) std::printf("%s\n", n.c_str());
             return 0;
@@ -197,6 +228,12 @@ int main(int argc, char** argv) {
     }
     qxsim::SetScenarioReporter([](const std::string& what) { Say("notebook: " + what); });
     kernel.AddExitHook(PrintSummary);
+#ifdef QXSIM_OVER_DRIVER
+    if (!NT_SUCCESS(kmdfsim::StartDriverStack(kmdfsim::BusDevice::Controller))) {
+        return Fail("the driver stack did not start");
+    }
+    Say("notebook: QXVeltrane started on the simulated framework; the daemon's channel goes through it");
+#endif
     qxsim::ScheduleScenario(scenario);
     qx::QuellixMain(static_cast<int>(daemon_args.size() - 1), daemon_args.data());
 }

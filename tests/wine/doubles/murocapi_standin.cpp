@@ -9,6 +9,8 @@
 //   StatsStatus (DWORD)  status of WifiGetBSSConfigurationStatistics (default 0)
 //   Bss (REG_BINARY)     the statistics result, up to 73 bytes (default: an
 //                        association with the notebook's access point)
+//   Flowing (DWORD)      nonzero: the default result's byte and packet counters
+//                        grow with time, as on a link carrying traffic
 // and it counts the calls there: ListCalls, StatsCalls (DWORD).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -100,6 +102,17 @@ void DefaultBss(uint8_t* b) {
     b[71] = 1;
 }
 
+// Traffic since the first statistics call: 1.25 MB/s received and 250 kB/s
+// sent, in 1400-byte packets, so that every sample brings a new byte delta.
+void AddTraffic(uint8_t* b) {
+    static ULONGLONG first = GetTickCount64();
+    const uint64_t ms = GetTickCount64() - first;
+    Put(b + 14, 250000 + ms * 250, 8);
+    Put(b + 22, 300 + ms * 250 / 1400, 8);
+    Put(b + 37, 1250000 + ms * 1250, 8);
+    Put(b + 45, 900 + ms * 1250 / 1400, 8);
+}
+
 // The list lives in the library, as Intel's does; callers only read it.
 uint8_t g_list[kListSize];
 
@@ -131,6 +144,7 @@ uint32_t WifiGetBSSConfigurationStatistics(uint32_t adapter_id, void* header, vo
     if (status != 0) return status;
     uint8_t result[kBssSize];
     DefaultBss(result);
+    if (ReadValue(L"Flowing", 0) != 0) AddTraffic(result);
     ReadBinary(L"Bss", result, kBssSize);
     std::memcpy(bss, result, kBssSize);
     return 0;

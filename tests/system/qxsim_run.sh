@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs qxsim the way a user does and checks its summary: the daemon ended with
+# exit code 0, the controller received reports and set-ups, and nothing used
+# the controller from two threads at once.
+#   qxsim_run.sh QXSIM [qxsim arguments...]
+set -uo pipefail
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+timeout 120 "$@" >"$out" 2>&1
+rc=$?
+failures=0
+check() {
+    grep -qE -- "$1" "$out" || { echo "FAIL: no line matching [$1]"; failures=$((failures + 1)); }
+}
+[ "$rc" -eq 0 ] || { echo "FAIL: qxsim exit code $rc"; failures=$((failures + 1)); }
+check '^qxsim: the daemon ended with exit code 0 after'
+check '^  link reports received by the controller: [1-9][0-9]* \([1-9][0-9]* with a new BSSID\)$'
+check '^  controller set-ups: [2-9]'
+check '^  overlapping controller use: 0$'
+check '^  rejected frames: 0$'
+check '^QUELLIX: Veltrane Exited\.'
+if [ "$failures" -ne 0 ]; then
+    tail -40 "$out"
+    exit 1
+fi
+tail -7 "$out"

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# The real quellix.exe under Wine, end to end: our Intel library, wlanapi,
+# iphlpapi and cfgmgr32 stand-ins and the "\\.\QXSPB" double. The daemon
+# resets the node, sets the controller up, sends link reports (the first one
+# flagged as a new BSSID), stops steering on a suspend broadcast, starts a
+# fresh run on resume, and on Ctrl+C shuts the controller down and exits 0.
+source "$(dirname "$0")/../lib.sh"
+source "$(dirname "$0")/../transport/double.sh"
+export LANG=C.UTF-8
+wine_setup
+start_double
+install_probe
+app="$(wine_c)/qx"
+intel="$(wine_c)/Program Files/Intel/WiFi/bin"
+mkdir -p "$intel"
+cp "$QX_DIST/quellix.exe" "$QX_DIST/tests/wine/daemon/power_probe.exe" "$app/"
+cp "$QX_DIST/doubles/wlanapi.dll" "$QX_DIST/doubles/iphlpapi.dll" "$QX_DIST/doubles/cfgmgr32.dll" "$app/"
+cp "$WINEPREFIX/drive_c/windows/system32/iphlpapi.dll" "$app/iphlpreal.dll"
+cp "$QX_DIST/doubles/murocapi.dll" "$intel/murocapi.dll"
+timeout 60 wine reg add 'HKCU\Software\QuellixTest\CfgMgr32' /v Known /t REG_DWORD /d 1 /f \
+    </dev/null >/dev/null 2>&1
+timeout 60 wine reg add 'HKCU\Software\QuellixTest\Murocapi' /v Flowing /t REG_DWORD /d 1 /f \
+    </dev/null >/dev/null 2>&1
+export WINEDLLOVERRIDES="iphlpapi=n;cfgmgr32=n"
+log=$QX_WORK/log.txt
+out=$QX_WORK/daemon.txt
+
+# link_reports: how many link reports the double has received.
+link_reports() {
+    probe "$log" log
+    sed -n 's/.*link_reports=\([0-9]*\).*/\1/p' "$log" | head -1
+}
+# wait_for TEXT SECONDS: until the daemon has written TEXT.
+wait_for() {
+    local i
+    for ((i = 0; i < $2 * 2; i++)); do
+        tr -d '\r' <"$out" | grep -qF -- "$1" && return 0
+        sleep 0.5
+    done
+    fail "the daemon did not write [$1] within $2 s"
+    tr -d '\r' <"$out" >&2
+    return 1
+}
+
+timeout 300 wine 'C:\qx\quellix.exe' -v 1 -r 100 </dev/null >"$out" 2>"$QX_WORK/daemon.err" &
+daemon=$!
+wait_for "QUELLIX: Veltrane 2.4.9 Started." 90
+sleep 3
+first=$(link_reports)
+[ "${first:-0}" -ge 3 ] || fail "expected link reports after 3 s, got [$first]"
+# The first report names a new BSSID, the second does not: the flags byte
+# (offset 7 of the unescaped type-7 record) of the Nth report in the log.
+report_flags() {
+    local line bytes=() b
+    line=$(grep '^log write 0C 07' "$log" | sed -n "${1}p")
+    # shellcheck disable=SC2086
+    set -- $line
+    shift 2
+    while [ $# -gt 0 ]; do
+        b=$1
+        shift
+        if [ "$b" = 81 ] && [ $# -gt 0 ]; then
+            b=$(printf '%02X' $((0x$1 ^ 0x20)))
+            shift
+        fi
+        bytes+=("$b")
+    done
+    echo "${bytes[7]:-none}"
+}
+expect_eq "flags of the first link report" 80 "$(report_flags 1)"
+expect_eq "flags of the second link report" 00 "$(report_flags 2)"
+
+# Suspend: at most the report of the cycle in progress, then nothing until resume.
+wine_run 60 "$log" 'C:\qx\power_probe.exe' suspend
+expect_eq "suspend broadcast" "sent suspend" "$(cat "$log")"
+wait_for "QUELLIX: Suspending." 10
+sleep 1
+before=$(link_reports)
+sleep 3
+after=$(link_reports)
+expect_eq "no link reports while suspended" "$before" "$after"
+wait_for "QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown." 10
+
+wine_run 60 "$log" 'C:\qx\power_probe.exe' resume-user
+wait_for "QUELLIX: Waking up." 10
+for ((i = 0; i < 60; i++)); do
+    [ "$(tr -d '\r' <"$out" | grep -c 'QUELLIX: Veltrane 2.4.9 Started.')" -ge 2 ] && break
+    sleep 0.5
+done
+sleep 2
+resumed=$(link_reports)
+[ "${resumed:-0}" -gt "${after:-0}" ] || fail "link reports did not resume: $after then $resumed"
+
+# Ctrl+C: the console handler sets the controller up once more, closes it and exits 0.
+kill -INT "$daemon"
+wait "$daemon"
+rc=$?
+expect_eq "exit code after Ctrl+C" 0 "$rc"
+tr -d '\r' <"$out" >"$out.lf"
+expect_contains "exit line" "$out.lf" "QUELLIX: Veltrane Exited."
+expect_eq "one controller line per set-up" 3 "$(grep -c 'QUELLIX: Veltrane Controller (2.4.5).' "$out.lf")"
+probe "$log" log
+expect_contains "no data handle left open" "$log" "handles=0"
+
+# The exported functions other programs use.
+x86_64-w64-mingw32-objdump -p "$QX_DIST/quellix.exe" >"$QX_WORK/exports.txt"
+for fn in qx_winevent_init qx_winevent_cleanup qx_wifi_initCSI qx_wifi_getCSI qx_wifi_releaseCSI qx_wifi_cleanCSI; do
+    expect_contains "export $fn" "$QX_WORK/exports.txt" " $fn"
+done
+finish

@@ -1,0 +1,35 @@
+// Plays the system's power broadcasts to the daemon's hidden window:
+//   power_probe suspend | resume | resume-user
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::printf("usage: power_probe suspend|resume|resume-user\n");
+        return 2;
+    }
+    HWND window = nullptr;
+    for (int i = 0; i < 100 && window == nullptr; ++i) {
+        window = FindWindowW(L"QXEVENTMON", L"QXEVENTMON");
+        if (window == nullptr) Sleep(100);
+    }
+    if (window == nullptr) {
+        std::printf("no QXEVENTMON window\n");
+        return 1;
+    }
+    if (std::strcmp(argv[1], "suspend") == 0) {
+        SendMessageW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+    } else if (std::strcmp(argv[1], "resume") == 0) {
+        SendMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    } else if (std::strcmp(argv[1], "resume-user") == 0) {
+        SendMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+        SendMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    } else {
+        std::printf("unknown broadcast %s\n", argv[1]);
+        return 2;
+    }
+    std::printf("sent %s\n", argv[1]);
+    return 0;
+}

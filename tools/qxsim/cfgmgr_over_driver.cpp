@@ -1,0 +1,36 @@
+// The controller's device-node reset when qxsim runs the daemon over
+// QXVeltrane: disabling the node removes the driver's device (D0 exit,
+// release hardware) and enabling it adds and starts it again, as the PnP
+// manager does. Linked ahead of the daemon, these replace the model-only node.
+#include "daemon/transport/os_cfgmgr.h"
+#include "kmdf/kmdfsim.h"
+#include "sim/controller_model.h"
+
+namespace qx::os {
+
+namespace {
+constexpr uint32_t kCrRemoveVetoed = 0x17;
+constexpr uint32_t kCrFailure = 0x13;
+constexpr uint32_t kControllerDevInst = 0x4D1;
+}  // namespace
+
+uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
+    (void)device_instance_id;
+    *devinst = kControllerDevInst;
+    return kCrSuccess;
+}
+
+uint32_t CmDisableDevNode(uint32_t devinst) {
+    (void)devinst;
+    if (!kmdfsim::DisableDevice()) return kCrRemoveVetoed;
+    qxsim::ControllerModel::Instance().DisableNode();
+    return kCrSuccess;
+}
+
+uint32_t CmEnableDevNode(uint32_t devinst) {
+    (void)devinst;
+    qxsim::ControllerModel::Instance().EnableNode();
+    return NT_SUCCESS(kmdfsim::EnableDevice()) ? kCrSuccess : kCrFailure;
+}
+
+}  // namespace qx::os
