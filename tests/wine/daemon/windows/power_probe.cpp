@@ -1,5 +1,8 @@
 // Plays the system's power broadcasts to the daemon's hidden window:
 //   power_probe suspend | resume | resume-user
+// and, as a baseline for memory measurements, a program that only holds a
+// hidden top-level window of its own for ten seconds:
+//   power_probe window
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +12,20 @@ int main(int argc, char** argv) {
     if (argc != 2) {
         std::printf("usage: power_probe suspend|resume|resume-user\n");
         return 2;
+    }
+    if (std::strcmp(argv[1], "window") == 0) {
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"QXBASELINE";
+        RegisterClassExW(&wc);
+        HWND own = CreateWindowExW(0, L"QXBASELINE", L"QXBASELINE", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                   0, CW_USEDEFAULT, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        std::printf("window %s\n", own != nullptr ? "created" : "failed");
+        std::fflush(stdout);
+        Sleep(10000);
+        return own != nullptr ? 0 : 1;
     }
     HWND window = nullptr;
     for (int i = 0; i < 100 && window == nullptr; ++i) {
