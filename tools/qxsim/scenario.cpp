@@ -9,6 +9,7 @@
 #include "sim/controller_model.h"
 #include "sim/link_model.h"
 #include "sim/power_model.h"
+#include "sim/wlan_model.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
@@ -86,6 +87,16 @@ void HangUntilNodeReset(int disables_before) {
 
 std::function<void(const std::string&)> g_reporter;
 
+// The WLAN service tells its clients about the steered interface's link.
+void NotifyWlan(uint32_t code) {
+    Guid guid;
+    if (ParseGuidText(LinkModel::Instance().AdapterName().c_str(), &guid)) {
+        WlanModel::Instance().Notify(kWlanSourceAcm, code, guid);
+    }
+}
+constexpr uint32_t kAcmConnectionComplete = 10;
+constexpr uint32_t kAcmDisconnected = 21;
+
 void Apply(const ScenarioEvent& e) {
     if (g_reporter) {
         std::string what = e.action;
@@ -122,10 +133,12 @@ void Apply(const ScenarioEvent& e) {
         link.RoamAt(Kernel::Instance().Now(), mac);
     } else if (e.action == "linkloss") {
         link.LinkLossAt(Kernel::Instance().Now());
+        NotifyWlan(kAcmDisconnected);
     } else if (e.action == "linkback") {
         mac = link.Current().bssid;
         if (!e.args.empty()) ParseMac(e.args[0], &mac);
         link.LinkBackAt(Kernel::Instance().Now(), mac);
+        NotifyWlan(kAcmConnectionComplete);
     } else if (e.action == "suspend") {
         power.Broadcast(4);
     } else if (e.action == "resume") {
