@@ -4,16 +4,9 @@
 # control device beside "\\.\QXSPB": the QCA path, records decoded as the
 # double logged them.
 source "$(dirname "$0")/../lib.sh"
+source "$(dirname "$0")/../transport/double.sh"
 wine_setup
-
-# The wineserver must outlive each command: the double's service ends with it.
-timeout 30 wineserver -k >/dev/null 2>&1 </dev/null
-wineserver -p >/dev/null 2>&1 </dev/null
-cp "$QX_DIST/doubles/qxspb_double.sys" "$(wine_c)/windows/system32/drivers/"
-timeout 60 wine sc create qxspbdouble type= kernel start= demand \
-    binPath= 'C:\windows\system32\drivers\qxspb_double.sys' </dev/null >"$QX_WORK/sc.out" 2>&1
-timeout 60 wine sc start qxspbdouble </dev/null >>"$QX_WORK/sc.out" 2>&1
-grep -q RUNNING "$QX_WORK/sc.out" || { cat "$QX_WORK/sc.out" >&2; echo "the WDM double did not start" >&2; exit 1; }
+start_double
 
 mkdir -p "$(wine_c)/qx"
 cp "$QX_DIST/tests/provider_probe.exe" "$(wine_c)/qx/"
