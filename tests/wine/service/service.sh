@@ -65,7 +65,12 @@ expect_eq "second install" "CreateService failed (1073)" "$(cat "$out")"
 # --- start, RUNNING, stop --------------------------------------------------
 wine_run 30 "$out" sc start "$svc"
 wait_state 4 || fail "service did not reach RUNNING"
-sleep 0.5
+# The daemon is started right after RUNNING is reported; give a loaded
+# machine time to show it.
+for i in $(seq 1 50); do
+    [ "$(daemons)" -ge 1 ] && [ "$(log_lines)" -ge 1 ] && break
+    sleep 0.2
+done
 expect_eq "daemons while running" 1 "$(daemons)"
 expect_contains "daemon command line" "$dir/quellix.log" "$daemon_line"
 
