@@ -6,6 +6,7 @@
 // creates and closes to QcaHandles.
 #pragma once
 
+#include "tests/wine/doubles/ctl_records.h"
 #include "tests/wine/doubles/notebook_ids.h"
 #include "tests/wine/doubles/qca_ctl.h"
 
@@ -126,22 +127,11 @@ inline NTSTATUS QcaCtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_qca.lock, &irql);
     if (code == QCACTL_SET_RECORD) {
-        if (buf == nullptr || in_len != kQcaRecordSize)
-            status = STATUS_INVALID_PARAMETER;
-        else
-            RtlCopyMemory(g_qca.record, buf, kQcaRecordSize);
+        status = TakeRecord(buf, in_len, g_qca.record, kQcaRecordSize);
     } else if (code == QCACTL_FAIL) {
-        if (buf == nullptr || in_len != sizeof(QcaDoubleFail))
-            status = STATUS_INVALID_PARAMETER;
-        else
-            RtlCopyMemory(&g_qca.fail, buf, sizeof(QcaDoubleFail));
+        status = TakeRecord(buf, in_len, &g_qca.fail, sizeof(QcaDoubleFail));
     } else if (code == QCACTL_GET_LOG) {
-        if (buf == nullptr || out_len < sizeof(QcaDoubleLog)) {
-            status = STATUS_BUFFER_TOO_SMALL;
-        } else {
-            RtlCopyMemory(buf, &g_qca.log, sizeof(QcaDoubleLog));
-            info = sizeof(QcaDoubleLog);
-        }
+        status = GiveRecord(buf, out_len, &g_qca.log, sizeof(QcaDoubleLog), &info);
     } else {
         status = STATUS_INVALID_DEVICE_REQUEST;
     }

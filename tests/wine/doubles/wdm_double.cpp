@@ -10,6 +10,7 @@
 #include <ntddk.h>
 
 #include "tests/wine/doubles/controller_double.h"
+#include "tests/wine/doubles/ctl_records.h"
 #include "tests/wine/doubles/qca_double.h"
 
 namespace {
@@ -130,17 +131,9 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     if (code == QXCTL_SET_MODE) {
-        if (buf == nullptr || in_len != sizeof(QxDoubleMode))
-            status = STATUS_INVALID_PARAMETER;
-        else
-            RtlCopyMemory(&g_controller.mode, buf, sizeof(QxDoubleMode));
+        status = TakeRecord(buf, in_len, &g_controller.mode, sizeof(QxDoubleMode));
     } else if (code == QXCTL_GET_LOG) {
-        if (buf == nullptr || out_len < sizeof(QxDoubleLog)) {
-            status = STATUS_BUFFER_TOO_SMALL;
-        } else {
-            RtlCopyMemory(buf, &g_controller.log, sizeof(QxDoubleLog));
-            info = sizeof(QxDoubleLog);
-        }
+        status = GiveRecord(buf, out_len, &g_controller.log, sizeof(QxDoubleLog), &info);
     } else if (code == QXCTL_RESET) {
         g_controller.Reset();
     } else {
