@@ -136,13 +136,23 @@ TransferOutcome ControllerModel::Next(TransferOutcome& outcome, int& n) {
 }
 
 TransferOutcome ControllerModel::NextWriteOutcome() {
-    std::lock_guard<std::mutex> lk(m_);
-    return Next(write_outcome_, write_n_);
+    TransferOutcome o;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        o = Next(write_outcome_, write_n_);
+    }
+    if (o != TransferOutcome::Complete) NotifyBus(BusActivity::WriteFailed, nullptr, 0);
+    return o;
 }
 
 TransferOutcome ControllerModel::NextReadOutcome() {
-    std::lock_guard<std::mutex> lk(m_);
-    return Next(read_outcome_, read_n_);
+    TransferOutcome o;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        o = Next(read_outcome_, read_n_);
+    }
+    if (o != TransferOutcome::Complete) NotifyBus(BusActivity::ReadFailed, nullptr, 0);
+    return o;
 }
 
 uint32_t ControllerModel::TransferTime() {
@@ -155,6 +165,21 @@ void ControllerModel::SetFrameObserver(std::function<void(const uint8_t*, size_t
     observer_ = std::move(observer);
 }
 
+void ControllerModel::SetBusObserver(BusObserver observer) {
+    std::lock_guard<std::mutex> lk(m_);
+    bus_observer_ = std::move(observer);
+}
+
+// Called without the lock: the observer reads the clock.
+void ControllerModel::NotifyBus(BusActivity what, const uint8_t* bytes, size_t count) {
+    BusObserver observer;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        observer = bus_observer_;
+    }
+    if (observer) observer(what, bytes, count);
+}
+
 void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
     std::function<void(const uint8_t*, size_t)> observer;
     {
@@ -162,6 +187,7 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
         observer = observer_;
     }
     if (observer) observer(bytes, count);
+    NotifyBus(BusActivity::Write, bytes, count);
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
     std::lock_guard<std::mutex> lk(m_);
@@ -262,7 +288,7 @@ void ControllerModel::LogTransfer(TransferSeen t) {
 void ControllerModel::Read(uint8_t* buf, uint32_t count) {
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
-    std::lock_guard<std::mutex> lk(m_);
+    std::unique_lock<std::mutex> lk(m_);
     // A controller with nothing (yet) to say clocks out zeros.
     memset(buf, 0, count);
     if (!reply_.empty() && now >= reply_ready_) {
@@ -271,6 +297,8 @@ void ControllerModel::Read(uint8_t* buf, uint32_t count) {
         reply_.clear();
     }
     LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
+    lk.unlock();
+    NotifyBus(BusActivity::Read, buf, count);
 }
 
 void ControllerModel::BusEnter(const char* operation) {
@@ -296,14 +324,17 @@ bool ControllerModel::NodePresent() {
 }
 
 void ControllerModel::DisableNode() {
-    std::lock_guard<std::mutex> lk(m_);
-    ++disables_;
-    if (node_enabled_) {
-        node_enabled_ = false;
-        // The driver's device goes away: every open handle is cut off.
-        ++generation_;
-        reply_.clear();
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        ++disables_;
+        if (node_enabled_) {
+            node_enabled_ = false;
+            // The driver's device goes away: every open handle is cut off.
+            ++generation_;
+            reply_.clear();
+        }
     }
+    NotifyBus(BusActivity::NodeDisabled, nullptr, 0);
 }
 
 void ControllerModel::EnableNode() {

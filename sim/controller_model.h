@@ -88,6 +88,12 @@ class ControllerModel {
     // Called with the bytes of every completed write as it arrives (qxsim
     // prints a line per frame); empty to stop.
     void SetFrameObserver(std::function<void(const uint8_t* bytes, size_t count)> observer);
+    // Called with every completed write and read (with the bytes delivered),
+    // every transfer the device did not complete, and every node disable:
+    // qxsim draws the bus and the session from it. Empty to stop.
+    enum class BusActivity { Write, Read, WriteFailed, ReadFailed, NodeDisabled };
+    using BusObserver = std::function<void(BusActivity what, const uint8_t* bytes, size_t count)>;
+    void SetBusObserver(BusObserver observer);
     // A completed read: fills buf with the prepared answer, zeros where there is none.
     void Read(uint8_t* buf, uint32_t count);
     // Bus activity: a transport call begins or ends on the calling thread.
@@ -129,6 +135,8 @@ class ControllerModel {
 
     std::mutex m_;
     std::function<void(const uint8_t*, size_t)> observer_;
+    BusObserver bus_observer_;
+    void NotifyBus(BusActivity what, const uint8_t* bytes, size_t count);
     uint8_t version_[3];
     bool silent_;
     int wrong_echo_;

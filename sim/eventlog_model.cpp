@@ -31,15 +31,27 @@ bool EventLogModel::Deregister(uintptr_t handle) {
     return false;
 }
 
+void EventLogModel::SetReportObserver(std::function<void(const EventRecord&)> observer) {
+    std::lock_guard<std::mutex> lk(m_);
+    observer_ = std::move(observer);
+}
+
 bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, uint32_t event_id,
                            std::vector<std::u16string> strings) {
-    std::lock_guard<std::mutex> lk(m_);
-    for (auto& h : handles_) {
-        if (h.first != handle) continue;
-        events_.push_back(EventRecord{h.second, type, category, event_id, std::move(strings)});
-        return true;
+    std::function<void(const EventRecord&)> observer;
+    EventRecord record;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        auto h = handles_.begin();
+        while (h != handles_.end() && h->first != handle) ++h;
+        if (h == handles_.end()) return false;  // ERROR_INVALID_HANDLE
+        record = EventRecord{h->second, type, category, event_id, std::move(strings)};
+        events_.push_back(record);
+        observer = observer_;
     }
-    return false;  // ERROR_INVALID_HANDLE
+    // Outside the lock: the observer may read the clock or report itself.
+    if (observer) observer(record);
+    return true;
 }
 
 std::vector<EventRecord> EventLogModel::Events() {
@@ -60,10 +72,9 @@ int EventLogModel::OpenHandles() {
 std::u16string AnsiToUtf16(const char* text) {
     // 0x80-0x9F of Windows-1252; the rest of the page maps to the same code point.
     static const char16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::u16string out;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
         out.push_back(*p >= 0x80 && *p < 0xA0 ? kHigh[*p - 0x80] : static_cast<char16_t>(*p));

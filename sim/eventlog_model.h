@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ struct EventRecord {
 };
 
 class EventLogModel {
-public:
+  public:
     static EventLogModel& Instance();
 
     void SetRegisterFails(bool fails);
@@ -28,16 +29,21 @@ public:
     bool Report(uintptr_t handle, uint16_t type, uint16_t category, uint32_t event_id,
                 std::vector<std::u16string> strings);
 
+    // Called with every event as it is reported (qxsim's timeline shows the
+    // daemon's messages); empty to stop.
+    void SetReportObserver(std::function<void(const EventRecord&)> observer);
+
     std::vector<EventRecord> Events();
     void Clear();
     int OpenHandles();
 
-private:
+  private:
     std::mutex m_;
     bool register_fails_ = false;
     uintptr_t next_handle_ = 0x100;
     std::vector<std::pair<uintptr_t, std::u16string>> handles_;
     std::vector<EventRecord> events_;
+    std::function<void(const EventRecord&)> observer_;
 };
 
 // The ANSI code page of the virtual notebook: Windows-1252, as on a western

@@ -20,6 +20,7 @@
 #include "sim/frame_decoder.h"
 #include "sim/vkernel.h"
 #include "tools/qxsim/scenario.h"
+#include "tools/qxsim/session_outputs.h"
 
 #ifdef QXSIM_OVER_DRIVER
 #include "kmdf/stack/stack.h"
@@ -39,6 +40,9 @@ const char kUsage[] =
     "  --frames all|none     print a line per frame the controller receives (default all)\n"
     "  --driver              run the daemon's transport through QXVeltrane on the\n"
     "                        simulated kernel-mode framework (qxsim-driver)\n"
+    "  --vcd FILE            write the controller's I2C bus as a waveform (VCD)\n"
+    "  --bus-speed standard|fast  its timing: 100 kHz (default) or 400 kHz\n"
+    "  --html FILE           write a timeline of the session as an HTML page\n"
     "  --list                list the built-in scenarios\n"
     "  --help                this text\n";
 
@@ -57,14 +61,17 @@ std::string Hex(const uint8_t* p, size_t n) {
     return s;
 }
 
-int ReportDbm(uint8_t b) { return (b - 400) / 4; }
+int ReportDbm(uint8_t b) {
+    return (b - 400) / 4;
+}
 
 // One line per frame the controller received, in the daemon's output.
 std::string DescribeFrame(const uint8_t* wire, size_t n) {
     if (n == 1 && wire[0] == 0x00) return "wake byte";
     QxdFrame frame;
     int status = QxdDecodeFrame(wire, n, &frame);
-    if (status != QXD_OK) return std::string("rejected frame (") + QxdStatusText(status) + "): " + Hex(wire, n);
+    if (status != QXD_OK)
+        return std::string("rejected frame (") + QxdStatusText(status) + "): " + Hex(wire, n);
     std::string text;
     for (int i = 0; i < frame.record_count; ++i) {
         const QxdRecord& r = frame.records[i];
@@ -81,8 +88,8 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
             const uint8_t* e = d + 5;
             std::snprintf(line, sizeof line,
                           "link report: stamp %u, %s, traffic %u, rssi %u (%d dBm) / %u (%d dBm)",
-                          ts, (e[0] & 0x80) ? "new BSSID" : "same BSSID",
-                          e[1] | e[2] << 8, e[3], ReportDbm(e[3]), e[4], ReportDbm(e[4]));
+                          ts, (e[0] & 0x80) ? "new BSSID" : "same BSSID", e[1] | e[2] << 8, e[3],
+                          ReportDbm(e[3]), e[4], ReportDbm(e[4]));
         } else {
             std::snprintf(line, sizeof line, "record type %u, %u bytes", r.type, r.length);
         }
@@ -93,7 +100,8 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
 }
 
 void Say(const std::string& text) {
-    std::string line = "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
+    std::string line =
+        "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
     qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
 }
 
@@ -148,6 +156,7 @@ int main(int argc, char** argv) {
     int64_t duration_ms = -1;
     double speed = 0;
     bool frames = true;
+    qxsim::SessionOutputOptions outputs;
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -193,6 +202,17 @@ int main(int argc, char** argv) {
                 return Fail("--frames needs all or none");
             }
             frames = std::strcmp(v, "all") == 0;
+        } else if (a == "--vcd" || a == "--html") {
+            const char* v = value("file");
+            if (v == nullptr || *v == '\0') return Fail(a + " needs a file name");
+            (a == "--vcd" ? outputs.vcd_path : outputs.html_path) = v;
+        } else if (a == "--bus-speed") {
+            const char* v = value("bus-speed");
+            if (v == nullptr || (std::strcmp(v, "standard") != 0 && std::strcmp(v, "fast") != 0)) {
+                return Fail("--bus-speed needs standard or fast");
+            }
+            outputs.speed =
+                std::strcmp(v, "fast") == 0 ? qxsim::I2cSpeed::Fast : qxsim::I2cSpeed::Standard;
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
             return Fail("unknown option " + a);
         } else {
@@ -226,13 +246,20 @@ int main(int argc, char** argv) {
         qxsim::ControllerModel::Instance().SetFrameObserver(
             [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
     }
-    qxsim::SetScenarioReporter([](const std::string& what) { Say("notebook: " + what); });
+    qxsim::SetScenarioReporter([](const std::string& what) {
+        Say("notebook: " + what);
+        qxsim::SessionOutputsOnScenario(what);
+    });
     kernel.AddExitHook(PrintSummary);
+    outputs.title = "qxsim: scenario " + scenario_arg;
+    std::string output_error;
+    if (!qxsim::StartSessionOutputs(outputs, &output_error)) return Fail(output_error);
 #ifdef QXSIM_OVER_DRIVER
     if (!NT_SUCCESS(kmdfsim::StartDriverStack(kmdfsim::BusDevice::Controller))) {
         return Fail("the driver stack did not start");
     }
-    Say("notebook: QXVeltrane started on the simulated framework; the daemon's channel goes through it");
+    Say("notebook: QXVeltrane started on the simulated framework; the daemon's channel goes "
+        "through it");
 #endif
     qxsim::ScheduleScenario(scenario);
     qx::QuellixMain(static_cast<int>(daemon_args.size() - 1), daemon_args.data());

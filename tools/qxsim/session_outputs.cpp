@@ -1,0 +1,138 @@
+#include "tools/qxsim/session_outputs.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "sim/controller_model.h"
+#include "sim/eventlog_model.h"
+#include "sim/vkernel.h"
+#include "tools/qxsim/timeline.h"
+
+namespace qxsim {
+
+namespace {
+
+struct Outputs {
+    std::mutex m;
+    SessionOutputOptions options;
+    std::unique_ptr<I2cVcdWriter> vcd;
+    std::unique_ptr<SessionTimeline> timeline;
+};
+
+Outputs& State() {
+    static Outputs* s = new Outputs;  // lives until the process ends, past the exit hooks
+    return *s;
+}
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+void OnBus(ControllerModel::BusActivity what, const uint8_t* bytes, size_t count) {
+    VTime now = Kernel::Instance().Now();
+    Outputs& s = State();
+    std::lock_guard<std::mutex> lk(s.m);
+    using A = ControllerModel::BusActivity;
+    if (s.vcd && (what == A::Write || what == A::Read)) {
+        s.vcd->Transfer(now, what == A::Write, bytes, count);
+    }
+    if (!s.timeline) return;
+    if (what == A::Write) s.timeline->OnWrite(now, bytes, count);
+    if (what == A::WriteFailed) s.timeline->OnWriteFailed(now);
+    if (what == A::NodeDisabled) s.timeline->OnNodeReset(now);
+}
+
+void OnEvent(const EventRecord& e) {
+    VTime now = Kernel::Instance().Now();
+    Outputs& s = State();
+    std::lock_guard<std::mutex> lk(s.m);
+    if (!s.timeline || e.strings.empty()) return;
+    s.timeline->OnMessage(now, Utf8(e.strings.back()));
+}
+
+void Finish(uint32_t) {
+    VTime now = Kernel::Instance().Now();
+    Outputs& s = State();
+    std::lock_guard<std::mutex> lk(s.m);
+    if (s.vcd && !s.vcd->Close()) {
+        fprintf(stderr, "qxsim: could not write %s: %s\n", s.options.vcd_path.c_str(),
+                strerror(errno));
+    }
+    s.vcd.reset();
+    if (!s.timeline) return;
+    s.timeline->Finish(now);
+    std::string page = s.timeline->Html(s.options.title);
+    FILE* f = fopen(s.options.html_path.c_str(), "w");
+    bool ok = f != nullptr && fwrite(page.data(), 1, page.size(), f) == page.size();
+    if (f != nullptr) ok = fclose(f) == 0 && ok;
+    if (!ok) {
+        fprintf(stderr, "qxsim: could not write %s: %s\n", s.options.html_path.c_str(),
+                strerror(errno));
+    }
+    s.timeline.reset();
+}
+
+}  // namespace
+
+bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error) {
+    if (options.vcd_path.empty() && options.html_path.empty()) return true;
+    Outputs& s = State();
+    s.options = options;
+    if (!options.vcd_path.empty()) {
+        s.vcd.reset(new I2cVcdWriter(options.speed));
+        if (!s.vcd->Open(options.vcd_path)) {
+            *error = "cannot create " + options.vcd_path + ": " + strerror(errno);
+            s.vcd.reset();
+            return false;
+        }
+    }
+    if (!options.html_path.empty()) {
+        // Fail now rather than after a long session.
+        FILE* f = fopen(options.html_path.c_str(), "w");
+        if (f == nullptr) {
+            *error = "cannot create " + options.html_path + ": " + strerror(errno);
+            return false;
+        }
+        fclose(f);
+        s.timeline.reset(new SessionTimeline);
+        EventLogModel::Instance().SetReportObserver(OnEvent);
+    }
+    ControllerModel::Instance().SetBusObserver(OnBus);
+    Kernel::Instance().AddExitHook(Finish);
+    return true;
+}
+
+void SessionOutputsOnScenario(const std::string& action) {
+    VTime now = Kernel::Instance().Now();
+    Outputs& s = State();
+    std::lock_guard<std::mutex> lk(s.m);
+    if (s.timeline) s.timeline->OnScenario(now, action);
+}
+
+}  // namespace qxsim
