@@ -19,7 +19,7 @@ struct EventRecord {
 };
 
 class EventLogModel {
-  public:
+public:
     static EventLogModel& Instance();
 
     void SetRegisterFails(bool fails);
@@ -37,7 +37,7 @@ class EventLogModel {
     void Clear();
     int OpenHandles();
 
-  private:
+private:
     std::mutex m_;
     bool register_fails_ = false;
     uintptr_t next_handle_ = 0x100;

@@ -61,17 +61,14 @@ std::string Hex(const uint8_t* p, size_t n) {
     return s;
 }
 
-int ReportDbm(uint8_t b) {
-    return (b - 400) / 4;
-}
+int ReportDbm(uint8_t b) { return (b - 400) / 4; }
 
 // One line per frame the controller received, in the daemon's output.
 std::string DescribeFrame(const uint8_t* wire, size_t n) {
     if (n == 1 && wire[0] == 0x00) return "wake byte";
     QxdFrame frame;
     int status = QxdDecodeFrame(wire, n, &frame);
-    if (status != QXD_OK)
-        return std::string("rejected frame (") + QxdStatusText(status) + "): " + Hex(wire, n);
+    if (status != QXD_OK) return std::string("rejected frame (") + QxdStatusText(status) + "): " + Hex(wire, n);
     std::string text;
     for (int i = 0; i < frame.record_count; ++i) {
         const QxdRecord& r = frame.records[i];
@@ -88,8 +85,8 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
             const uint8_t* e = d + 5;
             std::snprintf(line, sizeof line,
                           "link report: stamp %u, %s, traffic %u, rssi %u (%d dBm) / %u (%d dBm)",
-                          ts, (e[0] & 0x80) ? "new BSSID" : "same BSSID", e[1] | e[2] << 8, e[3],
-                          ReportDbm(e[3]), e[4], ReportDbm(e[4]));
+                          ts, (e[0] & 0x80) ? "new BSSID" : "same BSSID",
+                          e[1] | e[2] << 8, e[3], ReportDbm(e[3]), e[4], ReportDbm(e[4]));
         } else {
             std::snprintf(line, sizeof line, "record type %u, %u bytes", r.type, r.length);
         }
@@ -100,8 +97,7 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
 }
 
 void Say(const std::string& text) {
-    std::string line =
-        "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
+    std::string line = "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
     qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
 }
 

@@ -43,10 +43,10 @@ struct ActionSpec {
 };
 
 const ActionSpec kActions[] = {
-    {"note", 0, 64},       {"rssi", 2, 2},       {"traffic", 2, 2},  {"roam", 1, 1},
-    {"linkloss", 0, 0},    {"linkback", 0, 1},   {"suspend", 0, 0},  {"resume", 0, 0},
+    {"note", 0, 64},     {"rssi", 2, 2},       {"traffic", 2, 2},   {"roam", 1, 1},
+    {"linkloss", 0, 0},  {"linkback", 0, 1},   {"suspend", 0, 0},   {"resume", 0, 0},
     {"resume-user", 0, 0}, {"controller", 1, 1}, {"provider", 1, 1}, {"ctrl-c", 0, 0},
-    {"ctrl-break", 0, 0},  {"shutdown", 0, 0},   {"close", 0, 0},
+    {"ctrl-break", 0, 0}, {"shutdown", 0, 0},  {"close", 0, 0},
 };
 
 // Checks one event's arguments; returns an error text or "".
@@ -65,8 +65,7 @@ std::string CheckArgs(const ScenarioEvent& e) {
         if (!ParseMac(e.args[0], &mac)) return "not a MAC address: " + e.args[0];
     } else if (e.action == "controller") {
         const std::string& a = e.args[0];
-        if (a != "hang" && a != "silent" && a != "answer" && a != "refuse-open" &&
-            a != "accept-open") {
+        if (a != "hang" && a != "silent" && a != "answer" && a != "refuse-open" && a != "accept-open") {
             return "controller wants hang, silent, answer, refuse-open or accept-open";
         }
     } else if (e.action == "provider") {
@@ -229,8 +228,7 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
         }
         const int n = static_cast<int>(e.args.size());
         if (n < spec->min_args || n > spec->max_args) {
-            *error =
-                "line " + std::to_string(number) + ": wrong number of arguments for " + e.action;
+            *error = "line " + std::to_string(number) + ": wrong number of arguments for " + e.action;
             return false;
         }
         std::string bad = CheckArgs(e);
