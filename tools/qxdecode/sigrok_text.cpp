@@ -1,0 +1,199 @@
+#include "tools/qxdecode/sigrok_text.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "tools/qxdecode/decode_text.h"
+
+namespace qxdecode {
+
+namespace {
+
+struct Transaction {
+    int line = 0;  // of its address annotation
+    bool write = true;
+    unsigned address = 0;
+    std::vector<uint8_t> bytes;
+};
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+        s += b;
+    }
+    return s;
+}
+
+// Up to `digits` hex digits and nothing else.
+bool ParseHexValue(const std::string& text, size_t digits, unsigned* value) {
+    if (text.empty() || text.size() > digits) return false;
+    unsigned v = 0;
+    for (char c : text) {
+        int d = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
+        if (d < 0) return false;
+        v = v << 4 | static_cast<unsigned>(d);
+    }
+    *value = v;
+    return true;
+}
+
+// The controller's answer is a bare record: length, type, data; no checksum.
+void DescribeReply(const std::vector<uint8_t>& b, std::string* out) {
+    bool zeros = true;
+    for (uint8_t x : b) zeros = zeros && x == 0;
+    char line[160];
+    if (b.empty()) {
+        *out += "  no data bytes\n";
+    } else if (zeros) {
+        *out += "  reply: zeros (the controller had nothing to say)\n";
+    } else if (b.size() < 2 || b.size() < static_cast<size_t>(b[0]) + 2) {
+        snprintf(line, sizeof line, "  reply: not a whole record (length byte %u, %zu bytes read)\n",
+                 b[0], b.size());
+        *out += line;
+    } else if (b[1] == 2 && b[0] == 3) {
+        snprintf(line, sizeof line, "  reply: ControllerVersion %u.%u.%u\n", b[4], b[3], b[2]);
+        *out += line;
+    } else if (b[1] == 3 && b[0] == 6) {
+        *out += "  reply: ConfigEcho, settings " +
+                Hex(std::vector<uint8_t>(b.begin() + 2, b.begin() + 8)) + "\n";
+    } else {
+        snprintf(line, sizeof line, "  reply: record type %u, %u data bytes\n", b[1], b[0]);
+        *out += line;
+    }
+}
+
+// DecodeText's problems name "frame N" within the transaction; say which
+// transaction and where in the capture it began.
+void PrefixErrors(const std::string& text, const std::string& where, std::string* err) {
+    const std::string tool = "qxdecode: ";
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (line.compare(0, tool.size(), tool) == 0) line.erase(0, tool.size());
+        *err += tool + where + ": " + line + "\n";
+        pos = end + 1;
+    }
+}
+
+int Decode(const Transaction& t, int number, std::string* out, std::string* err) {
+    char head[160];
+    snprintf(head, sizeof head, "transaction %d (line %d): %s %02X, %zu byte%s\n", number, t.line,
+             t.write ? "write to" : "read from", t.address, t.bytes.size(),
+             t.bytes.size() == 1 ? "" : "s");
+    *out += head;
+    if (!t.write) {
+        if (!t.bytes.empty()) *out += "  bytes: " + Hex(t.bytes) + "\n";
+        DescribeReply(t.bytes, out);
+        return kAllGood;
+    }
+    if (t.bytes.empty()) {
+        *out += "  no data bytes\n";
+        return kAllGood;
+    }
+    // The wake byte travels alone; hex input only knows it in front of a frame.
+    if (t.bytes.size() == 1 && t.bytes[0] == 0x00) {
+        *out += "wake byte: 00\n";
+        return kAllGood;
+    }
+    std::string text_err;
+    char where[64];
+    snprintf(where, sizeof where, "transaction %d (line %d)", number, t.line);
+    int rc = DecodeText(Hex(t.bytes), out, &text_err);
+    PrefixErrors(text_err, where, err);
+    return rc;
+}
+
+}  // namespace
+
+int DecodeSigrok(const std::string& text, std::string* out, std::string* err) {
+    int result = kAllGood;
+    auto worse = [&result](int rc) {
+        if (rc > result) result = rc;
+    };
+    std::vector<Transaction> transactions;
+    size_t pos = 0;
+    int line_no = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++line_no;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.empty()) continue;
+
+        // "<decoder>: <annotation>" or "<decoder>: <annotation>: <value>"
+        std::string problem;
+        size_t colon = line.find(": ");
+        std::string what, value;
+        if (colon == std::string::npos || colon == 0 || line.find(' ') < colon) {
+            problem = "not a sigrok annotation";
+        } else {
+            what = line.substr(colon + 2);
+            size_t vcolon = what.find(": ");
+            if (vcolon != std::string::npos) {
+                value = what.substr(vcolon + 2);
+                what.erase(vcolon);
+            }
+        }
+        unsigned v = 0;
+        if (!problem.empty()) {
+        } else if (what == "Address write" || what == "Address read") {
+            if (!ParseHexValue(value, 3, &v)) {
+                problem = "an address needs a hex value";
+            } else {
+                Transaction t;
+                t.line = line_no;
+                t.write = what == "Address write";
+                t.address = v;
+                transactions.push_back(t);
+            }
+        } else if (what == "Data write" || what == "Data read") {
+            bool write = what == "Data write";
+            if (!ParseHexValue(value, 2, &v)) {
+                problem = "a data byte needs a hex value";
+            } else if (transactions.empty()) {
+                problem = "data before any address";
+            } else if (transactions.back().write != write) {
+                problem = write ? "data write inside a read" : "data read inside a write";
+            } else {
+                transactions.back().bytes.push_back(static_cast<uint8_t>(v));
+            }
+        } else if ((what == "Start" || what == "Start repeat" || what == "Stop" || what == "ACK" ||
+                    what == "NACK" || what == "Read" || what == "Write") &&
+                   value.empty()) {
+            // Bus conditions: the address annotations already split transactions.
+        } else {
+            problem = "not an I2C address or data annotation";
+        }
+        if (!problem.empty()) {
+            std::string shown = line.size() > 80 ? line.substr(0, 80) + "..." : line;
+            for (char& c : shown) {
+                if (static_cast<unsigned char>(c) < 0x20) c = '?';
+            }
+            char msg[256];
+            snprintf(msg, sizeof msg, "qxdecode: line %d: %s: %s\n", line_no, problem.c_str(),
+                     shown.c_str());
+            *err += msg;
+            worse(kBadInput);
+        }
+    }
+    if (transactions.empty()) {
+        *err += "qxdecode: no I2C transactions to decode\n";
+        return kBadInput;
+    }
+    for (size_t i = 0; i < transactions.size(); ++i) {
+        worse(Decode(transactions[i], static_cast<int>(i + 1), out, err));
+    }
+    return result;
+}
+
+}  // namespace qxdecode
