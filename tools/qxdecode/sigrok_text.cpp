@@ -53,8 +53,8 @@ void DescribeReply(const std::vector<uint8_t>& b, std::string* out) {
     } else if (zeros) {
         *out += "  reply: zeros (the controller had nothing to say)\n";
     } else if (b.size() < 2 || b.size() < static_cast<size_t>(b[0]) + 2) {
-        snprintf(line, sizeof line, "  reply: not a whole record (length byte %u, %zu bytes read)\n",
-                 b[0], b.size());
+        snprintf(line, sizeof line,
+                 "  reply: not a whole record (length byte %u, %zu bytes read)\n", b[0], b.size());
         *out += line;
     } else if (b[1] == 2 && b[0] == 3) {
         snprintf(line, sizeof line, "  reply: ControllerVersion %u.%u.%u\n", b[4], b[3], b[2]);

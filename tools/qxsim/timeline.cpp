@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "sim/frame_decoder.h"
 
@@ -36,6 +37,10 @@ constexpr double kLegendY = kMessagesY + 30;
 constexpr double kHeight = kLegendY + 40;
 constexpr double kRssiLow = -100, kRssiHigh = -20;
 
+// Reports further apart than this leave a gap in the curves: longer than
+// the daemon ever waits between reports while it runs (20 s without a sample).
+constexpr VTime kCurveGapMs = 21000;
+
 double ReportDbm(uint8_t b) {
     return b / 4.0 - 100.0;
 }
@@ -53,6 +58,7 @@ template <typename Value>
 std::string ThinnedPoints(const std::vector<SessionTimeline::Report>& reports, const Scale& sc,
                           Value value, double top, double height, double lo, double hi) {
     std::string points;
+    VTime previous = -kCurveGapMs - 1;
     auto y = [&](double v) {
         v = std::min(hi, std::max(lo, v));
         return top + height * (hi - v) / (hi - lo);
@@ -72,7 +78,10 @@ std::string ThinnedPoints(const std::vector<SessionTimeline::Report>& reports, c
         for (size_t k : picks) {
             if (k == last) continue;
             last = k;
-            Add(&points, "%.1f,%.1f ", sc.X(reports[k].t), y(value(reports[k])));
+            // No line across a stretch without reports (suspended, hung).
+            Add(&points, "%c%.1f %.1f", reports[k].t - previous > kCurveGapMs ? 'M' : 'L',
+                sc.X(reports[k].t), y(value(reports[k])));
+            previous = reports[k].t;
         }
         i = j;
     }
@@ -219,8 +228,6 @@ std::string SessionTimeline::Html(const std::string& title) const {
         "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %.0f %.0f\" width=\"%.0f\" "
         "height=\"%.0f\" role=\"img\">\n",
         kWidth, kHeight, kWidth, kHeight);
-    Spans(&svg, suspends_, sc, "suspend", "suspended");
-    Spans(&svg, link_downs_, sc, "linkdown", "link down");
 
     // Frames of the three lanes, with their labels.
     struct Lane {
@@ -235,6 +242,8 @@ std::string SessionTimeline::Html(const std::string& title) const {
         Add(&svg, "<text class=\"lanelabel\" x=\"%.0f\" y=\"%.0f\">%s</text>\n", kLeft + 4,
             l.top - 6, l.label);
     }
+    Spans(&svg, suspends_, sc, "suspend", "suspended");
+    Spans(&svg, link_downs_, sc, "linkdown", "link down");
     for (int dbm = -90; dbm <= -30; dbm += 10) {
         double y = kRssiTop + kRssiHeight * (kRssiHigh - dbm) / (kRssiHigh - kRssiLow);
         Add(&svg, "<line class=\"grid\" x1=\"%.0f\" x2=\"%.0f\" y1=\"%.1f\" y2=\"%.1f\"/>", kLeft,
@@ -249,22 +258,20 @@ std::string SessionTimeline::Html(const std::string& title) const {
     Add(&svg, "<text class=\"ylabel\" x=\"%.0f\" y=\"%.0f\">0</text>\n", kLeft - 6,
         kTrafficTop + kTrafficHeight);
 
-    // The curves.
-    Add(&svg, "<polyline class=\"chain0\" points=\"%s\"/>\n",
-        ThinnedPoints(
-            reports_, sc, [](const Report& r) { return ReportDbm(r.rssi0); }, kRssiTop, kRssiHeight,
-            kRssiLow, kRssiHigh)
-            .c_str());
-    Add(&svg, "<polyline class=\"chain1\" points=\"%s\"/>\n",
-        ThinnedPoints(
-            reports_, sc, [](const Report& r) { return ReportDbm(r.rssi1); }, kRssiTop, kRssiHeight,
-            kRssiLow, kRssiHigh)
-            .c_str());
-    Add(&svg, "<polyline class=\"traffic\" points=\"%s\"/>\n",
-        ThinnedPoints(
-            reports_, sc, [](const Report& r) { return static_cast<double>(r.traffic); },
-            kTrafficTop, kTrafficHeight, 0, traffic_max)
-            .c_str());
+    // The curves (their point lists are long: appended, not formatted).
+    auto curve = [&svg](const char* cls, const std::string& points) {
+        svg += std::string("<path class=\"curve ") + cls + "\" d=\"" + points + "\"/>\n";
+    };
+    curve("chain0", ThinnedPoints(
+                        reports_, sc, [](const Report& r) { return ReportDbm(r.rssi0); }, kRssiTop,
+                        kRssiHeight, kRssiLow, kRssiHigh));
+    curve("chain1", ThinnedPoints(
+                        reports_, sc, [](const Report& r) { return ReportDbm(r.rssi1); }, kRssiTop,
+                        kRssiHeight, kRssiLow, kRssiHigh));
+    curve("traffic",
+          ThinnedPoints(
+              reports_, sc, [](const Report& r) { return static_cast<double>(r.traffic); },
+              kTrafficTop, kTrafficHeight, 0, traffic_max));
 
     // The controller lane: every event keeps its mark.
     std::vector<VTime> report_times, new_bssid;
@@ -343,7 +350,7 @@ std::string SessionTimeline::Html(const std::string& title) const {
             "<g class=\"%s\"><path transform=\"translate(%.0f %.0f)\" d=\"%s\"/></g>"
             "<text class=\"legend\" x=\"%.0f\" y=\"%.0f\">%s</text>\n",
             k.cls, x, kLegendY, k.shape, x + 24, kLegendY + 4, k.text);
-        x += 110;
+        x += 34 + 7 * strlen(k.text);
     }
     svg += "</svg>\n";
 
@@ -355,9 +362,8 @@ std::string SessionTimeline::Html(const std::string& title) const {
         "svg text{font-family:sans-serif;font-size:12px;fill:#333}\n"
         ".lane{fill:#fafafa;stroke:#bbb}.grid{stroke:#e4e4e4}.axis{stroke:#555}\n"
         ".ylabel{text-anchor:end}.xlabel{text-anchor:middle}.lanelabel{font-weight:bold}\n"
-        ".chain0 path,polyline.chain0{fill:none;stroke:#1f77b4;stroke-width:1.5}\n"
-        ".chain1 path,polyline.chain1{fill:none;stroke:#ff7f0e;stroke-width:1.5}\n"
-        ".traffic path,polyline.traffic{fill:none;stroke:#2ca02c;stroke-width:1.5}\n"
+        "path.curve,.chain0 path,.chain1 path,.traffic path{fill:none;stroke-width:1.5}\n"
+        ".chain0{stroke:#1f77b4}.chain1{stroke:#ff7f0e}.traffic{stroke:#2ca02c}\n"
         "path.reports,.reports path{stroke:#777;stroke-width:1;fill:none}\n"
         ".newbssid path{fill:#d62728;stroke:#fff}\n"
         ".setups path{fill:#2ca02c;stroke:#fff}\n"
