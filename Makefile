@@ -8,7 +8,10 @@ SHELL := /bin/bash
 .DEFAULT_GOAL := run
 
 HOST_PKGS := g++ cmake ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev
-TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl valgrind
+# sigrok-cli decodes qxsim's waveform with sigrok's own I2C decoder; Chromium
+# (with python3 to look at its screenshot) opens qxsim's timeline page.
+TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl valgrind \
+             sigrok-cli chromium python3
 
 JOBS ?= $(shell nproc)
 
@@ -39,11 +42,14 @@ windows: deps-test
 	@echo "Windows deliverables in dist/windows/"
 
 # The daemon as the service runs it, on the virtual notebook, through a
-# stretch of ordinary use played 100 times faster than real time.
+# stretch of ordinary use played 100 times faster than real time. The last
+# line is the path of the session's timeline page.
+RUN_PAGE := build/host/qxsim-run.html
 run: deps-host
 	cmake --preset host >/dev/null
 	cmake --build build/host -j $(JOBS) --target qxsim
-	build/host/tools/qxsim/qxsim --speed 100 -- -a 3 -n 515 -o 134349066 -r 250 -v 3
+	build/host/tools/qxsim/qxsim --speed 100 --html $(RUN_PAGE) -- -a 3 -n 515 -o 134349066 -r 250 -v 3
+	@echo "$(abspath $(RUN_PAGE))"
 
 test: deps-test
 	$(MAKE) --no-print-directory host host-asan host-tsan windows
