@@ -21,6 +21,10 @@ static_assert(sizeof(SP_DEVINSTALL_PARAMS_W) == 584, "SP_DEVINSTALL_PARAMS_W of 
 static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW of 64-bit Windows");
 
 const wchar_t kHelperService[] = L"QXVeltraneHelper";
+// "QXservice.exe install" registers the same service host under this name.
+// Left behind, it would stay a LocalSystem service pointing at a deleted
+// program, so it goes too when it exists.
+const wchar_t kSelfInstalledService[] = L"Halvorn Veltrane Service";
 const wchar_t kControllerEnumerator[] = L"ACPI\\VLT0949";
 const char16_t kProductName[] = u"Halvorn Veltrane";
 const char16_t kUninstallRoot[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -77,11 +81,10 @@ class Win32FileSystem final : public un::FileSystem {
     }
 };
 
-// Asks the helper service to stop and gives it a bounded time to do so, so
-// that its programs are no longer running when their files are deleted.
-void StopHelperService(SC_HANDLE manager) {
-    SC_HANDLE service =
-        ::OpenServiceW(manager, kHelperService, SERVICE_STOP | SERVICE_QUERY_STATUS);
+// Asks a service to stop and gives it a bounded time to do so, so that its
+// programs are no longer running when their files are deleted.
+void StopService(SC_HANDLE manager, const wchar_t* name) {
+    SC_HANDLE service = ::OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (service == nullptr) return;
     SERVICE_STATUS status;
     // A service already on its way down refuses the control but still has
@@ -99,6 +102,20 @@ void StopHelperService(SC_HANDLE manager) {
     ::CloseServiceHandle(service);
 }
 
+// Stops and deletes the self-installed service; says nothing when there is none.
+void DeleteSelfInstalledService(SC_HANDLE manager, bool verbose) {
+    StopService(manager, kSelfInstalledService);
+    SC_HANDLE service = ::OpenServiceW(manager, kSelfInstalledService, DELETE);
+    if (service == nullptr) return;
+    if (::DeleteService(service)) {
+        if (verbose) std::printf("Service \"%ls\" deleted\n", kSelfInstalledService);
+    } else {
+        const DWORD error = ::GetLastError();
+        if (verbose) std::printf("DeleteService failed (%d)\n", static_cast<int>(error));
+    }
+    ::CloseServiceHandle(service);
+}
+
 int32_t DeleteHelperService(bool verbose) {
     SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -106,7 +123,8 @@ int32_t DeleteHelperService(bool verbose) {
         if (verbose) std::printf("OpenSCManager failed (%d)\n", static_cast<int>(error));
         return -1;
     }
-    StopHelperService(manager);
+    StopService(manager, kHelperService);
+    DeleteSelfInstalledService(manager, verbose);
     SC_HANDLE service = ::OpenServiceW(manager, kHelperService, DELETE);
     if (service == nullptr) {
         const DWORD error = ::GetLastError();
