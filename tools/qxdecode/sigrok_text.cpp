@@ -168,9 +168,11 @@ int DecodeSigrok(const std::string& text, std::string* out, std::string* err) {
                 transactions.back().bytes.push_back(static_cast<uint8_t>(v));
             }
         } else if ((what == "Start" || what == "Start repeat" || what == "Stop" || what == "ACK" ||
-                    what == "NACK" || what == "Read" || what == "Write") &&
+                    what == "NACK" || what == "Read" || what == "Write" || what == "0" ||
+                    what == "1") &&
                    value.empty()) {
-            // Bus conditions: the address annotations already split transactions.
+            // Bus conditions and single bits (sigrok prints them without -A):
+            // the address and data annotations carry everything needed.
         } else {
             problem = "not an I2C address or data annotation";
         }

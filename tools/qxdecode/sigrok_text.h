@@ -14,7 +14,7 @@ namespace qxdecode {
 // "i2c-1: Data write: 7E", ...). Each address annotation begins a transaction:
 // a write carries the host's frames and is decoded like hex input; a read
 // carries the controller's answer, a bare record. Annotations without bytes
-// (Start, Stop, ACK, NACK, Read, Write) are understood and pass; any other line
+// (Start, Stop, ACK, NACK, Read, Write, single bits) pass; any other line
 // is reported on *err with its line number. Returns the exit codes of
 // decode_text.h: the worst of all transactions, kBadInput when a line was not
 // understood or there was nothing to decode.

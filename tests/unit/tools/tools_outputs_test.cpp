@@ -59,7 +59,7 @@ TEST(SigrokTest, CasesTable) {
          "wake byte: 00\n", ""},
         {"bus conditions and CRLF pass",
          "i2c-1: Start\r\ni2c-1: Address write: 2C\r\ni2c-1: Write\r\ni2c-1: ACK\r\n"
-         "i2c-1: Data write: 00\r\ni2c-1: ACK\r\ni2c-1: Stop\r\n\r\n",
+         "i2c-1: 0\r\ni2c-1: Data write: 00\r\ni2c-1: ACK\r\ni2c-1: Stop\r\n\r\n",
          qxdecode::kAllGood, "wake byte: 00\n", ""},
         {"an echo reply",
          "i2c-1: Address read: 2C\n" +
