@@ -37,7 +37,7 @@ message() {
     file=$(value "$source" "$name" | sed 's/^REG_SZ //')
     timeout 60 wine "$probe" "$file" "$id" "$@" </dev/null 2>/dev/null | tr -d '\r'
 }
-expect_eq "daemon message, line end kept" "0x00000002: [QUELLIX: Veltrane 2.4.9 Started.]" \
+expect_eq "daemon message" "0x00000002: [QUELLIX: Veltrane 2.4.9 Started.]" \
     "$(message Quellix EventMessageFile 2 'QUELLIX: Veltrane 2.4.9 Started.')"
 expect_eq "daemon category 1" "0x00000001: [Steering]" "$(message Quellix CategoryMessageFile 1)"
 expect_eq "service error" "0xC0020001: [Halvorn Veltrane Antenna Service Application Unable to create process. failed with 2]" \
