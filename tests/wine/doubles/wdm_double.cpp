@@ -74,9 +74,9 @@ NTSTATUS HoldUntilCancelled(PIRP irp) {
     return STATUS_PENDING;
 }
 
-// Milliseconds of a monotonic clock, for the controller's reply delay.
-// KeQueryInterruptTime would read the shared user data page, which Wine's
-// kernel-mode host does not map; the performance counter is a real export.
+// Milliseconds of a monotonic clock, for the controller's reply delay. The
+// performance counter is a real export (of hal.dll); MinGW's headers make
+// KeQueryInterruptTime a read of the kernel's shared data page instead.
 int64_t NowMs() {
     LARGE_INTEGER frequency;
     const LARGE_INTEGER ticks = KeQueryPerformanceCounter(&frequency);
