@@ -1,8 +1,5 @@
 #include "sim/controller_model.h"
 
-#include <cstring>
-#include <memory>
-
 namespace qxsim {
 
 ControllerModel& ControllerModel::Instance() {

@@ -5,11 +5,11 @@
 // (protocol/responder.h), the same that the kernel-mode double under Wine
 // plays: it decodes every written frame, ignores frames it cannot decode,
 // answers the echo request and the version query with bare records, and keeps
-// what it was told; its fault modes are the knobs below. The device side decides how a transfer
-// through
-// "\\.\QXSPB" ends: at once, failed at once, or pending until cancelled. The
-// device node can be absent, disabled and enabled; disabling it cuts off every
-// handle opened before, as removing the driver's device does.
+// what it was told; its fault modes are the knobs below, and it decides how a
+// transfer through "\\.\QXSPB" ends: at once, failed at once, or pending until
+// cancelled. The device side adds the bus time, the driver's open and the
+// device node, which can be absent, disabled and enabled; disabling it cuts
+// off every handle opened before, as removing the driver's device does.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 // step per argument, and prints one line per step for the test script:
 //   open | close | mode K=V,... | log | reset | which
 //   disable | enable | quietdisable | quietenable
-//   write HEX | writenull HEX | read N | readnull N | setup A,W,S,N,O
+//   write HEX | writenull HEX | read N | readnull N | setup A,W,S,N,O | sleep MS
 // One iostat record lives across all steps, preset to 7/7 so that a field
 // the transport must not touch shows it.
 #define WIN32_LEAN_AND_MEAN
@@ -194,6 +194,10 @@ int main(int argc, char** argv) {
         } else if (step == "setup") {
             ++i;
             RunSetup(arg);
+        } else if (step == "sleep") {
+            ++i;
+            Sleep(static_cast<DWORD>(std::strtoul(arg, nullptr, 10)));
+            std::printf("slept\n");
         } else if (step == "write" || step == "writenull") {
             ++i;
             std::vector<uint8_t> bytes;
