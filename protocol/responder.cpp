@@ -55,6 +55,9 @@ Outcome Responder::NextReadOutcome() {
 }
 
 void Responder::Write(const uint8_t* bytes, size_t count, int64_t now_ms, const RecordSink* sink) {
+    // No bytes, no transaction for the firmware to see (the framework
+    // completes a zero-length write without touching the bus).
+    if (count == 0) return;
     if (count == 1 && bytes[0] == kWakeByte) {
         ++log.wake_bytes;
         return;
