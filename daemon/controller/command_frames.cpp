@@ -26,7 +26,7 @@ void PackNibblePairs(uint32_t value, uint8_t out[2]) {
 }
 
 void ConfigAccessCode(uint8_t out[4]) {
-    // Assembled byte by byte so that the code never sits in the image as one word.
+    // Built at run time from the four constant bytes the firmware expects.
     for (int i = 0; i < qxproto::kAccessCodeLen; ++i) out[i] = qxproto::kConfigAccessCode[i];
 }
 
