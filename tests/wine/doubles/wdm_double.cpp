@@ -74,31 +74,49 @@ NTSTATUS HoldUntilCancelled(PIRP irp) {
     return STATUS_PENDING;
 }
 
+// Milliseconds of a monotonic clock, for the controller's reply delay. The
+// performance counter is a real export (of hal.dll); MinGW's headers make
+// KeQueryInterruptTime a read of the kernel's shared data page instead.
+int64_t NowMs() {
+    LARGE_INTEGER frequency;
+    const LARGE_INTEGER ticks = KeQueryPerformanceCounter(&frequency);
+    if (frequency.QuadPart <= 0) return 0;
+    return ticks.QuadPart / frequency.QuadPart * 1000 +
+           ticks.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
+}
+
+// The controller decides how the bus ends the transfer; a completed one
+// reaches it. Pending: held until the issuer cancels; FailNow: not acknowledged.
 NTSTATUS SpbWrite(PIRP irp, PIO_STACK_LOCATION sp) {
     const ULONG len = sp->Parameters.Write.Length;
+    const int64_t now = NowMs();
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.writes;
-    const uint32_t mode = g_controller.mode.write_mode;
+    const qxproto::Outcome outcome = g_controller.firmware.NextWriteOutcome();
     uint8_t* buf = IrpBuffer(irp);
-    if (mode == kQxComplete && buf != nullptr) g_controller.OnWrite(buf, len);
+    if (outcome == qxproto::Outcome::Complete && buf != nullptr)
+        g_controller.OnWrite(buf, len, now);
     KeReleaseSpinLock(&g_lock, irql);
-    if (mode == kQxPending) return HoldUntilCancelled(irp);
-    if (mode == kQxFail || buf == nullptr) return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    if (outcome == qxproto::Outcome::Pending) return HoldUntilCancelled(irp);
+    if (outcome == qxproto::Outcome::FailNow || buf == nullptr)
+        return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
     return Complete(irp, STATUS_SUCCESS, len);
 }
 
 NTSTATUS SpbRead(PIRP irp, PIO_STACK_LOCATION sp) {
     const ULONG len = sp->Parameters.Read.Length;
+    const int64_t now = NowMs();
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.reads;
-    const uint32_t mode = g_controller.mode.read_mode;
+    const qxproto::Outcome outcome = g_controller.firmware.NextReadOutcome();
     uint8_t* buf = IrpBuffer(irp);
-    if (mode == kQxComplete && buf != nullptr) g_controller.OnRead(buf, len);
+    if (outcome == qxproto::Outcome::Complete && buf != nullptr) g_controller.OnRead(buf, len, now);
     KeReleaseSpinLock(&g_lock, irql);
-    if (mode == kQxPending) return HoldUntilCancelled(irp);
-    if (mode == kQxFail || buf == nullptr) return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    if (outcome == qxproto::Outcome::Pending) return HoldUntilCancelled(irp);
+    if (outcome == qxproto::Outcome::FailNow || buf == nullptr)
+        return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
     return Complete(irp, STATUS_SUCCESS, len);
 }
 
@@ -109,7 +127,7 @@ NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.opens;
-    const bool refuse = g_controller.mode.refuse_open != 0;
+    const bool refuse = g_controller.refuse_open != 0;
     KeReleaseSpinLock(&g_lock, irql);
     return Complete(irp, refuse ? STATUS_NOT_FOUND : STATUS_SUCCESS, 0);
 }
@@ -131,11 +149,13 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     if (code == QXCTL_SET_MODE) {
-        status = TakeRecord(buf, in_len, &g_controller.mode, sizeof(QxDoubleMode));
+        QxDoubleMode mode;
+        status = TakeRecord(buf, in_len, &mode, sizeof(QxDoubleMode));
+        if (NT_SUCCESS(status)) g_controller.SetMode(mode);
     } else if (code == QXCTL_GET_LOG) {
-        status = GiveRecord(buf, out_len, &g_controller.log, sizeof(QxDoubleLog), &info);
+        status = GiveRecord(buf, out_len, &g_controller.Log(), sizeof(QxDoubleLog), &info);
     } else if (code == QXCTL_RESET) {
-        g_controller.Reset();
+        g_controller.ClearLog();
     } else {
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
@@ -197,10 +217,7 @@ void Unload(PDRIVER_OBJECT driver) {
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     KeInitializeSpinLock(&g_lock);
     RtlZeroMemory(&g_controller, sizeof(g_controller));
-    // Version 2.4.5 on the wire as the controller sends it (d0 d1 d2).
-    g_controller.mode.version[0] = 5;
-    g_controller.mode.version[1] = 4;
-    g_controller.mode.version[2] = 2;
+    g_controller.PowerOn();
     qcadouble::Init();
 
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
