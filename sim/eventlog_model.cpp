@@ -1,5 +1,7 @@
 #include "sim/eventlog_model.h"
 
+#include <cstdio>
+
 namespace qxsim {
 
 EventLogModel& EventLogModel::Instance() {
@@ -25,6 +27,7 @@ bool EventLogModel::Deregister(uintptr_t handle) {
     for (auto it = handles_.begin(); it != handles_.end(); ++it) {
         if (it->first == handle) {
             handles_.erase(it);
+            closed_.push_back(handle);
             return true;
         }
     }
@@ -39,7 +42,19 @@ bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, u
         events_.push_back(EventRecord{h.second, type, category, event_id, std::move(strings)});
         return true;
     }
+    for (uintptr_t h : closed_) {
+        if (h == handle) {
+            ++closed_calls_;
+            std::fprintf(stderr, "eventlog model: ReportEventW on deregistered handle %#lx\n",
+                         static_cast<unsigned long>(handle));
+        }
+    }
     return false;  // ERROR_INVALID_HANDLE
+}
+
+int EventLogModel::CallsOnClosedHandles() {
+    std::lock_guard<std::mutex> lk(m_);
+    return closed_calls_;
 }
 
 std::vector<EventRecord> EventLogModel::Events() {
