@@ -70,8 +70,9 @@ void WorkerSleep(uint32_t ms) {
 
 // A pause that only `ends` may cut short (the node reset's pauses end only
 // for the shutdown, the pause after a failed report also for a suspend). A
-// wake for another cause (the link back) is handed on to the next sleep.
-void WorkerPause(uint32_t ms, bool (*ends)()) {
+// wake for another cause (the link back) is handed on to the cycle's sleep
+// when `hand_on`; before the first cycle it is of no use.
+void WorkerPause(uint32_t ms, bool (*ends)(), bool hand_on) {
     const uint64_t deadline = os::TickMs() + ms;
     bool handed_on = false;
     for (;;) {
@@ -86,7 +87,7 @@ void WorkerPause(uint32_t ms, bool (*ends)()) {
         if (!os::EventWait(g_worker_wake, left)) break;
         handed_on = true;
     }
-    if (handed_on) os::EventSet(g_worker_wake);
+    if (handed_on && hand_on) os::EventSet(g_worker_wake);
 }
 
 }  // namespace
@@ -188,7 +189,7 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                         UpdateInProgress.store(1, std::memory_order_relaxed);
                         if (SteeringUpdate(cycle, DaemonSettings.DebugMask, DaemonSettings.TestMode) < 0) {
                             ++update_errors;
-                            WorkerPause(2000, RunOver);
+                            WorkerPause(2000, RunOver, true);
                         } else {
                             ++updates_ok;
                         }
@@ -244,9 +245,9 @@ uint32_t SteeringThreadMain(void* start_block) {
     // Every run starts with a power cycle of the controller's device node;
     // its pauses end early only for the shutdown.
     DisableControllerNode(false);
-    WorkerPause(500, ExitUnderway);
+    WorkerPause(500, ExitUnderway, false);
     EnableControllerNode(false);
-    WorkerPause(500, ExitUnderway);
+    WorkerPause(500, ExitUnderway, false);
     block->Result = RunSteeringWorker(SteeringContext);
     block->FailedEarly = LastRunFailedEarly() ? 1 : 0;
     ReleaseController();
