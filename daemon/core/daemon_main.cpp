@@ -37,8 +37,9 @@ void Supervise() {
             // A passing shortage at a restart (a resume, a controller reset)
             // must not end steering for good: a failed start like any other.
             LogAlways("QUELLIX: Unable to start steering process\n");
-            if (SteeringContext.InitFailures.fetch_add(1, std::memory_order_relaxed) + 1 > 3)
-                return;
+            const int32_t failures =
+                SteeringContext.InitFailures.fetch_add(1, std::memory_order_relaxed) + 1;
+            if (failures > 3) return;
             os::SleepMs(kQuickRestartPauseMs);
             continue;
         }

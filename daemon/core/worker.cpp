@@ -180,7 +180,10 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                     period_ms = static_cast<uint32_t>(Get(ctx.UpdatePeriodMs));
                 }
                 if (ControllerMode == 1 && TakeCycleStats(ctx.AdapterMac, cycle) >= 0) {
-                    const bool roamed = reported && std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
+                    // Only a current access point is news: with every record
+                    // stale (the link lost) the oldest one may be another.
+                    const bool roamed = reported && cycle->Stale == 0 &&
+                                        std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
                     if (cycle->Updated != 0 && (cycle->Stats.RxDeltaTag != last_tag || roamed)) {
                         last_tag = cycle->Stats.RxDeltaTag;
                         std::memcpy(last_peer, cycle->PeerMac, 6);
