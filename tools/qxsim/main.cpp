@@ -119,6 +119,16 @@ void PrintSummary(uint32_t exit_code) {
       << "  device-node resets: " << ctl.DisableCount() << "\n"
       << "  rejected frames: " << ctl.RejectedFrames() << "\n"
       << "  overlapping controller use: " << ctl.BusErrors().size() << "\n";
+    std::vector<int64_t> arrivals;
+    for (auto& r : reports) arrivals.push_back(r.arrival);
+    const auto gap = qxsim::LongestGapToNextReport(qxsim::LinkEventsSeen(), arrivals);
+    if (gap.unanswered) {
+        s << "  longest gap from a roam or link back to the next report: none after the "
+          << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << "\n";
+    } else if (gap.gap_ms >= 0) {
+        s << "  longest gap from a roam or link back to the next report: " << gap.gap_ms << " ms ("
+          << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << ")\n";
+    }
     std::string text = s.str();
     qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
 }
