@@ -46,6 +46,20 @@ void SetResources(std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated);
 void SetSettingsKey(bool present);
 void SetConnectInterrupt(std::optional<ULONG> value);
 
+// ---- Device properties ---------------------------------------------------------
+// What the PnP manager sets on the device's named object (the PDO, which the
+// driver's symbolic link leads to) from the INF's AddReg entries. Reset clears
+// them: no security descriptor, not exclusive.
+struct DeviceProperties {
+    // SDDL of "Security", e.g. "D:P(A;;GA;;;SY)"; empty: anyone may open.
+    std::string security;
+    // "Exclusive": while one handle is open, every other open fails with
+    // STATUS_ACCESS_DENIED.
+    bool exclusive = false;
+};
+void SetDeviceProperties(const DeviceProperties& properties);
+DeviceProperties CurrentDeviceProperties();
+
 // ---- Plug and Play and power -----------------------------------------------------
 
 // Add, prepare hardware, D0 entry. Returns the first failing status (the
@@ -94,7 +108,7 @@ void RunHeldCancelRoutines();
 
 // What sits on the bus behind a controller.
 class Peripheral {
-public:
+  public:
     virtual ~Peripheral() = default;
     // Bytes the device took; the controller reports them as transferred.
     virtual size_t Write(const uint8_t* bytes, size_t count) = 0;
@@ -117,7 +131,7 @@ struct SpbTransaction {
 };
 
 class SpbController {
-public:
+  public:
     virtual ~SpbController() = default;
     virtual void SetMode(SpbMode mode, uint32_t delayUs = 0) = 0;
     // The next n transfers (-1: all) complete with status and no bytes.
@@ -134,7 +148,7 @@ public:
     virtual std::vector<SpbTransaction> Transactions() = 0;
     virtual bool ControllerLocked() = 0;
     virtual bool ConnectionLocked() = 0;
-    virtual int Opens() = 0;  // times a target opened this connection
+    virtual int Opens() = 0;    // times a target opened this connection
     virtual int Cancels() = 0;  // requests completed as cancelled
 };
 
