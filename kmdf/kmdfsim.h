@@ -104,6 +104,14 @@ void HoldCancelRoutines(bool hold);
 int HeldCancelRoutines();
 void RunHeldCancelRoutines();
 
+// While held, a request the bus has finished waits before its completion
+// routine is called (it still counts as sent: closing its target waits),
+// until RunHeldCompletionRoutines.
+void HoldCompletionRoutines(bool hold);
+int HeldCompletionRoutines();
+bool WaitHeldCompletionRoutines(int n, uint32_t ms);
+void RunHeldCompletionRoutines();
+
 // ---- SPB controller -------------------------------------------------------------
 
 // What sits on the bus behind a controller.

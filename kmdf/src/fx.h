@@ -253,6 +253,14 @@ struct FxState {
     bool holdCancel = false;
     std::atomic<bool> inlineDispatch{false};  // sequential queues present on the caller's thread
     std::vector<std::pair<Request*, PFN_WDF_REQUEST_CANCEL>> heldCancels;
+    bool holdCompletions = false;
+    struct HeldCompletion {
+        Request* request;
+        NTSTATUS status;
+        ULONG_PTR information;
+    };
+    std::vector<HeldCompletion> heldCompletions;
+    std::condition_variable_any heldCompletionsCv;
     NTSTATUS refuseStatus = STATUS_SUCCESS;
     int refuseCount = 0;
     std::function<void()> beforeSend;
@@ -323,6 +331,8 @@ void SubmitToController(SpbImpl* c, Request* r);
 void CancelAtController(SpbImpl* c, Request* r);
 // The controller finished r: runs the completion routine.
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
+// The completion itself: state, then the completion routine at DISPATCH_LEVEL.
+void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information);
 void ResetControllers();
 
 // Registry.

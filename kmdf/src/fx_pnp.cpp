@@ -475,6 +475,8 @@ void Reset() {
         Fx().holdCancel = false;
         Fx().inlineDispatch = false;
         Fx().heldCancels.clear();
+        Fx().holdCompletions = false;
+        Fx().heldCompletions.clear();
         Fx().refuseCount = 0;
         Fx().refuseStatus = STATUS_SUCCESS;
         Fx().beforeSend = nullptr;

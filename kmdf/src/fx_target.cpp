@@ -328,7 +328,45 @@ void CancelAtController(SpbImpl* c, Request* r) {
     c->Cancel(r);
 }
 
+void HoldCompletionRoutines(bool hold) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    Fx().holdCompletions = hold;
+}
+
+int HeldCompletionRoutines() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return static_cast<int>(Fx().heldCompletions.size());
+}
+
+bool WaitHeldCompletionRoutines(int n, uint32_t ms) {
+    std::unique_lock<std::recursive_mutex> lock(Fx().m);
+    return Fx().heldCompletionsCv.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return static_cast<int>(Fx().heldCompletions.size()) >= n;
+    });
+}
+
+void RunHeldCompletionRoutines() {
+    std::vector<FxState::HeldCompletion> held;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        held.swap(Fx().heldCompletions);
+    }
+    for (const auto& h : held) RunCompletion(h.request, h.status, h.information);
+}
+
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (Fx().holdCompletions && r->state == ReqState::Sent && !r->synchronous) {
+            Fx().heldCompletions.push_back({r, status, information});
+            Fx().heldCompletionsCv.notify_all();
+            return;
+        }
+    }
+    RunCompletion(r, status, information);
+}
+
+void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information) {
     Target* t;
     PFN_WDF_REQUEST_COMPLETION_ROUTINE routine;
     WDFCONTEXT context;
