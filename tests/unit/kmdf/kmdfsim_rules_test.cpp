@@ -39,11 +39,14 @@ EVT_WDF_DRIVER_DEVICE_ADD RuleAdd;
 EVT_WDF_REQUEST_COMPLETION_ROUTINE RuleCompletion;
 
 VOID RuleRead(WDFQUEUE, WDFREQUEST Request, size_t) {
+    std::function<void()> inRead;
     {
+        // Taken before the test can see this request, so it may set the next one.
         std::lock_guard<std::mutex> lock(g_presentedMutex);
+        inRead = g_inRead;
         g_presented.push_back({Request, std::this_thread::get_id(), KeGetCurrentIrql()});
     }
-    if (g_inRead) g_inRead();
+    if (inRead) inRead();
 }
 
 VOID RuleCancel(WDFREQUEST Request) {
@@ -80,6 +83,11 @@ NTSTATUS RuleEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
                            WDF_NO_HANDLE);
 }
 
+void SetInRead(std::function<void()> f) {
+    std::lock_guard<std::mutex> lock(g_presentedMutex);
+    g_inRead = std::move(f);
+}
+
 int Reports(const std::string& part) {
     int n = 0;
     for (const auto& v : kmdfsim::Violations()) n += v.find(part) != std::string::npos ? 1 : 0;
@@ -94,7 +102,7 @@ class RulesTest : public ::testing::Test {
         kmdfsim::Reset();
         g_queueLevel = queueLevel;
         g_presented.clear();
-        g_inRead = nullptr;
+        SetInRead(nullptr);
         g_completionIrql = 0xFF;
         g_cancelIrql = 0xFF;
         g_sentStatus = STATUS_PENDING;
@@ -107,7 +115,7 @@ class RulesTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        g_inRead = nullptr;
+        SetInRead(nullptr);
         um::Close(handle_);
         kmdfsim::UnloadDriver();
         kmdfsim::Reset();
@@ -193,7 +201,11 @@ TEST_F(RulesTest, PassiveLevelMethodsReportACallAtDispatchLevel) {
         std::function<void()> call;
     };
     const Case cases[] = {
-        {"WdfWaitLockAcquire called", [&] { WdfWaitLockAcquire(waitLock, NULL); }},
+        {"WdfWaitLockAcquire called",
+         [&] {
+             WdfWaitLockAcquire(waitLock, NULL);
+             WdfWaitLockRelease(waitLock);
+         }},
         {"WdfIoTargetCreate",
          [&] {
              WDFIOTARGET t;
@@ -245,7 +257,6 @@ TEST_F(RulesTest, PassiveLevelMethodsReportACallAtDispatchLevel) {
         EXPECT_NE(after[before].find(std::string(c.api)), std::string::npos) << after[before];
         EXPECT_NE(after[before].find("IRQL 2"), std::string::npos) << after[before];
     }
-    WdfWaitLockRelease(waitLock);  // the call above took it after reporting
 }
 
 TEST_F(RulesTest, PollingAWaitLockOrAnEventIsAllowedAtDispatchLevel) {
@@ -277,14 +288,14 @@ TEST_F(RulesTest, CompletionAndCancelRoutinesRunAtDispatchLevel) {
     EXPECT_EQ(g_completionIrql.load(), DISPATCH_LEVEL);
     EXPECT_EQ(g_sentStatus.load(), STATUS_SUCCESS);
 
-    g_inRead = [] {
+    SetInRead([] {
         WDFREQUEST r;
         {
             std::lock_guard<std::mutex> lock(g_presentedMutex);
             r = g_presented.back().request;
         }
         EXPECT_EQ(WdfRequestMarkCancelableEx(r, RuleCancel), STATUS_SUCCESS);
-    };
+    });
     uint8_t b;
     um::Io* io = um::Read(handle_, &b, 1);
     WaitPresented(1);
@@ -325,10 +336,10 @@ TEST_F(RulesTest, AWaitLockInACallbackPresentedAtDispatchLevelIsReported) {
     uint8_t a, b;
     um::Io* first = um::Read(handle_, &a, 1);
     WDFREQUEST parked = WaitPresented(1).request;
-    g_inRead = [waitLock] {
+    SetInRead([waitLock] {
         WdfWaitLockAcquire(waitLock, NULL);
         WdfWaitLockRelease(waitLock);
-    };
+    });
     um::Io* second = um::Read(handle_, &b, 1);
     WdfSpinLockAcquire(spin_);
     WdfRequestComplete(parked, STATUS_SUCCESS);
@@ -377,10 +388,14 @@ TEST_F(RulesTest, ASecondCompletionIsReportedHoweverManyRequestsCameBetween) {
     WDFREQUEST stale = WaitPresented(1).request;
     WdfRequestComplete(stale, STATUS_SUCCESS);
     um::Release(io);
-    g_inRead = [] {
-        std::lock_guard<std::mutex> lock(g_presentedMutex);
-        WdfRequestComplete(g_presented.back().request, STATUS_SUCCESS);
-    };
+    SetInRead([] {
+        WDFREQUEST r;
+        {
+            std::lock_guard<std::mutex> lock(g_presentedMutex);
+            r = g_presented.back().request;
+        }
+        WdfRequestComplete(r, STATUS_SUCCESS);
+    });
     for (int i = 0; i < 3000; i++) ASSERT_EQ(um::ReadSync(handle_, &b, 1), STATUS_SUCCESS);
     EXPECT_TRUE(kmdfsim::Violations().empty());
     WdfRequestComplete(stale, STATUS_SUCCESS);
