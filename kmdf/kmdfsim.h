@@ -4,9 +4,12 @@
 // contract violations the framework's verifier would have stopped on).
 //
 // The framework itself (wdf.h, ntddk.h, spb.h under kmdf/include) runs on
-// real threads: sequential queues present on a dispatcher thread, the SPB
-// controller may complete on its own thread, the interrupt routine runs on
-// its own thread, and cancellation comes from whichever thread asks.
+// real threads, each with an IRQL of its own: a sequential queue presents its
+// next request inside WdfRequestComplete (or on its passive-level worker
+// thread), the SPB controller may complete on its own thread, completion and
+// cancel routines run at DISPATCH_LEVEL, the interrupt routine runs on its own
+// thread, and cancellation comes from whichever thread asks. The rules it
+// holds a driver to are listed in kmdf/README.md.
 #pragma once
 
 #include <ntddk.h>
