@@ -79,10 +79,12 @@ bool DevicePresent();
 bool DeviceInD0();
 WDFDEVICE DeviceHandle();
 
-// Sequential queues present a request on the thread that queued it (or that
-// completed the one before), as the framework does when the queue is idle,
-// instead of on their own thread. With an inline bus, a whole transfer then
-// runs on the caller's thread: what a virtual-time caller needs.
+// A request that reaches an idle sequential queue is presented on the thread
+// that queued it (when its IRQL allows), as the framework does, instead of on
+// the queue's worker thread. With an inline bus, a whole transfer then runs on
+// the caller's thread: what a virtual-time caller needs. (The next request
+// after a completion is always presented inside WdfRequestComplete, or by the
+// worker thread for a passive-level queue.)
 void SetInlineDispatch(bool on);
 
 // ---- Interrupt line ---------------------------------------------------------------

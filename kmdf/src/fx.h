@@ -320,7 +320,7 @@ void DeliverToDevice(Request* r);
 void CancelRequest(Request* r);
 // CancelIoEx of a user request: false when it had already completed.
 bool CancelIrp(const std::shared_ptr<Irp>& irp);
-void FreeQuarantine();
+void FreeCompletedRequests();
 void ClearLogs();
 void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFramework);
 void FlushFile(FileObj* file);

@@ -469,7 +469,7 @@ void UnloadDriver() {
 void Reset() {
     UnloadDriver();
     ResetControllers();
-    FreeQuarantine();
+    FreeCompletedRequests();
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         Fx().holdCancel = false;

@@ -283,7 +283,7 @@ void SetInlineDispatch(bool on) {
     Fx().inlineDispatch = on;
 }
 
-void FreeQuarantine() {
+void FreeCompletedRequests() {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     for (Request* r : Fx().completed) FreeRequest(r);
     Fx().completed.clear();

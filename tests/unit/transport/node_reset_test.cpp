@@ -87,7 +87,8 @@ TEST(NodeResetTest, AnotherProgramsHandleVetoesTheDisable) {
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,
-              "Disabling device\nErr.. CM_Disable_DevNode\nstate 1 0\nDisabling device\nDevice disabled\nstate 0 1\n");
+              "Disabling device\nErr.. CM_Disable_DevNode\nstate 1 0\nDisabling device\nDevice "
+              "disabled\nstate 0 1\n");
 }
 
 }  // namespace

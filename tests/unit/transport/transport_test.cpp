@@ -207,7 +207,8 @@ TEST(TransportSimTest, TheDeviceIsExclusive) {
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,
-              "open 0\nother 5\nwrite 0\nreopen 0 handles 1\nclosed 0\nother 0\nopen -1 write -1\nopen 0\n");
+              "open 0\nother 5\nwrite 0\nreopen 0 handles 1\nclosed 0\nother 0\nopen -1 write "
+              "-1\nopen 0\n");
 }
 
 }  // namespace
