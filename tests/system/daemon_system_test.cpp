@@ -2,7 +2,10 @@
 // cycle, supervision, power and console events, each in virtual time.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
 #include "sim/vkernel.h"
@@ -387,6 +390,34 @@ TEST(DaemonSystemTest, CtrlCDuringTheWlanStartUpWaitsForItBeforeClosing) {
             << row.at << run.child.out;
         EXPECT_EQ(run.bus_errors, 0) << row.at;
     }
+}
+
+// A second daemon while another program (the first daemon) has the device:
+// its node reset is vetoed, its open fails, and it never writes to the bus.
+TEST(DaemonSystemTest, ASecondDaemonFindsTheDeviceTakenAndLeavesItAlone) {
+    auto taken = [] { qxsim::DeviceHandles::Instance().OpenByAnotherProgram(); };
+    auto run = RunDaemon({"-v", "1"}, "8s ctrl-c\n", taken);
+    EXPECT_GE(run.Count("QUELLIX: Unable to open driver/hardware interface.\n"), 1) << run.out;
+    EXPECT_EQ(run.disables, 0) << "the node of the first daemon's device was disabled";
+    EXPECT_EQ(run.setups, 0);
+    EXPECT_TRUE(run.reports.empty()) << run.out;
+    EXPECT_EQ(run.Count("QUELLIX: Veltrane 2.4.9 Started."), 0);
+}
+
+// The other way round: while the daemon steers, another program's open is
+// refused and the daemon's reports go on.
+TEST(DaemonSystemTest, WhileTheDaemonSteersAnotherOpenIsRefused) {
+    auto later = [] {
+        qxsim::Kernel::Instance().At(3000, [] {
+            printf("other open: %u\n", qxsim::DeviceHandles::Instance().OpenByAnotherProgram());
+            fflush(stdout);
+        });
+    };
+    auto run = RunDaemon({"-r", "100"}, "6s ctrl-c\n", later);
+    EXPECT_EQ(run.Count("other open: 5\n"), 1) << run.out;
+    EXPECT_GT(run.FirstReportAfter(3500), 0) << "the daemon stopped steering";
+    EXPECT_EQ(run.disables, 1);
+    EXPECT_EQ(run.exit_code, 0);
 }
 
 }  // namespace

@@ -30,11 +30,32 @@ struct DeviceSpec {
     const wchar_t* device_name;
     const wchar_t* link_name;
     DeviceOps ops;
+    // Marked exclusive as the driver's INF marks the real device: while a
+    // handle is open, every other open fails with STATUS_ACCESS_DENIED.
+    // Windows' I/O manager makes that check on the named device object;
+    // Wine's does not, and it hands out the handle even when the double
+    // fails IRP_MJ_CREATE. So the double fails the create and then every
+    // request of that other file object with STATUS_ACCESS_DENIED: its first
+    // request (the daemon's open control code) fails as the open would have.
+    bool exclusive;
 };
 
 struct DeviceExtension {
     const DeviceOps* ops;
+    bool exclusive;
+    PVOID owner;  // of an exclusive device: the file object that has it, or null
 };
+
+// The exclusive device's create: true when this file object now has it.
+bool TakeExclusive(DeviceExtension* ext, PFILE_OBJECT file) {
+    return InterlockedCompareExchangePointer(&ext->owner, file, nullptr) == nullptr;
+}
+
+// A request of a file object that does not have the exclusive device.
+bool Outsider(DeviceExtension* ext, PFILE_OBJECT file) {
+    return ext->exclusive &&
+           InterlockedCompareExchangePointer(&ext->owner, nullptr, nullptr) != file;
+}
 
 // Everything the double knows, guarded by one spin lock.
 KSPIN_LOCK g_lock;
@@ -164,14 +185,19 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
 }
 
 const DeviceSpec kDevices[] = {
-    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}},
-    {L"\\Device\\QXSPBCTL", L"\\DosDevices\\QXSPBCTL", {nullptr, nullptr, nullptr, CtlIoctl}},
+    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}, true},
+    {L"\\Device\\QXSPBCTL",
+     L"\\DosDevices\\QXSPBCTL",
+     {nullptr, nullptr, nullptr, CtlIoctl},
+     false},
     {L"\\Device\\ATH_WIFIDEV.00",
      L"\\DosDevices\\ATH_WIFIDEV.00",
-     {qcadouble::QcaHandles, nullptr, nullptr, qcadouble::QcaLogIoctl}},
+     {qcadouble::QcaHandles, nullptr, nullptr, qcadouble::QcaLogIoctl},
+     false},
     {L"\\Device\\ATHWIFICTL",
      L"\\DosDevices\\ATHWIFICTL",
-     {nullptr, nullptr, nullptr, qcadouble::QcaCtlIoctl}},
+     {nullptr, nullptr, nullptr, qcadouble::QcaCtlIoctl},
+     false},
 };
 constexpr ULONG kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
 
@@ -190,9 +216,14 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
             op = ext->ops->ioctl;
             break;
         case IRP_MJ_CREATE:
+            if (ext->exclusive && !TakeExclusive(ext, sp->FileObject))
+                return Complete(irp, STATUS_ACCESS_DENIED, 0);
+            if (ext->ops->created != nullptr) ext->ops->created(1);
+            return Complete(irp, STATUS_SUCCESS, 0);
         case IRP_MJ_CLOSE:
-            if (ext->ops->created != nullptr)
-                ext->ops->created(sp->MajorFunction == IRP_MJ_CREATE ? 1 : -1);
+            if (Outsider(ext, sp->FileObject)) return Complete(irp, STATUS_SUCCESS, 0);
+            if (ext->exclusive) InterlockedExchangePointer(&ext->owner, nullptr);
+            if (ext->ops->created != nullptr) ext->ops->created(-1);
             return Complete(irp, STATUS_SUCCESS, 0);
         case IRP_MJ_CLEANUP:
             return Complete(irp, STATUS_SUCCESS, 0);
@@ -200,6 +231,7 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
             return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
     if (op == nullptr) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (Outsider(ext, sp->FileObject)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
     return op(irp, sp);
 }
 
@@ -231,7 +263,10 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
         NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name,
                                          FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
         if (NT_SUCCESS(status)) {
-            static_cast<DeviceExtension*>(device->DeviceExtension)->ops = &kDevices[i].ops;
+            auto* ext = static_cast<DeviceExtension*>(device->DeviceExtension);
+            ext->ops = &kDevices[i].ops;
+            ext->exclusive = kDevices[i].exclusive;
+            ext->owner = nullptr;
             device->Flags |= DO_BUFFERED_IO;
             device->Flags &= ~DO_DEVICE_INITIALIZING;
             status = IoCreateSymbolicLink(&link, &name);
