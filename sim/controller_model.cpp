@@ -23,6 +23,8 @@ void ControllerModel::ResetLocked() {
     generation_ = 1;
     disables_ = enables_ = 0;
     reports_.clear();
+    report_limit_ = kReportLogSize;
+    transfer_limit_ = kTransferLogSize;
     report_count_ = 0;
     new_bssid_count_ = 0;
     fresh_.clear();
@@ -196,14 +198,14 @@ void ControllerModel::TakeRecord(void* self, const uint8_t* record, uint16_t siz
     ++model->report_count_;
     if ((s.flags & 0x80) != 0) ++model->new_bssid_count_;
     if (model->report_observer_) model->fresh_.push_back(s);
-    if (model->reports_.size() >= kReportLogSize) model->reports_.pop_front();
+    while (model->reports_.size() >= model->report_limit_) model->reports_.pop_front();
     model->reports_.push_back(std::move(s));
 }
 
 // A long scenario writes several frames a second: keep the recent ones only.
 void ControllerModel::LogTransfer(TransferSeen t) {
     ++transfer_count_;
-    if (transfers_.size() >= kTransferLogSize) transfers_.pop_front();
+    while (transfers_.size() >= transfer_limit_) transfers_.pop_front();
     transfers_.push_back(std::move(t));
 }
 
@@ -358,6 +360,13 @@ uint64_t ControllerModel::TransferCount() {
 std::vector<std::string> ControllerModel::BusErrors() {
     std::lock_guard<std::mutex> lk(m_);
     return bus_errors_;
+}
+
+void ControllerModel::SetLogLimit(size_t entries) {
+    std::lock_guard<std::mutex> lk(m_);
+    report_limit_ = transfer_limit_ = entries > 0 ? entries : 1;
+    while (reports_.size() > report_limit_) reports_.pop_front();
+    while (transfers_.size() > transfer_limit_) transfers_.pop_front();
 }
 
 uint64_t ControllerModel::BusErrorCount() {

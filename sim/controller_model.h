@@ -138,6 +138,10 @@ class ControllerModel {
     static constexpr size_t kBusErrorLogSize = 100;
     std::vector<std::string> BusErrors();
     uint64_t BusErrorCount();
+    // Keep at most this many recent reports and transfers (a soak keeps few,
+    // so that the model's own memory is full within minutes); Reset goes
+    // back to the sizes above.
+    void SetLogLimit(size_t entries);
 
   private:
     ControllerModel() { ResetLocked(); }
@@ -164,6 +168,8 @@ class ControllerModel {
     uint64_t new_bssid_count_;
     std::vector<LinkReportSeen> fresh_;  // taken during the write in progress
     std::function<void(const LinkReportSeen&)> report_observer_;
+    size_t report_limit_;
+    size_t transfer_limit_;
     std::deque<TransferSeen> transfers_;
     uint64_t transfer_count_;
     std::vector<std::string> bus_errors_;

@@ -60,7 +60,7 @@ bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, u
         }
         record = EventRecord{h->second, type, category, event_id, std::move(strings)};
         ++event_count_;
-        if (events_.size() >= kEventLogSize) events_.pop_front();
+        while (events_.size() >= limit_) events_.pop_front();
         events_.push_back(record);
         observer = observer_;
     }
@@ -82,6 +82,12 @@ std::vector<EventRecord> EventLogModel::Events() {
 uint64_t EventLogModel::EventCount() {
     std::lock_guard<std::mutex> lk(m_);
     return event_count_;
+}
+
+void EventLogModel::SetLogLimit(size_t entries) {
+    std::lock_guard<std::mutex> lk(m_);
+    limit_ = entries > 0 ? entries : 1;
+    while (events_.size() > limit_) events_.pop_front();
 }
 
 void EventLogModel::Clear() {

@@ -40,6 +40,8 @@ public:
     static constexpr size_t kEventLogSize = 10000;
     std::vector<EventRecord> Events();
     uint64_t EventCount();
+    // Keep at most this many recent events instead (a soak keeps few).
+    void SetLogLimit(size_t entries);
     void Clear();
     int OpenHandles();
     // ReportEventW calls on a handle after its DeregisterEventSource: on
@@ -53,6 +55,7 @@ public:
     std::vector<std::pair<uintptr_t, std::u16string>> handles_;
     std::deque<EventRecord> events_;
     uint64_t event_count_ = 0;
+    size_t limit_ = kEventLogSize;
     std::function<void(const EventRecord&)> observer_;
     std::vector<uintptr_t> closed_;
     int closed_calls_ = 0;
