@@ -102,7 +102,7 @@ for cycle in $(seq 1 "$cycles"); do
         last_fds=$fds
         [ "$fds" -gt "$max_fds" ] && max_fds=$fds
     fi
-    server_pid=$(pids_of wineserver | head -1)
+    server_pid=$( (pids_of wineserver; pids_of wineserver64) | head -1)
     server_fds=$( [ -n "$server_pid" ] && fds_of "$server_pid" || echo "?")
     [ -z "$server_first" ] && server_first=$server_fds
     server_last=$server_fds
