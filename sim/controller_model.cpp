@@ -23,9 +23,15 @@ void ControllerModel::ResetLocked() {
     generation_ = 1;
     disables_ = enables_ = 0;
     reports_.clear();
+    report_limit_ = kReportLogSize;
+    transfer_limit_ = kTransferLogSize;
+    report_count_ = 0;
+    new_bssid_count_ = 0;
+    fresh_.clear();
     transfers_.clear();
     transfer_count_ = 0;
     bus_errors_.clear();
+    bus_error_count_ = 0;
     bus_users_ = 0;
     bus_owner_.clear();
 }
@@ -153,11 +159,25 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
     NotifyBus(BusActivity::Write, bytes, count);
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
+    std::vector<LinkReportSeen> fresh;
+    std::function<void(const LinkReportSeen&)> report_observer;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
+        write_time_ = now;
+        const qxproto::RecordSink sink = {&ControllerModel::TakeRecord, this};
+        firmware_.Write(bytes, count, now, &sink);
+        fresh.swap(fresh_);
+        report_observer = report_observer_;
+    }
+    if (report_observer) {
+        for (const auto& r : fresh) report_observer(r);
+    }
+}
+
+void ControllerModel::SetReportObserver(std::function<void(const LinkReportSeen&)> observer) {
     std::lock_guard<std::mutex> lk(m_);
-    LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
-    write_time_ = now;
-    const qxproto::RecordSink sink = {&ControllerModel::TakeRecord, this};
-    firmware_.Write(bytes, count, now, &sink);
+    report_observer_ = std::move(observer);
 }
 
 // Called by the firmware, with the lock held, for every record it took; never
@@ -175,13 +195,17 @@ void ControllerModel::TakeRecord(void* self, const uint8_t* record, uint16_t siz
     s.rssi0 = first.rssi0;
     s.rssi1 = first.rssi1;
     s.record.assign(record, record + size);
+    ++model->report_count_;
+    if ((s.flags & 0x80) != 0) ++model->new_bssid_count_;
+    if (model->report_observer_) model->fresh_.push_back(s);
+    while (model->reports_.size() >= model->report_limit_) model->reports_.pop_front();
     model->reports_.push_back(std::move(s));
 }
 
 // A long scenario writes several frames a second: keep the recent ones only.
 void ControllerModel::LogTransfer(TransferSeen t) {
     ++transfer_count_;
-    if (transfers_.size() >= kTransferLogSize) transfers_.pop_front();
+    while (transfers_.size() >= transfer_limit_) transfers_.pop_front();
     transfers_.push_back(std::move(t));
 }
 
@@ -199,7 +223,7 @@ void ControllerModel::BusEnter(const char* operation) {
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
     std::lock_guard<std::mutex> lk(m_);
-    if (bus_users_ > 0) {
+    if (bus_users_ > 0 && ++bus_error_count_ <= kBusErrorLogSize) {
         bus_errors_.push_back(FormatVTime(now) + " " + thread + " " + operation + " while " +
                               bus_owner_ + " is on the transport");
     }
@@ -310,7 +334,17 @@ int ControllerModel::SwitchTables() {
 
 std::vector<LinkReportSeen> ControllerModel::LinkReports() {
     std::lock_guard<std::mutex> lk(m_);
-    return reports_;
+    return std::vector<LinkReportSeen>(reports_.begin(), reports_.end());
+}
+
+uint64_t ControllerModel::LinkReportCount() {
+    std::lock_guard<std::mutex> lk(m_);
+    return report_count_;
+}
+
+uint64_t ControllerModel::NewBssidReportCount() {
+    std::lock_guard<std::mutex> lk(m_);
+    return new_bssid_count_;
 }
 
 std::vector<TransferSeen> ControllerModel::Transfers() {
@@ -326,6 +360,18 @@ uint64_t ControllerModel::TransferCount() {
 std::vector<std::string> ControllerModel::BusErrors() {
     std::lock_guard<std::mutex> lk(m_);
     return bus_errors_;
+}
+
+void ControllerModel::SetLogLimit(size_t entries) {
+    std::lock_guard<std::mutex> lk(m_);
+    report_limit_ = transfer_limit_ = entries > 0 ? entries : 1;
+    while (reports_.size() > report_limit_) reports_.pop_front();
+    while (transfers_.size() > transfer_limit_) transfers_.pop_front();
+}
+
+uint64_t ControllerModel::BusErrorCount() {
+    std::lock_guard<std::mutex> lk(m_);
+    return bus_error_count_;
 }
 
 }  // namespace qxsim

@@ -121,12 +121,27 @@ class ControllerModel {
     std::vector<uint8_t> Settings();     // the six settings bytes
     std::vector<uint8_t> SwitchTable();  // the eight bytes of the last table
     int SwitchTables();
+    // A day of steering brings hundreds of thousands of link reports: the
+    // model keeps the most recent (at most kReportLogSize) and counts them all.
+    static constexpr size_t kReportLogSize = 10000;
     std::vector<LinkReportSeen> LinkReports();
+    uint64_t LinkReportCount();
+    uint64_t NewBssidReportCount();
+    // Called with every link report the firmware took, as it arrives, outside
+    // the model's lock (a soak or a timeline follows all of them); empty to stop.
+    void SetReportObserver(std::function<void(const LinkReportSeen&)> observer);
     // The most recent transfers (at most kTransferLogSize) and how many there were.
     static constexpr size_t kTransferLogSize = 10000;
     std::vector<TransferSeen> Transfers();
     uint64_t TransferCount();
+    // The first overlapping uses (at most kBusErrorLogSize) and how many there were.
+    static constexpr size_t kBusErrorLogSize = 100;
     std::vector<std::string> BusErrors();
+    uint64_t BusErrorCount();
+    // Keep at most this many recent reports and transfers (a soak keeps few,
+    // so that the model's own memory is full within minutes); Reset goes
+    // back to the sizes above.
+    void SetLogLimit(size_t entries);
 
   private:
     ControllerModel() { ResetLocked(); }
@@ -148,10 +163,17 @@ class ControllerModel {
     int64_t generation_;
     int disables_, enables_;
 
-    std::vector<LinkReportSeen> reports_;
+    std::deque<LinkReportSeen> reports_;
+    uint64_t report_count_;
+    uint64_t new_bssid_count_;
+    std::vector<LinkReportSeen> fresh_;  // taken during the write in progress
+    std::function<void(const LinkReportSeen&)> report_observer_;
+    size_t report_limit_;
+    size_t transfer_limit_;
     std::deque<TransferSeen> transfers_;
     uint64_t transfer_count_;
     std::vector<std::string> bus_errors_;
+    uint64_t bus_error_count_;
     int bus_users_;
     std::string bus_owner_;
 };

@@ -59,6 +59,8 @@ bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, u
             return false;  // ERROR_INVALID_HANDLE
         }
         record = EventRecord{h->second, type, category, event_id, std::move(strings)};
+        ++event_count_;
+        while (events_.size() >= limit_) events_.pop_front();
         events_.push_back(record);
         observer = observer_;
     }
@@ -74,12 +76,24 @@ int EventLogModel::CallsOnClosedHandles() {
 
 std::vector<EventRecord> EventLogModel::Events() {
     std::lock_guard<std::mutex> lk(m_);
-    return events_;
+    return std::vector<EventRecord>(events_.begin(), events_.end());
+}
+
+uint64_t EventLogModel::EventCount() {
+    std::lock_guard<std::mutex> lk(m_);
+    return event_count_;
+}
+
+void EventLogModel::SetLogLimit(size_t entries) {
+    std::lock_guard<std::mutex> lk(m_);
+    limit_ = entries > 0 ? entries : 1;
+    while (events_.size() > limit_) events_.pop_front();
 }
 
 void EventLogModel::Clear() {
     std::lock_guard<std::mutex> lk(m_);
     events_.clear();
+    event_count_ = 0;
 }
 
 int EventLogModel::OpenHandles() {

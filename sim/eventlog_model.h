@@ -2,7 +2,9 @@
 // were given, kept for tests and for qxsim's summary.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -33,7 +35,13 @@ public:
     // daemon's messages); empty to stop.
     void SetReportObserver(std::function<void(const EventRecord&)> observer);
 
+    // The most recent events (at most kEventLogSize: a chatty daemon reports
+    // for days) and how many were reported since the last Clear.
+    static constexpr size_t kEventLogSize = 10000;
     std::vector<EventRecord> Events();
+    uint64_t EventCount();
+    // Keep at most this many recent events instead (a soak keeps few).
+    void SetLogLimit(size_t entries);
     void Clear();
     int OpenHandles();
     // ReportEventW calls on a handle after its DeregisterEventSource: on
@@ -45,7 +53,9 @@ public:
     bool register_fails_ = false;
     uintptr_t next_handle_ = 0x100;
     std::vector<std::pair<uintptr_t, std::u16string>> handles_;
-    std::vector<EventRecord> events_;
+    std::deque<EventRecord> events_;
+    uint64_t event_count_ = 0;
+    size_t limit_ = kEventLogSize;
     std::function<void(const EventRecord&)> observer_;
     std::vector<uintptr_t> closed_;
     int closed_calls_ = 0;

@@ -48,6 +48,7 @@ void QcaDeviceModel::Reset() {
     handles_.clear();
     logging_ = false;
     commands_.clear();
+    command_count_ = 0;
 }
 
 void QcaDeviceModel::SetPpduType(uint8_t type) {
@@ -94,7 +95,12 @@ bool QcaDeviceModel::Logging() {
 
 std::vector<std::string> QcaDeviceModel::Commands() {
     std::lock_guard<std::mutex> lk(m_);
-    return commands_;
+    return std::vector<std::string>(commands_.begin(), commands_.end());
+}
+
+uint64_t QcaDeviceModel::CommandCount() {
+    std::lock_guard<std::mutex> lk(m_);
+    return command_count_;
 }
 
 std::array<uint8_t, 132> QcaDeviceModel::Record() {
@@ -164,6 +170,8 @@ bool QcaDeviceModel::Control(uintptr_t handle, uint32_t code, const void* in, ui
     char text[17] = {};
     std::memcpy(text, in, 16);
     std::string command(text);
+    ++command_count_;
+    if (commands_.size() >= kCommandLogSize) commands_.pop_front();
     commands_.push_back(command);
     if (fail_count_ > 0 && (fail_text_.empty() || fail_text_ == command)) {
         --fail_count_;

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,8 +41,11 @@ class QcaDeviceModel {
     int Opens();
     int OpenHandles();
     bool Logging();
-    // Every command received, in order.
+    // The commands received, in order: the most recent (the provider sends three a cycle, so at most
+    // kCommandLogSize are kept) and how many there were.
+    static constexpr size_t kCommandLogSize = 1000;
     std::vector<std::string> Commands();
+    uint64_t CommandCount();
 
     // The record the log holds now (132 bytes).
     std::array<uint8_t, 132> Record();
@@ -65,7 +70,8 @@ class QcaDeviceModel {
     std::vector<uintptr_t> handles_;
     uintptr_t next_handle_ = 0x40;
     bool logging_ = false;
-    std::vector<std::string> commands_;
+    std::deque<std::string> commands_;
+    uint64_t command_count_ = 0;
 };
 
 }  // namespace qxsim

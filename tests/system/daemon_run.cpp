@@ -15,16 +15,20 @@ namespace qxtest {
 namespace {
 constexpr const char* kMarker = "\n@@end\n";
 
+// Every report of the run (the controller model keeps only the recent ones);
+// the child has one daemon, so one list.
+std::vector<qxsim::LinkReportSeen> g_reports;
+
 void WriteSummary(uint32_t code) {
     auto& ctl = qxsim::ControllerModel::Instance();
     std::ostringstream s;
     s << kMarker;
-    for (auto& r : ctl.LinkReports()) {
-        s << "report " << r.arrival << " " << int(r.flags) << " " << r.traffic << " " << int(r.rssi0)
-          << " " << int(r.rssi1) << "\n";
+    for (auto& r : g_reports) {
+        s << "report " << r.arrival << " " << int(r.flags) << " " << r.traffic << " "
+          << int(r.rssi0) << " " << int(r.rssi1) << "\n";
     }
-    s << "counts " << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount() << " "
-      << ctl.RejectedFrames() << " " << ctl.BusErrors().size() << " "
+    s << "counts " << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount()
+      << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " "
       << qxsim::Kernel::Instance().Now() << " " << code << "\n";
     for (auto& e : ctl.BusErrors()) s << "buserror " << e << "\n";
     std::string text = s.str();
@@ -56,6 +60,8 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
             return;
         }
         if (setup) setup();
+        qxsim::ControllerModel::Instance().SetReportObserver(
+            [](const qxsim::LinkReportSeen& r) { g_reports.push_back(r); });
         qxsim::Kernel::Instance().AddExitHook(WriteSummary);
         qxsim::ScheduleScenario(parsed);
         std::vector<std::string> words{"quellix.exe"};

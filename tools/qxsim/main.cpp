@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,22 +106,27 @@ void Say(const std::string& text) {
     qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
 }
 
+// Arrival times of every link report, for the roam and link-back gap: the
+// controller model keeps only the recent reports themselves.
+std::mutex g_arrivals_m;
+std::vector<int64_t> g_arrivals;
+
 void PrintSummary(uint32_t exit_code) {
     auto& ctl = qxsim::ControllerModel::Instance();
-    auto reports = ctl.LinkReports();
-    int new_bssid = 0;
-    for (auto& r : reports) new_bssid += (r.flags & 0x80) != 0;
     std::ostringstream s;
     s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
       << qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) << " s of virtual time\n"
-      << "  link reports received by the controller: " << reports.size() << " (" << new_bssid
-      << " with a new BSSID)\n"
+      << "  link reports received by the controller: " << ctl.LinkReportCount() << " ("
+      << ctl.NewBssidReportCount() << " with a new BSSID)\n"
       << "  controller set-ups: " << ctl.SetupCount() << "\n"
       << "  device-node resets: " << ctl.DisableCount() << "\n"
       << "  rejected frames: " << ctl.RejectedFrames() << "\n"
-      << "  overlapping controller use: " << ctl.BusErrors().size() << "\n";
+      << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
     std::vector<int64_t> arrivals;
-    for (auto& r : reports) arrivals.push_back(r.arrival);
+    {
+        std::lock_guard<std::mutex> lk(g_arrivals_m);
+        arrivals = g_arrivals;
+    }
     const auto gap = qxsim::LongestGapToNextReport(qxsim::LinkEventsSeen(), arrivals);
     if (gap.unanswered) {
         s << "  longest gap from a roam or link back to the next report: none after the "
@@ -259,6 +265,10 @@ int main(int argc, char** argv) {
     qxsim::SetScenarioReporter([](const std::string& what) {
         Say("notebook: " + what);
         qxsim::SessionOutputsOnScenario(what);
+    });
+    qxsim::ControllerModel::Instance().SetReportObserver([](const qxsim::LinkReportSeen& r) {
+        std::lock_guard<std::mutex> lk(g_arrivals_m);
+        g_arrivals.push_back(r.arrival);
     });
     kernel.AddExitHook(PrintSummary);
     outputs.title = "qxsim: scenario " + scenario_arg;

@@ -206,5 +206,42 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
     EXPECT_EQ(r.out, "0: n 1 ts 123456 flags 80 traffic 300 rssi C8 A0\nrejected 1\n");
 }
 
+// A day of reports must not fill the notebook: the model keeps the recent ones,
+// counts them all, and shows every one to an observer as it arrives.
+TEST(LinkReportTest, ModelKeepsRecentReportsCountsAllAndShowsEachToObserver) {
+    auto r = qxtest::RunInChild([] {
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        uint64_t observed = 0;
+        uint32_t last_observed = 0;
+        m.SetReportObserver([&](const qxsim::LinkReportSeen& s) {
+            ++observed;
+            last_observed = s.timestamp;
+        });
+        TransportOpen();
+        FrameBuffer buf;
+        const uint32_t total = ControllerModel::kReportLogSize + 5;
+        for (uint32_t i = 1; i <= total; ++i) {
+            LinkReportEntry e = {};
+            e.NewBssid = i % 1000 == 0 ? 1 : 0;
+            int32_t len = LinkReport(buf, i, e);
+            TransportWrite(buf, static_cast<uint32_t>(len), nullptr);
+        }
+        m.SetReportObserver({});
+        auto kept = m.LinkReports();
+        qxtest::Print("kept %zu first %u last %u count %llu new %llu observed %llu last %u\n",
+                      kept.size(), kept.front().timestamp, kept.back().timestamp,
+                      static_cast<unsigned long long>(m.LinkReportCount()),
+                      static_cast<unsigned long long>(m.NewBssidReportCount()),
+                      static_cast<unsigned long long>(observed), last_observed);
+        m.Reset();
+        qxtest::Print("after reset %zu %llu\n", m.LinkReports().size(),
+                      static_cast<unsigned long long>(m.LinkReportCount()));
+    });
+    EXPECT_EQ(r.out,
+              "kept 10000 first 6 last 10005 count 10005 new 10 observed 10005 last 10005\n"
+              "after reset 0 0\n");
+}
+
 }  // namespace
 }  // namespace qx

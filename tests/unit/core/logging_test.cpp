@@ -94,5 +94,19 @@ TEST_F(LoggingTest, WithoutAnEventSourceMessagesStillReachTheConsole) {
     EXPECT_TRUE(Events().empty());
 }
 
+TEST_F(LoggingTest, TheEventLogKeepsTheRecentEventsAndCountsThemAll) {
+    auto& log = qxsim::EventLogModel::Instance();
+    const size_t total = qxsim::EventLogModel::kEventLogSize + 3;
+    for (size_t i = 0; i < total; ++i) LogAlways("%zu", i);
+    Out();
+    auto events = Events();
+    ASSERT_EQ(events.size(), qxsim::EventLogModel::kEventLogSize);
+    EXPECT_EQ(events.front().strings[0], u"3");
+    EXPECT_EQ(events.back().strings[0], u"10002");
+    EXPECT_EQ(log.EventCount(), total);
+    log.Clear();
+    EXPECT_EQ(log.EventCount(), 0u);
+}
+
 }  // namespace
 }  // namespace qx
