@@ -25,13 +25,19 @@ bool Printable(const std::string& text) {
     return true;
 }
 
+// Six groups of one or two hex digits.
 bool HexMac(const std::string& text) {
-    if (text.size() != 17) return false;
-    for (size_t i = 0; i < 17; ++i) {
-        const char c = text[i];
-        if (i % 3 == 2 ? c != ':' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
+    int groups = 1, digits = 0;
+    for (char c : text) {
+        if (c == ':') {
+            if (digits == 0) return false;
+            ++groups;
+            digits = 0;
+        } else if (!std::isxdigit(static_cast<unsigned char>(c)) || ++digits > 2) {
+            return false;
+        }
     }
-    return true;
+    return groups == 6 && digits > 0;
 }
 
 }  // namespace
