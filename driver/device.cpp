@@ -48,7 +48,8 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
     WdfDeviceInitSetPnpPowerEventCallbacks(DeviceInit, &pnpCallbacks);
 
     WDF_FILEOBJECT_CONFIG fileConfig;
-    WDF_FILEOBJECT_CONFIG_INIT(&fileConfig, WDF_NO_EVENT_CALLBACK, WDF_NO_EVENT_CALLBACK, OnFileCleanup);
+    WDF_FILEOBJECT_CONFIG_INIT(&fileConfig, WDF_NO_EVENT_CALLBACK, WDF_NO_EVENT_CALLBACK,
+                               OnFileCleanup);
     WDF_OBJECT_ATTRIBUTES fileAttributes;
     WDF_OBJECT_ATTRIBUTES_INIT(&fileAttributes);
     WdfDeviceInitSetFileObjectConfig(DeviceInit, &fileConfig, &fileAttributes);
@@ -102,16 +103,25 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
     }
 
     // Sequential queue: one bus operation at a time, which is what lets a
-    // single BusRequest and ClientRequest serve them all.
+    // single BusRequest and ClientRequest serve them all. Its callback opens
+    // and closes BusTarget under TargetLock, which is only allowed at
+    // PASSIVE_LEVEL. The framework presents the next request from inside
+    // WdfRequestComplete, and a bus completion routine completes at up to
+    // DISPATCH_LEVEL; a passive execution level makes the framework present
+    // from a passive-level work item there instead.
     WDF_IO_QUEUE_CONFIG_INIT(&queueConfig, WdfIoQueueDispatchSequential);
     queueConfig.PowerManaged = WdfFalse;
     queueConfig.AllowZeroLengthRequests = FALSE;
     queueConfig.EvtIoRead = OnIoREAD;
     queueConfig.EvtIoWrite = OnIoWRITE;
     queueConfig.EvtIoDeviceControl = OnIoDeviceControl;
-    status = WdfIoQueueCreate(device, &queueConfig, WDF_NO_OBJECT_ATTRIBUTES, &context->IoQueue);
+    WDF_OBJECT_ATTRIBUTES queueAttributes;
+    WDF_OBJECT_ATTRIBUTES_INIT(&queueAttributes);
+    queueAttributes.ExecutionLevel = WdfExecutionLevelPassive;
+    status = WdfIoQueueCreate(device, &queueConfig, &queueAttributes, &context->IoQueue);
     if (!NT_SUCCESS(status)) {
-        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "sequential queue failed %08x", (unsigned)status);
+        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "sequential queue failed %08x",
+                 (unsigned)status);
         return status;
     }
 
@@ -138,7 +148,8 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
     ULONG interruptIndex = 0;
     ULONG count = WdfCmResourceListGetCount(ResourcesTranslated);
     for (ULONG i = 0; i < count; i++) {
-        PCM_PARTIAL_RESOURCE_DESCRIPTOR descriptor = WdfCmResourceListGetDescriptor(ResourcesTranslated, i);
+        PCM_PARTIAL_RESOURCE_DESCRIPTOR descriptor =
+            WdfCmResourceListGetDescriptor(ResourcesTranslated, i);
         if (descriptor == NULL) {
             continue;
         }
@@ -151,7 +162,8 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
             UCHAR cls = descriptor->u.Connection.Class;
             UCHAR type = descriptor->u.Connection.Type;
             if (!connectionFound && cls == CM_RESOURCE_CONNECTION_CLASS_SERIAL &&
-                (type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_I2C || type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_SPI)) {
+                (type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_I2C ||
+                 type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_SPI)) {
                 connectionFound = TRUE;
                 context->ConnectionId.LowPart = descriptor->u.Connection.IdLowPart;
                 context->ConnectionId.HighPart = descriptor->u.Connection.IdHighPart;
@@ -169,13 +181,16 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
         WDF_INTERRUPT_CONFIG_INIT(&interruptConfig, OnInterruptIsr, NULL);
         interruptConfig.PassiveHandling = TRUE;
         interruptConfig.InterruptRaw = WdfCmResourceListGetDescriptor(ResourcesRaw, interruptIndex);
-        interruptConfig.InterruptTranslated = WdfCmResourceListGetDescriptor(ResourcesTranslated, interruptIndex);
+        interruptConfig.InterruptTranslated =
+            WdfCmResourceListGetDescriptor(ResourcesTranslated, interruptIndex);
         WDF_OBJECT_ATTRIBUTES interruptAttributes;
         WDF_OBJECT_ATTRIBUTES_INIT(&interruptAttributes);
-        NTSTATUS status = WdfInterruptCreate(Device, &interruptConfig, &interruptAttributes, &context->InterruptObject);
+        NTSTATUS status = WdfInterruptCreate(Device, &interruptConfig, &interruptAttributes,
+                                             &context->InterruptObject);
         if (!NT_SUCCESS(status)) {
             context->InterruptObject = NULL;
-            QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfInterruptCreate failed %08x", (unsigned)status);
+            QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfInterruptCreate failed %08x",
+                     (unsigned)status);
             return status;
         }
         KeInitializeEvent(&context->InterruptEvent, SynchronizationEvent, FALSE);
@@ -183,7 +198,8 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
     return STATUS_SUCCESS;
 }
 
-_Use_decl_annotations_ NTSTATUS OnReleaseHardware(WDFDEVICE Device, WDFCMRESLIST ResourcesTranslated) {
+_Use_decl_annotations_ NTSTATUS OnReleaseHardware(WDFDEVICE Device,
+                                                  WDFCMRESLIST ResourcesTranslated) {
     UNREFERENCED_PARAMETER(ResourcesTranslated);
     PDEVICE_CONTEXT_T context = GetDeviceContext(Device);
     if (context->InterruptObject != NULL) {
@@ -209,7 +225,8 @@ _Use_decl_annotations_ NTSTATUS OnD0Entry(WDFDEVICE Device, WDF_POWER_DEVICE_STA
     if (!NT_SUCCESS(status)) {
         context->BusTarget = NULL;
         WdfWaitLockRelease(context->TargetLock);
-        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfIoTargetCreate failed %08x", (unsigned)status);
+        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfIoTargetCreate failed %08x",
+                 (unsigned)status);
         return status;
     }
 
@@ -221,7 +238,8 @@ _Use_decl_annotations_ NTSTATUS OnD0Entry(WDFDEVICE Device, WDF_POWER_DEVICE_STA
         WdfObjectDelete(context->BusTarget);
         context->BusTarget = NULL;
         WdfWaitLockRelease(context->TargetLock);
-        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfRequestCreate failed %08x", (unsigned)status);
+        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfRequestCreate failed %08x",
+                 (unsigned)status);
         return status;
     }
     PREQUEST_CONTEXT_T busContext = GetRequestContext(context->BusRequest);
@@ -241,15 +259,19 @@ _Use_decl_annotations_ NTSTATUS OnD0Exit(WDFDEVICE Device, WDF_POWER_DEVICE_STAT
     UNREFERENCED_PARAMETER(TargetState);
     PDEVICE_CONTEXT_T context = GetDeviceContext(Device);
 
+    // No new bus operation starts, and no open or close touches BusTarget,
+    // from here on: both check BusReady under TargetLock.
     WdfWaitLockAcquire(context->TargetLock, NULL);
-    // No new bus operation starts from here on.
     WdfSpinLockAcquire(context->StateLock);
     context->BusReady = FALSE;
     WdfSpinLockRelease(context->StateLock);
+    WdfWaitLockRelease(context->TargetLock);
 
     // Closing cancels what was sent and refuses new sends; then wait until the
     // operation in flight has completed its client request, which is also
-    // when a late cancel routine is done with BusRequest.
+    // when a late cancel routine is done with BusRequest. TargetLock is not
+    // held across these waits: the completion they wait for lets the queue's
+    // next request in, and an open or close there takes TargetLock.
     if (context->BusTarget != NULL) {
         WdfIoTargetClose(context->BusTarget);
     }
@@ -267,7 +289,6 @@ _Use_decl_annotations_ NTSTATUS OnD0Exit(WDFDEVICE Device, WDF_POWER_DEVICE_STAT
         WdfObjectDelete(context->BusTarget);
         context->BusTarget = NULL;
     }
-    WdfWaitLockRelease(context->TargetLock);
     return STATUS_SUCCESS;
 }
 

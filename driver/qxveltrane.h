@@ -65,7 +65,9 @@ typedef struct _DEVICE_CONTEXT_T {
     // Guards BusReady, ClientRequest and WaitRequest between the queues, the
     // completion and cancel routines and the interrupt routine.
     WDFSPINLOCK StateLock;
-    // Serialises opening, closing and tearing down BusTarget (passive level).
+    // Serialises opening and closing BusTarget with D0 entry and with D0
+    // exit's clearing of BusReady (passive level). D0 exit deletes the bus
+    // objects after releasing it: by then BusReady keeps everyone else off.
     WDFWAITLOCK TargetLock;
     // Set while no bus operation holds BusRequest; D0 exit waits for it before
     // deleting the bus objects, because a late cancel routine may still name them.
@@ -96,8 +98,9 @@ WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(REQUEST_CONTEXT_T, GetRequestContext)
 
 #define TRACE_DRIVER 0x1
 #define TRACE_IO 0x2
-#define QX_TRACE(flag, level, fmt, ...) \
-    DbgPrintEx(DPFLTR_IHVDRIVER_ID, (level), "QXVeltrane[%u]: " fmt "\n", (unsigned)(flag), ##__VA_ARGS__)
+#define QX_TRACE(flag, level, fmt, ...)                                                     \
+    DbgPrintEx(DPFLTR_IHVDRIVER_ID, (level), "QXVeltrane[%u]: " fmt "\n", (unsigned)(flag), \
+               ##__VA_ARGS__)
 
 // ---- Callbacks and operations ------------------------------------------------------
 

@@ -4,9 +4,12 @@
 // contract violations the framework's verifier would have stopped on).
 //
 // The framework itself (wdf.h, ntddk.h, spb.h under kmdf/include) runs on
-// real threads: sequential queues present on a dispatcher thread, the SPB
-// controller may complete on its own thread, the interrupt routine runs on
-// its own thread, and cancellation comes from whichever thread asks.
+// real threads, each with an IRQL of its own: a sequential queue presents its
+// next request inside WdfRequestComplete (or on its passive-level worker
+// thread), the SPB controller may complete on its own thread, completion and
+// cancel routines run at DISPATCH_LEVEL, the interrupt routine runs on its own
+// thread, and cancellation comes from whichever thread asks. The rules it
+// holds a driver to are listed in kmdf/README.md.
 #pragma once
 
 #include <ntddk.h>
@@ -46,6 +49,20 @@ void SetResources(std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated);
 void SetSettingsKey(bool present);
 void SetConnectInterrupt(std::optional<ULONG> value);
 
+// ---- Device properties ---------------------------------------------------------
+// What the PnP manager sets on the device's named object (the PDO, which the
+// driver's symbolic link leads to) from the INF's AddReg entries. Reset clears
+// them: no security descriptor, not exclusive.
+struct DeviceProperties {
+    // SDDL of "Security", e.g. "D:P(A;;GA;;;SY)"; empty: anyone may open.
+    std::string security;
+    // "Exclusive": while one handle is open, every other open fails with
+    // STATUS_ACCESS_DENIED.
+    bool exclusive = false;
+};
+void SetDeviceProperties(const DeviceProperties& properties);
+DeviceProperties CurrentDeviceProperties();
+
 // ---- Plug and Play and power -----------------------------------------------------
 
 // Add, prepare hardware, D0 entry. Returns the first failing status (the
@@ -62,10 +79,12 @@ bool DevicePresent();
 bool DeviceInD0();
 WDFDEVICE DeviceHandle();
 
-// Sequential queues present a request on the thread that queued it (or that
-// completed the one before), as the framework does when the queue is idle,
-// instead of on their own thread. With an inline bus, a whole transfer then
-// runs on the caller's thread: what a virtual-time caller needs.
+// A request that reaches an idle sequential queue is presented on the thread
+// that queued it (when its IRQL allows), as the framework does, instead of on
+// the queue's worker thread. With an inline bus, a whole transfer then runs on
+// the caller's thread: what a virtual-time caller needs. (The next request
+// after a completion is always presented inside WdfRequestComplete, or by the
+// worker thread for a passive-level queue.)
 void SetInlineDispatch(bool on);
 
 // ---- Interrupt line ---------------------------------------------------------------
@@ -90,11 +109,19 @@ void HoldCancelRoutines(bool hold);
 int HeldCancelRoutines();
 void RunHeldCancelRoutines();
 
+// While held, a request the bus has finished waits before its completion
+// routine is called (it still counts as sent: closing its target waits),
+// until RunHeldCompletionRoutines.
+void HoldCompletionRoutines(bool hold);
+int HeldCompletionRoutines();
+bool WaitHeldCompletionRoutines(int n, uint32_t ms);
+void RunHeldCompletionRoutines();
+
 // ---- SPB controller -------------------------------------------------------------
 
 // What sits on the bus behind a controller.
 class Peripheral {
-public:
+  public:
     virtual ~Peripheral() = default;
     // Bytes the device took; the controller reports them as transferred.
     virtual size_t Write(const uint8_t* bytes, size_t count) = 0;
@@ -117,7 +144,7 @@ struct SpbTransaction {
 };
 
 class SpbController {
-public:
+  public:
     virtual ~SpbController() = default;
     virtual void SetMode(SpbMode mode, uint32_t delayUs = 0) = 0;
     // The next n transfers (-1: all) complete with status and no bytes.
@@ -134,7 +161,7 @@ public:
     virtual std::vector<SpbTransaction> Transactions() = 0;
     virtual bool ControllerLocked() = 0;
     virtual bool ConnectionLocked() = 0;
-    virtual int Opens() = 0;  // times a target opened this connection
+    virtual int Opens() = 0;    // times a target opened this connection
     virtual int Cancels() = 0;  // requests completed as cancelled
 };
 

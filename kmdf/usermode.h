@@ -15,9 +15,13 @@ using NtStatus = int32_t;
 struct Handle;
 struct Io;
 
-// CreateFile of a device path; null when the name resolves to no started
-// device. status (optional) receives the reason.
-Handle* Open(const char* path, NtStatus* status = nullptr);
+// CreateFile of a device path for reading and writing, by a caller whose token
+// is account (an SDDL trustee: "SY" LocalSystem, "BA" an administrator, "BU"
+// a plain user). Null when the name resolves to no started device
+// (STATUS_OBJECT_NAME_NOT_FOUND) or the device refuses the caller
+// (STATUS_ACCESS_DENIED: its security, or an exclusive device already open);
+// status (optional) receives the reason.
+Handle* Open(const char* path, NtStatus* status = nullptr, const char* account = "SY");
 // CloseHandle: the last reference runs the driver's file clean-up; the call
 // returns once every request of the handle has completed.
 void Close(Handle* handle);
@@ -26,7 +30,8 @@ void Close(Handle* handle);
 // completed (as with OVERLAPPED I/O); never null.
 Io* Read(Handle* handle, void* buffer, uint32_t length);
 Io* Write(Handle* handle, const void* buffer, uint32_t length);
-Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength);
+Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out,
+                  uint32_t outLength);
 
 // Waits up to ms (0xFFFFFFFF: forever) for completion; true when completed.
 bool Wait(Io* io, uint32_t ms);
@@ -40,7 +45,8 @@ void Release(Io* io);
 
 // Synchronous helpers: issue, wait without limit, release.
 NtStatus ReadSync(Handle* handle, void* buffer, uint32_t length, size_t* information = nullptr);
-NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length, size_t* information = nullptr);
+NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length,
+                   size_t* information = nullptr);
 NtStatus ControlSync(Handle* handle, uint32_t code, const void* in = nullptr, uint32_t inLength = 0,
                      void* out = nullptr, uint32_t outLength = 0, size_t* information = nullptr);
 

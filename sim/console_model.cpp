@@ -66,10 +66,24 @@ bool ConsoleModel::InstallHandler(Handler handler) {
     return true;
 }
 
+void ConsoleModel::SetUser32Loaded(bool loaded) {
+    std::lock_guard<std::mutex> lk(m_);
+    user32_ = loaded;
+}
+
+int ConsoleModel::WithheldEvents() {
+    std::lock_guard<std::mutex> lk(m_);
+    return withheld_;
+}
+
 void ConsoleModel::RaiseCtrlEvent(uint32_t ctrl_type) {
     std::vector<Handler> handlers;
     {
         std::lock_guard<std::mutex> lk(m_);
+        if (user32_ && (ctrl_type == kCtrlLogoffEvent || ctrl_type == kCtrlShutdownEvent)) {
+            ++withheld_;
+            return;
+        }
         handlers = handlers_;
     }
     Kernel::Instance().Spawn("console-ctrl", [handlers, ctrl_type]() -> uint32_t {

@@ -33,11 +33,19 @@ public:
 
     // Delivers a console control event as Windows does: on a new thread, to the
     // handlers newest first; when none handles it, the default handler ends the
-    // process with STATUS_CONTROL_C_EXIT.
+    // process with STATUS_CONTROL_C_EXIT. Windows' rule for a process that has
+    // loaded user32.dll (or gdi32.dll): CTRL_LOGOFF_EVENT and
+    // CTRL_SHUTDOWN_EVENT never reach its handlers (it learns of the session
+    // end through its windows); such an event is withheld and counted.
     void RaiseCtrlEvent(uint32_t ctrl_type);
     void RaiseCtrlEventAt(int64_t vtime_ms, uint32_t ctrl_type);
 
-private:
+    // The process loaded user32 (it created a window).
+    void SetUser32Loaded(bool loaded);
+    // Log-off and shutdown events that the rule above kept from the handlers.
+    int WithheldEvents();
+
+  private:
     std::mutex m_;
     bool echo_ = true;
     bool capturing_ = false;
@@ -45,7 +53,12 @@ private:
     bool stdout_valid_ = true;
     bool install_fails_ = false;
     std::vector<Handler> handlers_;
+    bool user32_ = false;
+    int withheld_ = 0;
 };
+
+constexpr uint32_t kCtrlLogoffEvent = 5;
+constexpr uint32_t kCtrlShutdownEvent = 6;
 
 constexpr uint32_t kStatusControlCExit = 0xC000013A;
 

@@ -1,19 +1,6 @@
 #include "sim/controller_model.h"
 
-#include <cstring>
-#include <memory>
-
-#include "sim/frame_decoder.h"
-
 namespace qxsim {
-
-namespace {
-constexpr uint8_t kTypeVersion = 2;
-constexpr uint8_t kTypeEcho = 3;
-constexpr uint8_t kTypeConfigWrite = 4;
-constexpr uint8_t kTypeLinkReport = 7;
-constexpr uint8_t kTypeSwitchTable = 9;
-}  // namespace
 
 ControllerModel& ControllerModel::Instance() {
     static ControllerModel* model = new ControllerModel();
@@ -26,15 +13,8 @@ void ControllerModel::Reset() {
 }
 
 void ControllerModel::ResetLocked() {
-    // Firmware 1.3.7 unless a test says otherwise.
-    version_[0] = 1;
-    version_[1] = 3;
-    version_[2] = 7;
-    silent_ = false;
-    wrong_echo_ = 0;
-    reply_delay_ = 0;
-    write_outcome_ = read_outcome_ = TransferOutcome::Complete;
-    write_n_ = read_n_ = 0;
+    firmware_.Reset();
+    write_time_ = 0;
     transfer_time_ = 0;
     refuse_open_ = false;
     device_present_ = true;
@@ -42,17 +22,6 @@ void ControllerModel::ResetLocked() {
     node_enabled_ = true;
     generation_ = 1;
     disables_ = enables_ = 0;
-    reply_.clear();
-    reply_ready_ = 0;
-    wake_bytes_ = 0;
-    setups_ = 0;
-    rejected_ = 0;
-    last_reject_ = 0;
-    has_settings_ = false;
-    access_code_.clear();
-    settings_.clear();
-    switch_table_.clear();
-    switch_tables_ = 0;
     reports_.clear();
     transfers_.clear();
     transfer_count_ = 0;
@@ -63,36 +32,37 @@ void ControllerModel::ResetLocked() {
 
 void ControllerModel::SetFirmwareVersion(uint8_t major, uint8_t minor, uint8_t patch) {
     std::lock_guard<std::mutex> lk(m_);
-    version_[0] = major;
-    version_[1] = minor;
-    version_[2] = patch;
+    // On the wire as d0 d1 d2, the revision reading d2.d1.d0.
+    firmware_.settings.version[0] = patch;
+    firmware_.settings.version[1] = minor;
+    firmware_.settings.version[2] = major;
 }
 
 void ControllerModel::SetSilent(bool silent) {
     std::lock_guard<std::mutex> lk(m_);
-    silent_ = silent;
+    firmware_.settings.silent = silent ? 1 : 0;
 }
 
 void ControllerModel::SetWrongEcho(int n) {
     std::lock_guard<std::mutex> lk(m_);
-    wrong_echo_ = n;
+    firmware_.settings.wrong_echo = n;
 }
 
 void ControllerModel::SetReplyDelay(uint32_t ms) {
     std::lock_guard<std::mutex> lk(m_);
-    reply_delay_ = ms;
+    firmware_.settings.reply_delay_ms = ms;
 }
 
 void ControllerModel::SetWriteOutcome(TransferOutcome outcome, int n) {
     std::lock_guard<std::mutex> lk(m_);
-    write_outcome_ = outcome;
-    write_n_ = n;
+    firmware_.settings.write_outcome = outcome;
+    firmware_.settings.write_count = n;
 }
 
 void ControllerModel::SetReadOutcome(TransferOutcome outcome, int n) {
     std::lock_guard<std::mutex> lk(m_);
-    read_outcome_ = outcome;
-    read_n_ = n;
+    firmware_.settings.read_outcome = outcome;
+    firmware_.settings.read_count = n;
 }
 
 void ControllerModel::SetTransferTime(uint32_t ms) {
@@ -128,18 +98,11 @@ bool ControllerModel::HandleValid(int64_t generation) {
     return device_present_ && node_enabled_ && generation == generation_;
 }
 
-TransferOutcome ControllerModel::Next(TransferOutcome& outcome, int& n) {
-    if (outcome == TransferOutcome::Complete || n == 0) return TransferOutcome::Complete;
-    TransferOutcome o = outcome;
-    if (n > 0 && --n == 0) outcome = TransferOutcome::Complete;
-    return o;
-}
-
 TransferOutcome ControllerModel::NextWriteOutcome() {
     TransferOutcome o;
     {
         std::lock_guard<std::mutex> lk(m_);
-        o = Next(write_outcome_, write_n_);
+        o = firmware_.NextWriteOutcome();
     }
     if (o != TransferOutcome::Complete) NotifyBus(BusActivity::WriteFailed, nullptr, 0);
     return o;
@@ -149,7 +112,7 @@ TransferOutcome ControllerModel::NextReadOutcome() {
     TransferOutcome o;
     {
         std::lock_guard<std::mutex> lk(m_);
-        o = Next(read_outcome_, read_n_);
+        o = firmware_.NextReadOutcome();
     }
     if (o != TransferOutcome::Complete) NotifyBus(BusActivity::ReadFailed, nullptr, 0);
     return o;
@@ -192,90 +155,27 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
     VTime now = Kernel::Instance().Now();
     std::lock_guard<std::mutex> lk(m_);
     LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
-    if (count == 1 && bytes[0] == 0x00) {
-        ++wake_bytes_;
-        return;
-    }
-    // One write may carry several frames back to back; a frame that does not
-    // decode is dropped and the firmware goes on with the next one.
-    size_t pos = 0;
-    while (pos < count) {
-        size_t len = QxdFrameLength(bytes + pos, count - pos);
-        if (len == 0) {
-            ++rejected_;
-            last_reject_ = QXD_NO_END_FLAG;
-            break;
-        }
-        TakeFrame(bytes + pos, len, now);
-        pos += len;
-    }
+    write_time_ = now;
+    const qxproto::RecordSink sink = {&ControllerModel::TakeRecord, this};
+    firmware_.Write(bytes, count, now, &sink);
 }
 
-// Called with the lock held; never calls into the kernel, which may be
-// calling into the model from a timer action.
-void ControllerModel::TakeFrame(const uint8_t* wire, size_t count, VTime now) {
-    // Large and used only here, under the lock: off the stack of a virtual thread.
-    static QxdFrame frame;
-    int status = QxdDecodeFrame(wire, count, &frame);
-    if (status != QXD_OK) {
-        ++rejected_;
-        last_reject_ = status;
-        return;
-    }
-    for (int i = 0; i < frame.record_count; ++i) {
-        const QxdRecord& r = frame.records[i];
-        const uint8_t* rec = frame.bytes + r.offset;
-        const uint8_t* data = rec + 2;
-        if (r.read_request) {
-            if (silent_) continue;
-            if (r.type == kTypeEcho && r.length == 6 && has_settings_) {
-                reply_.assign({6, kTypeEcho});
-                reply_.insert(reply_.end(), settings_.begin(), settings_.end());
-                if (wrong_echo_ != 0) {
-                    reply_[7] ^= 0x01;
-                    if (wrong_echo_ > 0) --wrong_echo_;
-                }
-            } else if (r.type == kTypeVersion && r.length == 3) {
-                reply_.assign({3, kTypeVersion, version_[2], version_[1], version_[0]});
-            } else {
-                continue;  // nothing the firmware can answer
-            }
-            reply_ready_ = now + reply_delay_;
-            continue;
-        }
-        switch (r.type) {
-            case kTypeConfigWrite:
-                if (r.length != 10) break;
-                access_code_.assign(data, data + 4);
-                settings_.assign(data + 4, data + 10);
-                has_settings_ = true;
-                ++setups_;
-                break;
-            case kTypeSwitchTable:
-                if (r.length != 8) break;
-                switch_table_.assign(data, data + 8);
-                ++switch_tables_;
-                break;
-            case kTypeLinkReport: {
-                if (r.length < 12) break;
-                LinkReportSeen s;
-                s.arrival = now;
-                s.count = data[0];
-                s.timestamp = static_cast<uint32_t>(data[1]) | static_cast<uint32_t>(data[2]) << 8 |
-                              static_cast<uint32_t>(data[3]) << 16 |
-                              static_cast<uint32_t>(data[4]) << 24;
-                s.flags = data[5];
-                s.traffic = static_cast<uint16_t>(data[6] | data[7] << 8);
-                s.rssi0 = data[8];
-                s.rssi1 = data[9];
-                s.record.assign(rec, rec + r.size);
-                reports_.push_back(std::move(s));
-                break;
-            }
-            default:
-                break;
-        }
-    }
+// Called by the firmware, with the lock held, for every record it took; never
+// calls into the kernel, which may be calling into the model from a timer action.
+void ControllerModel::TakeRecord(void* self, const uint8_t* record, uint16_t size) {
+    auto* model = static_cast<ControllerModel*>(self);
+    if (record[1] != qxproto::kTypeLinkReport) return;
+    const qxproto::LinkEntry first = qxproto::LinkReportEntry(record, 0);
+    LinkReportSeen s;
+    s.arrival = model->write_time_;
+    s.count = record[2];
+    s.timestamp = qxproto::LinkReportTimestamp(record);
+    s.flags = first.flags;
+    s.traffic = first.traffic;
+    s.rssi0 = first.rssi0;
+    s.rssi1 = first.rssi1;
+    s.record.assign(record, record + size);
+    model->reports_.push_back(std::move(s));
 }
 
 // A long scenario writes several frames a second: keep the recent ones only.
@@ -289,13 +189,7 @@ void ControllerModel::Read(uint8_t* buf, uint32_t count) {
     std::string thread = Kernel::Instance().CurrentThreadName();
     VTime now = Kernel::Instance().Now();
     std::unique_lock<std::mutex> lk(m_);
-    // A controller with nothing (yet) to say clocks out zeros.
-    memset(buf, 0, count);
-    if (!reply_.empty() && now >= reply_ready_) {
-        size_t n = reply_.size() < count ? reply_.size() : count;
-        memcpy(buf, reply_.data(), n);
-        reply_.clear();
-    }
+    firmware_.Read(buf, count, now);
     LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
     lk.unlock();
     NotifyBus(BusActivity::Read, buf, count);
@@ -331,7 +225,7 @@ void ControllerModel::DisableNode() {
             node_enabled_ = false;
             // The driver's device goes away: every open handle is cut off.
             ++generation_;
-            reply_.clear();
+            firmware_.DropReply();
         }
     }
     NotifyBus(BusActivity::NodeDisabled, nullptr, 0);
@@ -360,47 +254,58 @@ int ControllerModel::EnableCount() {
 
 int ControllerModel::WakeBytes() {
     std::lock_guard<std::mutex> lk(m_);
-    return wake_bytes_;
+    return static_cast<int>(firmware_.log.wake_bytes);
 }
 
 int ControllerModel::SetupCount() {
     std::lock_guard<std::mutex> lk(m_);
-    return setups_;
+    return static_cast<int>(firmware_.log.config_writes);
 }
 
 int ControllerModel::RejectedFrames() {
     std::lock_guard<std::mutex> lk(m_);
-    return rejected_;
+    return static_cast<int>(firmware_.log.frames_bad);
 }
 
 int ControllerModel::LastRejectStatus() {
     std::lock_guard<std::mutex> lk(m_);
-    return last_reject_;
+    return firmware_.log.last_reject;
+}
+
+int ControllerModel::IgnoredRecords() {
+    std::lock_guard<std::mutex> lk(m_);
+    return static_cast<int>(firmware_.log.ignored_records);
 }
 
 bool ControllerModel::HasSettings() {
     std::lock_guard<std::mutex> lk(m_);
-    return has_settings_;
+    return firmware_.log.has_settings != 0;
 }
 
 std::vector<uint8_t> ControllerModel::AccessCode() {
     std::lock_guard<std::mutex> lk(m_);
-    return access_code_;
+    const auto& log = firmware_.log;
+    if (!log.has_settings) return {};
+    return std::vector<uint8_t>(log.access_code, log.access_code + sizeof log.access_code);
 }
 
 std::vector<uint8_t> ControllerModel::Settings() {
     std::lock_guard<std::mutex> lk(m_);
-    return settings_;
+    const auto& log = firmware_.log;
+    if (!log.has_settings) return {};
+    return std::vector<uint8_t>(log.settings, log.settings + sizeof log.settings);
 }
 
 std::vector<uint8_t> ControllerModel::SwitchTable() {
     std::lock_guard<std::mutex> lk(m_);
-    return switch_table_;
+    const auto& log = firmware_.log;
+    if (log.switch_tables == 0) return {};
+    return std::vector<uint8_t>(log.switch_table, log.switch_table + sizeof log.switch_table);
 }
 
 int ControllerModel::SwitchTables() {
     std::lock_guard<std::mutex> lk(m_);
-    return switch_tables_;
+    return static_cast<int>(firmware_.log.switch_tables);
 }
 
 std::vector<LinkReportSeen> ControllerModel::LinkReports() {

@@ -1,13 +1,15 @@
 // The antenna controller on the virtual notebook, with the driver's device and
 // its device node in front of it.
 //
-// The firmware side decodes every written frame with the receiver rules
-// (sim/frame_decoder.h), ignores frames it cannot decode, answers the
-// configuration frame's echo request and the version query with bare records,
-// and keeps what it was told. The device side decides how a transfer through
-// "\\.\QXSPB" ends: at once, failed at once, or pending until cancelled. The
-// device node can be absent, disabled and enabled; disabling it cuts off every
-// handle opened before, as removing the driver's device does.
+// The firmware side is the protocol library's one controller responder
+// (protocol/responder.h), the same that the kernel-mode double under Wine
+// plays: it decodes every written frame, ignores frames it cannot decode,
+// answers the echo request and the version query with bare records, and keeps
+// what it was told; its fault modes are the knobs below, and it decides how a
+// transfer through "\\.\QXSPB" ends: at once, failed at once, or pending until
+// cancelled. The device side adds the bus time, the driver's open and the
+// device node, which can be absent, disabled and enabled; disabling it cuts
+// off every handle opened before, as removing the driver's device does.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/responder.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
@@ -40,12 +43,9 @@ struct TransferSeen {
     std::vector<uint8_t> bytes;  // written bytes, or the bytes a read delivered
 };
 
-// How the device completes a transfer.
-enum class TransferOutcome {
-    Complete,  // completes (possibly after delay_ms)
-    FailNow,   // fails at once
-    Pending,   // stays pending until cancelled
-};
+// How the device completes a transfer: Complete, FailNow or Pending (until
+// cancelled). The controller decides it, so it is the responder's.
+using TransferOutcome = qxproto::Outcome;
 
 class ControllerModel {
   public:
@@ -59,7 +59,8 @@ class ControllerModel {
     void SetFirmwareVersion(uint8_t major, uint8_t minor, uint8_t patch);
     // No answers at all: reads deliver zeros.
     void SetSilent(bool silent);
-    // The next n echoes (-1: all) differ from the settings in their last byte.
+    // The next n echoes (-1: all) differ from the settings in the lowest bit
+    // of their last byte.
     void SetWrongEcho(int n);
     // Answers become readable only this long after the frame that asked.
     void SetReplyDelay(uint32_t ms);
@@ -111,9 +112,10 @@ class ControllerModel {
 
     // ---- What the firmware saw ----
     int WakeBytes();
-    int SetupCount();      // configuration frames accepted
-    int RejectedFrames();  // frames that failed to decode
-    int LastRejectStatus();
+    int SetupCount();        // configurations taken
+    int RejectedFrames();    // writes that were neither the wake byte nor one good frame
+    int LastRejectStatus();  // qxproto::DecodeStatus of the last of them
+    int IgnoredRecords();    // records of good frames the firmware had no use for
     bool HasSettings();
     std::vector<uint8_t> AccessCode();   // of the last configuration
     std::vector<uint8_t> Settings();     // the six settings bytes
@@ -129,20 +131,15 @@ class ControllerModel {
   private:
     ControllerModel() { ResetLocked(); }
     void ResetLocked();
-    void TakeFrame(const uint8_t* wire, size_t count, VTime now);
+    static void TakeRecord(void* self, const uint8_t* record, uint16_t size);
     void LogTransfer(TransferSeen t);
-    static TransferOutcome Next(TransferOutcome& outcome, int& n);
 
     std::mutex m_;
     std::function<void(const uint8_t*, size_t)> observer_;
     BusObserver bus_observer_;
     void NotifyBus(BusActivity what, const uint8_t* bytes, size_t count);
-    uint8_t version_[3];
-    bool silent_;
-    int wrong_echo_;
-    uint32_t reply_delay_;
-    TransferOutcome write_outcome_, read_outcome_;
-    int write_n_, read_n_;
+    qxproto::Responder firmware_;
+    VTime write_time_;  // of the write being taken, for TakeRecord
     uint32_t transfer_time_;
     bool refuse_open_;
     bool device_present_;
@@ -151,15 +148,6 @@ class ControllerModel {
     int64_t generation_;
     int disables_, enables_;
 
-    std::vector<uint8_t> reply_;
-    VTime reply_ready_;
-    int wake_bytes_;
-    int setups_;
-    int rejected_;
-    int last_reject_;
-    bool has_settings_;
-    std::vector<uint8_t> access_code_, settings_, switch_table_;
-    int switch_tables_;
     std::vector<LinkReportSeen> reports_;
     std::deque<TransferSeen> transfers_;
     uint64_t transfer_count_;

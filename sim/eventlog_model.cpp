@@ -1,5 +1,7 @@
 #include "sim/eventlog_model.h"
 
+#include <cstdio>
+
 namespace qxsim {
 
 EventLogModel& EventLogModel::Instance() {
@@ -25,6 +27,7 @@ bool EventLogModel::Deregister(uintptr_t handle) {
     for (auto it = handles_.begin(); it != handles_.end(); ++it) {
         if (it->first == handle) {
             handles_.erase(it);
+            closed_.push_back(handle);
             return true;
         }
     }
@@ -44,7 +47,17 @@ bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, u
         std::lock_guard<std::mutex> lk(m_);
         auto h = handles_.begin();
         while (h != handles_.end() && h->first != handle) ++h;
-        if (h == handles_.end()) return false;  // ERROR_INVALID_HANDLE
+        if (h == handles_.end()) {
+            for (uintptr_t closed : closed_) {
+                if (closed == handle) {
+                    ++closed_calls_;
+                    std::fprintf(stderr,
+                                 "eventlog model: ReportEventW on deregistered handle %#lx\n",
+                                 static_cast<unsigned long>(handle));
+                }
+            }
+            return false;  // ERROR_INVALID_HANDLE
+        }
         record = EventRecord{h->second, type, category, event_id, std::move(strings)};
         events_.push_back(record);
         observer = observer_;
@@ -52,6 +65,11 @@ bool EventLogModel::Report(uintptr_t handle, uint16_t type, uint16_t category, u
     // Outside the lock: the observer may read the clock or report itself.
     if (observer) observer(record);
     return true;
+}
+
+int EventLogModel::CallsOnClosedHandles() {
+    std::lock_guard<std::mutex> lk(m_);
+    return closed_calls_;
 }
 
 std::vector<EventRecord> EventLogModel::Events() {

@@ -36,14 +36,19 @@ public:
     std::vector<EventRecord> Events();
     void Clear();
     int OpenHandles();
+    // ReportEventW calls on a handle after its DeregisterEventSource: on
+    // Windows a use of a closed (perhaps reused) handle. Each one is a fault.
+    int CallsOnClosedHandles();
 
-private:
+  private:
     std::mutex m_;
     bool register_fails_ = false;
     uintptr_t next_handle_ = 0x100;
     std::vector<std::pair<uintptr_t, std::u16string>> handles_;
     std::vector<EventRecord> events_;
     std::function<void(const EventRecord&)> observer_;
+    std::vector<uintptr_t> closed_;
+    int closed_calls_ = 0;
 };
 
 // The ANSI code page of the virtual notebook: Windows-1252, as on a western

@@ -64,6 +64,30 @@ void PowerModel::BroadcastAt(VTime when, uintptr_t pbt_code) {
     Kernel::Instance().At(when, [this, pbt_code] { Broadcast(pbt_code); });
 }
 
+void PowerModel::EndSession(bool ends) {
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        if (!window_) return;
+        session_ends_ = ends;
+    }
+    PostMessage(kWmQueryEndSession, 0);
+}
+
+void PowerModel::ReplyQueryEndSession(bool agree) {
+    bool ends;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        query_answers_.push_back(agree ? 1 : 0);
+        ends = session_ends_ && agree;
+    }
+    PostMessage(kWmEndSession, ends ? 1 : 0);
+}
+
+std::vector<int> PowerModel::QueryEndSessionAnswers() {
+    std::lock_guard<std::mutex> lk(m_);
+    return query_answers_;
+}
+
 int PowerModel::BroadcastsDelivered() {
     std::lock_guard<std::mutex> lk(m_);
     return delivered_;

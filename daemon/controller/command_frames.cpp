@@ -26,11 +26,8 @@ void PackNibblePairs(uint32_t value, uint8_t out[2]) {
 }
 
 void ConfigAccessCode(uint8_t out[4]) {
-    // Assembled byte by byte so that the code never sits in the image as one word.
-    out[0] = 0x5A;
-    out[1] = 0xC3;
-    out[2] = 0x96;
-    out[3] = 0x3C;
+    // Built at run time from the four constant bytes the firmware expects.
+    for (int i = 0; i < qxproto::kAccessCodeLen; ++i) out[i] = qxproto::kConfigAccessCode[i];
 }
 
 ControllerSettings BuildControllerSettings(const ControllerConfig& config) {
@@ -78,7 +75,7 @@ int32_t PutMSwitchTableRecord(FrameBuffer& buf, uint8_t pos, const uint8_t m2s[1
 int32_t PutLinkReportRecord(FrameBuffer& buf, uint8_t pos, uint64_t timestamp_ms,
                             const LinkReportEntry& entry) {
     constexpr uint8_t kEntries = 1;
-    constexpr uint8_t kLen = 5 + kLinkEntryWireLen * kEntries;
+    constexpr uint8_t kLen = qxproto::LinkReportLen(kEntries);
     // Written straight into the frame: this runs every steering cycle.
     if (pos + 2u + kLen > kFrameBufferSize)
         return PutRecord(buf, pos, kTypeLinkReport, nullptr, kLen);
@@ -92,7 +89,8 @@ int32_t PutLinkReportRecord(FrameBuffer& buf, uint8_t pos, uint64_t timestamp_ms
     d[5] = static_cast<uint8_t>(ts >> 16);
     d[6] = static_cast<uint8_t>(ts >> 24);
     // Wire order: flags, traffic (little-endian), both RSSI bytes, reserved.
-    d[7] = static_cast<uint8_t>((entry.NewBssid ? 0x80 : 0x00) | (entry.Flags2 & 0x7F));
+    d[7] = static_cast<uint8_t>((entry.NewBssid ? qxproto::kLinkEntryNewBssid : 0x00) |
+                                (entry.Flags2 & 0x7F));
     d[8] = static_cast<uint8_t>(entry.Traffic);
     d[9] = static_cast<uint8_t>(entry.Traffic >> 8);
     d[10] = entry.Rssi0;

@@ -10,19 +10,19 @@
 
 namespace qx {
 
-// Record types of the controller protocol.
-constexpr uint8_t kTypeControllerVersion = 2;
-constexpr uint8_t kTypeConfigEcho = 3;
-constexpr uint8_t kTypeConfigWrite = 4;
-constexpr uint8_t kTypeLinkReport = 7;
-constexpr uint8_t kTypeMSwitchTable = 9;
-
-constexpr uint8_t kConfigWriteLen = 10;   // data bytes of a ConfigWrite
-constexpr uint8_t kConfigEchoLen = 6;     // data bytes of a ConfigEcho
-constexpr uint8_t kVersionLen = 3;        // data bytes of a ControllerVersion
-constexpr uint8_t kMSwitchTableLen = 8;   // data bytes of an MSwitchTable
-constexpr uint8_t kLinkEntryWireLen = 7;  // one link-report entry on the wire
-constexpr uint8_t WakeByte = 0x00;        // sent alone, never framed
+// Record types and lengths come from the protocol library, shared with every
+// model of the controller.
+using qxproto::kConfigEchoLen;
+using qxproto::kConfigWriteLen;
+using qxproto::kLinkEntryWireLen;
+using qxproto::kMSwitchTableLen;
+using qxproto::kTypeConfigEcho;
+using qxproto::kTypeConfigWrite;
+using qxproto::kTypeControllerVersion;
+using qxproto::kTypeLinkReport;
+using qxproto::kTypeMSwitchTable;
+using qxproto::kVersionLen;
+constexpr uint8_t WakeByte = qxproto::kWakeByte;  // sent alone, never framed
 
 // The seven settings handed to SetupController, built by controller
 // initialisation from the command line.

@@ -10,11 +10,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/wire.h"
+
 namespace qx {
 
-constexpr uint8_t RecordSeparator = 0x7D;
-constexpr uint8_t EndFlag = 0x7E;
-constexpr uint8_t EscapeMarker = 0x81;
+// The wire bytes themselves belong to the protocol library.
+constexpr uint8_t RecordSeparator = qxproto::kRecordSeparator;
+constexpr uint8_t EndFlag = qxproto::kEndFlag;
+constexpr uint8_t EscapeMarker = qxproto::kEscapeMarker;
 
 // wr_buf and rd_buf: one frame or one reply.
 constexpr size_t kFrameBufferSize = 160;

@@ -87,7 +87,19 @@ int32_t OnPeerStats(PeerRecord* record) {
 }
 
 int32_t TakeCycleStats(const uint8_t adapter_mac[6], PeerRecord* out) {
-    PeerRecord* p = FindPeerForInterface(adapter_mac);
+    // After a roam the old access point's record stays in the table, stale,
+    // until the next purge. Taking it (it is the older one) would feed the
+    // controller a frozen link for up to a hundred cycles, so the interface's
+    // current access point - a record that is not stale - comes first.
+    PeerRecord* p = nullptr;
+    for (PeerRecord* q = PeerTable; q != nullptr; q = q->Next) {
+        if (!SameMac(q->AdapterMac, adapter_mac)) continue;
+        if (q->Stale == 0) {
+            p = q;
+            break;
+        }
+        if (p == nullptr) p = q;
+    }
     if (p == nullptr) return -1;
     *out = *p;
     return 0;

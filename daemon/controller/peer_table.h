@@ -90,7 +90,9 @@ void ResetPeerTable();
 int32_t OnPeerStats(PeerRecord* record);
 PeerRecord* FindPeer(const uint8_t mac[6]);
 PeerRecord* FindPeerForInterface(const uint8_t mac[6]);
-// Copies the interface's oldest record (links included); 0, or -1 when none.
+// Copies the record of the interface's current access point (links
+// included): its oldest record that is not stale, else its oldest record.
+// 0, or -1 when the interface has none.
 int32_t TakeCycleStats(const uint8_t adapter_mac[6], PeerRecord* out);
 void MarkPeerStale(const uint8_t mac[6]);
 // Marks every record of the adapter whose peer is not `peer` stale.

@@ -19,18 +19,30 @@ namespace {
 
 const char* g_program_name = "";
 constexpr uint32_t kQuickRestartPauseMs = 500;
+// Runs that keep failing before they reach the controller wait twice as long
+// each time, up to this: every run costs the controller a node power cycle.
+constexpr uint32_t kMaxBackoffMs = 4000;
 
 // Starts one worker after the other until the controller has failed to
-// initialise more than three times, or a start fails.
+// initialise four times in a row, or a thread cannot be started.
 void Supervise() {
-    PrepareWorkerStart();
+    uint32_t backoff_ms = kQuickRestartPauseMs;
     for (;;) {
         while (Get(SteeringContext.Suspended) == 1 || Get(SteeringContext.ShutdownRequested) == 1) {
             LogMessage(0, "QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n");
             os::SleepMs(500);
         }
         auto* block = static_cast<WorkerStartBlock*>(os::HeapAllocZeroed(sizeof(WorkerStartBlock)));
-        if (block == nullptr) return;
+        if (block == nullptr) {
+            // A passing shortage at a restart (a resume, a controller reset)
+            // must not end steering for good: a failed start like any other.
+            LogAlways("QUELLIX: Unable to start steering process\n");
+            const int32_t failures =
+                SteeringContext.InitFailures.fetch_add(1, std::memory_order_relaxed) + 1;
+            if (failures > 3) return;
+            os::SleepMs(kQuickRestartPauseMs);
+            continue;
+        }
         os::Thread* worker = os::ThreadStart(SteeringThreadMain, block);
         if (worker == nullptr) {
             os::HeapFreeBlock(block);
@@ -40,11 +52,18 @@ void Supervise() {
         const uint64_t started = os::TickMs();
         os::ThreadWait(worker, os::kWaitForever);
         os::ThreadClose(worker);
+        const bool failed_early = block->FailedEarly != 0;
         os::HeapFreeBlock(block);
         if (Get(SteeringContext.InitFailures) > 3) return;
-        // A run that ended at once (no memory for its cycle record, a wake-up
-        // between two resume broadcasts) is restarted after a short pause, so
-        // that a persistent cause cannot turn this loop into a busy one.
+        if (failed_early) {
+            os::SleepMs(backoff_ms);
+            backoff_ms = backoff_ms >= kMaxBackoffMs / 2 ? kMaxBackoffMs : backoff_ms * 2;
+            continue;
+        }
+        backoff_ms = kQuickRestartPauseMs;
+        // A run that ended at once (a wake-up between two resume broadcasts)
+        // is restarted after a short pause, so that a persistent cause cannot
+        // turn this loop into a busy one.
         if (os::TickMs() - started < kQuickRestartPauseMs) os::SleepMs(kQuickRestartPauseMs);
     }
 }
@@ -53,12 +72,15 @@ void Supervise() {
 
 void QuellixMain(int argc, char** argv) {
     LogMessage(-1, "QUELLIX: Veltrane Service (%s)\n", QX_DAEMON_VERSION);
+    // Before any handler can run: the shutdown relies on these.
+    PrepareWorkerStart();
     if (!os::InstallConsoleHandler(ConsoleControlHandler)) {
         LogMessage(0, "QUELLIX: Unable to initialize signal handler\n");
     }
     if (RegisterEventLogSource() < 0) {
         LogMessage(0, "QUELLIX: Unable to initialize event logging\n");
     }
+    SetSessionEndHandler(OnSessionEnd);
     qx_winevent_init(OnPowerEvent);
     std::strcpy(DaemonSettings.DriverInterface, "I2C");
     g_program_name = ProgramNameOf(argc > 0 && argv[0] != nullptr ? argv[0] : "");
@@ -77,7 +99,7 @@ void QuellixMain(int argc, char** argv) {
     } else {
         std::strcpy(DaemonSettings.InterfaceName, "win32");
         std::memcpy(SteeringContext.InterfaceName, DaemonSettings.InterfaceName, kInterfaceNameSize);
-        if (InitWlan(DaemonSettings.DriverInterface) < 0) {
+        if (InitWlanGuarded(DaemonSettings.DriverInterface) < 0) {
             LogAlways("QUELLIX: Unable to initialize wlan system.\n");
         } else {
             Supervise();

@@ -7,6 +7,7 @@
 
 #include "daemon/core/os_eventlog.h"
 #include "daemon/core/os_process.h"
+#include "daemon/core/os_thread.h"
 #include "daemon/core/settings.h"
 
 namespace qx {
@@ -16,6 +17,10 @@ constexpr size_t kEventTextSize = 256;
 
 // Written by main only (start-up and the exit path), read by every thread that logs.
 std::atomic<os::EventSource> g_event_source{nullptr};
+// Threads inside ReportToEventLog. The deregistration waits until none is left
+// holding the handle it closes (sequentially consistent: either a reporter
+// sees the handle gone, or the deregistration sees the reporter).
+std::atomic<int> g_event_users{0};
 
 void LogV(const char* format, va_list args) {
     va_list again;
@@ -35,19 +40,24 @@ int RegisterEventLogSource() {
 }
 
 void DeregisterEventLogSource() {
-    os::EventSource source = g_event_source.exchange(nullptr, std::memory_order_relaxed);
-    if (source != nullptr) os::EventLogDeregister(source);
+    os::EventSource source = g_event_source.exchange(nullptr);
+    if (source == nullptr) return;
+    while (g_event_users.load() != 0) os::SleepMs(1);
+    os::EventLogDeregister(source);
 }
 
 void ReportToEventLog(const char* text) {
-    os::EventSource source = g_event_source.load(std::memory_order_relaxed);
-    if (source == nullptr) return;
-    char copy[kEventTextSize];
-    size_t n = std::strlen(text);
-    if (n > kEventTextSize - 1) n = kEventTextSize - 1;
-    std::memcpy(copy, text, n);
-    copy[n] = '\0';
-    os::EventLogReportInfo(source, copy);
+    g_event_users.fetch_add(1);
+    os::EventSource source = g_event_source.load();
+    if (source != nullptr) {
+        char copy[kEventTextSize];
+        size_t n = std::strlen(text);
+        if (n > kEventTextSize - 1) n = kEventTextSize - 1;
+        std::memcpy(copy, text, n);
+        copy[n] = '\0';
+        os::EventLogReportInfo(source, copy);
+    }
+    g_event_users.fetch_sub(1);
 }
 
 void LogMessage(int32_t threshold, const char* format, ...) {

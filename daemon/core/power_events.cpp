@@ -7,6 +7,11 @@
 
 namespace qx {
 
+namespace {
+// Written by main before the window thread starts, only read afterwards.
+SessionEndHandler g_session_end = nullptr;
+}  // namespace
+
 int32_t PowerCodeForBroadcast(uintptr_t wparam) {
     switch (wparam) {
         case 4: return kPowerSuspend;
@@ -20,10 +25,14 @@ int32_t OnPowerEvent(int32_t event) {
     if (event == kPowerSuspend) {
         Put(SteeringContext.Running, 0);
         Put(SteeringContext.Suspended, 1);
+        // A worker asleep in a long period (20 s with the link down) would
+        // otherwise hold the controller past the resume.
+        WakeSteeringWorker();
         LogMessage(0, "QUELLIX: Suspending.\n");
     } else if (event == 7 || event == kPowerResume) {
         Put(SteeringContext.Running, 0);
         Put(SteeringContext.Suspended, 0);
+        WakeSteeringWorker();
         LogMessage(0, "QUELLIX: Waking up.\n");
     }
     return 1;
@@ -38,6 +47,25 @@ int ConsoleControlHandler(uint32_t ctrl_type) {
             ExitDaemon();
         default: return 0;
     }
+}
+
+void SetSessionEndHandler(SessionEndHandler handler) {
+    g_session_end = handler;
+}
+
+bool AnswerQueryEndSession() {
+    return true;
+}
+
+void OnEndSessionMessage(bool ending) {
+    if (ending && g_session_end != nullptr) g_session_end();
+}
+
+void OnSessionEnd() {
+    // The same way out as a console shutdown event, which Windows does not
+    // deliver to a process that has loaded user32.
+    Put(SteeringContext.ShutdownRequested, 1);
+    ExitDaemon();
 }
 
 }  // namespace qx

@@ -25,6 +25,22 @@ int32_t OnPowerEvent(int32_t event);
 // other events go to the next handler.
 int ConsoleControlHandler(uint32_t ctrl_type);
 
+// The end of the Windows session (log-off, shutdown). Windows tells a process
+// that has loaded user32 through its windows, never through the console
+// handler: WM_QUERYENDSESSION, then WM_ENDSESSION.
+using SessionEndHandler = void (*)();
+// Set by main before qx_winevent_init; the window thread only reads it.
+void SetSessionEndHandler(SessionEndHandler handler);
+// The hidden window's answer to WM_QUERYENDSESSION: the daemon never holds
+// the session up.
+bool AnswerQueryEndSession();
+// WM_ENDSESSION: with wParam TRUE (the session ends) runs the handler; with
+// FALSE (someone vetoed, the session goes on) nothing happens.
+void OnEndSessionMessage(bool ending);
+// The daemon's handler: the end-of-process shutdown of a console shutdown
+// event (same messages, exit code 0, once only).
+[[noreturn]] void OnSessionEnd();
+
 // What the hidden window does with a WM_POWERBROADCAST: the code to hand to
 // the callback, or 0 for none. wparam 4 gives 4; 7 and 18 give 18.
 int32_t PowerCodeForBroadcast(uintptr_t wparam);

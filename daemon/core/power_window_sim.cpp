@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "daemon/core/power_events.h"
+#include "sim/console_model.h"
 #include "sim/power_model.h"
 #include "sim/vkernel.h"
 
@@ -23,7 +24,11 @@ uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
     monitor->ready.Set();
     qxsim::WindowMessage msg;
     while (power.GetMessage(&msg)) {
-        if (msg.message == qxsim::kWmPowerBroadcast) {
+        if (msg.message == qxsim::kWmQueryEndSession) {
+            power.ReplyQueryEndSession(qx::AnswerQueryEndSession());
+        } else if (msg.message == qxsim::kWmEndSession) {
+            qx::OnEndSessionMessage(msg.wparam != 0);
+        } else if (msg.message == qxsim::kWmPowerBroadcast) {
             int32_t code = qx::PowerCodeForBroadcast(msg.wparam);
             if (code != 0 && g_power_callback != nullptr) g_power_callback(code);
         } else if (msg.message == qxsim::kWmClose) {
@@ -38,6 +43,9 @@ uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
 }  // namespace
 
 int qx_winevent_init(qx::PowerCallbackFn callback) {
+    // The window makes this a user32 process: from now on Windows tells it of
+    // the session end through its windows only.
+    qxsim::ConsoleModel::Instance().SetUser32Loaded(true);
     auto* monitor = new PowerEventMonitor;
     g_power_callback = callback;
     g_monitor = monitor;

@@ -21,6 +21,13 @@ LRESULT CALLBACK PowerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
         PostQuitMessage(0);
         return 0;
     }
+    if (msg == WM_QUERYENDSESSION) return qx::AnswerQueryEndSession() ? TRUE : FALSE;
+    if (msg == WM_ENDSESSION) {
+        // Windows ends the process soon after this returns; the shutdown
+        // runs first (and does not return).
+        qx::OnEndSessionMessage(wparam != FALSE);
+        return 0;
+    }
     if (msg == WM_POWERBROADCAST) {
         int32_t code = qx::PowerCodeForBroadcast(wparam);
         if (code != 0 && g_power_callback != nullptr) g_power_callback(code);

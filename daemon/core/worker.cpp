@@ -1,6 +1,7 @@
 #include "daemon/core/worker.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "daemon/controller/commands.h"
 #include "daemon/controller/peer_table.h"
@@ -22,16 +23,17 @@ namespace {
 // The ownership is a binary semaphore (an auto-reset event that is set while
 // nobody holds it), so that the shutdown can wait for it with a time-out.
 os::Event* g_controller_free = nullptr;
-// Set by the shutdown so that a worker asleep in its cycle wakes at once.
+// Ends the worker's sleep early: set by the shutdown, by a power event that
+// ends the run, and by the link coming back. Auto-reset: one wake per cause.
 os::Event* g_worker_wake = nullptr;
+// Held by main while InitWlan runs, so that a shutdown never closes the WLAN
+// client or the provider under it (same binary-semaphore form as above).
+os::Event* g_wlan_free = nullptr;
 std::atomic<bool> g_worker_started{false};
 std::atomic<bool> g_exiting{false};
-
-void EnsureWorkerEvents() {
-    // Created by main before the first worker starts, or by the shutdown.
-    if (g_controller_free == nullptr) g_controller_free = os::EventCreate(false, true);
-    if (g_worker_wake == nullptr) g_worker_wake = os::EventCreate(true, false);
-}
+// Set by a run that ended for a failure before it had the controller set up
+// (no memory for its cycle record, a failed set-up); main backs off then.
+std::atomic<bool> g_run_failed_early{false};
 
 bool TakeController(uint32_t ms) {
     return g_controller_free != nullptr && os::EventWait(g_controller_free, ms);
@@ -44,9 +46,20 @@ bool StopRequested() {
     return Get(SteeringContext.ShutdownRequested) != 0 || Get(SteeringContext.Suspended) != 0;
 }
 
-// The worker's sleeps end early when the shutdown wakes it.
+// The end of the process is under way (console event, session end, main's exit path).
+bool ExitUnderway() {
+    return g_exiting.load(std::memory_order_relaxed) || Get(SteeringContext.ShutdownRequested) != 0;
+}
+
+// The run is over: a shutdown, or a power event cleared Running.
+bool RunOver() {
+    return ExitUnderway() || StopRequested() || Get(SteeringContext.Running) == 0;
+}
+
+// The cycle's sleep: ends early at any wake (shutdown, suspend or resume,
+// link back). The next cycle then looks at the flags again.
 void WorkerSleep(uint32_t ms) {
-    if (ms == 0) {
+    if (ms == 0 || ExitUnderway()) {
         os::SleepMs(0);  // a zero period still lets the other threads run
     } else if (g_worker_wake != nullptr) {
         os::EventWait(g_worker_wake, ms);
@@ -55,7 +68,37 @@ void WorkerSleep(uint32_t ms) {
     }
 }
 
+// A pause that only `ends` may cut short (the node reset's pauses end only
+// for the shutdown, the pause after a failed report also for a suspend). A
+// wake for another cause (the link back) is handed on to the cycle's sleep
+// when `hand_on`; before the first cycle it is of no use.
+void WorkerPause(uint32_t ms, bool (*ends)(), bool hand_on) {
+    const uint64_t deadline = os::TickMs() + ms;
+    bool handed_on = false;
+    for (;;) {
+        if (ends()) break;
+        const uint64_t now = os::TickMs();
+        if (now >= deadline) break;
+        const auto left = static_cast<uint32_t>(deadline - now);
+        if (g_worker_wake == nullptr) {
+            os::SleepMs(left);
+            break;
+        }
+        if (!os::EventWait(g_worker_wake, left)) break;
+        handed_on = true;
+    }
+    if (handed_on && hand_on) os::EventSet(g_worker_wake);
+}
+
 }  // namespace
+
+void WakeSteeringWorker() {
+    if (g_worker_wake != nullptr) os::EventSet(g_worker_wake);
+}
+
+bool LastRunFailedEarly() {
+    return g_run_failed_early.load(std::memory_order_relaxed);
+}
 
 bool WorkerEverStarted() { return g_worker_started.load(std::memory_order_relaxed); }
 
@@ -87,25 +130,40 @@ int32_t InitController() {
 }
 
 int32_t RunSteeringWorker(SteeringContextT& ctx) {
+    g_run_failed_early.store(true, std::memory_order_relaxed);
     auto* cycle = static_cast<PeerRecord*>(os::HeapAllocZeroed(sizeof(PeerRecord)));
     if (cycle != nullptr) {
         bool ready = true;
         if (Get(ctx.StartCount) == 0 || Get(ctx.Running) == 0) {
             if (StopRequested()) {
                 ready = false;
+                g_run_failed_early.store(false, std::memory_order_relaxed);
             } else if (InitController() < 0) {
                 LogMessage(0, "QUELLIX: Unable to initialize the Veltrane controller.\n");
                 ctx.InitFailures.fetch_add(1, std::memory_order_relaxed);
                 ready = false;
-            } else if (StopRequested()) {
-                // The set-up took long enough for a suspend or shutdown to arrive.
-                ready = false;
             } else {
-                Put(ctx.Running, 1);
+                // Only failures in a row end supervision: a controller that
+                // was set up again cures what went before (a silent spell
+                // during one resume must not count against the next day's).
+                Put(ctx.InitFailures, 0);
+                g_run_failed_early.store(false, std::memory_order_relaxed);
+                if (StopRequested()) {
+                    // The set-up took long enough for a suspend or shutdown to arrive.
+                    ready = false;
+                } else {
+                    Put(ctx.Running, 1);
+                }
             }
+        } else {
+            g_run_failed_early.store(false, std::memory_order_relaxed);
         }
         if (ready) {
             uint16_t last_tag = 0;
+            // The access point of the last report: a roam is news for the
+            // controller even when the byte delta happens to repeat.
+            uint8_t last_peer[6] = {};
+            bool reported = false;
             int32_t purge_counter = 0, health_counter = 0, updates_ok = 0, update_errors = 0;
             if (Get(ctx.StartCount) == 0 || Verbosity() > 0) {
                 LogAlways("QUELLIX: Veltrane %s Started.\n", QX_DAEMON_VERSION);
@@ -122,13 +180,19 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                     period_ms = static_cast<uint32_t>(Get(ctx.UpdatePeriodMs));
                 }
                 if (ControllerMode == 1 && TakeCycleStats(ctx.AdapterMac, cycle) >= 0) {
-                    if (cycle->Updated != 0 && cycle->Stats.RxDeltaTag != last_tag) {
+                    // Only a current access point is news: with every record
+                    // stale (the link lost) the oldest one may be another.
+                    const bool roamed = reported && cycle->Stale == 0 &&
+                                        std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
+                    if (cycle->Updated != 0 && (cycle->Stats.RxDeltaTag != last_tag || roamed)) {
                         last_tag = cycle->Stats.RxDeltaTag;
+                        std::memcpy(last_peer, cycle->PeerMac, 6);
+                        reported = true;
                         cycle->Updated = 0;
                         UpdateInProgress.store(1, std::memory_order_relaxed);
                         if (SteeringUpdate(cycle, DaemonSettings.DebugMask, DaemonSettings.TestMode) < 0) {
                             ++update_errors;
-                            WorkerSleep(2000);
+                            WorkerPause(2000, RunOver, true);
                         } else {
                             ++updates_ok;
                         }
@@ -170,7 +234,6 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
 uint32_t SteeringThreadMain(void* start_block) {
     auto* block = static_cast<WorkerStartBlock*>(start_block);
     if (!os::StdoutIsValid()) return 1;
-    EnsureWorkerEvents();
     TakeController(os::kWaitForever);
     if (Get(SteeringContext.ShutdownRequested) != 0) {
         // The shutdown is on its way; it owns the controller from here.
@@ -179,12 +242,17 @@ uint32_t SteeringThreadMain(void* start_block) {
         return static_cast<uint32_t>(-1);
     }
     g_worker_started.store(true, std::memory_order_relaxed);
-    // Every run starts with a power cycle of the controller's device node.
+    // A wake meant for the previous run (its last sleep had ended) must not
+    // cut this run's first sleep short.
+    if (g_worker_wake != nullptr) os::EventReset(g_worker_wake);
+    // Every run starts with a power cycle of the controller's device node;
+    // its pauses end early only for the shutdown.
     DisableControllerNode(false);
-    WorkerSleep(500);
+    WorkerPause(500, ExitUnderway, false);
     EnableControllerNode(false);
-    WorkerSleep(500);
+    WorkerPause(500, ExitUnderway, false);
     block->Result = RunSteeringWorker(SteeringContext);
+    block->FailedEarly = LastRunFailedEarly() ? 1 : 0;
     ReleaseController();
     return static_cast<uint32_t>(block->Result);
 }
@@ -195,7 +263,7 @@ void ShutdownController() {
     if (WorkerEverStarted()) {
         // Wake a sleeping worker and let it leave the controller; a worker
         // stuck in a long set-up is not raced: then nothing of its is touched.
-        os::EventSet(g_worker_wake);
+        WakeSteeringWorker();
         controller_is_ours = TakeController(kShutdownWaitMs);
         if (controller_is_ours) {
             InitController();
@@ -206,13 +274,19 @@ void ShutdownController() {
     // Without a worker in this process the controller is left alone: opening
     // it here would only cut the bus connection of a daemon that owns it
     // (closing any handle closes the bus for all).
-    CloseTelemetry();
-    if (controller_is_ours) CloseWlanSource(SteeringContext);
+    // InitWlan opens the telemetry endpoint, the WLAN client and the provider
+    // on main's thread; a Ctrl+C during the start-up must not close them under
+    // it. If InitWlan does not return in time, they are left to the process end.
+    const bool wlan_is_ours = g_wlan_free == nullptr || os::EventWait(g_wlan_free, kShutdownWaitMs);
+    if (wlan_is_ours) CloseTelemetry();
+    if (controller_is_ours && wlan_is_ours) CloseWlanSource(SteeringContext);
     LogAlways("QUELLIX: Veltrane Exited.");
 }
 
 void ExitDaemon() {
     if (g_exiting.exchange(true)) {
+        // A second way out (a console event racing the session end or main's
+        // exit path) waits here for the first to end the process.
         for (;;) os::SleepMs(os::kWaitForever - 1);
     }
     ShutdownController();
@@ -221,6 +295,18 @@ void ExitDaemon() {
     os::ExitProcess(0);
 }
 
-void PrepareWorkerStart() { EnsureWorkerEvents(); }
+void PrepareWorkerStart() {
+    if (g_controller_free == nullptr) g_controller_free = os::EventCreate(false, true);
+    if (g_worker_wake == nullptr) g_worker_wake = os::EventCreate(false, false);
+    if (g_wlan_free == nullptr) g_wlan_free = os::EventCreate(false, true);
+}
+
+int InitWlanGuarded(const char* driver_interface) {
+    if (g_wlan_free != nullptr) os::EventWait(g_wlan_free, os::kWaitForever);
+    const int rc = InitWlan(driver_interface);
+    // Handed back only here: the shutdown, once it has it, keeps it.
+    if (g_wlan_free != nullptr) os::EventSet(g_wlan_free);
+    return rc;
+}
 
 }  // namespace qx

@@ -11,6 +11,9 @@ namespace qx {
 // each start and freed by main after the thread has ended.
 struct WorkerStartBlock {
     int32_t Result;
+    // 1 when the run ended for a failure before the controller was set up;
+    // main then backs off instead of resetting the node every half second.
+    int32_t FailedEarly;
 };
 
 // The worker thread's entry: device-node power cycle, then the steering run.
@@ -32,9 +35,20 @@ void ShutdownController();
 // handler) waits here until the first has ended the process.
 [[noreturn]] void ExitDaemon();
 
-// Creates what the workers and the shutdown share; main calls it once before
-// the first worker starts.
+// Creates what the workers and the shutdown share; main calls it once, before
+// it installs the console handler.
 void PrepareWorkerStart();
+
+// InitWlan, holding off a shutdown from closing what InitWlan opens until it
+// has returned (the shutdown waits for it at most kShutdownWaitMs).
+int InitWlanGuarded(const char* driver_interface);
+
+// Ends the worker's current sleep early (the link is back, a power event
+// ended the run, the process is ending). Harmless when no worker runs.
+void WakeSteeringWorker();
+
+// Whether the last run ended for a failure before its controller was set up.
+bool LastRunFailedEarly();
 
 // True once a worker run has taken the controller in this process.
 bool WorkerEverStarted();

@@ -2,12 +2,14 @@
 // "ACPI\VLT0949\1", present or not, held by the controller model.
 #include "daemon/transport/os_cfgmgr.h"
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
 
 namespace qx::os {
 
 namespace {
 constexpr uint32_t kCrInvalidDevNode = 0x05;
 constexpr uint32_t kCrNoSuchDevNode = 0x0D;
+constexpr uint32_t kCrRemoveVetoed = 0x17;
 constexpr uint32_t kControllerDevInst = 0x4D1;
 const char16_t kControllerId[] = u"ACPI\\VLT0949\\1";
 
@@ -35,6 +37,9 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
 uint32_t CmDisableDevNode(uint32_t devinst) {
     if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
         return kCrInvalidDevNode;
+    // A handle another program holds vetoes the removal, as on Windows; the
+    // device, and that program's bus, stay as they are.
+    if (qxsim::DeviceHandles::Instance().HeldByAnotherProgram()) return kCrRemoveVetoed;
     qxsim::ControllerModel::Instance().DisableNode();
     return kCrSuccess;
 }

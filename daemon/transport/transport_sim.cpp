@@ -6,6 +6,7 @@
 #include "daemon/transport/transport.h"
 
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
 #include "sim/vkernel.h"
 
 namespace qx {
@@ -20,6 +21,15 @@ constexpr uint32_t kReadWaitMs = 2000;
 
 // 0: closed; otherwise the device generation the handle was opened on.
 int64_t g_device = 0;
+// The handle to "\\.\QXSPB" (0: none). The device is exclusive: it stays
+// ours, and everyone else's open fails, until it is closed.
+int64_t g_handle = 0;
+
+void CloseHandleOnce() {
+    qxsim::DeviceHandles::Instance().Close(g_handle);
+    g_handle = 0;
+    g_device = 0;
+}
 
 // Every transport operation runs inside one of these: the model notices when
 // two threads are on the transport at once.
@@ -67,18 +77,28 @@ int32_t StatusOf(Ended e) {
 
 int TransportOpen() {
     BusScope bus("TransportOpen");
-    g_device = 0;
+    // Opening over an open handle would orphan it, and with it the exclusive
+    // access every later open needs.
+    CloseHandleOnce();
+    int64_t handle = 0;
+    // ERROR_ACCESS_DENIED: another program has the device.
+    if (qxsim::DeviceHandles::Instance().Open(&handle) != qxsim::DeviceHandles::kErrorSuccess)
+        return -1;
     int64_t generation = ControllerModel::Instance().Open();
     // 0: CreateFileW found no device; -1: the driver refused its open request,
     // and the transport closed what it had opened.
-    if (generation <= 0) return -1;
+    if (generation <= 0) {
+        qxsim::DeviceHandles::Instance().Close(handle);
+        return -1;
+    }
+    g_handle = handle;
     g_device = generation;
     return 0;
 }
 
 void TransportClose() {
     BusScope bus("TransportClose");
-    g_device = 0;
+    CloseHandleOnce();
 }
 
 int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {

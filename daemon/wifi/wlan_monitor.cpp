@@ -9,6 +9,7 @@
 #include "daemon/core/os_thread.h"
 #include "daemon/core/settings.h"
 #include "daemon/core/telemetry.h"
+#include "daemon/core/worker.h"
 #include "daemon/wifi/csi_provider.h"
 #include "daemon/wifi/os_iphlp.h"
 #include "daemon/wifi/vht_rates.h"
@@ -42,6 +43,14 @@ uint8_t g_adapter_mac[6] = {};
 // Cumulative byte counters of the previous sample; 0 = none yet.
 uint64_t g_prev_rx_bytes = 0;
 uint64_t g_prev_tx_bytes = 0;
+
+// The notification's new base period. The link coming back (from the
+// link-down period to the update rate) also ends the worker's long sleep, so
+// that steering resumes within a period instead of up to 20 s later.
+void SetUpdatePeriod(int32_t ms) {
+    const int32_t before = SteeringContext.UpdatePeriodMs.exchange(ms, std::memory_order_relaxed);
+    if (before == kLinkDownPeriodMs && ms != kLinkDownPeriodMs) WakeSteeringWorker();
+}
 
 bool GuidTextEquals(const char16_t* text) {
     for (int i = 0; i < kGuidTextUnits; ++i) {
@@ -244,18 +253,18 @@ void OnWlanNotification(const os::WlanNotice* notice, void* /*context*/) {
             case kAcmConnectionStart:
             case kAcmConnectionComplete:
             case kAcmInterfaceArrival:
-                Put(SteeringContext.UpdatePeriodMs, up);
+                SetUpdatePeriod(up);
                 break;
             case kAcmConnectionAttemptFail:
             case kAcmInterfaceRemoval:
             case kAcmDisconnected:
-                Put(SteeringContext.UpdatePeriodMs, kLinkDownPeriodMs);
+                SetUpdatePeriod(kLinkDownPeriodMs);
                 break;
             default:
                 break;
         }
     } else if (notice->Source == os::kWlanSourceMsm) {
-        if (notice->Code == kMsmSignalQualityChange) Put(SteeringContext.UpdatePeriodMs, up);
+        if (notice->Code == kMsmSignalQualityChange) SetUpdatePeriod(up);
     }
 }
 

@@ -58,6 +58,12 @@ typedef PVOID HANDLE;
 typedef LONG NTSTATUS;
 typedef UCHAR KIRQL;
 
+// Interrupt request levels a KMDF client meets.
+#define PASSIVE_LEVEL 0
+#define APC_LEVEL 1
+#define DISPATCH_LEVEL 2
+KIRQL KeGetCurrentIrql(VOID);
+
 #define TRUE 1
 #define FALSE 0
 
@@ -78,9 +84,10 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 
 #define RTL_CONSTANT_STRING(s) \
     { (USHORT)(sizeof(s) - sizeof((s)[0])), (USHORT)sizeof(s), (PWSTR)(s) }
-#define DECLARE_CONST_UNICODE_STRING(_var, _string) \
-    const WCHAR _var##_buffer[] = _string;            \
-    const UNICODE_STRING _var = {(USHORT)(sizeof(_string) - sizeof(WCHAR)), (USHORT)sizeof(_string), (PWSTR)_var##_buffer}
+#define DECLARE_CONST_UNICODE_STRING(_var, _string)                         \
+    const WCHAR _var##_buffer[] = _string;                                  \
+    const UNICODE_STRING _var = {(USHORT)(sizeof(_string) - sizeof(WCHAR)), \
+                                 (USHORT)sizeof(_string), (PWSTR)_var##_buffer}
 
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 
@@ -150,7 +157,8 @@ LONG InterlockedDecrement(LONG volatile* Addend);
 LONG InterlockedExchange(LONG volatile* Target, LONG Value);
 LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand);
 PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value);
-PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange, PVOID Comparand);
+PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange,
+                                        PVOID Comparand);
 
 // Debug output.
 #define DPFLTR_IHVDRIVER_ID 77
@@ -159,7 +167,8 @@ PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Excha
 #define DPFLTR_TRACE_LEVEL 2
 #define DPFLTR_INFO_LEVEL 3
 ULONG DbgPrint(PCSTR Format, ...) __attribute__((format(printf, 1, 2)));
-ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...) __attribute__((format(printf, 3, 4)));
+ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Hardware resources.
 #define CmResourceTypeNull 0

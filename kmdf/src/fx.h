@@ -25,10 +25,25 @@
 
 namespace kmdfsim {
 
-enum class Kind { Driver, Device, Queue, Request, IoTarget, Memory, Interrupt, Key, File, SpinLock, WaitLock, ResList };
+enum class Kind {
+    Driver,
+    Device,
+    Queue,
+    Request,
+    IoTarget,
+    Memory,
+    Interrupt,
+    Key,
+    File,
+    SpinLock,
+    WaitLock,
+    ResList
+};
 
 struct Object {
     explicit Object(Kind k) : kind(k) {}
+    // From the object's attributes; inherited when not set (see PassiveLevel).
+    WDF_EXECUTION_LEVEL executionLevel = WdfExecutionLevelInheritFromParent;
     virtual ~Object();
     Kind kind;
     Object* parent = nullptr;
@@ -92,7 +107,10 @@ struct Request : Object {
     Target* sentTo = nullptr;
     PFN_WDF_REQUEST_COMPLETION_ROUTINE completion = nullptr;
     WDFCONTEXT completionContext = nullptr;
+    // WdfRequestCancelSentRequest was called: before the send it waits for
+    // the send, which then completes the request as cancelled.
     bool cancelSent = false;
+    bool synchronous = false;  // sent with WDF_REQUEST_SEND_OPTION_SYNCHRONOUS
     NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR information = 0;
     Memory* inMemory = nullptr;
@@ -109,10 +127,18 @@ struct Queue : Object {
     std::deque<Request*> pending;
     Request* current = nullptr;
     bool stopping = false;
+    // Execution level passive (own or inherited): callbacks only at PASSIVE_LEVEL.
+    bool passive = false;
     std::thread dispatcher;
     void Teardown() override;
     void Enqueue(Request* r);
     void Present(Request* r);
+    // Presents r, then whatever the thread may present next, in this thread.
+    void PresentHere(Request* r);
+    // Queue lock held: may this thread present a request now?
+    bool CanPresentHere() const;
+    // Both locks held: the next pending request, now current, or null.
+    Request* TakeNextLocked();
     void Run();
     void OnCompleted(Request* r);
 };
@@ -163,11 +189,14 @@ struct Key : Object {
 struct SpinLock : Object {
     SpinLock() : Object(Kind::SpinLock) {}
     std::mutex m;
+    std::atomic<std::thread::id> owner{};
+    KIRQL savedIrql = PASSIVE_LEVEL;  // the holder's IRQL before it acquired
 };
 
 struct WaitLock : Object {
     WaitLock() : Object(Kind::WaitLock) {}
     std::mutex m;
+    std::atomic<std::thread::id> owner{};
 };
 
 struct ResList : Object {
@@ -212,7 +241,10 @@ struct DeviceInitData {
 struct FxState {
     std::recursive_mutex m;
     std::unordered_set<Object*> live;
-    std::deque<Request*> quarantine;  // completed client requests, freed late
+    // Every client request completed since the last reset. They are kept (not
+    // freed) so that a stale handle can never alias a new request: a second
+    // completion is recognised however many requests came in between.
+    std::unordered_set<Request*> completed;
     Driver* driver = nullptr;
     DRIVER_INITIALIZE* entry = nullptr;
     Device* device = nullptr;
@@ -221,6 +253,14 @@ struct FxState {
     bool holdCancel = false;
     std::atomic<bool> inlineDispatch{false};  // sequential queues present on the caller's thread
     std::vector<std::pair<Request*, PFN_WDF_REQUEST_CANCEL>> heldCancels;
+    bool holdCompletions = false;
+    struct HeldCompletion {
+        Request* request;
+        NTSTATUS status;
+        ULONG_PTR information;
+    };
+    std::vector<HeldCompletion> heldCompletions;
+    std::condition_variable_any heldCompletionsCv;
     NTSTATUS refuseStatus = STATUS_SUCCESS;
     int refuseCount = 0;
     std::function<void()> beforeSend;
@@ -231,6 +271,33 @@ FxState& Fx();
 
 void Violation(const std::string& what);
 void Trace(const char* fmt, ...);
+
+// ---- IRQL of the calling simulated thread ------------------------------------------
+// Every thread starts at PASSIVE_LEVEL. The framework raises it where Windows
+// runs the driver at DISPATCH_LEVEL (completion and cancel routines, spin
+// locks); methods check it against the highest IRQL their header allows.
+
+KIRQL CurrentIrql();
+void SetIrql(KIRQL irql);
+// Reports a violation when the caller runs above highest; true when it may go on.
+bool CheckIrql(const char* api, KIRQL highest);
+
+// Runs a scope at DISPATCH_LEVEL (or higher, when already there).
+class DispatchScope {
+  public:
+    DispatchScope() : saved_(CurrentIrql()) {
+        if (saved_ < DISPATCH_LEVEL) SetIrql(DISPATCH_LEVEL);
+    }
+    ~DispatchScope() { SetIrql(saved_); }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
+
+  private:
+    KIRQL saved_;
+};
+
+// Execution level of an object: its own, or the first one set up its parents.
+bool PassiveLevel(const Object* o);
 
 // Object tree.
 void Attach(Object* o, Object* defaultParent, PWDF_OBJECT_ATTRIBUTES attributes);
@@ -253,7 +320,7 @@ void DeliverToDevice(Request* r);
 void CancelRequest(Request* r);
 // CancelIoEx of a user request: false when it had already completed.
 bool CancelIrp(const std::shared_ptr<Irp>& irp);
-void FreeQuarantine();
+void FreeCompletedRequests();
 void ClearLogs();
 void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFramework);
 void FlushFile(FileObj* file);
@@ -264,6 +331,8 @@ void SubmitToController(SpbImpl* c, Request* r);
 void CancelAtController(SpbImpl* c, Request* r);
 // The controller finished r: runs the completion routine.
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
+// The completion itself: state, then the completion routine at DISPATCH_LEVEL.
+void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information);
 void ResetControllers();
 
 // Registry.

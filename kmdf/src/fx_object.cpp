@@ -32,6 +32,32 @@ void Violation(const std::string& what) {
     fprintf(stderr, "kmdfsim violation: %s\n", what.c_str());
 }
 
+namespace {
+thread_local KIRQL t_irql = PASSIVE_LEVEL;
+}  // namespace
+
+KIRQL CurrentIrql() {
+    return t_irql;
+}
+void SetIrql(KIRQL irql) {
+    t_irql = irql;
+}
+
+bool CheckIrql(const char* api, KIRQL highest) {
+    if (t_irql <= highest) return true;
+    Violation(std::string(api) + " called at IRQL " + std::to_string(t_irql) +
+              ", above its highest IRQL " + std::to_string(highest));
+    return false;
+}
+
+bool PassiveLevel(const Object* o) {
+    for (; o != nullptr; o = o->parent) {
+        if (o->executionLevel == WdfExecutionLevelPassive) return true;
+        if (o->executionLevel == WdfExecutionLevelDispatch) return false;
+    }
+    return false;
+}
+
 void Trace(const char* fmt, ...) {
     static const bool on = getenv("KMDFSIM_TRACE") != nullptr;
     if (!on) return;
@@ -77,7 +103,9 @@ size_t OutstandingRequests() {
     return Fx().outstanding;
 }
 
-Object::~Object() { free(ctx); }
+Object::~Object() {
+    free(ctx);
+}
 
 void Attach(Object* o, Object* defaultParent, PWDF_OBJECT_ATTRIBUTES attributes) {
     Object* parent = defaultParent;
@@ -90,10 +118,12 @@ void Attach(Object* o, Object* defaultParent, PWDF_OBJECT_ATTRIBUTES attributes)
         }
         o->cleanup = attributes->EvtCleanupCallback;
         o->destroy = attributes->EvtDestroyCallback;
+        o->executionLevel = attributes->ExecutionLevel;
         if (attributes->ContextTypeInfo != nullptr) {
             o->ctxType = attributes->ContextTypeInfo->UniqueType;
-            size_t size = attributes->ContextSizeOverride > o->ctxType->ContextSize ? attributes->ContextSizeOverride
-                                                                                    : o->ctxType->ContextSize;
+            size_t size = attributes->ContextSizeOverride > o->ctxType->ContextSize
+                              ? attributes->ContextSizeOverride
+                              : o->ctxType->ContextSize;
             o->ctx = calloc(1, size);
         }
     }
@@ -146,10 +176,18 @@ void DeleteTree(Object* o) {
     delete o;
 }
 
-void SetSettingsKey(bool present) { g_settingsPresent = present; }
-void SetConnectInterrupt(std::optional<ULONG> value) { g_connectInterrupt = value; }
-bool SettingsKeyPresent() { return g_settingsPresent; }
-std::optional<ULONG> ConnectInterruptValue() { return g_connectInterrupt; }
+void SetSettingsKey(bool present) {
+    g_settingsPresent = present;
+}
+void SetConnectInterrupt(std::optional<ULONG> value) {
+    g_connectInterrupt = value;
+}
+bool SettingsKeyPresent() {
+    return g_settingsPresent;
+}
+std::optional<ULONG> ConnectInterruptValue() {
+    return g_connectInterrupt;
+}
 
 }  // namespace kmdfsim
 
@@ -208,12 +246,32 @@ NTSTATUS WdfSpinLockCreate(PWDF_OBJECT_ATTRIBUTES SpinLockAttributes, WDFSPINLOC
 
 VOID WdfSpinLockAcquire(WDFSPINLOCK SpinLock) {
     auto* l = Checked<kmdfsim::SpinLock>(SpinLock, Kind::SpinLock, "WdfSpinLockAcquire");
-    if (l != nullptr) l->m.lock();
+    if (l == nullptr) return;
+    if (l->owner.load() == std::this_thread::get_id()) {
+        // On Windows the processor spins on itself for ever.
+        Violation("WdfSpinLockAcquire of a spin lock this thread already holds (deadlock)");
+        return;
+    }
+    KIRQL before = CurrentIrql();
+    l->m.lock();
+    l->owner = std::this_thread::get_id();
+    l->savedIrql = before;
+    SetIrql(DISPATCH_LEVEL);
 }
 
 VOID WdfSpinLockRelease(WDFSPINLOCK SpinLock) {
     auto* l = Checked<kmdfsim::SpinLock>(SpinLock, Kind::SpinLock, "WdfSpinLockRelease");
-    if (l != nullptr) l->m.unlock();
+    if (l == nullptr) return;
+    if (l->owner.load() != std::this_thread::get_id()) {
+        Violation("WdfSpinLockRelease of a spin lock this thread does not hold");
+        return;
+    }
+    if (CurrentIrql() != DISPATCH_LEVEL)
+        Violation("WdfSpinLockRelease below DISPATCH_LEVEL: the IRQL was lowered while holding it");
+    KIRQL restore = l->savedIrql;
+    l->owner = std::thread::id();
+    l->m.unlock();
+    SetIrql(restore);
 }
 
 NTSTATUS WdfWaitLockCreate(PWDF_OBJECT_ATTRIBUTES LockAttributes, WDFWAITLOCK* Lock) {
@@ -226,22 +284,39 @@ NTSTATUS WdfWaitLockCreate(PWDF_OBJECT_ATTRIBUTES LockAttributes, WDFWAITLOCK* L
 NTSTATUS WdfWaitLockAcquire(WDFWAITLOCK Lock, PLONGLONG Timeout) {
     auto* l = Checked<kmdfsim::WaitLock>(Lock, Kind::WaitLock, "WdfWaitLockAcquire");
     if (l == nullptr) return STATUS_INVALID_PARAMETER;
-    if (Timeout != nullptr && *Timeout == 0) {
-        return l->m.try_lock() ? STATUS_SUCCESS : STATUS_TIMEOUT;
+    bool poll = Timeout != nullptr && *Timeout == 0;
+    // Waiting is for PASSIVE_LEVEL; only a poll may run up to DISPATCH_LEVEL.
+    CheckIrql(poll ? "WdfWaitLockAcquire (zero time-out)" : "WdfWaitLockAcquire",
+              poll ? DISPATCH_LEVEL : PASSIVE_LEVEL);
+    if (l->owner.load() == std::this_thread::get_id()) {
+        // Wait locks do not nest: the thread would wait on itself for ever.
+        Violation("WdfWaitLockAcquire of a wait lock this thread already holds (deadlock)");
+        return poll ? STATUS_TIMEOUT : STATUS_INVALID_DEVICE_STATE;
     }
-    l->m.lock();
+    if (poll) {
+        if (!l->m.try_lock()) return STATUS_TIMEOUT;
+    } else {
+        l->m.lock();
+    }
+    l->owner = std::this_thread::get_id();
     return STATUS_SUCCESS;
 }
 
 VOID WdfWaitLockRelease(WDFWAITLOCK Lock) {
     auto* l = Checked<kmdfsim::WaitLock>(Lock, Kind::WaitLock, "WdfWaitLockRelease");
-    if (l != nullptr) l->m.unlock();
+    if (l == nullptr) return;
+    if (l->owner.load() != std::this_thread::get_id()) {
+        Violation("WdfWaitLockRelease of a wait lock this thread does not hold");
+        return;
+    }
+    l->owner = std::thread::id();
+    l->m.unlock();
 }
 
 // ---- Memory -------------------------------------------------------------------------------
 
-NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer, size_t BufferSize,
-                                     WDFMEMORY* Memory) {
+NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer,
+                                     size_t BufferSize, WDFMEMORY* Memory) {
     if (Buffer == nullptr || BufferSize == 0) return STATUS_INVALID_PARAMETER;
     auto* m = new kmdfsim::Memory();
     m->buffer = Buffer;
@@ -274,11 +349,14 @@ WDFKEY NewKey(Object* parent, PWDF_OBJECT_ATTRIBUTES attributes, const std::wstr
 }
 }  // namespace
 
-NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType, ACCESS_MASK DesiredAccess,
-                                  PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key) {
+NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType,
+                                  ACCESS_MASK DesiredAccess, PWDF_OBJECT_ATTRIBUTES KeyAttributes,
+                                  WDFKEY* Key) {
+    CheckIrql("WdfDeviceOpenRegistryKey", PASSIVE_LEVEL);
     auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfDeviceOpenRegistryKey");
     *Key = nullptr;
-    if (d == nullptr || DeviceInstanceKeyType != PLUGPLAY_REGKEY_DEVICE) return STATUS_INVALID_PARAMETER;
+    if (d == nullptr || DeviceInstanceKeyType != PLUGPLAY_REGKEY_DEVICE)
+        return STATUS_INVALID_PARAMETER;
     if ((DesiredAccess & ~static_cast<ACCESS_MASK>(KEY_READ)) != 0) return STATUS_ACCESS_DENIED;
     *Key = NewKey(d, KeyAttributes, L"Device Parameters");
     return STATUS_SUCCESS;
@@ -286,6 +364,7 @@ NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType,
 
 NTSTATUS WdfRegistryOpenKey(WDFKEY ParentKey, PCUNICODE_STRING KeyName, ACCESS_MASK DesiredAccess,
                             PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key) {
+    CheckIrql("WdfRegistryOpenKey", PASSIVE_LEVEL);
     auto* parent = Checked<kmdfsim::Key>(ParentKey, Kind::Key, "WdfRegistryOpenKey");
     *Key = nullptr;
     if (parent == nullptr) return STATUS_INVALID_PARAMETER;
@@ -299,10 +378,12 @@ NTSTATUS WdfRegistryOpenKey(WDFKEY ParentKey, PCUNICODE_STRING KeyName, ACCESS_M
 }
 
 NTSTATUS WdfRegistryQueryULong(WDFKEY Key, PCUNICODE_STRING ValueName, PULONG Value) {
+    CheckIrql("WdfRegistryQueryULong", PASSIVE_LEVEL);
     auto* k = Checked<kmdfsim::Key>(Key, Kind::Key, "WdfRegistryQueryULong");
     if (k == nullptr) return STATUS_INVALID_PARAMETER;
     auto value = ConnectInterruptValue();
-    if (k->path != L"Device Parameters\\Settings" || FromUnicode(ValueName) != L"ConnectInterrupt" || !value) {
+    if (k->path != L"Device Parameters\\Settings" ||
+        FromUnicode(ValueName) != L"ConnectInterrupt" || !value) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
     *Value = *value;
@@ -310,6 +391,7 @@ NTSTATUS WdfRegistryQueryULong(WDFKEY Key, PCUNICODE_STRING ValueName, PULONG Va
 }
 
 VOID WdfRegistryClose(WDFKEY Key) {
+    CheckIrql("WdfRegistryClose", PASSIVE_LEVEL);
     auto* k = Checked<kmdfsim::Key>(Key, Kind::Key, "WdfRegistryClose");
     if (k != nullptr) DeleteTree(k);
 }
@@ -327,13 +409,15 @@ PCM_PARTIAL_RESOURCE_DESCRIPTOR WdfCmResourceListGetDescriptor(WDFCMRESLIST List
     return &l->items[Index];
 }
 
-// ---- Kernel routines ------------------------------------------------------------------------------
+// ---- Kernel routines
+// ------------------------------------------------------------------------------
 
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
     size_t n = SourceString == nullptr ? 0 : wcslen(SourceString);
     DestinationString->Buffer = const_cast<PWSTR>(SourceString);
     DestinationString->Length = static_cast<USHORT>(n * sizeof(WCHAR));
-    DestinationString->MaximumLength = static_cast<USHORT>(SourceString == nullptr ? 0 : (n + 1) * sizeof(WCHAR));
+    DestinationString->MaximumLength =
+        static_cast<USHORT>(SourceString == nullptr ? 0 : (n + 1) * sizeof(WCHAR));
 }
 
 namespace {
@@ -419,12 +503,15 @@ VOID KeClearEvent(PRKEVENT Event) {
     Event->Signalled = 0;
 }
 
-NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
-                               PLARGE_INTEGER Timeout) {
+NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
+                               BOOLEAN Alertable, PLARGE_INTEGER Timeout) {
     (void)WaitReason;
     (void)WaitMode;
     (void)Alertable;
     auto* event = static_cast<PRKEVENT>(Object);
+    // Only a zero time-out (a poll) may run at DISPATCH_LEVEL.
+    bool poll = Timeout != nullptr && Timeout->QuadPart == 0;
+    CheckIrql("KeWaitForSingleObject", poll ? DISPATCH_LEVEL : APC_LEVEL);
     std::unique_lock<std::mutex> lock(g_eventMutex);
     auto signalled = [&] { return event->Signalled != 0; };
     if (Timeout == nullptr) {
@@ -438,19 +525,30 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
     return STATUS_SUCCESS;
 }
 
-LONG InterlockedIncrement(LONG volatile* Addend) { return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST); }
-LONG InterlockedDecrement(LONG volatile* Addend) { return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST); }
+KIRQL KeGetCurrentIrql(VOID) {
+    return CurrentIrql();
+}
+
+LONG InterlockedIncrement(LONG volatile* Addend) {
+    return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedDecrement(LONG volatile* Addend) {
+    return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
 LONG InterlockedExchange(LONG volatile* Target, LONG Value) {
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand) {
-    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
     return Comparand;
 }
 PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value) {
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
-PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange, PVOID Comparand) {
-    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange,
+                                        PVOID Comparand) {
+    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
     return Comparand;
 }

@@ -13,12 +13,19 @@ namespace {
 
 std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> g_resources;
 
-WDFDEVICE AsHandle(Device* d) { return reinterpret_cast<WDFDEVICE>(static_cast<Object*>(d)); }
-WDFCMRESLIST AsHandle(ResList* l) { return reinterpret_cast<WDFCMRESLIST>(static_cast<Object*>(l)); }
-WDFINTERRUPT AsHandle(Interrupt* i) { return reinterpret_cast<WDFINTERRUPT>(static_cast<Object*>(i)); }
+WDFDEVICE AsHandle(Device* d) {
+    return reinterpret_cast<WDFDEVICE>(static_cast<Object*>(d));
+}
+WDFCMRESLIST AsHandle(ResList* l) {
+    return reinterpret_cast<WDFCMRESLIST>(static_cast<Object*>(l));
+}
+WDFINTERRUPT AsHandle(Interrupt* i) {
+    return reinterpret_cast<WDFINTERRUPT>(static_cast<Object*>(i));
+}
 
 std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> DefaultResources() {
-    return {ConnectionResource(CM_RESOURCE_CONNECTION_CLASS_SERIAL, CM_RESOURCE_CONNECTION_TYPE_SERIAL_I2C, 2, 1),
+    return {ConnectionResource(CM_RESOURCE_CONNECTION_CLASS_SERIAL,
+                               CM_RESOURCE_CONNECTION_TYPE_SERIAL_I2C, 2, 1),
             InterruptResource(0x35)};
 }
 
@@ -69,11 +76,76 @@ void CleanupFile(FileObj* f) {
     d->files.erase(f);
 }
 
-FileObj* OpenFile(const std::wstring& link, NTSTATUS* status) {
+namespace {
+DeviceProperties g_properties;
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+    std::vector<std::string> parts(1);
+    for (char c : s) {
+        if (c == sep) {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+// The groups an SDDL trustee abbreviation stands for in a caller's token.
+bool TokenHolds(const std::string& account, const std::string& sid) {
+    if (sid == "WD" || sid == account) return true;
+    if (account == "SY") return sid == "BA";  // LocalSystem is an administrator
+    if (account == "BA") return sid == "BU";
+    return false;
+}
+
+bool GrantsReadWrite(const std::string& rights) {
+    return rights.find("GA") != std::string::npos || rights.find("FA") != std::string::npos ||
+           (rights.find("GR") != std::string::npos && rights.find("GW") != std::string::npos);
+}
+
+// Access check of an open for reading and writing against the device's
+// discretionary ACL: the first ACE naming the caller decides; none: denied.
+bool AccessAllowed(const std::string& sddl, const std::string& account) {
+    if (sddl.empty()) return true;
+    size_t dacl = sddl.find("D:");
+    if (dacl == std::string::npos) return true;
+    for (size_t open = sddl.find('(', dacl); open != std::string::npos;
+         open = sddl.find('(', open + 1)) {
+        size_t close = sddl.find(')', open);
+        if (close == std::string::npos) break;
+        std::vector<std::string> ace = Split(sddl.substr(open + 1, close - open - 1), ';');
+        if (ace.size() != 6 || !TokenHolds(account, ace[5])) continue;
+        if (ace[0] == "D") return false;
+        if (ace[0] == "A" && GrantsReadWrite(ace[2])) return true;
+    }
+    return false;
+}
+}  // namespace
+
+void SetDeviceProperties(const DeviceProperties& properties) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    g_properties = properties;
+}
+
+DeviceProperties CurrentDeviceProperties() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return g_properties;
+}
+
+FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS* status) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     Device* d = Fx().device;
     if (d == nullptr || !d->started || d->removing || d->link != link) {
         *status = STATUS_OBJECT_NAME_NOT_FOUND;
+        return nullptr;
+    }
+    // The I/O manager's checks on the named object, before the driver sees
+    // anything: its security descriptor, then its exclusivity. A handle counts
+    // until its clean-up has finished.
+    if (!AccessAllowed(g_properties.security, account) ||
+        (g_properties.exclusive && !d->files.empty())) {
+        *status = STATUS_ACCESS_DENIED;
         return nullptr;
     }
     auto* f = new FileObj();
@@ -147,7 +219,8 @@ bool WaitInterruptsIdle(uint32_t ms) {
         i = Fx().device->interrupt;
     }
     std::unique_lock<std::mutex> lock(i->m);
-    return i->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return i->raised == 0 && !i->running; });
+    return i->cv.wait_for(lock, std::chrono::milliseconds(ms),
+                          [&] { return i->raised == 0 && !i->running; });
 }
 
 bool IsrRunning() {
@@ -186,7 +259,8 @@ CM_PARTIAL_RESOURCE_DESCRIPTOR InterruptResource(ULONG vector) {
     return d;
 }
 
-CM_PARTIAL_RESOURCE_DESCRIPTOR ConnectionResource(UCHAR cls, UCHAR type, ULONG idLow, ULONG idHigh) {
+CM_PARTIAL_RESOURCE_DESCRIPTOR ConnectionResource(UCHAR cls, UCHAR type, ULONG idLow,
+                                                  ULONG idHigh) {
     CM_PARTIAL_RESOURCE_DESCRIPTOR d{};
     d.Type = CmResourceTypeConnection;
     d.u.Connection.Class = cls;
@@ -204,7 +278,9 @@ CM_PARTIAL_RESOURCE_DESCRIPTOR MemoryResource(ULONGLONG start, ULONG length) {
     return d;
 }
 
-void SetResources(std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated) { g_resources = std::move(translated); }
+void SetResources(std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated) {
+    g_resources = std::move(translated);
+}
 
 // ---- Plug and Play --------------------------------------------------------------------------
 
@@ -228,9 +304,11 @@ void RemoveDevice(Device* d) {
     if (d->inD0) {
         SetConnected(d, false);
         d->inD0 = false;
-        if (d->pnp.EvtDeviceD0Exit != nullptr) d->pnp.EvtDeviceD0Exit(AsHandle(d), WdfPowerDeviceD3Final);
+        if (d->pnp.EvtDeviceD0Exit != nullptr)
+            d->pnp.EvtDeviceD0Exit(AsHandle(d), WdfPowerDeviceD3Final);
     }
-    if (d->pnp.EvtDeviceReleaseHardware != nullptr) d->pnp.EvtDeviceReleaseHardware(AsHandle(d), AsHandle(d->translated));
+    if (d->pnp.EvtDeviceReleaseHardware != nullptr)
+        d->pnp.EvtDeviceReleaseHardware(AsHandle(d), AsHandle(d->translated));
     DeleteResourceLists(d);
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
@@ -249,7 +327,8 @@ NTSTATUS AddDevice() {
         if (drv == nullptr || Fx().device != nullptr) return STATUS_INVALID_DEVICE_STATE;
     }
     WDFDEVICE_INIT init{};
-    NTSTATUS status = drv->config.EvtDriverDeviceAdd(reinterpret_cast<WDFDRIVER>(static_cast<Object*>(drv)), &init);
+    NTSTATUS status = drv->config.EvtDriverDeviceAdd(
+        reinterpret_cast<WDFDRIVER>(static_cast<Object*>(drv)), &init);
     Device* d;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
@@ -278,7 +357,8 @@ NTSTATUS AddDevice() {
     }
 
     status = d->pnp.EvtDevicePrepareHardware != nullptr
-                 ? d->pnp.EvtDevicePrepareHardware(AsHandle(d), AsHandle(d->raw), AsHandle(d->translated))
+                 ? d->pnp.EvtDevicePrepareHardware(AsHandle(d), AsHandle(d->raw),
+                                                   AsHandle(d->translated))
                  : STATUS_SUCCESS;
     if (NT_SUCCESS(status) && d->pnp.EvtDeviceD0Entry != nullptr) {
         status = d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3Final);
@@ -309,7 +389,9 @@ bool DisableDevice() {
     return true;
 }
 
-NTSTATUS EnableDevice() { return AddDevice(); }
+NTSTATUS EnableDevice() {
+    return AddDevice();
+}
 
 void Suspend() {
     Device* d;
@@ -330,8 +412,9 @@ NTSTATUS Resume() {
         d = Fx().device;
         if (d == nullptr || d->inD0) return STATUS_INVALID_DEVICE_STATE;
     }
-    NTSTATUS status = d->pnp.EvtDeviceD0Entry != nullptr ? d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3)
-                                                          : STATUS_SUCCESS;
+    NTSTATUS status = d->pnp.EvtDeviceD0Entry != nullptr
+                          ? d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3)
+                          : STATUS_SUCCESS;
     if (NT_SUCCESS(status)) {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         d->inD0 = true;
@@ -386,18 +469,21 @@ void UnloadDriver() {
 void Reset() {
     UnloadDriver();
     ResetControllers();
-    FreeQuarantine();
+    FreeCompletedRequests();
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         Fx().holdCancel = false;
         Fx().inlineDispatch = false;
         Fx().heldCancels.clear();
+        Fx().holdCompletions = false;
+        Fx().heldCompletions.clear();
         Fx().refuseCount = 0;
         Fx().refuseStatus = STATUS_SUCCESS;
         Fx().beforeSend = nullptr;
         Fx().lastOpenName.clear();
         Fx().lastOpenAccess = 0;
         Fx().entry = nullptr;
+        g_properties = DeviceProperties();
     }
     g_resources = DefaultResources();
     SetSettingsKey(false);
@@ -413,9 +499,11 @@ using namespace kmdfsim;
 // ---- Driver and device methods -----------------------------------------------------------------
 
 NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryPath,
-                         PWDF_OBJECT_ATTRIBUTES DriverAttributes, PWDF_DRIVER_CONFIG DriverConfig, WDFDRIVER* Driver) {
+                         PWDF_OBJECT_ATTRIBUTES DriverAttributes, PWDF_DRIVER_CONFIG DriverConfig,
+                         WDFDRIVER* Driver) {
     (void)DriverObject;
     (void)RegistryPath;
+    CheckIrql("WdfDriverCreate", PASSIVE_LEVEL);
     if (DriverConfig == nullptr || DriverConfig->Size != sizeof(WDF_DRIVER_CONFIG) ||
         DriverConfig->EvtDriverDeviceAdd == nullptr) {
         return STATUS_INVALID_PARAMETER;
@@ -435,24 +523,30 @@ NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryP
 
 VOID WdfDeviceInitSetPnpPowerEventCallbacks(PWDFDEVICE_INIT DeviceInit,
                                             PWDF_PNPPOWER_EVENT_CALLBACKS PnpPowerEventCallbacks) {
-    if (PnpPowerEventCallbacks->Size != sizeof(WDF_PNPPOWER_EVENT_CALLBACKS)) Violation("PnP callbacks not initialised");
+    if (PnpPowerEventCallbacks->Size != sizeof(WDF_PNPPOWER_EVENT_CALLBACKS))
+        Violation("PnP callbacks not initialised");
     DeviceInit->data.pnp = *PnpPowerEventCallbacks;
 }
 
-VOID WdfDeviceInitSetFileObjectConfig(PWDFDEVICE_INIT DeviceInit, PWDF_FILEOBJECT_CONFIG FileObjectConfig,
+VOID WdfDeviceInitSetFileObjectConfig(PWDFDEVICE_INIT DeviceInit,
+                                      PWDF_FILEOBJECT_CONFIG FileObjectConfig,
                                       PWDF_OBJECT_ATTRIBUTES FileObjectAttributes) {
     (void)FileObjectAttributes;
-    if (FileObjectConfig->Size != sizeof(WDF_FILEOBJECT_CONFIG)) Violation("file object config not initialised");
+    if (FileObjectConfig->Size != sizeof(WDF_FILEOBJECT_CONFIG))
+        Violation("file object config not initialised");
     DeviceInit->data.fileConfig = *FileObjectConfig;
     DeviceInit->data.hasFileConfig = true;
 }
 
-VOID WdfDeviceInitSetRequestAttributes(PWDFDEVICE_INIT DeviceInit, PWDF_OBJECT_ATTRIBUTES RequestAttributes) {
+VOID WdfDeviceInitSetRequestAttributes(PWDFDEVICE_INIT DeviceInit,
+                                       PWDF_OBJECT_ATTRIBUTES RequestAttributes) {
     DeviceInit->data.requestAttributes = *RequestAttributes;
     DeviceInit->data.hasRequestAttributes = true;
 }
 
-NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES DeviceAttributes, WDFDEVICE* Device) {
+NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES DeviceAttributes,
+                         WDFDEVICE* Device) {
+    CheckIrql("WdfDeviceCreate", PASSIVE_LEVEL);
     if (DeviceInit == nullptr || *DeviceInit == nullptr) return STATUS_INVALID_PARAMETER;
     auto* d = new kmdfsim::Device();
     const DeviceInitData& data = (*DeviceInit)->data;
@@ -477,6 +571,7 @@ VOID WdfDeviceSetDeviceState(WDFDEVICE Device, PWDF_DEVICE_STATE DeviceState) {
 }
 
 NTSTATUS WdfDeviceCreateSymbolicLink(WDFDEVICE Device, PCUNICODE_STRING SymbolicLinkName) {
+    CheckIrql("WdfDeviceCreateSymbolicLink", PASSIVE_LEVEL);
     auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfDeviceCreateSymbolicLink");
     if (d == nullptr || SymbolicLinkName == nullptr || SymbolicLinkName->Buffer == nullptr) {
         return STATUS_INVALID_PARAMETER;
@@ -495,10 +590,11 @@ WDFDEVICE WdfFileObjectGetDevice(WDFFILEOBJECT FileObject) {
     return reinterpret_cast<WDFDEVICE>(static_cast<Object*>(static_cast<FileObj*>(o)->device));
 }
 
-NTSTATUS WdfInterruptCreate(WDFDEVICE Device, PWDF_INTERRUPT_CONFIG Configuration, PWDF_OBJECT_ATTRIBUTES Attributes,
-                            WDFINTERRUPT* Interrupt) {
+NTSTATUS WdfInterruptCreate(WDFDEVICE Device, PWDF_INTERRUPT_CONFIG Configuration,
+                            PWDF_OBJECT_ATTRIBUTES Attributes, WDFINTERRUPT* Interrupt) {
     auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfInterruptCreate");
-    if (d == nullptr || Configuration == nullptr || Configuration->Size != sizeof(WDF_INTERRUPT_CONFIG) ||
+    if (d == nullptr || Configuration == nullptr ||
+        Configuration->Size != sizeof(WDF_INTERRUPT_CONFIG) ||
         Configuration->EvtInterruptIsr == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -508,12 +604,14 @@ NTSTATUS WdfInterruptCreate(WDFDEVICE Device, PWDF_INTERRUPT_CONFIG Configuratio
     if (d->raw != nullptr && d->translated != nullptr) {
         for (size_t i = 0; i < d->raw->items.size(); i++) {
             if (&d->raw->items[i] == Configuration->InterruptRaw) rawIndex = static_cast<long>(i);
-            if (&d->translated->items[i] == Configuration->InterruptTranslated) translatedIndex = static_cast<long>(i);
+            if (&d->translated->items[i] == Configuration->InterruptTranslated)
+                translatedIndex = static_cast<long>(i);
         }
     }
     if (rawIndex < 0 || rawIndex != translatedIndex ||
         d->translated->items[static_cast<size_t>(rawIndex)].Type != CmResourceTypeInterrupt) {
-        Violation("WdfInterruptCreate with descriptors that are not one interrupt entry of both lists");
+        Violation(
+            "WdfInterruptCreate with descriptors that are not one interrupt entry of both lists");
         return STATUS_INVALID_PARAMETER;
     }
     if (!Configuration->PassiveHandling) {

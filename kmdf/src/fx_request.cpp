@@ -9,24 +9,35 @@ namespace kmdfsim {
 
 namespace {
 
-constexpr size_t kQuarantine = 1024;
+// Read without the framework lock: asked while holding a queue lock.
+bool InlineDispatch() {
+    return Fx().inlineDispatch.load();
+}
 
-// Read without the framework lock: the dispatcher asks while holding its queue lock.
-bool InlineDispatch() { return Fx().inlineDispatch.load(); }
+// Queues whose callback this thread is inside: a request completed there lets
+// the presenting loop of this thread, not a nested call, present the next one.
+thread_local std::vector<const Queue*> t_presenting;
 
-WDFREQUEST AsHandle(Request* r) { return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r)); }
-WDFQUEUE AsHandle(Queue* q) { return reinterpret_cast<WDFQUEUE>(static_cast<Object*>(q)); }
+bool PresentingHere(const Queue* q) {
+    return std::find(t_presenting.begin(), t_presenting.end(), q) != t_presenting.end();
+}
 
-bool InQuarantine(Object* o) {
-    auto& q = Fx().quarantine;
-    return std::find(q.begin(), q.end(), static_cast<Request*>(o)) != q.end();
+WDFREQUEST AsHandle(Request* r) {
+    return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r));
+}
+WDFQUEUE AsHandle(Queue* q) {
+    return reinterpret_cast<WDFQUEUE>(static_cast<Object*>(q));
+}
+
+bool Completed(Object* o) {
+    return Fx().completed.count(static_cast<Request*>(o)) != 0;
 }
 
 // Framework lock held. Null (and a violation) unless r is a live request.
 Request* LiveRequest(WDFREQUEST handle, const char* api) {
     auto* o = reinterpret_cast<Object*>(handle);
     if (o == nullptr || Fx().live.count(o) == 0 || o->kind != Kind::Request) {
-        if (o != nullptr && InQuarantine(o)) {
+        if (o != nullptr && Completed(o)) {
             Violation(std::string(api) + " on a request that was already completed");
         } else {
             Violation(std::string(api) + ": invalid request handle");
@@ -78,6 +89,7 @@ void RunCancelRoutine(Request* r, PFN_WDF_REQUEST_CANCEL routine) {
         if (r->state == ReqState::Completed) return;  // already reported at its completion
         r->cancelEntered = true;
     }
+    DispatchScope dispatch;  // cancel routines run at DISPATCH_LEVEL
     routine(AsHandle(r));
 }
 
@@ -142,11 +154,15 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
             Violation("WdfRequestComplete of a driver-created request");
             return;
         }
-        if (r->state == ReqState::Sent) Violation("completing a request that is still sent to a target");
+        if (r->state == ReqState::Sent)
+            Violation("completing a request that is still sent to a target");
         if (r->cancelBegun && !r->cancelEntered) {
-            Violation("request completed while its cancel routine is owed: the routine would get a completed request");
+            Violation(
+                "request completed while its cancel routine is owed: the routine would get a "
+                "completed request");
+        } else if (!byFramework && r->cancelRoutine != nullptr) {
+            Violation("completing a request that is still marked cancelable (unmark it first)");
         }
-        (void)byFramework;
         r->state = ReqState::Completed;
         r->cancelRoutine = nullptr;
         q = r->queue;
@@ -157,11 +173,7 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
         Fx().live.erase(r);
         if (r->inMemory) Fx().live.erase(r->inMemory);
         if (r->outMemory) Fx().live.erase(r->outMemory);
-        Fx().quarantine.push_back(r);
-        while (Fx().quarantine.size() > kQuarantine) {
-            FreeRequest(Fx().quarantine.front());
-            Fx().quarantine.pop_front();
-        }
+        Fx().completed.insert(r);
     }
     {
         std::lock_guard<std::mutex> lock(irp->m);
@@ -172,7 +184,8 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
             information = out;
         }
         irp->information = information;
-        if (irp->type != WdfRequestTypeWrite && irp->userOut != nullptr && NT_SUCCESS(status) && information > 0) {
+        if (irp->type != WdfRequestTypeWrite && irp->userOut != nullptr && NT_SUCCESS(status) &&
+            information > 0) {
             memcpy(irp->userOut, irp->system.data(), information);
         }
         irp->done = true;
@@ -266,12 +279,14 @@ void RunHeldCancelRoutines() {
     for (auto& h : held) RunCancelRoutine(h.first, h.second);
 }
 
-void SetInlineDispatch(bool on) { Fx().inlineDispatch = on; }
+void SetInlineDispatch(bool on) {
+    Fx().inlineDispatch = on;
+}
 
-void FreeQuarantine() {
+void FreeCompletedRequests() {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
-    for (Request* r : Fx().quarantine) FreeRequest(r);
-    Fx().quarantine.clear();
+    for (Request* r : Fx().completed) FreeRequest(r);
+    Fx().completed.clear();
 }
 
 // ---- Queues -------------------------------------------------------------------------------
@@ -293,7 +308,8 @@ void Queue::Enqueue(Request* r) {
             std::lock_guard<std::mutex> qlock(m);
             if (stopping) {
                 cancelled = true;
-            } else if (Fx().inlineDispatch && current == nullptr && pending.empty()) {
+            } else if (InlineDispatch() && current == nullptr && pending.empty() &&
+                       CanPresentHere()) {
                 current = r;
                 r->state = ReqState::Presented;
                 presentHere = true;
@@ -304,7 +320,20 @@ void Queue::Enqueue(Request* r) {
         }
     }
     if (cancelled) FinishRequest(r, STATUS_CANCELLED, 0, true);
-    if (presentHere) Present(r);
+    if (presentHere) PresentHere(r);
+}
+
+bool Queue::CanPresentHere() const {
+    return !passive || CurrentIrql() == PASSIVE_LEVEL;
+}
+
+Request* Queue::TakeNextLocked() {
+    if (stopping || current != nullptr || pending.empty()) return nullptr;
+    Request* next = pending.front();
+    pending.pop_front();
+    current = next;
+    next->state = ReqState::Presented;
+    return next;
 }
 
 void Queue::Present(Request* r) {
@@ -312,6 +341,10 @@ void Queue::Present(Request* r) {
     Irp& irp = *r->irp;
     WDFQUEUE qh = AsHandle(this);
     WDFREQUEST rh = AsHandle(r);
+    if (passive && CurrentIrql() != PASSIVE_LEVEL) {
+        Violation("a queue of passive execution level presented a request above PASSIVE_LEVEL");
+    }
+    t_presenting.push_back(this);
     if (irp.type == WdfRequestTypeRead && c.EvtIoRead != nullptr) {
         c.EvtIoRead(qh, rh, irp.outLength);
     } else if (irp.type == WdfRequestTypeWrite && c.EvtIoWrite != nullptr) {
@@ -323,28 +356,46 @@ void Queue::Present(Request* r) {
     } else {
         FinishRequest(r, STATUS_INVALID_DEVICE_REQUEST, 0, true);
     }
+    t_presenting.pop_back();
 }
 
+void Queue::PresentHere(Request* r) {
+    while (r != nullptr) {
+        Present(r);
+        if (config.DispatchType != WdfIoQueueDispatchSequential) return;
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        std::lock_guard<std::mutex> lock(m);
+        r = CanPresentHere() ? TakeNextLocked() : nullptr;
+        if (r == nullptr) cv.notify_all();
+    }
+}
+
+// The framework's passive-level worker of a sequential queue: presents what
+// arrived while the queue was idle (unless callers present it themselves)
+// and what a completion above PASSIVE_LEVEL could not present inline.
 void Queue::Run() {
     std::unique_lock<std::mutex> lock(m);
     for (;;) {
-        cv.wait(lock, [&] { return stopping || (current == nullptr && !pending.empty() && !InlineDispatch()); });
+        cv.wait(lock, [&] { return stopping || (current == nullptr && !pending.empty()); });
         if (stopping) return;
         Request* r = pending.front();
         pending.pop_front();
         current = r;
         lock.unlock();
-        bool cancelled = false;
         {
             std::lock_guard<std::recursive_mutex> fx(Fx().m);
             r->state = ReqState::Presented;
         }
-        (void)cancelled;
         Present(r);
         lock.lock();
     }
 }
 
+// The current request was completed. Like the framework, present the next one
+// from inside WdfRequestComplete, in the completing thread at its IRQL; a
+// queue of passive execution level hands it to its passive-level worker
+// instead. A completion inside the queue's own callback on this thread leaves
+// the next request to the loop that presented that callback.
 void Queue::OnCompleted(Request* r) {
     Request* next = nullptr;
     {
@@ -352,15 +403,10 @@ void Queue::OnCompleted(Request* r) {
         std::lock_guard<std::mutex> lock(m);
         if (current != r) return;
         current = nullptr;
-        if (Fx().inlineDispatch && !stopping && !pending.empty()) {
-            next = pending.front();
-            pending.pop_front();
-            current = next;
-            next->state = ReqState::Presented;
-        }
+        if (!passive && !PresentingHere(this)) next = TakeNextLocked();
         cv.notify_all();
     }
-    if (next != nullptr) Present(next);
+    if (next != nullptr) PresentHere(next);
 }
 
 void Queue::Teardown() {
@@ -385,13 +431,14 @@ using namespace kmdfsim;
 
 // ---- Queue methods ----------------------------------------------------------------------
 
-NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config, PWDF_OBJECT_ATTRIBUTES QueueAttributes,
-                          WDFQUEUE* Queue) {
+NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config,
+                          PWDF_OBJECT_ATTRIBUTES QueueAttributes, WDFQUEUE* Queue) {
     auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfIoQueueCreate");
     if (d == nullptr || Config == nullptr || Config->Size != sizeof(WDF_IO_QUEUE_CONFIG)) {
         return STATUS_INVALID_PARAMETER;
     }
-    if (Config->DispatchType != WdfIoQueueDispatchParallel && Config->DispatchType != WdfIoQueueDispatchSequential) {
+    if (Config->DispatchType != WdfIoQueueDispatchParallel &&
+        Config->DispatchType != WdfIoQueueDispatchSequential) {
         return STATUS_INVALID_PARAMETER;  // manual queues are not simulated
     }
     if (Config->DefaultQueue && d->defaultQueue != nullptr) return STATUS_INVALID_DEVICE_STATE;
@@ -399,6 +446,7 @@ NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config, PWDF_OB
     q->device = d;
     q->config = *Config;
     Attach(q, d, QueueAttributes);
+    q->passive = PassiveLevel(q);
     if (Config->DefaultQueue) d->defaultQueue = q;
     if (Config->DispatchType == WdfIoQueueDispatchSequential) {
         q->dispatcher = std::thread([q] { q->Run(); });
@@ -414,7 +462,8 @@ WDFDEVICE WdfIoQueueGetDevice(WDFQUEUE Queue) {
 
 // ---- Request methods ----------------------------------------------------------------------
 
-NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget, WDFREQUEST* Request) {
+NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget,
+                          WDFREQUEST* Request) {
     auto* r = new kmdfsim::Request();
     r->driverCreated = true;
     Object* parent = Fx().driver;
@@ -445,6 +494,7 @@ NTSTATUS WdfRequestReuse(WDFREQUEST Request, PWDF_REQUEST_REUSE_PARAMS ReusePara
     r->completion = nullptr;
     r->completionContext = nullptr;
     r->cancelSent = false;
+    r->synchronous = false;
     r->sentTo = nullptr;
     r->status = ReuseParams != nullptr ? ReuseParams->Status : STATUS_SUCCESS;
     r->information = 0;
@@ -456,7 +506,8 @@ VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Paramet
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     kmdfsim::Request* r = LiveRequest(Request, "WdfRequestGetParameters");
     if (r == nullptr || !r->irp) return;
-    if (Parameters->Size != sizeof(WDF_REQUEST_PARAMETERS)) Violation("request parameters not initialised");
+    if (Parameters->Size != sizeof(WDF_REQUEST_PARAMETERS))
+        Violation("request parameters not initialised");
     const Irp& irp = *r->irp;
     Parameters->Type = irp.type;
     if (irp.type == WdfRequestTypeRead) {
@@ -471,12 +522,13 @@ VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Paramet
 }
 
 VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status) {
-    FinishRequest(reinterpret_cast<kmdfsim::Request*>(reinterpret_cast<Object*>(Request)), Status, 0, false);
+    FinishRequest(reinterpret_cast<kmdfsim::Request*>(reinterpret_cast<Object*>(Request)), Status,
+                  0, false);
 }
 
 VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status, ULONG_PTR Information) {
-    FinishRequest(reinterpret_cast<kmdfsim::Request*>(reinterpret_cast<Object*>(Request)), Status, Information,
-                  false);
+    FinishRequest(reinterpret_cast<kmdfsim::Request*>(reinterpret_cast<Object*>(Request)), Status,
+                  Information, false);
 }
 
 NTSTATUS WdfRequestGetStatus(WDFREQUEST Request) {
@@ -505,8 +557,8 @@ NTSTATUS WdfRequestRetrieveOutputMemory(WDFREQUEST Request, WDFMEMORY* Memory) {
     return status;
 }
 
-NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength, PVOID* Buffer,
-                                       size_t* Length) {
+NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength,
+                                       PVOID* Buffer, size_t* Length) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     kmdfsim::Request* r = LiveRequest(Request, "WdfRequestRetrieveInputBuffer");
     if (r == nullptr) return STATUS_INVALID_PARAMETER;
@@ -517,8 +569,8 @@ NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequire
     return status;
 }
 
-NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize, PVOID* Buffer,
-                                        size_t* Length) {
+NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
+                                        PVOID* Buffer, size_t* Length) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     kmdfsim::Request* r = LiveRequest(Request, "WdfRequestRetrieveOutputBuffer");
     if (r == nullptr) return STATUS_INVALID_PARAMETER;
@@ -556,7 +608,8 @@ NTSTATUS WdfRequestUnmarkCancelable(WDFREQUEST Request) {
     return STATUS_SUCCESS;
 }
 
-VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request, PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
+VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request,
+                                    PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
                                     WDFCONTEXT CompletionContext) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     kmdfsim::Request* r = LiveRequest(Request, "WdfRequestSetCompletionRoutine");
@@ -566,7 +619,8 @@ VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request, PFN_WDF_REQUEST_COMPLETI
 }
 
 NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE DestinationQueue) {
-    kmdfsim::Queue* q = Checked<kmdfsim::Queue>(DestinationQueue, Kind::Queue, "WdfRequestForwardToIoQueue");
+    kmdfsim::Queue* q =
+        Checked<kmdfsim::Queue>(DestinationQueue, Kind::Queue, "WdfRequestForwardToIoQueue");
     kmdfsim::Request* r;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);

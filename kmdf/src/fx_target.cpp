@@ -14,7 +14,7 @@ namespace {
 // The default device on the bus: a read returns the bytes of the last write
 // (then zeros), so a write-then-read shows both directions.
 class EchoPeripheral final : public Peripheral {
-public:
+  public:
     size_t Write(const uint8_t* bytes, size_t count) override {
         last_.assign(bytes, bytes + count);
         return count;
@@ -24,12 +24,16 @@ public:
         return count;
     }
 
-private:
+  private:
     std::vector<uint8_t> last_;
 };
 
-WDFREQUEST AsHandle(Request* r) { return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r)); }
-WDFIOTARGET AsHandle(Target* t) { return reinterpret_cast<WDFIOTARGET>(static_cast<Object*>(t)); }
+WDFREQUEST AsHandle(Request* r) {
+    return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r));
+}
+WDFIOTARGET AsHandle(Target* t) {
+    return reinterpret_cast<WDFIOTARGET>(static_cast<Object*>(t));
+}
 
 }  // namespace
 
@@ -95,7 +99,8 @@ struct SpbImpl final : SpbController {
     }
     bool WaitHeld(int n, uint32_t ms) override {
         std::unique_lock<std::mutex> lock(m);
-        return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return static_cast<int>(held.size()) >= n; });
+        return cv.wait_for(lock, std::chrono::milliseconds(ms),
+                           [&] { return static_cast<int>(held.size()) >= n; });
     }
     int ReleaseHeld(int n) override {
         int done = 0;
@@ -195,7 +200,9 @@ struct SpbImpl final : SpbController {
                 budget = shortBytes;
                 if (shortN > 0) shortN--;
             }
-            t.kind = r->op == Request::Op::Read ? 'R' : r->op == Request::Op::Write ? 'W' : r->ioctl;
+            t.kind = r->op == Request::Op::Read    ? 'R'
+                     : r->op == Request::Op::Write ? 'W'
+                                                   : r->ioctl;
             if (nakN != 0) {
                 if (nakN > 0) nakN--;
                 status = STATUS_NO_SUCH_DEVICE;  // address not acknowledged
@@ -223,32 +230,35 @@ struct SpbImpl final : SpbController {
 
     NTSTATUS Control(Request* r, Peripheral* p, size_t budget, size_t* info, SpbTransaction* t) {
         switch (r->ioctl) {
-        case IOCTL_SPB_LOCK_CONTROLLER:
-            if (controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
-            controllerLocked = true;
-            return STATUS_SUCCESS;
-        case IOCTL_SPB_UNLOCK_CONTROLLER:
-            if (!controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
-            controllerLocked = false;
-            return STATUS_SUCCESS;
-        case IOCTL_SPB_LOCK_CONNECTION:
-            if (connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
-            connectionLocked = true;
-            return STATUS_SUCCESS;
-        case IOCTL_SPB_UNLOCK_CONNECTION:
-            if (!connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
-            connectionLocked = false;
-            return STATUS_SUCCESS;
-        case IOCTL_SPB_EXECUTE_SEQUENCE:
-        case IOCTL_SPB_FULL_DUPLEX:
-            break;
-        default:
-            return STATUS_NOT_SUPPORTED;
+            case IOCTL_SPB_LOCK_CONTROLLER:
+                if (controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
+                controllerLocked = true;
+                return STATUS_SUCCESS;
+            case IOCTL_SPB_UNLOCK_CONTROLLER:
+                if (!controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
+                controllerLocked = false;
+                return STATUS_SUCCESS;
+            case IOCTL_SPB_LOCK_CONNECTION:
+                if (connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
+                connectionLocked = true;
+                return STATUS_SUCCESS;
+            case IOCTL_SPB_UNLOCK_CONNECTION:
+                if (!connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
+                connectionLocked = false;
+                return STATUS_SUCCESS;
+            case IOCTL_SPB_EXECUTE_SEQUENCE:
+            case IOCTL_SPB_FULL_DUPLEX:
+                break;
+            default:
+                return STATUS_NOT_SUPPORTED;
         }
-        if (r->ioMemory == nullptr || r->ioMemory->length < sizeof(SPB_TRANSFER_LIST)) return STATUS_INVALID_PARAMETER;
+        if (r->ioMemory == nullptr || r->ioMemory->length < sizeof(SPB_TRANSFER_LIST))
+            return STATUS_INVALID_PARAMETER;
         const auto* list = static_cast<const SPB_TRANSFER_LIST*>(r->ioMemory->buffer);
-        if (list->Size != sizeof(SPB_TRANSFER_LIST) || list->TransferCount == 0) return STATUS_INVALID_PARAMETER;
-        size_t needed = offsetof(SPB_TRANSFER_LIST, Transfers) + list->TransferCount * sizeof(SPB_TRANSFER_LIST_ENTRY);
+        if (list->Size != sizeof(SPB_TRANSFER_LIST) || list->TransferCount == 0)
+            return STATUS_INVALID_PARAMETER;
+        size_t needed = offsetof(SPB_TRANSFER_LIST, Transfers) +
+                        list->TransferCount * sizeof(SPB_TRANSFER_LIST_ENTRY);
         if (r->ioMemory->length < needed) return STATUS_INVALID_PARAMETER;
         const SPB_TRANSFER_LIST_ENTRY* e = list->Transfers;
         if (r->ioctl == IOCTL_SPB_FULL_DUPLEX &&
@@ -259,7 +269,8 @@ struct SpbImpl final : SpbController {
         for (ULONG i = 0; i < list->TransferCount; i++) {
             if (e[i].Buffer.Format != SpbTransferBufferFormatSimple ||
                 (e[i].Buffer.Simple.Buffer == nullptr && e[i].Buffer.Simple.BufferCb != 0) ||
-                (e[i].Direction != SpbTransferDirectionToDevice && e[i].Direction != SpbTransferDirectionFromDevice)) {
+                (e[i].Direction != SpbTransferDirectionToDevice &&
+                 e[i].Direction != SpbTransferDirectionFromDevice)) {
                 return STATUS_INVALID_PARAMETER;
             }
         }
@@ -310,13 +321,56 @@ void ResetControllers() {
     old.clear();
 }
 
-void SubmitToController(SpbImpl* c, Request* r) { c->Submit(r); }
-void CancelAtController(SpbImpl* c, Request* r) { c->Cancel(r); }
+void SubmitToController(SpbImpl* c, Request* r) {
+    c->Submit(r);
+}
+void CancelAtController(SpbImpl* c, Request* r) {
+    c->Cancel(r);
+}
+
+void HoldCompletionRoutines(bool hold) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    Fx().holdCompletions = hold;
+}
+
+int HeldCompletionRoutines() {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    return static_cast<int>(Fx().heldCompletions.size());
+}
+
+bool WaitHeldCompletionRoutines(int n, uint32_t ms) {
+    std::unique_lock<std::recursive_mutex> lock(Fx().m);
+    return Fx().heldCompletionsCv.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return static_cast<int>(Fx().heldCompletions.size()) >= n;
+    });
+}
+
+void RunHeldCompletionRoutines() {
+    std::vector<FxState::HeldCompletion> held;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        held.swap(Fx().heldCompletions);
+    }
+    for (const auto& h : held) RunCompletion(h.request, h.status, h.information);
+}
 
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (Fx().holdCompletions && r->state == ReqState::Sent && !r->synchronous) {
+            Fx().heldCompletions.push_back({r, status, information});
+            Fx().heldCompletionsCv.notify_all();
+            return;
+        }
+    }
+    RunCompletion(r, status, information);
+}
+
+void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information) {
     Target* t;
     PFN_WDF_REQUEST_COMPLETION_ROUTINE routine;
     WDFCONTEXT context;
+    bool synchronous;
     WDF_REQUEST_COMPLETION_PARAMS params{};
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
@@ -330,23 +384,31 @@ void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information) {
         t = r->sentTo;
         routine = r->completion;
         context = r->completionContext;
+        synchronous = r->synchronous;
         params.Size = sizeof(params);
         params.IoStatus.Status = status;
         params.IoStatus.Information = information;
         if (r->op == Request::Op::Read) {
             params.Type = WdfRequestTypeRead;
-            params.Parameters.Read.Buffer = reinterpret_cast<WDFMEMORY>(static_cast<Object*>(r->ioMemory));
+            params.Parameters.Read.Buffer =
+                reinterpret_cast<WDFMEMORY>(static_cast<Object*>(r->ioMemory));
             params.Parameters.Read.Length = information;
         } else if (r->op == Request::Op::Write) {
             params.Type = WdfRequestTypeWrite;
-            params.Parameters.Write.Buffer = reinterpret_cast<WDFMEMORY>(static_cast<Object*>(r->ioMemory));
+            params.Parameters.Write.Buffer =
+                reinterpret_cast<WDFMEMORY>(static_cast<Object*>(r->ioMemory));
             params.Parameters.Write.Length = information;
         } else {
             params.Type = WdfRequestTypeDeviceControlInternal;
             params.Parameters.Ioctl.IoControlCode = r->ioctl;
         }
     }
-    if (routine != nullptr) routine(AsHandle(r), AsHandle(t), &params, context);
+    if (routine != nullptr && !synchronous) {
+        // Completion routines run at up to DISPATCH_LEVEL; here always at
+        // DISPATCH_LEVEL, so that whatever they call is held to that.
+        DispatchScope dispatch;
+        routine(AsHandle(r), AsHandle(t), &params, context);
+    }
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     t->sent.erase(t->sent.find(r));
     t->cv.notify_all();
@@ -406,8 +468,8 @@ Request* SentRequest(WDFREQUEST handle, const char* api) {
     return static_cast<Request*>(o);
 }
 
-NTSTATUS Format(WDFIOTARGET IoTarget, WDFREQUEST Request, kmdfsim::Request::Op op, ULONG code, WDFMEMORY memory,
-                const char* api) {
+NTSTATUS Format(WDFIOTARGET IoTarget, WDFREQUEST Request, kmdfsim::Request::Op op, ULONG code,
+                WDFMEMORY memory, const char* api) {
     auto* t = Checked<Target>(IoTarget, Kind::IoTarget, api);
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     kmdfsim::Request* r = SentRequest(Request, api);
@@ -435,19 +497,24 @@ NTSTATUS Format(WDFIOTARGET IoTarget, WDFREQUEST Request, kmdfsim::Request::Op o
 
 bool ParseHubPath(const std::wstring& name, ULONGLONG* id) {
     const std::wstring prefix = L"\\Device\\RESOURCE_HUB\\";
-    if (name.size() != prefix.size() + 16 || name.compare(0, prefix.size(), prefix) != 0) return false;
+    if (name.size() != prefix.size() + 16 || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
     ULONGLONG value = 0;
     for (size_t i = prefix.size(); i < name.size(); i++) {
         wchar_t c = name[i];
         if (!iswxdigit(static_cast<wint_t>(c))) return false;
-        value = value * 16 + static_cast<ULONGLONG>(iswdigit(static_cast<wint_t>(c)) ? c - L'0' : (towlower(c) - L'a' + 10));
+        value = value * 16 + static_cast<ULONGLONG>(iswdigit(static_cast<wint_t>(c))
+                                                        ? c - L'0'
+                                                        : (towlower(c) - L'a' + 10));
     }
     *id = value;
     return true;
 }
 }  // namespace
 
-NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes, WDFIOTARGET* IoTarget) {
+NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
+                           WDFIOTARGET* IoTarget) {
+    CheckIrql("WdfIoTargetCreate", PASSIVE_LEVEL);
     auto* d = Checked<kmdfsim::Device>(Device, Kind::Device, "WdfIoTargetCreate");
     if (d == nullptr) return STATUS_INVALID_PARAMETER;
     auto* t = new Target();
@@ -458,13 +525,16 @@ NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttr
 }
 
 NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams) {
+    CheckIrql("WdfIoTargetOpen", PASSIVE_LEVEL);
     auto* t = Checked<Target>(IoTarget, Kind::IoTarget, "WdfIoTargetOpen");
-    if (t == nullptr || OpenParams == nullptr || OpenParams->Size != sizeof(WDF_IO_TARGET_OPEN_PARAMS) ||
+    if (t == nullptr || OpenParams == nullptr ||
+        OpenParams->Size != sizeof(WDF_IO_TARGET_OPEN_PARAMS) ||
         OpenParams->Type != WdfIoTargetOpenByName) {
         return STATUS_INVALID_PARAMETER;
     }
     const UNICODE_STRING& u = OpenParams->TargetDeviceName;
-    std::wstring name = u.Buffer == nullptr ? std::wstring() : std::wstring(u.Buffer, u.Length / sizeof(WCHAR));
+    std::wstring name =
+        u.Buffer == nullptr ? std::wstring() : std::wstring(u.Buffer, u.Length / sizeof(WCHAR));
     ULONGLONG id = 0;
     if (!ParseHubPath(name, &id)) return STATUS_OBJECT_NAME_NOT_FOUND;
     SpbImpl* c = FindController(id);
@@ -483,25 +553,34 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
 }
 
 VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
+    CheckIrql("WdfIoTargetClose", PASSIVE_LEVEL);
     auto* t = Checked<Target>(IoTarget, Kind::IoTarget, "WdfIoTargetClose");
     if (t != nullptr) t->Close();
 }
 
-NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request, WDFMEMORY OutputBuffer,
-                                         PWDFMEMORY_OFFSET OutputBufferOffset, PLONGLONG DeviceOffset) {
+NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                         WDFMEMORY OutputBuffer,
+                                         PWDFMEMORY_OFFSET OutputBufferOffset,
+                                         PLONGLONG DeviceOffset) {
     if (OutputBufferOffset != nullptr || DeviceOffset != nullptr) return STATUS_NOT_SUPPORTED;
-    return Format(IoTarget, Request, kmdfsim::Request::Op::Read, 0, OutputBuffer, "WdfIoTargetFormatRequestForRead");
+    return Format(IoTarget, Request, kmdfsim::Request::Op::Read, 0, OutputBuffer,
+                  "WdfIoTargetFormatRequestForRead");
 }
 
-NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request, WDFMEMORY InputBuffer,
-                                          PWDFMEMORY_OFFSET InputBufferOffset, PLONGLONG DeviceOffset) {
+NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                          WDFMEMORY InputBuffer,
+                                          PWDFMEMORY_OFFSET InputBufferOffset,
+                                          PLONGLONG DeviceOffset) {
     if (InputBufferOffset != nullptr || DeviceOffset != nullptr) return STATUS_NOT_SUPPORTED;
-    return Format(IoTarget, Request, kmdfsim::Request::Op::Write, 0, InputBuffer, "WdfIoTargetFormatRequestForWrite");
+    return Format(IoTarget, Request, kmdfsim::Request::Op::Write, 0, InputBuffer,
+                  "WdfIoTargetFormatRequestForWrite");
 }
 
 NTSTATUS WdfIoTargetFormatRequestForIoctl(WDFIOTARGET IoTarget, WDFREQUEST Request, ULONG IoctlCode,
-                                          WDFMEMORY InputBuffer, PWDFMEMORY_OFFSET InputBufferOffset,
-                                          WDFMEMORY OutputBuffer, PWDFMEMORY_OFFSET OutputBufferOffset) {
+                                          WDFMEMORY InputBuffer,
+                                          PWDFMEMORY_OFFSET InputBufferOffset,
+                                          WDFMEMORY OutputBuffer,
+                                          PWDFMEMORY_OFFSET OutputBufferOffset) {
     if (InputBufferOffset != nullptr || OutputBuffer != nullptr || OutputBufferOffset != nullptr) {
         return STATUS_NOT_SUPPORTED;
     }
@@ -509,8 +588,13 @@ NTSTATUS WdfIoTargetFormatRequestForIoctl(WDFIOTARGET IoTarget, WDFREQUEST Reque
                   "WdfIoTargetFormatRequestForIoctl");
 }
 
-BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target, PWDF_REQUEST_SEND_OPTIONS RequestOptions) {
-    (void)RequestOptions;
+BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
+                       PWDF_REQUEST_SEND_OPTIONS RequestOptions) {
+    bool synchronous = RequestOptions != nullptr &&
+                       (RequestOptions->Flags & WDF_REQUEST_SEND_OPTION_SYNCHRONOUS) != 0;
+    // A synchronous send waits for the target: PASSIVE_LEVEL only.
+    CheckIrql(synchronous ? "WdfRequestSend (synchronous)" : "WdfRequestSend",
+              synchronous ? PASSIVE_LEVEL : DISPATCH_LEVEL);
     std::function<void()> hook;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
@@ -520,6 +604,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target, PWDF_REQUEST_SEND
     auto* t = Checked<kmdfsim::Target>(Target, Kind::IoTarget, "WdfRequestSend");
     kmdfsim::Request* r;
     SpbImpl* c;
+    bool cancelledBefore;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         r = SentRequest(Request, "WdfRequestSend");
@@ -544,11 +629,28 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target, PWDF_REQUEST_SEND
         }
         r->state = ReqState::Sent;
         r->sentTo = t;
-        r->cancelSent = false;
+        r->synchronous = synchronous;
         t->sent.insert(r);
         c = t->controller;
+        cancelledBefore = r->cancelSent;
     }
-    SubmitToController(c, r);
+    if (cancelledBefore) {
+        // Cancelled before it was sent: the request goes down already marked
+        // cancelled, and the controller completes it so at once.
+        {
+            std::lock_guard<std::mutex> lock(c->m);
+            c->cancels++;
+        }
+        CompleteSent(r, STATUS_CANCELLED, 0);
+    } else {
+        SubmitToController(c, r);
+    }
+    if (synchronous) {
+        std::unique_lock<std::recursive_mutex> lock(Fx().m);
+        t->cv.wait(lock, [&] { return t->sent.count(r) == 0; });
+        r->synchronous = false;
+        return NT_SUCCESS(r->status) ? TRUE : FALSE;
+    }
     return TRUE;
 }
 
@@ -558,8 +660,9 @@ BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         r = SentRequest(Request, "WdfRequestCancelSentRequest");
-        if (r == nullptr || r->state != ReqState::Sent) return FALSE;
-        r->cancelSent = true;
+        if (r == nullptr) return FALSE;
+        r->cancelSent = true;  // a send still to come completes it as cancelled
+        if (r->state != ReqState::Sent) return FALSE;
         c = r->sentTo->controller;
     }
     CancelAtController(c, r);

@@ -9,7 +9,7 @@
 
 namespace kmdfsim {
 void CleanupFile(FileObj* f);
-FileObj* OpenFile(const std::wstring& link, NTSTATUS* status);
+FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS* status);
 bool FileAlive(FileObj* f);
 }  // namespace kmdfsim
 
@@ -31,7 +31,8 @@ constexpr uint32_t kIoctlOpen = 0x04731E00;  // the driver's open control code
 Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
     auto* io = new Io{irp};
     Request* r = nullptr;
-    if (handle != nullptr && FileAlive(handle->file)) r = NewClientRequest(handle->file->device, handle->file, irp);
+    if (handle != nullptr && FileAlive(handle->file))
+        r = NewClientRequest(handle->file->device, handle->file, irp);
     if (r == nullptr) {
         std::lock_guard<std::mutex> lock(irp->m);
         irp->status = STATUS_INVALID_HANDLE;
@@ -44,10 +45,12 @@ Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
 
 }  // namespace
 
-Handle* Open(const char* path, NtStatus* status) {
+Handle* Open(const char* path, NtStatus* status, const char* account) {
     NTSTATUS s = STATUS_OBJECT_NAME_NOT_FOUND;
     FileObj* f = nullptr;
-    if (path != nullptr && strcmp(path, "\\\\.\\QXSPB") == 0) f = OpenFile(L"\\DosDevices\\QXSPB", &s);
+    if (path != nullptr && strcmp(path, "\\\\.\\QXSPB") == 0) {
+        f = OpenFile(L"\\DosDevices\\QXSPB", account != nullptr ? account : "SY", &s);
+    }
     if (status != nullptr) *status = s;
     return f == nullptr ? nullptr : new Handle{f};
 }
@@ -71,11 +74,13 @@ Io* Write(Handle* handle, const void* buffer, uint32_t length) {
     auto irp = std::make_shared<Irp>();
     irp->type = WdfRequestTypeWrite;
     irp->inLength = length;
-    irp->system.assign(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + length);
+    irp->system.assign(static_cast<const uint8_t*>(buffer),
+                       static_cast<const uint8_t*>(buffer) + length);
     return Issue(handle, irp);
 }
 
-Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength) {
+Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out,
+                  uint32_t outLength) {
     auto irp = std::make_shared<Irp>();
     irp->type = WdfRequestTypeDeviceControl;
     irp->code = code;
@@ -112,7 +117,9 @@ size_t Information(Io* io) {
     return io->irp->information;
 }
 
-bool Cancel(Io* io) { return CancelIrp(io->irp); }
+bool Cancel(Io* io) {
+    return CancelIrp(io->irp);
+}
 
 void Release(Io* io) {
     if (io == nullptr) return;
@@ -141,8 +148,8 @@ NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length, size_t* 
     return Finish(Write(handle, buffer, length), information);
 }
 
-NtStatus ControlSync(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
-                     size_t* information) {
+NtStatus ControlSync(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out,
+                     uint32_t outLength, size_t* information) {
     return Finish(DeviceControl(handle, code, in, inLength, out, outLength), information);
 }
 

@@ -1,7 +1,10 @@
 #include "kmdf/stack/stack.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
+#include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
 #include "sim/controller_model.h"
 
@@ -12,7 +15,7 @@ namespace kmdfsim {
 namespace {
 
 class ControllerPeripheral final : public Peripheral {
-public:
+  public:
     size_t Write(const uint8_t* bytes, size_t count) override {
         qxsim::ControllerModel::Instance().Write(bytes, static_cast<uint32_t>(count));
         return count;
@@ -29,6 +32,14 @@ ControllerPeripheral g_controller;
 
 NTSTATUS StartDriverStack(BusDevice device) {
     Reset();
+    // The device is installed as its INF says (security, exclusive).
+    DeviceProperties properties;
+    std::string error;
+    if (!DevicePropertiesFromInf(VeltraneInfPath(), &properties, &error)) {
+        fprintf(stderr, "kmdfsim: %s\n", error.c_str());
+        return STATUS_UNSUCCESSFUL;
+    }
+    SetDeviceProperties(properties);
     Spb().SetMode(SpbMode::Inline);
     SetInlineDispatch(true);
     Spb().SetPeripheral(device == BusDevice::Controller ? &g_controller : nullptr);
@@ -37,6 +48,8 @@ NTSTATUS StartDriverStack(BusDevice device) {
     return status;
 }
 
-void StopDriverStack() { Reset(); }
+void StopDriverStack() {
+    Reset();
+}
 
 }  // namespace kmdfsim

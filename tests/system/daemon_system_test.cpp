@@ -2,9 +2,17 @@
 // cycle, supervision, power and console events, each in virtual time.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
+#include "sim/vkernel.h"
+#include "sim/wlan_model.h"
+#include "daemon/controller/peer_table.h"
+#include "daemon/core/worker.h"
+#include "tests/support/child_process.h"
 #include "tests/system/daemon_run.h"
 
 namespace qxtest {
@@ -163,23 +171,253 @@ TEST(DaemonSystemTest, HelpNeverTouchesTheController) {
     EXPECT_EQ(run.Count(kExited), 1);
 }
 
-TEST(DaemonSystemTest, NoMemoryForTheStartBlockEndsQuietly) {
-    auto run = RunDaemon({}, "", [] { qxsim::MemoryModel::Instance().FailNext(4, 1); });
-    EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.disables, 0);
-    EXPECT_EQ(run.Count("Unable to start steering process"), 0);
-    EXPECT_EQ(run.Count(kExited), 1);
+// The first report at or after `t`, and whether it names a new BSSID.
+struct AfterEvent {
+    int64_t first = -1;
+    bool first_flagged = false;
+};
+AfterEvent ReportAfter(const DaemonRun& run, int64_t t) {
+    AfterEvent a;
+    for (auto& r : run.reports) {
+        if (r.at_ms < t) continue;
+        a.first = r.at_ms;
+        a.first_flagged = (r.flags & 0x80) != 0;
+        break;
+    }
+    return a;
 }
 
-TEST(DaemonSystemTest, RoamWithoutLinkLossResumesReportsAfterThePurge) {
-    // The old access point's record goes stale at the roam and leaves the
-    // table at the next purge (every 102nd cycle); reports then resume for
-    // the new BSSID, flagged as new.
-    auto run = RunDaemon({"-r", "100"}, "5s roam 10:6f:3f:a1:b2:d4\n80s ctrl-c\n");
-    int new_bssid_after_roam = 0;
-    for (auto& r : run.reports) new_bssid_after_roam += r.at_ms > 5000 && (r.flags & 0x80);
-    EXPECT_EQ(new_bssid_after_roam, 1) << run.out;
-    EXPECT_GT(run.FirstReportAfter(6000), 0);
+TEST(DaemonSystemTest, EveryRoamIsReportedFromTheNewAccessPointOnTheNextCycleWithNewData) {
+    // -r 250: a cycle sleeps 250 ms, or 1000 ms when idle, so the first cycle
+    // with new data after a roam comes within 1250 ms. Each roam gives exactly
+    // one report flagged new (besides the first report after start).
+    const std::string d4 = "10:6f:3f:a1:b2:d4", c3 = "10:6f:3f:a1:b2:c3", e5 = "10:6f:3f:a1:b2:e5";
+    const struct {
+        const char* name;
+        std::string scenario;
+        std::vector<int64_t> roams;  // times from which a flagged report must follow
+    } rows[] = {
+        {"A->B", "5s roam " + d4 + "\n20s ctrl-c\n", {5000}},
+        {"A->B->A", "5s roam " + d4 + "\n10s roam " + c3 + "\n20s ctrl-c\n", {5000, 10000}},
+        {"A->B->C->A",
+         "5s roam " + d4 + "\n10s roam " + e5 + "\n15s roam " + c3 + "\n25s ctrl-c\n",
+         {5000, 10000, 15000}},
+        {"two roams in one cycle",
+         "5000ms roam " + d4 + "\n5050ms roam " + e5 + "\n20s ctrl-c\n",
+         {5050}},
+        // Idle: no byte moves, but the new access point is news of its own.
+        {"roam while idle",
+         "3s traffic 0 0\n8s roam " + d4 + "\n12s traffic 800000 90000\n25s ctrl-c\n",
+         {8000}},
+        // Well past the first purge (cycle 102): the purge cadence does not matter.
+        {"roam after minutes", "200s roam " + d4 + "\n210s ctrl-c\n", {200000}},
+    };
+    for (const auto& row : rows) {
+        auto run = RunDaemon({"-r", "250"}, row.scenario);
+        int flagged = 0;
+        for (auto& r : run.reports) flagged += (r.flags & 0x80) != 0;
+        EXPECT_EQ(flagged, 1 + static_cast<int>(row.roams.size())) << row.name;
+        for (int64_t t : row.roams) {
+            const AfterEvent a = ReportAfter(run, t);
+            ASSERT_GE(a.first, 0) << row.name << ": no report after " << t;
+            EXPECT_LE(a.first - t, 1250) << row.name << ": roam at " << t;
+            EXPECT_TRUE(a.first_flagged)
+                << row.name << ": roam at " << t << " report at " << a.first;
+        }
+        EXPECT_EQ(run.exit_code, 0) << row.name;
+    }
+}
+
+TEST(DaemonSystemTest, LinkBackEndsTheLongSleepAndSteeringResumesWithinTwoPeriods) {
+    // The link-down sleep is 20 s; the link-back notification ends it.
+    auto run = RunDaemon({"-r", "250"}, "10s linkloss\n13s linkback\n20s ctrl-c\n");
+    for (auto& r : run.reports) {
+        EXPECT_FALSE(r.at_ms > 10250 && r.at_ms < 13000)
+            << "report while the link was down at " << r.at_ms;
+    }
+    const int64_t back = run.FirstReportAfter(13000);
+    ASSERT_GT(back, 0) << run.out;
+    EXPECT_LE(back - 13000, 2 * 250);
+    // A second link-down notification and a second link-back change nothing.
+    auto again = RunDaemon(
+        {"-r", "250"}, "10s linkloss\n11s linkloss\n13s linkback\n13500ms linkback\n20s ctrl-c\n");
+    EXPECT_LE(again.FirstReportAfter(13000) - 13000, 2 * 250);
+    EXPECT_EQ(again.exit_code, 0);
+}
+
+TEST(DaemonSystemTest, SuspendDuringALongSleepEndsTheRunSoTheResumeRestartsAtOnce) {
+    // Link lost at 10 s (the worker sleeps 20 s), suspend at 12 s, resume at
+    // 16 s, link back at 16.5 s: steering is back within node reset + set-up
+    // + one idle cycle + a period, not after the old run's sleep (30 s).
+    auto run = RunDaemon({"-r", "250", "-v", "1"},
+                         "10s linkloss\n12s suspend\n16s resume\n16500ms linkback\n40s ctrl-c\n");
+    EXPECT_EQ(run.disables, 2) << run.out;
+    const int64_t back = run.FirstReportAfter(16000);
+    ASSERT_GT(back, 0) << run.out;
+    EXPECT_LE(back, 16000 + kNodeReset + kSetup + 1000 + 250) << run.out;
+    // The run ended at the suspend: main was free to hold off the next start
+    // while the notebook slept.
+    const size_t suspending = run.out.find("QUELLIX: Suspending.\n");
+    const size_t ended = run.out.find("QUELLIX: Veltrane Ended.\n");
+    const size_t cancelled = run.out.find("QUELLIX: Start cancelled.");
+    const size_t waking = run.out.find("QUELLIX: Waking up.\n");
+    EXPECT_LT(suspending, ended);
+    EXPECT_LT(ended, cancelled);
+    EXPECT_LT(cancelled, waking) << run.out;
+    // One report per cycle: no second report without time passing.
+    for (size_t i = 1; i < run.reports.size(); ++i) {
+        EXPECT_LT(run.reports[i - 1].at_ms, run.reports[i].at_ms) << run.out;
+    }
+}
+
+TEST(DaemonSystemTest, SetupFailuresApartAndEachCuredNeverEndSupervision) {
+    // Four silent spells of the controller, each during a restart (a resume)
+    // and each over before the next: only failures in a row count.
+    std::string scenario;
+    for (int i = 0; i < 4; ++i) {
+        const int t = 10 + 40 * i;
+        scenario += std::to_string(t) + "s controller silent\n" + std::to_string(t * 1000 + 100) +
+                    "ms resume\n" + std::to_string(t + 8) + "s controller answer\n";
+    }
+    scenario += "190s ctrl-c\n";
+    auto run = RunDaemon({"-r", "250", "-v", "1"}, scenario);
+    EXPECT_GE(run.Count("QUELLIX: Unable to initialize the Veltrane controller.\n"), 4) << run.out;
+    EXPECT_GT(run.FirstReportAfter(180000), 0) << "still steering after the fourth spell";
+    EXPECT_GE(run.end_ms, 190000);
+    EXPECT_EQ(run.exit_code, 0);
+}
+
+TEST(DaemonSystemTest, NoMemoryForTheStartBlockIsRetriedLikeAFailedStart) {
+    const size_t block = sizeof(qx::WorkerStartBlock);
+    // A passing shortage: logged, retried after the quick-restart pause.
+    auto once = RunDaemon({}, "5s ctrl-c\n",
+                          [block] { qxsim::MemoryModel::Instance().FailNext(block, 1); });
+    EXPECT_EQ(once.Count("QUELLIX: Unable to start steering process\n"), 1) << once.out;
+    EXPECT_EQ(once.disables, 1);
+    ASSERT_GT(once.reports.size(), 0u);
+    EXPECT_GE(once.reports[0].at_ms, 500);
+    // A lasting one ends supervision at the fourth failure in a row, through
+    // the exit path, without ever touching the node.
+    auto lasting =
+        RunDaemon({}, "", [block] { qxsim::MemoryModel::Instance().FailNext(block, 100); });
+    EXPECT_EQ(lasting.Count("QUELLIX: Unable to start steering process\n"), 4) << lasting.out;
+    EXPECT_EQ(lasting.disables, 0);
+    EXPECT_EQ(lasting.exit_code, 0);
+    EXPECT_EQ(lasting.Count(kExited), 1);
+}
+
+TEST(DaemonSystemTest, RunsThatNeverReachTheControllerBackOff) {
+    // The cycle record cannot be allocated for a while: each run ends before
+    // the controller, after its node reset. The pauses between runs double up
+    // to 4 s instead of a node reset every half second.
+    const size_t record = sizeof(qx::PeerRecord);
+    auto run = RunDaemon({}, "40s ctrl-c\n",
+                         [record] { qxsim::MemoryModel::Instance().FailNext(record, 1000); });
+    EXPECT_LE(run.disables, 12) << "node resets in 40 s";
+    EXPECT_GE(run.disables, 6);
+    EXPECT_TRUE(run.reports.empty());
+    // Cured after three runs (pauses 0.5, 1 and 2 s): steering starts.
+    auto cured = RunDaemon({}, "30s ctrl-c\n",
+                           [record] { qxsim::MemoryModel::Instance().FailNext(record, 3); });
+    ASSERT_GT(cured.reports.size(), 0u) << cured.out;
+    EXPECT_LE(cured.reports[0].at_ms, 4 * kNodeReset + 500 + 1000 + 2000 + kSetup + 1000);
+}
+
+TEST(DaemonSystemTest, AStopDuringTheSetUpGivesNoStartedLineAndCountsNoStart) {
+    // Suspend while the controller is being set up (the node reset ends at
+    // 1 s, the set-up takes 150 ms): the run ends without a start, so the run
+    // after the resume is still the first and announces the controller and itself.
+    auto run = RunDaemon({}, "1050ms suspend\n5s resume\n10s ctrl-c\n");
+    EXPECT_EQ(run.Count("QUELLIX: Veltrane Controller (1.3.7).\n"), 2) << run.out;
+    EXPECT_EQ(run.Count("QUELLIX: Veltrane 2.4.9 Started.\n"), 1) << run.out;
+    const size_t second_setup =
+        run.out.find("Controller (1.3.7)", run.out.find("Controller (1.3.7)") + 1);
+    EXPECT_LT(second_setup, run.out.find("QUELLIX: Veltrane 2.4.9 Started."));
+    // Ctrl+C during the set-up: the shutdown waits for it, nothing is started.
+    auto stopped = RunDaemon({}, "1050ms ctrl-c\n");
+    EXPECT_EQ(stopped.Count("Started"), 0) << stopped.out;
+    EXPECT_EQ(stopped.Count(kExited), 1);
+}
+
+TEST(DaemonSystemTest, SessionEndReachesTheDaemonThroughItsWindowOnly) {
+    // The window messages run the same shutdown as a console shutdown event.
+    auto ended = RunDaemon({"-r", "100"}, "4s shutdown\n");
+    EXPECT_EQ(ended.exit_code, 0);
+    EXPECT_EQ(ended.setups, 2) << "the shutdown sets the controller up once more";
+    EXPECT_EQ(ended.Count(kExited), 1);
+    EXPECT_LE(ended.end_ms, 4000 + 2000);
+    // Windows withholds the console events from a process with windows, and
+    // a session that goes on after all changes nothing: steering goes on
+    // until Ctrl+C.
+    for (const char* event : {"shutdown-console", "logoff-console", "session-kept"}) {
+        auto run = RunDaemon({"-r", "100"}, std::string("4s ") + event + "\n8s ctrl-c\n");
+        EXPECT_GE(run.end_ms, 8000) << event;
+        EXPECT_GT(run.FirstReportAfter(5000), 0) << event;
+        EXPECT_EQ(run.Count(kExited), 1) << event;
+    }
+    // The session end racing a Ctrl+C: one shutdown.
+    auto raced = RunDaemon({"-r", "100"}, "4s shutdown\n4s ctrl-c\n");
+    EXPECT_EQ(raced.exit_code, 0);
+    EXPECT_EQ(raced.Count(kExited), 1);
+    EXPECT_EQ(raced.setups, 2);
+    EXPECT_EQ(raced.bus_errors, 0);
+}
+
+TEST(DaemonSystemTest, CtrlCDuringTheWlanStartUpWaitsForItBeforeClosing) {
+    // No provider at first: InitWlan tries at 0, 5 and 10 s (the provider is
+    // back at 7 s). A Ctrl+C inside it waits for it to return (at most 5 s)
+    // before the shutdown closes what it opened.
+    const struct {
+        const char* at;
+        int64_t earliest_end;
+    } rows[] = {
+        {"2s", 7000},    // waits the full 5 s, InitWlan still asleep: nothing is closed
+        {"6s", 10000},   // InitWlan returns at 10 s with the client open
+        {"10s", 10000},  // right at the successful attempt
+        {"12s", 12000},  // after the start-up
+    };
+    for (const auto& row : rows) {
+        auto run = RunDaemon({}, std::string("7s provider back\n") + row.at + " ctrl-c\n", [] {
+            qxsim::LinkModel::Instance().SetProviderAvailable(false);
+            qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+                qxtest::Print("\nwlan handles %d\n", qxsim::WlanModel::Instance().OpenHandles());
+            });
+        });
+        EXPECT_EQ(run.exit_code, 0) << row.at;
+        EXPECT_EQ(run.Count(kExited), 1) << row.at;
+        EXPECT_GE(run.end_ms, row.earliest_end) << row.at;
+        EXPECT_NE(run.child.out.find("wlan handles 0\n"), std::string::npos)
+            << row.at << run.child.out;
+        EXPECT_EQ(run.bus_errors, 0) << row.at;
+    }
+}
+
+// A second daemon while another program (the first daemon) has the device:
+// its node reset is vetoed, its open fails, and it never writes to the bus.
+TEST(DaemonSystemTest, ASecondDaemonFindsTheDeviceTakenAndLeavesItAlone) {
+    auto taken = [] { qxsim::DeviceHandles::Instance().OpenByAnotherProgram(); };
+    auto run = RunDaemon({"-v", "1"}, "8s ctrl-c\n", taken);
+    EXPECT_GE(run.Count("QUELLIX: Unable to open driver/hardware interface.\n"), 1) << run.out;
+    EXPECT_EQ(run.disables, 0) << "the node of the first daemon's device was disabled";
+    EXPECT_EQ(run.setups, 0);
+    EXPECT_TRUE(run.reports.empty()) << run.out;
+    EXPECT_EQ(run.Count("QUELLIX: Veltrane 2.4.9 Started."), 0);
+}
+
+// The other way round: while the daemon steers, another program's open is
+// refused and the daemon's reports go on.
+TEST(DaemonSystemTest, WhileTheDaemonSteersAnotherOpenIsRefused) {
+    auto later = [] {
+        qxsim::Kernel::Instance().At(3000, [] {
+            printf("other open: %u\n", qxsim::DeviceHandles::Instance().OpenByAnotherProgram());
+            fflush(stdout);
+        });
+    };
+    auto run = RunDaemon({"-r", "100"}, "6s ctrl-c\n", later);
+    EXPECT_EQ(run.Count("other open: 5\n"), 1) << run.out;
+    EXPECT_GT(run.FirstReportAfter(3500), 0) << "the daemon stopped steering";
+    EXPECT_EQ(run.disables, 1);
+    EXPECT_EQ(run.exit_code, 0);
 }
 
 }  // namespace

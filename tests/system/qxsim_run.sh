@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs qxsim the way a user does and checks its summary: the daemon ended with
-# exit code 0, the controller received reports and set-ups, and nothing used
-# the controller from two threads at once.
+# exit code 0, the controller received reports and set-ups, nothing used the
+# controller from two threads at once, and no roam or link back left it unfed.
 #   qxsim_run.sh QXSIM [qxsim arguments...]
 set -uo pipefail
 out=$(mktemp)
@@ -19,8 +19,13 @@ check '^  controller set-ups: [2-9]'
 check '^  overlapping controller use: 0$'
 check '^  rejected frames: 0$'
 check '^QUELLIX: Veltrane Exited\.'
+# After a roam or a link back, steering resumes within an idle cycle and a
+# period (1250 ms under the service's -r 250): never whole seconds of silence.
+if grep -q '^  longest gap from a roam or link back' "$out"; then
+    check '^  longest gap from a roam or link back to the next report: ([0-9]{1,3}|1[0-2][0-9]{2}) ms'
+fi
 if [ "$failures" -ne 0 ]; then
     tail -40 "$out"
     exit 1
 fi
-tail -7 "$out"
+tail -8 "$out"

@@ -60,6 +60,40 @@ TEST(ScenarioTest, MistakesNameTheirLine) {
     }
 }
 
+TEST(ScenarioTest, SessionEndActionsParse) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenario(
+        "1s shutdown\n2s logoff\n3s shutdown-console\n4s logoff-console\n5s session-kept\n", &s,
+        &error))
+        << error;
+    EXPECT_EQ(s.events.size(), 5u);
+    EXPECT_FALSE(ParseScenario("1s shutdown now\n", &s, &error));
+}
+
+TEST(ScenarioTest, LongestGapFromARoamOrLinkBackToTheNextReport) {
+    const std::vector<LinkEvent> events = {{1000, "roam"}, {5000, "link back"}, {9000, "roam"}};
+    struct Case {
+        std::vector<int64_t> reports;
+        int64_t gap;
+        int64_t at;
+        bool unanswered;
+    };
+    const Case cases[] = {
+        {{900, 1000, 5400, 9100}, 400, 5000, false},  // a report at the event's time counts
+        {{1650, 5100, 9700}, 700, 9000, false},
+        {{1200, 5100}, -1, 9000, true},  // nothing after the last roam
+        {{}, -1, 1000, true},
+    };
+    for (const auto& c : cases) {
+        const LinkGap g = LongestGapToNextReport(events, c.reports);
+        EXPECT_EQ(g.gap_ms, c.gap);
+        EXPECT_EQ(g.event.at, c.at);
+        EXPECT_EQ(g.unanswered, c.unanswered);
+    }
+    EXPECT_EQ(LongestGapToNextReport({}, {100}).gap_ms, -1);
+}
+
 TEST(ScenarioTest, EveryBuiltInScenarioParses) {
     for (const auto& name : BuiltInScenarioNames()) {
         Scenario s;

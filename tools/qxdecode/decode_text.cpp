@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "sim/frame_decoder.h"
+#include "protocol/wire.h"
 
 namespace qxdecode {
 
@@ -76,23 +76,6 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes, std::string*
     return true;
 }
 
-const char* TypeName(uint8_t type) {
-    switch (type) {
-        case 2:
-            return "ControllerVersion";
-        case 3:
-            return "ConfigEcho";
-        case 4:
-            return "ConfigWrite";
-        case 7:
-            return "LinkReport";
-        case 9:
-            return "MSwitchTable";
-        default:
-            return "unknown";
-    }
-}
-
 void AppendRssi(std::string* s, uint8_t b) {
     // Quarter-dB steps above -100 dBm; both ends of the scale are clamps.
     Append(s, "%02X (%.2f dBm%s)", b, b / 4.0 - 100.0,
@@ -101,43 +84,46 @@ void AppendRssi(std::string* s, uint8_t b) {
                       : "");
 }
 
-void DescribeRecord(std::string* out, const QxdRecord& r, const uint8_t* rec) {
-    const uint8_t* d = rec + 2;
+void DescribeRecord(std::string* out, const qxproto::Record& r, const uint8_t* rec) {
+    using namespace qxproto;
+    const uint8_t* d = rec + kRecordHeaderLen;
     const uint8_t len = r.length;
     if (r.read_request) {
         Append(out, "  ReadRequest: asks for %s (type %u, %u data bytes)\n", TypeName(r.type),
                r.type, len);
         return;
     }
-    if (r.type == 2 && len == 3) {
+    const int entries = LinkReportEntries(rec, r.size);
+    if (r.type == kTypeControllerVersion && len == kVersionLen) {
         Append(out, "  ControllerVersion: %u.%u.%u\n", d[2], d[1], d[0]);
-    } else if (r.type == 3 && len == 6) {
+    } else if (r.type == kTypeConfigEcho && len == kConfigEchoLen) {
         Append(out, "  ConfigEcho: settings ");
-        AppendHex(out, d, 6);
+        AppendHex(out, d, kSettingsLen);
         *out += "\n";
-    } else if (r.type == 4 && len == 10) {
+    } else if (r.type == kTypeConfigWrite && len == kConfigWriteLen) {
+        const uint8_t* settings = d + kAccessCodeLen;
         Append(out, "  ConfigWrite: access code ");
-        AppendHex(out, d, 4);
+        AppendHex(out, d, kAccessCodeLen);
         Append(out, ", settings ");
-        AppendHex(out, d + 4, 6);
-        Append(out, " (steering mode %u, w-limit %u, s-limit %u, chains %02X %02X)\n", d[5], d[6],
-               d[7], d[8], d[9]);
-    } else if (r.type == 7 && len >= 5 && (len - 5) % 7 == 0 && d[0] == (len - 5) / 7) {
-        uint32_t ts = d[1] | d[2] << 8 | d[3] << 16 | static_cast<uint32_t>(d[4]) << 24;
-        Append(out, "  LinkReport: %u %s, time stamp %u ms\n", d[0],
-               d[0] == 1 ? "entry" : "entries", ts);
-        for (unsigned i = 0; i < d[0]; ++i) {
-            const uint8_t* e = d + 5 + 7 * i;
-            Append(out, "    entry %u: new BSSID %u, flags 0x%02X, traffic %u, RSSI chain 0 ",
-                   i + 1, e[0] >> 7, e[0] & 0x7F, static_cast<unsigned>(e[1] | e[2] << 8));
-            AppendRssi(out, e[3]);
+        AppendHex(out, settings, kSettingsLen);
+        Append(out, " (steering mode %u, w-limit %u, s-limit %u, chains %02X %02X)\n", settings[1],
+               settings[2], settings[3], settings[4], settings[5]);
+    } else if (r.type == kTypeLinkReport && entries > 0) {
+        Append(out, "  LinkReport: %d %s, time stamp %u ms\n", entries,
+               entries == 1 ? "entry" : "entries", LinkReportTimestamp(rec));
+        for (int i = 0; i < entries; ++i) {
+            const LinkEntry e = LinkReportEntry(rec, i);
+            Append(out, "    entry %d: new BSSID %u, flags 0x%02X, traffic %u, RSSI chain 0 ",
+                   i + 1, (e.flags & kLinkEntryNewBssid) ? 1u : 0u, e.flags & 0x7F,
+                   static_cast<unsigned>(e.traffic));
+            AppendRssi(out, e.rssi0);
             Append(out, ", chain 1 ");
-            AppendRssi(out, e[4]);
-            Append(out, ", reserved %02X %02X\n", e[5], e[6]);
+            AppendRssi(out, e.rssi1);
+            Append(out, ", reserved %02X %02X\n", e.reserved[0], e.reserved[1]);
         }
-    } else if (r.type == 9 && len == 8) {
+    } else if (r.type == kTypeMSwitchTable && len == kMSwitchTableLen) {
         Append(out, "  MSwitchTable: ");
-        AppendHex(out, d, 8);
+        AppendHex(out, d, kMSwitchTableLen);
         *out += "\n";
     } else {
         Append(out, "  record type %u (%s), %u data bytes", r.type, TypeName(r.type), len);
@@ -152,7 +138,7 @@ void DescribeRecord(std::string* out, const QxdRecord& r, const uint8_t* rec) {
 // Decodes the bytes frame by frame; *frames counts the frames of the input so far.
 int DecodeBytes(const std::vector<uint8_t>& bytes, std::string* out, std::string* err,
                 int* frames) {
-    auto frame = std::make_unique<QxdFrame>();
+    auto frame = std::make_unique<qxproto::Frame>();
     int result = kAllGood;
     size_t pos = 0;
     int& number = *frames;
@@ -160,39 +146,39 @@ int DecodeBytes(const std::vector<uint8_t>& bytes, std::string* out, std::string
         const uint8_t* wire = bytes.data() + pos;
         size_t left = bytes.size() - pos;
         ++number;
-        int status = QxdDecodeFrame(wire, left, frame.get());
+        int status = qxproto::DecodeFrame(wire, left, frame.get());
         // A lone 00 in front of a frame is the wake byte, written on its own
         // before the configuration; it only looks glued on in a trace.
-        if (status != QXD_OK && wire[0] == 0x00 && left > 1) {
-            int rest = QxdDecodeFrame(wire + 1, left - 1, frame.get());
-            if (rest == QXD_OK) {
+        if (status != qxproto::kDecodeOk && wire[0] == qxproto::kWakeByte && left > 1) {
+            int rest = qxproto::DecodeFrame(wire + 1, left - 1, frame.get());
+            if (rest == qxproto::kDecodeOk) {
                 Append(out, "wake byte: 00\n");
                 pos += 1;
                 --number;
                 continue;
             }
-            status = QxdDecodeFrame(wire, left, frame.get());
+            status = qxproto::DecodeFrame(wire, left, frame.get());
         }
         size_t len = frame->wire_length ? frame->wire_length : left;
         Append(out, "frame %d (%zu bytes): ", number, len);
         AppendHex(out, wire, len);
         *out += "\n";
-        if (status == QXD_OK || status == QXD_BAD_CHECKSUM) {
+        if (status == qxproto::kDecodeOk || status == qxproto::kBadChecksum) {
             for (int i = 0; i < frame->record_count; ++i) {
                 DescribeRecord(out, frame->records[i], frame->bytes + frame->records[i].offset);
             }
         }
-        if (status == QXD_OK) {
+        if (status == qxproto::kDecodeOk) {
             Append(out, "  checksum %02X: ok\n", frame->checksum);
-        } else if (status == QXD_BAD_CHECKSUM) {
+        } else if (status == qxproto::kBadChecksum) {
             Append(out, "  checksum %02X: MISMATCH (computed %02X)\n", frame->checksum,
                    frame->computed);
             Append(err, "qxdecode: frame %d: checksum mismatch: got %02X, computed %02X\n", number,
                    frame->checksum, frame->computed);
             result = kBadFrame;
         } else {
-            Append(out, "  error: %s\n", QxdStatusText(status));
-            Append(err, "qxdecode: frame %d: %s\n", number, QxdStatusText(status));
+            Append(out, "  error: %s\n", qxproto::DecodeStatusText(status));
+            Append(err, "qxdecode: frame %d: %s\n", number, qxproto::DecodeStatusText(status));
             result = kBadFrame;
         }
         pos += len;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire.h"
 #include "tools/escape_text.h"
 #include "tools/qxdecode/decode_text.h"
 
@@ -58,12 +59,16 @@ void DescribeReply(const std::vector<uint8_t>& b, std::string* out) {
         snprintf(line, sizeof line,
                  "  reply: not a whole record (length byte %u, %zu bytes read)\n", b[0], b.size());
         *out += line;
-    } else if (b[1] == 2 && b[0] == 3) {
-        snprintf(line, sizeof line, "  reply: ControllerVersion %u.%u.%u\n", b[4], b[3], b[2]);
+    } else if (b[1] == qxproto::kTypeControllerVersion && b[0] == qxproto::kVersionLen) {
+        snprintf(line, sizeof line, "  reply: %s %u.%u.%u\n",
+                 qxproto::TypeName(qxproto::kTypeControllerVersion), b[4], b[3], b[2]);
         *out += line;
-    } else if (b[1] == 3 && b[0] == 6) {
+    } else if (b[1] == qxproto::kTypeConfigEcho && b[0] == qxproto::kConfigEchoLen) {
         *out += "  reply: ConfigEcho, settings " +
-                Hex(std::vector<uint8_t>(b.begin() + 2, b.begin() + 8)) + "\n";
+                Hex(std::vector<uint8_t>(b.begin() + qxproto::kRecordHeaderLen,
+                                         b.begin() + qxproto::kRecordHeaderLen +
+                                             qxproto::kConfigEchoLen)) +
+                "\n";
     } else {
         snprintf(line, sizeof line, "  reply: record type %u, %u data bytes\n", b[1], b[0]);
         *out += line;

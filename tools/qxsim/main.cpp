@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "daemon/core/daemon_main.h"
+#include "protocol/wire.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
-#include "sim/frame_decoder.h"
 #include "sim/vkernel.h"
 #include "tools/escape_text.h"
 #include "tools/qxsim/scenario.h"
@@ -68,28 +68,32 @@ int ReportDbm(uint8_t b) { return (b - 400) / 4; }
 
 // One line per frame the controller received, in the daemon's output.
 std::string DescribeFrame(const uint8_t* wire, size_t n) {
-    if (n == 1 && wire[0] == 0x00) return "wake byte";
-    QxdFrame frame;
-    int status = QxdDecodeFrame(wire, n, &frame);
-    if (status != QXD_OK) return std::string("rejected frame (") + QxdStatusText(status) + "): " + Hex(wire, n);
+    using namespace qxproto;
+    if (n == 1 && wire[0] == kWakeByte) return "wake byte";
+    Frame frame;
+    int status = DecodeExactFrame(wire, n, &frame);
+    if (status != kDecodeOk)
+        return std::string("rejected frame (") + DecodeStatusText(status) + "): " + Hex(wire, n);
     std::string text;
-    for (int i = 0; i < frame.record_count; ++i) {
-        const QxdRecord& r = frame.records[i];
-        const uint8_t* d = frame.bytes + r.offset + 2;
+    for (uint16_t i = 0; i < frame.record_count; ++i) {
+        const Record& r = frame.records[i];
+        const uint8_t* rec = frame.RecordBytes(i);
+        const uint8_t* d = rec + kRecordHeaderLen;
         char line[200];
         if (r.read_request) {
             std::snprintf(line, sizeof line, "asks for record %u", r.type);
-        } else if (r.type == 4 && r.length == 10) {
-            std::snprintf(line, sizeof line, "configuration %s", Hex(d + 4, 6).c_str());
-        } else if (r.type == 9 && r.length == 8) {
-            std::snprintf(line, sizeof line, "switch table %s", Hex(d, 8).c_str());
-        } else if (r.type == 7 && r.length >= 12) {
-            uint32_t ts = d[1] | d[2] << 8 | d[3] << 16 | static_cast<uint32_t>(d[4]) << 24;
-            const uint8_t* e = d + 5;
+        } else if (r.type == kTypeConfigWrite && r.length == kConfigWriteLen) {
+            std::snprintf(line, sizeof line, "configuration %s",
+                          Hex(d + kAccessCodeLen, kSettingsLen).c_str());
+        } else if (r.type == kTypeMSwitchTable && r.length == kMSwitchTableLen) {
+            std::snprintf(line, sizeof line, "switch table %s", Hex(d, kMSwitchTableLen).c_str());
+        } else if (r.type == kTypeLinkReport && LinkReportEntries(rec, r.size) > 0) {
+            const LinkEntry e = LinkReportEntry(rec, 0);
             std::snprintf(line, sizeof line,
                           "link report: stamp %u, %s, traffic %u, rssi %u (%d dBm) / %u (%d dBm)",
-                          ts, (e[0] & 0x80) ? "new BSSID" : "same BSSID",
-                          e[1] | e[2] << 8, e[3], ReportDbm(e[3]), e[4], ReportDbm(e[4]));
+                          LinkReportTimestamp(rec),
+                          (e.flags & kLinkEntryNewBssid) ? "new BSSID" : "same BSSID", e.traffic,
+                          e.rssi0, ReportDbm(e.rssi0), e.rssi1, ReportDbm(e.rssi1));
         } else {
             std::snprintf(line, sizeof line, "record type %u, %u bytes", r.type, r.length);
         }
@@ -118,6 +122,16 @@ void PrintSummary(uint32_t exit_code) {
       << "  device-node resets: " << ctl.DisableCount() << "\n"
       << "  rejected frames: " << ctl.RejectedFrames() << "\n"
       << "  overlapping controller use: " << ctl.BusErrors().size() << "\n";
+    std::vector<int64_t> arrivals;
+    for (auto& r : reports) arrivals.push_back(r.arrival);
+    const auto gap = qxsim::LongestGapToNextReport(qxsim::LinkEventsSeen(), arrivals);
+    if (gap.unanswered) {
+        s << "  longest gap from a roam or link back to the next report: none after the "
+          << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << "\n";
+    } else if (gap.gap_ms >= 0) {
+        s << "  longest gap from a roam or link back to the next report: " << gap.gap_ms << " ms ("
+          << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << ")\n";
+    }
     std::string text = s.str();
     qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
 }

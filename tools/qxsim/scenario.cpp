@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 #include "sim/console_model.h"
@@ -63,10 +64,25 @@ struct ActionSpec {
 };
 
 const ActionSpec kActions[] = {
-    {"note", 0, 64},     {"rssi", 2, 2},       {"traffic", 2, 2},   {"roam", 1, 1},
-    {"linkloss", 0, 0},  {"linkback", 0, 1},   {"suspend", 0, 0},   {"resume", 0, 0},
-    {"resume-user", 0, 0}, {"controller", 1, 1}, {"provider", 1, 1}, {"ctrl-c", 0, 0},
-    {"ctrl-break", 0, 0}, {"shutdown", 0, 0},  {"close", 0, 0},
+    {"note", 0, 64},
+    {"rssi", 2, 2},
+    {"traffic", 2, 2},
+    {"roam", 1, 1},
+    {"linkloss", 0, 0},
+    {"linkback", 0, 1},
+    {"suspend", 0, 0},
+    {"resume", 0, 0},
+    {"resume-user", 0, 0},
+    {"controller", 1, 1},
+    {"provider", 1, 1},
+    {"ctrl-c", 0, 0},
+    {"ctrl-break", 0, 0},
+    {"shutdown", 0, 0},
+    {"close", 0, 0},
+    {"logoff", 0, 0},
+    {"shutdown-console", 0, 0},
+    {"logoff-console", 0, 0},
+    {"session-kept", 0, 0},
 };
 
 // Checks one event's arguments; returns an error text or "".
@@ -107,6 +123,14 @@ void HangUntilNodeReset(int disables_before) {
 }
 
 std::function<void(const std::string&)> g_reporter;
+
+std::mutex g_link_events_m;
+std::vector<LinkEvent> g_link_events;
+
+void NoteLinkEvent(const std::string& what) {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    g_link_events.push_back(LinkEvent{Kernel::Instance().Now(), what});
+}
 
 // The WLAN service tells its clients about the steered interface's link.
 void NotifyWlan(uint32_t code) {
@@ -152,6 +176,7 @@ void Apply(const ScenarioEvent& e) {
     } else if (e.action == "roam") {
         ParseMac(e.args[0], &mac);
         link.RoamAt(Kernel::Instance().Now(), mac);
+        NoteLinkEvent("roam");
     } else if (e.action == "linkloss") {
         link.LinkLossAt(Kernel::Instance().Now());
         NotifyWlan(kAcmDisconnected);
@@ -160,6 +185,7 @@ void Apply(const ScenarioEvent& e) {
         if (!e.args.empty()) ParseMac(e.args[0], &mac);
         link.LinkBackAt(Kernel::Instance().Now(), mac);
         NotifyWlan(kAcmConnectionComplete);
+        NoteLinkEvent("link back");
     } else if (e.action == "suspend") {
         power.Broadcast(4);
     } else if (e.action == "resume") {
@@ -191,8 +217,15 @@ void Apply(const ScenarioEvent& e) {
         console.RaiseCtrlEvent(1);
     } else if (e.action == "close") {
         console.RaiseCtrlEvent(2);
-    } else if (e.action == "shutdown") {
-        console.RaiseCtrlEvent(6);
+    } else if (e.action == "shutdown" || e.action == "logoff") {
+        // Windows tells a process with windows through them, not its console.
+        power.EndSession(true);
+    } else if (e.action == "session-kept") {
+        power.EndSession(false);  // another program vetoed: the session goes on
+    } else if (e.action == "shutdown-console") {
+        console.RaiseCtrlEvent(kCtrlShutdownEvent);
+    } else if (e.action == "logoff-console") {
+        console.RaiseCtrlEvent(kCtrlLogoffEvent);
     }
 }
 
@@ -307,6 +340,32 @@ bool ScenarioEnds(const Scenario& scenario) {
         }
     }
     return false;
+}
+
+std::vector<LinkEvent> LinkEventsSeen() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    return g_link_events;
+}
+
+LinkGap LongestGapToNextReport(const std::vector<LinkEvent>& events,
+                               const std::vector<VTime>& reports) {
+    LinkGap worst;
+    for (const auto& e : events) {
+        VTime next = -1;
+        for (VTime r : reports) {
+            if (r >= e.at) {
+                next = r;
+                break;
+            }
+        }
+        const bool unanswered = next < 0;
+        if (unanswered) {
+            if (!worst.unanswered) worst = LinkGap{e, -1, true};
+        } else if (!worst.unanswered && (worst.gap_ms < 0 || next - e.at > worst.gap_ms)) {
+            worst = LinkGap{e, next - e.at, false};
+        }
+    }
+    return worst;
 }
 
 void SetScenarioReporter(std::function<void(const std::string&)> reporter) {

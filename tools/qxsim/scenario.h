@@ -14,7 +14,12 @@
 //   150s    controller hang         writes fail until the node is power-cycled
 //   160s    controller silent|answer|refuse-open|accept-open
 //   170s    provider lost|back
-//   300s    ctrl-c                  also ctrl-break, shutdown, close
+//   300s    ctrl-c                  also ctrl-break, close
+//   300s    shutdown                the session ends (also logoff): the end-session
+//                                   messages to the daemon's window; session-kept:
+//                                   the session goes on after all
+//   300s    shutdown-console        the console event instead (also logoff-console),
+//                                   which Windows withholds from a process with windows
 //
 // Times take the units ms, s, m (plain numbers are seconds).
 #pragma once
@@ -62,6 +67,23 @@ std::vector<std::string> BuiltInScenarioNames();
 
 // Schedules the events on the virtual notebook (relative to now).
 void ScheduleScenario(const Scenario& scenario);
+
+// A roam or a link back, when it happened.
+struct LinkEvent {
+    int64_t at = 0;
+    std::string what;
+};
+std::vector<LinkEvent> LinkEventsSeen();
+
+// The event followed longest by no report (reports: arrival times in order).
+// gap_ms -1: no events; unanswered: some event was never followed by a report.
+struct LinkGap {
+    LinkEvent event;
+    int64_t gap_ms = -1;
+    bool unanswered = false;
+};
+LinkGap LongestGapToNextReport(const std::vector<LinkEvent>& events,
+                               const std::vector<int64_t>& reports);
 
 // Receives a line for each scenario event as it happens.
 void SetScenarioReporter(std::function<void(const std::string&)> reporter);

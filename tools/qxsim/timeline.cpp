@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sim/frame_decoder.h"
+#include "protocol/wire.h"
 
 namespace qxsim {
 
@@ -178,20 +178,24 @@ std::string HtmlEscape(const std::string& text) {
 }
 
 void SessionTimeline::OnWrite(VTime t, const uint8_t* bytes, size_t count) {
-    static QxdFrame frame;  // large; used on one virtual thread at a time
+    static qxproto::Frame frame;  // large; used on one virtual thread at a time
     size_t pos = 0;
     while (pos < count) {
-        size_t len = QxdFrameLength(bytes + pos, count - pos);
+        size_t len = qxproto::FrameLength(bytes + pos, count - pos);
         if (len == 0) break;
-        if (QxdDecodeFrame(bytes + pos, len, &frame) == QXD_OK) {
-            for (int i = 0; i < frame.record_count; ++i) {
-                const QxdRecord& r = frame.records[i];
-                const uint8_t* d = frame.bytes + r.offset + 2;
+        if (qxproto::DecodeFrame(bytes + pos, len, &frame) == qxproto::kDecodeOk) {
+            for (uint16_t i = 0; i < frame.record_count; ++i) {
+                const qxproto::Record& r = frame.records[i];
                 if (r.read_request) continue;
-                if (r.type == 4 && r.length == 10) setups_.push_back(t);
-                if (r.type == 7 && r.length >= 12) {
-                    reports_.push_back({t, (d[5] & 0x80) != 0, d[8], d[9],
-                                        static_cast<uint16_t>(d[6] | d[7] << 8)});
+                const uint8_t* record = frame.RecordBytes(i);
+                if (r.type == qxproto::kTypeConfigWrite && r.length == qxproto::kConfigWriteLen) {
+                    setups_.push_back(t);
+                }
+                if (r.type == qxproto::kTypeLinkReport &&
+                    qxproto::LinkReportEntries(record, r.size) > 0) {
+                    const qxproto::LinkEntry e = qxproto::LinkReportEntry(record, 0);
+                    reports_.push_back({t, (e.flags & qxproto::kLinkEntryNewBssid) != 0, e.rssi0,
+                                        e.rssi1, e.traffic});
                 }
             }
         }

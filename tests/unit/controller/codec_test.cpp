@@ -10,7 +10,7 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/controller/frame_codec.h"
-#include "sim/frame_decoder.h"
+#include "protocol/wire.h"
 
 namespace qx {
 namespace {
@@ -53,7 +53,6 @@ TEST(FrameChecksumTest, KnownValues) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FrameChecksum(c.in.data(), c.in.size()), c.crc) << ToHex(c.in);
-        EXPECT_EQ(QxdChecksum(c.in.data(), c.in.size()), c.crc) << ToHex(c.in);
     }
 }
 
@@ -185,37 +184,12 @@ TEST(FrameBuildersTest, RefusesWhatWouldRunOffTheBuffer) {
     EXPECT_EQ(pos, 150);
 }
 
-TEST(FrameDecoderTest, RejectsMalformedFrames) {
-    struct Case {
-        const char* wire;
-        int status;
-    } cases[] = {
-        {"03 02 7D BC 7E", QXD_OK},
-        {"03 02 7D BD 7E", QXD_BAD_CHECKSUM},
-        {"03 02 7D BC", QXD_NO_END_FLAG},
-        {"03 02 BC 7E", QXD_NO_SEPARATOR},
-        {"03 02 7D 81 7E", QXD_BAD_ESCAPE},     // 0x81 right before the flag
-        {"03 81 7D BC 7E", QXD_BAD_ESCAPE},     // 0x81 right before a separator
-        {"03 81 41 7D 00 7E", QXD_BAD_ESCAPE},  // pair for a byte that needs no escape
-        {"03 02 7D BC BC 7E", QXD_BAD_CHECKSUM_FIELD},
-        {"03 02 7D 7E", QXD_BAD_CHECKSUM_FIELD},
-        {"02 07 01 7D 00 7E", QXD_BAD_RECORD},  // length byte says 2, one data byte
-        {"07 7D 00 7E", QXD_BAD_RECORD},        // one byte is no record
-        {"0C 07 01 81 5E 00 00 00 00 2C 01 C8 A0 00 00 7D 50 7E", QXD_OK},
-    };
-    QxdFrame frame;
-    for (const auto& c : cases) {
-        Bytes w = Hex(c.wire);
-        EXPECT_EQ(QxdDecodeFrame(w.data(), w.size(), &frame), c.status) << c.wire;
-    }
-}
-
 // Random records through the builders and the receiver's decoder come back
 // unchanged, and the wire keeps the framing promises.
 TEST(FrameRoundTripTest, RandomRecordsSurviveTheWire) {
     std::mt19937 rng(20261207);
     const uint8_t special[] = {0x7D, 0x7E, 0x81, 0x5D, 0x5E, 0xA1, 0x00, 0xFF};
-    QxdFrame frame;
+    qxproto::Frame frame;
     for (int iter = 0; iter < 3000; ++iter) {
         // Worst case every byte doubles: 2 * (2 + L) per record, a separator
         // each, two checksum bytes and the flag must fit 160.
@@ -263,7 +237,7 @@ TEST(FrameRoundTripTest, RandomRecordsSurviveTheWire) {
         EXPECT_EQ(raw_seps, static_cast<int>(sent.size()));
         EXPECT_EQ(buf[seps - 1], RecordSeparator);
 
-        ASSERT_EQ(QxdDecodeFrame(buf, total, &frame), QXD_OK) << ToHex(buf, total);
+        ASSERT_EQ(qxproto::DecodeExactFrame(buf, total, &frame), qxproto::kDecodeOk) << ToHex(buf, total);
         EXPECT_EQ(frame.wire_length, static_cast<size_t>(total));
         ASSERT_EQ(frame.record_count, sent.size());
         for (size_t r = 0; r < sent.size(); ++r) {

@@ -51,6 +51,17 @@ TEST(QxdecodeTest, CapturedTraceDecodes) {
               "  checksum 54: ok\n");
 }
 
+// A record that is not laid out as its type says is shown as bytes, not
+// read as if it were: a link report without entries tells nothing.
+TEST(QxdecodeTest, MalformedRecordsAreShownRaw) {
+    std::string out, err;
+    EXPECT_EQ(DecodeText("05 07 00 40 E2 01 00 7D 54 7E", &out, &err), kAllGood) << err;
+    EXPECT_EQ(out,
+              "frame 1 (10 bytes): 05 07 00 40 E2 01 00 7D 54 7E\n"
+              "  record type 7 (LinkReport), 5 data bytes: 00 40 E2 01 00\n"
+              "  checksum 54: ok\n");
+}
+
 TEST(QxdecodeTest, BadInputIsReported) {
     struct Case {
         const char* text;

@@ -12,6 +12,7 @@
 #include "daemon/core/steering_context.h"
 #include "daemon/core/worker.h"
 #include "sim/console_model.h"
+#include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
@@ -166,6 +167,77 @@ TEST(DaemonMainTest, ConsoleEventsEndTheDaemonOrGoToTheDefaultHandler) {
         EXPECT_EQ(r.exit_code, c.exit_code) << c.type;
         EXPECT_EQ(r.out == kExited, c.exited_line) << c.type << ": " << r.out;
     }
+}
+
+TEST(DaemonMainTest, AProcessWithUser32GetsNoLogoffOrShutdownConsoleEvents) {
+    // Windows' rule: those two go to its windows instead; Ctrl+C still comes.
+    struct Case {
+        uint32_t type;
+        int exit_code;
+        const char* out;
+    };
+    const Case cases[] = {
+        {5, 0, "still running withheld 1"}, {6, 0, "still running withheld 1"}, {0, 0, kExited}};
+    for (const auto& c : cases) {
+        auto r = qxtest::RunInChild([&] {
+            auto& console = qxsim::ConsoleModel::Instance();
+            console.InstallHandler(ConsoleControlHandler);
+            console.SetUser32Loaded(true);
+            console.RaiseCtrlEvent(c.type);
+            qxsim::Kernel::Instance().Sleep(1000);
+            qxtest::Print("still running withheld %d", console.WithheldEvents());
+        });
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.type;
+        EXPECT_EQ(r.out, c.out) << c.type;
+    }
+}
+
+TEST(DaemonMainTest, TheHiddenWindowEndsTheDaemonWhenTheSessionEnds) {
+    // WM_QUERYENDSESSION is answered TRUE; WM_ENDSESSION(TRUE) runs the
+    // shutdown, WM_ENDSESSION(FALSE) nothing. Without a session handler set
+    // (another user of qx_winevent_init) the window only answers.
+    struct Case {
+        bool handler;
+        bool ends;
+        const char* out;
+    };
+    const Case cases[] = {{true, true, kExited},
+                          {true, false, "answers 1 still running"},
+                          {false, true, "answers 1 still running"}};
+    for (const auto& c : cases) {
+        auto r = qxtest::RunInChild([&] {
+            auto& power = qxsim::PowerModel::Instance();
+            if (c.handler) SetSessionEndHandler(OnSessionEnd);
+            qx_winevent_init(OnPowerEvent);
+            qxsim::Kernel::Instance().Sleep(1);
+            power.EndSession(c.ends);
+            qxsim::Kernel::Instance().Sleep(1000);
+            qxtest::Print("answers %zu still running", power.QueryEndSessionAnswers().size());
+        });
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.out, c.out) << c.handler << c.ends;
+    }
+}
+
+TEST(DaemonMainTest, NothingReachesTheEventLogAfterTheExitPathClosedIt) {
+    // The daemon, ending through its exit path after the fourth failed set-up:
+    // the shutdown's set-up logs after the deregistration.
+    auto ended = RunDaemon({"quellix", "-v", "3"}, [] {
+        qxsim::ControllerModel::Instance().SetSilent(true);
+        qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+            qxtest::Print("\nclosed-handle calls %d\n",
+                          qxsim::EventLogModel::Instance().CallsOnClosedHandles());
+        });
+    });
+    EXPECT_NE(ended.out.find("QUELLIX: Unable to initialize the Veltrane controller."),
+              std::string::npos);
+    EXPECT_NE(ended.out.find("\nclosed-handle calls 0\n"), std::string::npos) << ended.out;
+    // The model counts calls on a deregistered handle; proof that it does.
+    auto& model = qxsim::EventLogModel::Instance();
+    const uintptr_t h = model.Register(u"Quellix");
+    model.Deregister(h);
+    EXPECT_FALSE(model.Report(h, 4, 1, 2, {u"late"}));
+    EXPECT_EQ(model.CallsOnClosedHandles(), 1);
 }
 
 TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {

@@ -114,6 +114,20 @@ TEST_F(DriverTest, ARefusedSendCompletesWithItsStatus) {
     EXPECT_EQ(um::WriteSync(h, &b, 1), STATUS_SUCCESS);
 }
 
+// A target may refuse a send and leave the request's status at success; the
+// client request must still fail rather than hang or report success.
+TEST_F(DriverTest, ARefusedSendThatReportsSuccessFailsTheRequest) {
+    um::Handle* h = StartAndOpen();
+    uint8_t b = 1;
+    kmdfsim::RefuseSends(STATUS_SUCCESS);
+    um::Io* io = um::Write(h, &b, 1);
+    ASSERT_TRUE(um::Wait(io, 2000)) << "the client request hangs";
+    EXPECT_FALSE(NT_SUCCESS(um::Status(io)));
+    EXPECT_EQ(um::Information(io), 0u);
+    um::Release(io);
+    EXPECT_EQ(um::WriteSync(h, &b, 1), STATUS_SUCCESS);
+}
+
 TEST_F(DriverTest, AReadCancelledOnTheBusCompletesCancelledAndTheNextWriteSucceeds) {
     um::Handle* h = StartAndOpen();
     kmdfsim::Spb().SetMode(kmdfsim::SpbMode::Hold);

@@ -206,6 +206,7 @@ TEST_F(DriverTest, WritesAndReadsAreSingleBusTransfersOfThoseBytes) {
 }
 
 TEST_F(DriverTest, ClosingAnyHandleClosesTheConnectionForAll) {
+    ShareTheDevice();
     um::Handle* first = StartAndOpen();
     um::Handle* second = OpenHandle();
     uint8_t b = 1;
@@ -214,6 +215,27 @@ TEST_F(DriverTest, ClosingAnyHandleClosesTheConnectionForAll) {
     EXPECT_FALSE(NT_SUCCESS(um::WriteSync(first, &b, 1)));
     EXPECT_EQ(um::ControlSync(first, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
     EXPECT_EQ(um::WriteSync(first, &b, 1), STATUS_SUCCESS);
+}
+
+// Properties from the INF: one handle at a time, for LocalSystem and administrators.
+TEST_F(DriverTest, TheDeviceIsExclusiveAndOnlySystemAndAdministratorsMayOpenIt) {
+    um::Handle* first = StartAndOpen();
+    um::NtStatus status = 0;
+    EXPECT_EQ(um::Open("\\\\.\\QXSPB", &status), nullptr);
+    EXPECT_EQ(status, STATUS_ACCESS_DENIED);
+    uint8_t b = 1;
+    EXPECT_EQ(um::WriteSync(first, &b, 1), STATUS_SUCCESS);  // the first handle is untouched
+    CloseHandle(first);
+
+    const struct {
+        const char* account;
+        um::NtStatus status;
+    } callers[] = {{"SY", STATUS_SUCCESS}, {"BA", STATUS_SUCCESS}, {"BU", STATUS_ACCESS_DENIED}};
+    for (const auto& c : callers) {
+        um::Handle* h = um::Open("\\\\.\\QXSPB", &status, c.account);
+        EXPECT_EQ(status, c.status) << c.account;
+        um::Close(h);
+    }
 }
 
 TEST_F(DriverTest, OutOfD0TheBusIsNotReadyAndMustBeReopenedAfterwards) {

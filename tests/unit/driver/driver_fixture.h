@@ -1,6 +1,7 @@
-// A fresh simulated machine per test, with QXVeltrane loaded; at the end the
-// driver is unloaded and the test fails on any framework contract violation
-// or object left behind.
+// A fresh simulated machine per test, with QXVeltrane loaded and its device
+// given the properties its INF installs; at the end the driver is unloaded
+// and the test fails on any framework contract violation or object left
+// behind.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
 #include "kmdf/usermode.h"
 #include "qxveltrane.h"
@@ -17,11 +19,27 @@ namespace qxtest {
 namespace um = kmdfsim::um;
 
 class DriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kmdfsim::Reset();
+        std::string error;
+        ASSERT_TRUE(
+            kmdfsim::DevicePropertiesFromInf(kmdfsim::VeltraneInfPath(), &infProperties_, &error))
+            << error;
+        kmdfsim::SetDeviceProperties(infProperties_);
         ASSERT_EQ(kmdfsim::LoadDriver(DriverEntry), STATUS_SUCCESS);
     }
+
+    // The INF makes the device exclusive; the driver still has to be right
+    // with several handles (an administrator can clear the property, and
+    // kernel-mode opens are not held to it), so these tests lift it.
+    void ShareTheDevice() {
+        kmdfsim::DeviceProperties shared = infProperties_;
+        shared.exclusive = false;
+        kmdfsim::SetDeviceProperties(shared);
+    }
+
+    kmdfsim::DeviceProperties infProperties_;
 
     void TearDown() override {
         for (um::Handle* h : handles_) um::Close(h);

@@ -208,6 +208,7 @@ TEST_F(DriverRaceTest, ASecondWaitIsRefusedAndTheFirstStaysPending) {
 }
 
 TEST_F(DriverRaceTest, ClosingTheWaitingHandleCancelsTheWait) {
+    ShareTheDevice();
     EnableInterrupts();
     um::Handle* h = StartAndOpen();
     um::Handle* waiter = OpenHandle();
@@ -226,6 +227,7 @@ TEST_F(DriverRaceTest, ClosingTheWaitingHandleCancelsTheWait) {
 }
 
 TEST_F(DriverRaceTest, AHandleCleanupReleasesAHeldInterrupt) {
+    ShareTheDevice();
     EnableInterrupts();
     um::Handle* h = StartAndOpen();
     um::Handle* other = OpenHandle();
@@ -281,6 +283,7 @@ TEST_F(DriverRaceTest, InterruptAgainstWaitCancellationCompletesEachWaitOnce) {
 // ---- Clean-up and power against transfers in flight ---------------------------------------
 
 TEST_F(DriverRaceTest, CleanupOfAnotherHandleCancelsTheTransferInFlight) {
+    ShareTheDevice();
     um::Handle* h = StartAndOpen();
     um::Handle* other = OpenHandle();
     kmdfsim::Spb().SetMode(SpbMode::Hold);
@@ -294,6 +297,7 @@ TEST_F(DriverRaceTest, CleanupOfAnotherHandleCancelsTheTransferInFlight) {
 }
 
 TEST_F(DriverRaceTest, CleanupRacingTransfersNeverLosesARequest) {
+    ShareTheDevice();
     kmdfsim::Spb().SetMode(SpbMode::Async, 10);
     um::Handle* h = StartAndOpen();
     for (int i = 0; i < 200; i++) {
@@ -310,6 +314,94 @@ TEST_F(DriverRaceTest, CleanupRacingTransfersNeverLosesARequest) {
         EXPECT_TRUE(s == STATUS_SUCCESS || s == STATUS_CANCELLED || s == STATUS_INVALID_DEVICE_STATE) << std::hex << s;
         um::Release(io);
     }
+}
+
+// The bus completes at DISPATCH_LEVEL and the framework presents the next
+// request from that completion; an open or close there takes TargetLock, a
+// wait lock. The queue's passive execution level moves it to PASSIVE_LEVEL
+// (the fixture fails on any IRQL report).
+TEST_F(DriverRaceTest, AnOpenAndCloseQueuedBehindABusCompletionRunAtPassiveLevel) {
+    um::Handle* h = StartAndOpen();
+    kmdfsim::Spb().SetMode(SpbMode::Hold);
+    uint8_t buf[2] = {1, 2};
+    um::Io* write = um::Write(h, buf, 2);
+    ASSERT_TRUE(kmdfsim::Spb().WaitHeld(1, 2000));
+    um::Io* close = um::DeviceControl(h, IOCTL_QXSPB_CLOSE, nullptr, 0, nullptr, 0);
+    um::Io* open = um::DeviceControl(h, IOCTL_QXSPB_OPEN, nullptr, 0, nullptr, 0);
+    EXPECT_EQ(kmdfsim::Spb().ReleaseHeld(), 1);  // completes at DISPATCH_LEVEL on this thread
+    for (um::Io* io : {write, close, open}) {
+        ASSERT_TRUE(um::Wait(io, 2000));
+        EXPECT_EQ(um::Status(io), STATUS_SUCCESS);
+        um::Release(io);
+    }
+    kmdfsim::Spb().SetMode(SpbMode::Inline);
+    EXPECT_EQ(um::WriteSync(h, buf, 2), STATUS_SUCCESS);
+}
+
+// D0 exit against a bus request whose completion routine has not run yet:
+// closing the target waits for it, so BusRequest is never deleted under it.
+TEST_F(DriverRaceTest, D0ExitWaitsForAHeldBusCompletion) {
+    um::Handle* h = StartAndOpen();
+    kmdfsim::HoldCompletionRoutines(true);
+    uint8_t buf[3] = {1, 2, 3};
+    um::Io* write = um::Write(h, buf, 3);
+    ASSERT_TRUE(kmdfsim::WaitHeldCompletionRoutines(1, 2000));
+    std::atomic<bool> suspended{false};
+    std::thread power([&] {
+        kmdfsim::Suspend();
+        suspended = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(suspended.load()) << "D0 exit went on while the bus request was still owed";
+    EXPECT_NE(Context()->BusRequest, nullptr);
+    EXPECT_FALSE(um::Done(write));
+    kmdfsim::HoldCompletionRoutines(false);
+    kmdfsim::RunHeldCompletionRoutines();
+    power.join();
+    ASSERT_TRUE(um::Done(write));
+    EXPECT_EQ(um::Status(write), STATUS_SUCCESS);  // the bus had finished it
+    EXPECT_EQ(Context()->BusRequest, nullptr);
+    um::Release(write);
+    ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
+}
+
+// D0 exit against a late cancel routine: the bus request was cancelled by
+// the target close, but the client request is the cancel routine's to finish.
+// D0 exit must wait for it, and the bus must stay claimed until then.
+TEST_F(DriverRaceTest, D0ExitWaitsForALateCancelRoutineAndTheBusStaysClaimed) {
+    um::Handle* h = StartAndOpen();
+    kmdfsim::Spb().SetMode(SpbMode::Hold);
+    kmdfsim::HoldCancelRoutines(true);
+    uint8_t buf[4];
+    um::Io* read = um::Read(h, buf, 4);
+    ASSERT_TRUE(kmdfsim::Spb().WaitHeld(1, 2000));
+    EXPECT_TRUE(um::Cancel(read));
+    ASSERT_EQ(kmdfsim::HeldCancelRoutines(), 1);
+
+    std::atomic<bool> suspended{false};
+    std::thread power([&] {
+        kmdfsim::Suspend();
+        suspended = true;
+    });
+    // The target close cancels the bus request; its completion finds the cancel owed.
+    for (int i = 0; i < 2000 && kmdfsim::Spb().Cancels() == 0; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(kmdfsim::Spb().Cancels(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(suspended.load()) << "D0 exit went on while a cancel routine still owned the bus";
+    EXPECT_EQ(Context()->BusIdleEvent.Signalled, 0) << "the bus was marked idle while claimed";
+    EXPECT_NE(Context()->BusRequest, nullptr);
+    EXPECT_FALSE(um::Done(read));
+
+    kmdfsim::RunHeldCancelRoutines();
+    power.join();
+    ASSERT_TRUE(um::Done(read));
+    EXPECT_EQ(um::Status(read), STATUS_CANCELLED);
+    EXPECT_EQ(Context()->BusRequest, nullptr);
+    um::Release(read);
+    kmdfsim::HoldCancelRoutines(false);
+    ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
 }
 
 TEST_F(DriverRaceTest, SuspendWithATransferInFlightCompletesIt) {

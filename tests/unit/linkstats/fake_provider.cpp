@@ -46,7 +46,9 @@ int qx_wifi_initCSI(uint8_t* mac) {
 
 qx::CsiRecord* qx_wifi_getCSI(void* /*unused*/) {
     ++S().get_calls;
+    if (S().on_get) S().on_get(S().get_calls);
     if (!S().deliver) return nullptr;
+    S().next.RxBytes += S().rx_step;
     auto* r = static_cast<qx::CsiRecord*>(std::malloc(sizeof(qx::CsiRecord)));
     if (r == nullptr) return nullptr;
     *r = S().next;

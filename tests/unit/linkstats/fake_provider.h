@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "daemon/wifi/csi_provider.h"
 
@@ -18,6 +19,10 @@ struct State {
     int release_calls = 0;
     int clean_calls = 0;
     int live_records = 0;
+    // Added to next.RxBytes before each record: identical byte deltas per call.
+    uint64_t rx_step = 0;
+    // Runs at each qx_wifi_getCSI, before the record is made (the call number given).
+    std::function<void(int)> on_get;
 };
 
 State& S();

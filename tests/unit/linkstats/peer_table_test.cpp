@@ -55,7 +55,8 @@ protected:
     }
     void TearDown() override { PurgePeers(true); }
 
-    void Add(std::initializer_list<uint8_t> peers) {
+    void Add(std::initializer_list<uint8_t> peers) { Add(std::vector<uint8_t>(peers)); }
+    void Add(const std::vector<uint8_t>& peers) {
         for (uint8_t p : peers) {
             PeerRecord r = Sample(p);
             ASSERT_EQ(OnPeerStats(&r), 0);
@@ -191,6 +192,38 @@ TEST_F(PeerTableTest, TakeCycleStatsCopiesTheInterfacesOldestRecord) {
     EXPECT_EQ(out.Updated, 1);
     const uint8_t nobody[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(TakeCycleStats(nobody, &out), -1);
+}
+
+TEST_F(PeerTableTest, TakeCycleStatsPrefersTheCurrentAccessPointOverStaleRecords) {
+    // Which record is taken, by the table's records of the adapter (in
+    // insertion order) and which of them are stale.
+    const struct {
+        std::vector<uint8_t> peers;
+        std::vector<uint8_t> stale;
+        uint8_t taken;
+    } rows[] = {
+        {{1, 2}, {1}, 2},        // A->B: B, although A is older
+        {{1, 2, 3}, {1, 2}, 3},  // A->B->C
+        {{1, 2}, {2}, 1},        // A->B->A: A fresh again, B stale
+        {{1, 2, 3}, {1, 3}, 2},  // the fresh one in the middle
+        {{1, 2}, {1, 2}, 1},     // link lost, all stale: the oldest as before
+        {{1, 2}, {}, 1},         // none stale: the oldest
+    };
+    for (const auto& row : rows) {
+        PurgePeers(true);
+        const uint8_t other_adapter[6] = {0, 0x1b, 0x21, 0x0a, 0x0b, 0x0c};
+        PeerRecord foreign = Sample(9, other_adapter);  // another adapter's fresh record first
+        ASSERT_EQ(OnPeerStats(&foreign), 0);
+        Add(row.peers);
+        for (uint8_t s : row.stale) {
+            const uint8_t mac[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, s};
+            MarkPeerStale(mac);
+        }
+        PeerRecord out;
+        ASSERT_EQ(TakeCycleStats(kAdapter, &out), 0);
+        EXPECT_EQ(out.PeerMac[5], row.taken)
+            << "peers " << row.peers.size() << " stale " << row.stale.size();
+    }
 }
 
 TEST_F(PeerTableTest, RoamMarksOnlyTheAdaptersOtherPeersStale) {

@@ -7,6 +7,7 @@
 
 #include "daemon/transport/transport.h"
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
 #include "tests/support/child_process.h"
 
 namespace qx {
@@ -68,6 +69,26 @@ TEST(NodeResetTest, ResetNeedsReopen) {
         qxtest::Print("%d %d\n", reopened, fresh);
     });
     EXPECT_EQ(r.out, "-1 -1 7\n0 0\n");
+}
+
+// Another program's open handle vetoes the disable (CR_REMOVE_VETOED): its
+// device and bus stay up through a second daemon's reset.
+TEST(NodeResetTest, AnotherProgramsHandleVetoesTheDisable) {
+    auto r = qxtest::RunInChild([] {
+        auto& m = ControllerModel::Instance();
+        m.Reset();
+        qxsim::DeviceHandles::Instance().Reset();
+        qxsim::DeviceHandles::Instance().OpenByAnotherProgram();
+        DisableControllerNode(true);
+        qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
+        qxsim::DeviceHandles::Instance().CloseAnotherProgram();
+        DisableControllerNode(true);
+        qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out,
+              "Disabling device\nErr.. CM_Disable_DevNode\nstate 1 0\nDisabling device\nDevice "
+              "disabled\nstate 0 1\n");
 }
 
 }  // namespace

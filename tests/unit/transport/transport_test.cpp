@@ -8,6 +8,7 @@
 
 #include "daemon/transport/transport.h"
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
 
@@ -177,6 +178,37 @@ TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
         }
     });
     EXPECT_EQ(r.out, "0 0 0\n150 -1 -2\n300 0 0\n450 -1 -2\n");
+}
+
+}  // namespace
+}  // namespace qx
+
+namespace qx {
+namespace {
+
+// The device is exclusive: whoever opened it first keeps it, the other open
+// fails with ERROR_ACCESS_DENIED, and the holder's transfers go on.
+TEST(TransportSimTest, TheDeviceIsExclusive) {
+    auto r = qxtest::RunInChild([] {
+        auto& handles = qxsim::DeviceHandles::Instance();
+        ControllerModel::Instance().Reset();
+        handles.Reset();
+        uint8_t buf[2] = {0xFF, 0x7E};
+        qxtest::Print("open %d\n", TransportOpen());
+        qxtest::Print("other %u\n", handles.OpenByAnotherProgram());
+        qxtest::Print("write %d\n", TransportWrite(buf, 2, nullptr));
+        qxtest::Print("reopen %d handles %d\n", TransportOpen(), handles.OpenHandles());
+        TransportClose();
+        qxtest::Print("closed %d\n", handles.OpenHandles());
+        qxtest::Print("other %u\n", handles.OpenByAnotherProgram());
+        qxtest::Print("open %d write %d\n", TransportOpen(), TransportWrite(buf, 2, nullptr));
+        handles.CloseAnotherProgram();
+        qxtest::Print("open %d\n", TransportOpen());
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out,
+              "open 0\nother 5\nwrite 0\nreopen 0 handles 1\nclosed 0\nother 0\nopen -1 write "
+              "-1\nopen 0\n");
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ rc=$?
 expect_eq "exit code after Ctrl+C" 0 "$rc"
 tr -d '\r' <"$out" >"$out.lf"
 expect_contains "exit line" "$out.lf" "QUELLIX: Veltrane Exited."
-expect_eq "one controller line per set-up" 3 "$(grep -c 'QUELLIX: Veltrane Controller (2.4.5).' "$out.lf")"
+expect_eq "one controller line per set-up" 3 "$(grep -c 'QUELLIX: Veltrane Controller (1.3.7).' "$out.lf")"
 probe "$log" log
 expect_contains "no data handle left open" "$log" "handles=0"
 

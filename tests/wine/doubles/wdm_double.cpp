@@ -30,11 +30,32 @@ struct DeviceSpec {
     const wchar_t* device_name;
     const wchar_t* link_name;
     DeviceOps ops;
+    // Marked exclusive as the driver's INF marks the real device: while a
+    // handle is open, every other open fails with STATUS_ACCESS_DENIED.
+    // Windows' I/O manager makes that check on the named device object;
+    // Wine's does not, and it hands out the handle even when the double
+    // fails IRP_MJ_CREATE. So the double fails the create and then every
+    // request of that other file object with STATUS_ACCESS_DENIED: its first
+    // request (the daemon's open control code) fails as the open would have.
+    bool exclusive;
 };
 
 struct DeviceExtension {
     const DeviceOps* ops;
+    bool exclusive;
+    PVOID owner;  // of an exclusive device: the file object that has it, or null
 };
+
+// The exclusive device's create: true when this file object now has it.
+bool TakeExclusive(DeviceExtension* ext, PFILE_OBJECT file) {
+    return InterlockedCompareExchangePointer(&ext->owner, file, nullptr) == nullptr;
+}
+
+// A request of a file object that does not have the exclusive device.
+bool Outsider(DeviceExtension* ext, PFILE_OBJECT file) {
+    return ext->exclusive &&
+           InterlockedCompareExchangePointer(&ext->owner, nullptr, nullptr) != file;
+}
 
 // Everything the double knows, guarded by one spin lock.
 KSPIN_LOCK g_lock;
@@ -74,31 +95,49 @@ NTSTATUS HoldUntilCancelled(PIRP irp) {
     return STATUS_PENDING;
 }
 
+// Milliseconds of a monotonic clock, for the controller's reply delay. The
+// performance counter is a real export (of hal.dll); MinGW's headers make
+// KeQueryInterruptTime a read of the kernel's shared data page instead.
+int64_t NowMs() {
+    LARGE_INTEGER frequency;
+    const LARGE_INTEGER ticks = KeQueryPerformanceCounter(&frequency);
+    if (frequency.QuadPart <= 0) return 0;
+    return ticks.QuadPart / frequency.QuadPart * 1000 +
+           ticks.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
+}
+
+// The controller decides how the bus ends the transfer; a completed one
+// reaches it. Pending: held until the issuer cancels; FailNow: not acknowledged.
 NTSTATUS SpbWrite(PIRP irp, PIO_STACK_LOCATION sp) {
     const ULONG len = sp->Parameters.Write.Length;
+    const int64_t now = NowMs();
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.writes;
-    const uint32_t mode = g_controller.mode.write_mode;
+    const qxproto::Outcome outcome = g_controller.firmware.NextWriteOutcome();
     uint8_t* buf = IrpBuffer(irp);
-    if (mode == kQxComplete && buf != nullptr) g_controller.OnWrite(buf, len);
+    if (outcome == qxproto::Outcome::Complete && buf != nullptr)
+        g_controller.OnWrite(buf, len, now);
     KeReleaseSpinLock(&g_lock, irql);
-    if (mode == kQxPending) return HoldUntilCancelled(irp);
-    if (mode == kQxFail || buf == nullptr) return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    if (outcome == qxproto::Outcome::Pending) return HoldUntilCancelled(irp);
+    if (outcome == qxproto::Outcome::FailNow || buf == nullptr)
+        return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
     return Complete(irp, STATUS_SUCCESS, len);
 }
 
 NTSTATUS SpbRead(PIRP irp, PIO_STACK_LOCATION sp) {
     const ULONG len = sp->Parameters.Read.Length;
+    const int64_t now = NowMs();
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.reads;
-    const uint32_t mode = g_controller.mode.read_mode;
+    const qxproto::Outcome outcome = g_controller.firmware.NextReadOutcome();
     uint8_t* buf = IrpBuffer(irp);
-    if (mode == kQxComplete && buf != nullptr) g_controller.OnRead(buf, len);
+    if (outcome == qxproto::Outcome::Complete && buf != nullptr) g_controller.OnRead(buf, len, now);
     KeReleaseSpinLock(&g_lock, irql);
-    if (mode == kQxPending) return HoldUntilCancelled(irp);
-    if (mode == kQxFail || buf == nullptr) return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    if (outcome == qxproto::Outcome::Pending) return HoldUntilCancelled(irp);
+    if (outcome == qxproto::Outcome::FailNow || buf == nullptr)
+        return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
     return Complete(irp, STATUS_SUCCESS, len);
 }
 
@@ -109,7 +148,7 @@ NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.opens;
-    const bool refuse = g_controller.mode.refuse_open != 0;
+    const bool refuse = g_controller.refuse_open != 0;
     KeReleaseSpinLock(&g_lock, irql);
     return Complete(irp, refuse ? STATUS_NOT_FOUND : STATUS_SUCCESS, 0);
 }
@@ -131,11 +170,13 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     if (code == QXCTL_SET_MODE) {
-        status = TakeRecord(buf, in_len, &g_controller.mode, sizeof(QxDoubleMode));
+        QxDoubleMode mode;
+        status = TakeRecord(buf, in_len, &mode, sizeof(QxDoubleMode));
+        if (NT_SUCCESS(status)) g_controller.SetMode(mode);
     } else if (code == QXCTL_GET_LOG) {
-        status = GiveRecord(buf, out_len, &g_controller.log, sizeof(QxDoubleLog), &info);
+        status = GiveRecord(buf, out_len, &g_controller.Log(), sizeof(QxDoubleLog), &info);
     } else if (code == QXCTL_RESET) {
-        g_controller.Reset();
+        g_controller.ClearLog();
     } else {
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
@@ -144,14 +185,19 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
 }
 
 const DeviceSpec kDevices[] = {
-    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}},
-    {L"\\Device\\QXSPBCTL", L"\\DosDevices\\QXSPBCTL", {nullptr, nullptr, nullptr, CtlIoctl}},
+    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}, true},
+    {L"\\Device\\QXSPBCTL",
+     L"\\DosDevices\\QXSPBCTL",
+     {nullptr, nullptr, nullptr, CtlIoctl},
+     false},
     {L"\\Device\\ATH_WIFIDEV.00",
      L"\\DosDevices\\ATH_WIFIDEV.00",
-     {qcadouble::QcaHandles, nullptr, nullptr, qcadouble::QcaLogIoctl}},
+     {qcadouble::QcaHandles, nullptr, nullptr, qcadouble::QcaLogIoctl},
+     false},
     {L"\\Device\\ATHWIFICTL",
      L"\\DosDevices\\ATHWIFICTL",
-     {nullptr, nullptr, nullptr, qcadouble::QcaCtlIoctl}},
+     {nullptr, nullptr, nullptr, qcadouble::QcaCtlIoctl},
+     false},
 };
 constexpr ULONG kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
 
@@ -170,9 +216,14 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
             op = ext->ops->ioctl;
             break;
         case IRP_MJ_CREATE:
+            if (ext->exclusive && !TakeExclusive(ext, sp->FileObject))
+                return Complete(irp, STATUS_ACCESS_DENIED, 0);
+            if (ext->ops->created != nullptr) ext->ops->created(1);
+            return Complete(irp, STATUS_SUCCESS, 0);
         case IRP_MJ_CLOSE:
-            if (ext->ops->created != nullptr)
-                ext->ops->created(sp->MajorFunction == IRP_MJ_CREATE ? 1 : -1);
+            if (Outsider(ext, sp->FileObject)) return Complete(irp, STATUS_SUCCESS, 0);
+            if (ext->exclusive) InterlockedExchangePointer(&ext->owner, nullptr);
+            if (ext->ops->created != nullptr) ext->ops->created(-1);
             return Complete(irp, STATUS_SUCCESS, 0);
         case IRP_MJ_CLEANUP:
             return Complete(irp, STATUS_SUCCESS, 0);
@@ -180,6 +231,7 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
             return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
     if (op == nullptr) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (Outsider(ext, sp->FileObject)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
     return op(irp, sp);
 }
 
@@ -197,10 +249,7 @@ void Unload(PDRIVER_OBJECT driver) {
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     KeInitializeSpinLock(&g_lock);
     RtlZeroMemory(&g_controller, sizeof(g_controller));
-    // Version 2.4.5 on the wire as the controller sends it (d0 d1 d2).
-    g_controller.mode.version[0] = 5;
-    g_controller.mode.version[1] = 4;
-    g_controller.mode.version[2] = 2;
+    g_controller.PowerOn();
     qcadouble::Init();
 
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
@@ -214,7 +263,10 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
         NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name,
                                          FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
         if (NT_SUCCESS(status)) {
-            static_cast<DeviceExtension*>(device->DeviceExtension)->ops = &kDevices[i].ops;
+            auto* ext = static_cast<DeviceExtension*>(device->DeviceExtension);
+            ext->ops = &kDevices[i].ops;
+            ext->exclusive = kDevices[i].exclusive;
+            ext->owner = nullptr;
             device->Flags |= DO_BUFFERED_IO;
             device->Flags &= ~DO_DEVICE_INITIALIZING;
             status = IoCreateSymbolicLink(&link, &name);

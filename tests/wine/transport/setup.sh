@@ -43,11 +43,11 @@ expect_eq "failing writes" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed '
 expect_below "no pause between failed writes" 1100 "$(field "$out" 4 ms)"
 expect_contains "wake byte and five attempts, no reads" "$out" "log opens=1 writes=6 reads=0"
 
-# A controller that never answers: every read is cancelled after 2000 ms and
+# A controller that hangs on reads: every read is cancelled after 2000 ms and
 # each attempt still costs its 20 and 1100 ms; an unanswered read leaves
 # nothing in rd_buf that could pass for an echo.
 probe "$out" reset mode read=pending open setup 0,10,50,770,134480138 log
-expect_eq "silent controller" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_eq "hanging controller" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
 expect_at_least "five read time-outs with their pauses" 15400 "$(field "$out" 4 ms)"
 expect_contains "five reads, all cancelled" "$out" "log opens=1 writes=6 reads=5 cancelled=5"
 
@@ -58,5 +58,25 @@ expect_eq "stuck writes" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/
 expect_at_least "six write time-outs" 5900 "$(field "$out" 4 ms)"
 expect_below "no pause after a failed write" 11000 "$(field "$out" 4 ms)"
 expect_contains "wake byte and five attempts cancelled, no reads" "$out" "log opens=1 writes=6 reads=0 cancelled=6"
+
+# The controller's rules are the responder's, the same as on the virtual
+# notebook: no echo before the first configuration (the echo is its copy of
+# the last one); a wrong echo differs in the lowest bit of its last byte; an
+# answer that is late reads as zeros until it is ready, then once.
+probe "$out" reset mode plain open write 06037DEE7E read 8 mode echo=wrong \
+    write 0A045AC3963C40000A3232007D06037D937E read 8 \
+    mode delay=400 write 03027DBC7E read 5 sleep 600 read 5 read 5 log
+expect_eq "no echo before a configuration" "00 00 00 00 00 00 00 00" "$(line_of "$out" 5 | sed 's/.*bytes=//')"
+expect_eq "a wrong echo is one bit off" "06 03 40 00 0A 32 32 01" "$(line_of "$out" 8 | sed 's/.*bytes=//')"
+expect_eq "a late answer is not there yet" "00 00 00 00 00" "$(line_of "$out" 11 | sed 's/.*bytes=//')"
+expect_eq "then it is" "03 02 07 03 01" "$(line_of "$out" 13 | sed 's/.*bytes=//')"
+expect_eq "and only once" "00 00 00 00 00" "$(line_of "$out" 14 | sed 's/.*bytes=//')"
+expect_contains "the unsolicited echo request went unanswered" "$out" "log wake_bytes=0 ignored_records=1"
+
+# A silent controller takes every configuration and answers none of them.
+probe "$out" reset mode silent open setup 0,10,50,770,134480138 log
+expect_eq "silent controller" "setup -> -1 fwrev=9.9.9" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_contains "five configurations taken, no echo" "$out" \
+    "log config_writes=5 echo_reads=0 version_reads=0 switch_tables=0"
 
 finish

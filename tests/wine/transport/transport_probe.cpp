@@ -2,7 +2,7 @@
 // step per argument, and prints one line per step for the test script:
 //   open | close | mode K=V,... | log | reset | which
 //   disable | enable | quietdisable | quietenable
-//   write HEX | writenull HEX | read N | readnull N | setup A,W,S,N,O
+//   write HEX | writenull HEX | read N | readnull N | setup A,W,S,N,O | sleep MS
 // One iostat record lives across all steps, preset to 7/7 so that a field
 // the transport must not touch shows it.
 #define WIN32_LEAN_AND_MEAN
@@ -16,6 +16,7 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/transport/transport.h"
+#include "protocol/responder.h"
 #include "tests/wine/doubles/qxspb_ctl.h"
 
 namespace {
@@ -65,17 +66,21 @@ bool Control(DWORD code, void* in, DWORD in_len, void* out, DWORD out_len) {
     return ok != FALSE;
 }
 
-uint32_t ModeValue(const std::string& v) {
-    if (v == "pending") return kQxPending;
-    if (v == "fail") return kQxFail;
-    return kQxComplete;
+// How a transfer ends; a fault lasts until the next mode step.
+qxproto::Outcome ModeValue(const std::string& v) {
+    if (v == "pending") return qxproto::Outcome::Pending;
+    if (v == "fail") return qxproto::Outcome::FailNow;
+    return qxproto::Outcome::Complete;
 }
 
-// mode write=pending,read=fail,open=refuse,echo=wrong,version=5.4.2 (the
-// version as d0.d1.d2, the order of the reply bytes)
+// mode write=pending,read=fail,open=refuse,echo=wrong,silent,delay=30,version=5.4.2
+// (the version as d0.d1.d2, the order of the reply bytes). What a step leaves
+// out is the controller's power-on setting.
 bool SetMode(const char* spec) {
     QxDoubleMode m = {};
-    m.version[0] = 5, m.version[1] = 4, m.version[2] = 2;
+    qxproto::Responder power_on;
+    power_on.ClearFaults();
+    m.controller = power_on.settings;
     std::string s = spec;
     size_t pos = 0;
     while (pos < s.size()) {
@@ -86,19 +91,27 @@ bool SetMode(const char* spec) {
         size_t eq = item.find('=');
         std::string key = item.substr(0, eq),
                     val = eq == std::string::npos ? "" : item.substr(eq + 1);
-        if (key == "write")
-            m.write_mode = ModeValue(val);
-        else if (key == "read")
-            m.read_mode = ModeValue(val);
-        else if (key == "open")
+        if (key == "write") {
+            m.controller.write_outcome = ModeValue(val);
+            m.controller.write_count = -1;
+        } else if (key == "read") {
+            m.controller.read_outcome = ModeValue(val);
+            m.controller.read_count = -1;
+        } else if (key == "open") {
             m.refuse_open = val == "refuse";
-        else if (key == "echo")
-            m.wrong_echo = val == "wrong";
-        else if (key == "version") {
+        } else if (key == "echo") {
+            m.controller.wrong_echo = val == "wrong" ? -1 : 0;
+        } else if (key == "silent") {
+            m.controller.silent = 1;
+        } else if (key == "delay") {
+            m.controller.reply_delay_ms =
+                static_cast<uint32_t>(std::strtoul(val.c_str(), nullptr, 10));
+        } else if (key == "version") {
             unsigned a = 0, b = 0, c = 0;
             std::sscanf(val.c_str(), "%u.%u.%u", &a, &b, &c);
-            m.version[0] = static_cast<uint8_t>(a), m.version[1] = static_cast<uint8_t>(b),
-            m.version[2] = static_cast<uint8_t>(c);
+            m.controller.version[0] = static_cast<uint8_t>(a);
+            m.controller.version[1] = static_cast<uint8_t>(b);
+            m.controller.version[2] = static_cast<uint8_t>(c);
         }
     }
     return Control(QXCTL_SET_MODE, &m, sizeof(m), nullptr, 0);
@@ -107,14 +120,16 @@ bool SetMode(const char* spec) {
 void PrintLog() {
     static QxDoubleLog log;
     if (!Control(QXCTL_GET_LOG, nullptr, 0, &log, sizeof(log))) return;
+    const qxproto::ResponderLog& c = log.controller;
     std::printf("log opens=%u writes=%u reads=%u cancelled=%u frames_ok=%u frames_bad=%u\n",
-                log.opens, log.writes, log.reads, log.cancelled, log.frames_ok, log.frames_bad);
+                log.opens, log.writes, log.reads, log.cancelled, c.frames_ok, c.frames_bad);
     std::printf(
         "log config_writes=%u echo_reads=%u version_reads=%u switch_tables=%u link_reports=%u\n",
-        log.config_writes, log.echo_reads, log.version_reads, log.switch_tables, log.link_reports);
+        c.config_writes, c.echo_reads, c.version_reads, c.switch_tables, c.link_reports);
     std::printf("log handles=%d\n", log.handles);
-    std::printf("log settings=%s switch_table=%s\n", Hex(log.settings, 6).c_str(),
-                Hex(log.switch_table, 8).c_str());
+    std::printf("log settings=%s switch_table=%s\n", Hex(c.settings, 6).c_str(),
+                Hex(c.switch_table, 8).c_str());
+    std::printf("log wake_bytes=%u ignored_records=%u\n", c.wake_bytes, c.ignored_records);
     for (uint32_t i = 0; i < log.trace_len && i + log.trace[i] < log.trace_len;) {
         std::printf("log write %s\n", Hex(log.trace + i + 1, log.trace[i]).c_str());
         i += 1u + log.trace[i];
@@ -179,6 +194,10 @@ int main(int argc, char** argv) {
         } else if (step == "setup") {
             ++i;
             RunSetup(arg);
+        } else if (step == "sleep") {
+            ++i;
+            Sleep(static_cast<DWORD>(std::strtoul(arg, nullptr, 10)));
+            std::printf("slept\n");
         } else if (step == "write" || step == "writenull") {
             ++i;
             std::vector<uint8_t> bytes;
