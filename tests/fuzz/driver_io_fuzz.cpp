@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kmdf/inf/inf_properties.h"
@@ -71,14 +72,31 @@ void ReleaseAll(std::vector<Pending>& pending, um::Handle* of) {
             ++i;
             continue;
         }
+        if (std::getenv("QX_FUZZ_TRACE") != nullptr)
+            std::fprintf(stderr, "release %zu (done %d, held %d, cancels %d)\n", i,
+                         um::Done(pending[i].io) ? 1 : 0, kmdfsim::Spb().Held(),
+                         kmdfsim::Spb().Cancels());
         um::Release(pending[i].io);  // cancels and waits when still pending
         pending.erase(pending.begin() + static_cast<long>(i));
     }
 }
 
+int RunOnce(const uint8_t* data, size_t size);
+
 }  // namespace
 
+// QX_FUZZ_REPEAT=N runs each input N times: a finding that depends on thread
+// timing then shows again when replayed.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const int repeat =
+        std::getenv("QX_FUZZ_REPEAT") ? std::atoi(std::getenv("QX_FUZZ_REPEAT")) : 1;
+    for (int i = 0; i < repeat; ++i) RunOnce(data, size);
+    return 0;
+}
+
+namespace {
+
+int RunOnce(const uint8_t* data, size_t size) {
     static kmdfsim::DeviceProperties properties = [] {
         kmdfsim::DeviceProperties p;
         std::string error;
@@ -99,11 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        : kmdfsim::SpbMode::Hold,
                            mode == 1 ? 50 : 0);
 
+    // QX_FUZZ_TRACE=1 tells each step when a finding is replayed.
+    static const bool trace = std::getenv("QX_FUZZ_TRACE") != nullptr;
     std::vector<um::Handle*> handles;
     std::vector<Pending> pending;
     for (int step = 0; step < 48 && in.n > 0; ++step) {
         const uint8_t op = in.Byte() % 12;
         um::Handle* h = handles.empty() ? nullptr : handles[in.Byte() % handles.size()];
+        if (trace)
+            std::fprintf(stderr, "step %d: op %u, handle %p, %zu pending\n", step, op,
+                         static_cast<void*>(h), pending.size());
         switch (op) {
             case 0:
                 if (handles.size() < 4) {
@@ -138,6 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          static_cast<uint32_t>(p.in.size()),
                                          p.out.empty() ? nullptr : p.out.data(),
                                          static_cast<uint32_t>(p.out.size()));
+                if (trace)
+                    std::fprintf(stderr, "  control %08X in %zu out %zu\n",
+                                 static_cast<unsigned>(code), p.in.size(), p.out.size());
                 pending.push_back(std::move(p));
                 break;
             }
@@ -145,6 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 6: {
                 if (h == nullptr || pending.size() >= 16) break;
                 const size_t length = in.Byte() + (in.Byte() & 1 ? 256 : 0);
+                if (trace)
+                    std::fprintf(stderr, "  %s of %zu bytes\n", op == 5 ? "read" : "write", length);
                 Pending p{h, nullptr, {}, {}};
                 if (op == 5) {
                     p.out.resize(length);
@@ -179,7 +207,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 kmdfsim::FireInterrupt();
                 break;
             default:
-                if (!pending.empty()) um::Wait(pending[in.Byte() % pending.size()].io, 0);
+                // A poll, as GetOverlappedResult without waiting. (um::Wait with
+                // a limit waits in pthread_cond_clockwait, which this clang's
+                // sanitizer runtime does not intercept: it may never return.)
+                if (!pending.empty()) {
+                    (void)um::Done(pending[in.Byte() % pending.size()].io);
+                    std::this_thread::yield();
+                }
                 break;
         }
     }
@@ -193,3 +227,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kmdfsim::Reset();
     return 0;
 }
+
+}  // namespace
