@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
             // Written so that NaN fails too.
             if (v == nullptr || end == v || *end != '\0' ||
                 !(speed == 0 || (speed >= kMinSpeed && speed <= kMaxSpeed))) {
-                return Fail("--speed needs 0 (as fast as possible) or a factor from 0.001 to 1000000");
+                return Fail(
+                    "--speed needs 0 (as fast as possible) or a factor from 0.001 to 1000000");
             }
         } else if (a == "--frames") {
             const char* v = value("frames");
@@ -232,7 +233,8 @@ int main(int argc, char** argv) {
     if (const char* builtin = qxsim::BuiltInScenario(scenario_arg)) {
         text = builtin;
     } else if (std::string error; !qxsim::ReadScenarioFile(scenario_arg, &text, &error)) {
-        return Fail("no built-in scenario named " + qxtools::Escaped(scenario_arg) + ", and " + error);
+        return Fail("no built-in scenario named " + qxtools::Escaped(scenario_arg) + ", and " +
+                    error);
     }
     qxsim::Scenario scenario;
     std::string error;
