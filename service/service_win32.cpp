@@ -1,7 +1,7 @@
 // QXservice.exe: runs the steering daemon as a child process while the
 // service runs and ends it when the service is stopped; "install" registers
 // the program with the service manager.
-#include <windows.h>
+#include "common/win/win32.h"
 
 #include <atomic>
 #include <cstdio>
@@ -12,8 +12,7 @@
 namespace {
 
 using qx::service::StatusRecord;
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
+using qx::win::U16;
 static_assert(sizeof(SERVICE_STATUS) == sizeof(StatusRecord), "status record layout");
 static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW of 64-bit Windows");
 
@@ -24,10 +23,6 @@ SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 // Set by the service thread before RUNNING is reported (stop requests are only
 // accepted from then on), read by the stop handler on the dispatcher thread.
 std::atomic<HANDLE> g_stop_event{nullptr};
-
-const char16_t* U16(const wchar_t* text) {
-    return reinterpret_cast<const char16_t*>(text);
-}
 
 int32_t SendStatus(const StatusRecord& record) {
     SERVICE_STATUS status;
@@ -40,11 +35,10 @@ int32_t ReportServiceStatus(DWORD state, DWORD win32_exit_code, DWORD wait_hint)
 }
 
 void WriteEvent(WORD type, DWORD event_id, const char16_t* formatted) {
-    HANDLE source = ::RegisterEventSourceW(nullptr, kServiceName);
-    if (source == nullptr) return;
-    const wchar_t* strings[2] = {kServiceName, reinterpret_cast<const wchar_t*>(formatted)};
-    ::ReportEventW(source, type, 0, event_id, nullptr, 2, 0, strings, nullptr);
-    ::DeregisterEventSource(source);
+    qx::win::UniqueEventSource source(::RegisterEventSourceW(nullptr, kServiceName));
+    if (!source) return;
+    const wchar_t* strings[2] = {kServiceName, qx::win::W(formatted)};
+    ::ReportEventW(source.get(), type, 0, event_id, nullptr, 2, 0, strings, nullptr);
 }
 
 void ReportServiceError(const wchar_t* text) {
@@ -70,9 +64,11 @@ void WINAPI ServiceControlHandler(DWORD control) {
     g_status_book.ReportCurrent(SendStatus);
 }
 
+// Taken out of the shared slot before it is closed, so the stop handler
+// never signals a closed handle.
 void CloseStopEvent() {
-    HANDLE stop = g_stop_event.exchange(nullptr, std::memory_order_relaxed);
-    if (stop != nullptr) ::CloseHandle(stop);
+    qx::win::Dispose<qx::win::UniqueHandle>(
+        g_stop_event.exchange(nullptr, std::memory_order_relaxed));
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
@@ -96,10 +92,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION child;
-    std::memset(&child, 0, sizeof child);
+    qx::win::UniqueProcessInformation child;
     if (!::CreateProcessW(nullptr, thisprocess, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &child)) {
+                          &startup, child.put())) {
         const DWORD error = ::GetLastError();
         ReportServiceError(L"Unable to create process.");
         CloseStopEvent();
@@ -108,14 +103,15 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         return;
     }
 
-    HANDLE ghEvents[2] = {stop, child.hProcess};
+    const HANDLE process = child.get().hProcess;
+    HANDLE ghEvents[2] = {stop, process};
     DWORD exit_code = NO_ERROR;
     bool waiting = true;
     while (waiting) {
         const DWORD result = ::WaitForMultipleObjects(2, ghEvents, FALSE, INFINITE);
         switch (qx::service::ClassifyWait(result)) {
             case qx::service::WaitStep::kStopRequested:
-                ::TerminateProcess(child.hProcess, 0);
+                ::TerminateProcess(process, 0);
                 waiting = false;
                 break;
             case qx::service::WaitStep::kChildExited:
@@ -128,15 +124,16 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
                 // flood the event log, so report it once and end the daemon.
                 exit_code = ::GetLastError();
                 ReportServiceError(L"Unable to control task.");
-                ::TerminateProcess(child.hProcess, 0);
+                ::TerminateProcess(process, 0);
                 waiting = false;
                 break;
         }
     }
 
-    ::WaitForSingleObject(child.hProcess, 5000);
-    ::CloseHandle(child.hProcess);
-    ::CloseHandle(child.hThread);
+    ::WaitForSingleObject(process, 5000);
+    // Closed here, not at the end of scope: once STOPPED is reported the
+    // service manager may end this process at any moment.
+    child.reset();
     CloseStopEvent();
 
     ReportServiceInfo(L"Stopped.");
@@ -152,24 +149,22 @@ void InstallService() {
         return;
     }
     wchar_t quoted[MAX_PATH + 2];
-    qx::service::QuoteBinaryPath(U16(path), reinterpret_cast<char16_t*>(quoted), MAX_PATH + 2);
+    qx::service::QuoteBinaryPath(U16(path), U16(quoted), MAX_PATH + 2);
 
-    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) {
+    qx::win::UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
         std::printf("OpenSCManager failed (%d)\n", static_cast<int>(::GetLastError()));
         return;
     }
-    SC_HANDLE service =
-        ::CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+    qx::win::UniqueServiceHandle service(
+        ::CreateServiceW(manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
                          SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                         quoted, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service == nullptr) {
+                         quoted, nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (!service) {
         std::printf("CreateService failed (%d)\n", static_cast<int>(::GetLastError()));
     } else {
         std::printf("Service installed successfully\n");
-        ::CloseServiceHandle(service);
     }
-    ::CloseServiceHandle(manager);
 }
 
 }  // namespace

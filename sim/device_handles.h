@@ -1,8 +1,8 @@
 // "\\.\QXSPB" as the I/O manager presents it on the virtual notebook. The
 // driver's INF marks the device exclusive, so while any handle to it is open,
 // whoever holds it, every further open fails with ERROR_ACCESS_DENIED; and
-// while another program holds a handle, disabling the device node is vetoed
-// (CR_REMOVE_VETOED), as it is on Windows. The daemon's transport opens and
+// while any handle is open (this process's own included), disabling the
+// device node is vetoed (CR_REMOVE_VETOED), as it is on Windows. The daemon's transport opens and
 // closes its handle here; a test plays the other program.
 #pragma once
 

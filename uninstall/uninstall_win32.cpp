@@ -2,9 +2,8 @@
 // and driver package, the installed files, the product's own uninstall key
 // and, through Windows Installer, the installed product. Silent without
 // arguments (console hidden); any argument reports each step.
-#include <windows.h>
+#include "common/win/win32.h"
 #include <cfgmgr32.h>
-#include <setupapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,8 +13,9 @@
 namespace {
 
 namespace un = qx::uninstall;
+namespace win = qx::win;
+using win::W;
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA of 64-bit Windows");
 static_assert(sizeof(SP_DEVINSTALL_PARAMS_W) == 584, "SP_DEVINSTALL_PARAMS_W of 64-bit Windows");
 static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW of 64-bit Windows");
@@ -34,13 +34,6 @@ const char16_t kProductKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\U
 constexpr uint32_t kServiceStopLimitMs = 10000;
 constexpr uint32_t kServiceStopPollMs = 100;
 
-const wchar_t* W(const char16_t* text) {
-    return reinterpret_cast<const wchar_t*>(text);
-}
-wchar_t* W(char16_t* text) {
-    return reinterpret_cast<wchar_t*>(text);
-}
-
 class Win32Registry final : public un::Registry {
   public:
     int32_t Open(un::RegKey parent, const char16_t* sub_key, un::RegKey* key) override {
@@ -50,7 +43,7 @@ class Win32Registry final : public un::Registry {
         *key = opened;
         return rc;
     }
-    void Close(un::RegKey key) override { ::RegCloseKey(static_cast<HKEY>(key)); }
+    void Close(un::RegKey key) override { win::Dispose<win::UniqueHkey>(static_cast<HKEY>(key)); }
     int32_t DeleteKey(un::RegKey parent, const char16_t* sub_key) override {
         return ::RegDeleteKeyW(static_cast<HKEY>(parent), W(sub_key));
     }
@@ -84,86 +77,83 @@ class Win32FileSystem final : public un::FileSystem {
 // Asks a service to stop and gives it a bounded time to do so, so that its
 // programs are no longer running when their files are deleted.
 void StopService(SC_HANDLE manager, const wchar_t* name) {
-    SC_HANDLE service = ::OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
-    if (service == nullptr) return;
+    win::UniqueServiceHandle service(
+        ::OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) return;
     SERVICE_STATUS status;
     // A service already on its way down refuses the control but still has
     // to be waited for.
-    if (::ControlService(service, SERVICE_CONTROL_STOP, &status) ||
+    if (::ControlService(service.get(), SERVICE_CONTROL_STOP, &status) ||
         ::GetLastError() == ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
         un::WaitForServiceStopped(
-            [service]() -> int32_t {
+            [handle = service.get()]() -> int32_t {
                 SERVICE_STATUS now;
-                if (!::QueryServiceStatus(service, &now)) return -1;
+                if (!::QueryServiceStatus(handle, &now)) return -1;
                 return static_cast<int32_t>(now.dwCurrentState);
             },
             [](uint32_t ms) { ::Sleep(ms); }, kServiceStopLimitMs, kServiceStopPollMs);
     }
-    ::CloseServiceHandle(service);
 }
 
 // Stops and deletes the self-installed service; says nothing when there is none.
 void DeleteSelfInstalledService(SC_HANDLE manager, bool verbose) {
     StopService(manager, kSelfInstalledService);
-    SC_HANDLE service = ::OpenServiceW(manager, kSelfInstalledService, DELETE);
-    if (service == nullptr) return;
-    if (::DeleteService(service)) {
+    win::UniqueServiceHandle service(::OpenServiceW(manager, kSelfInstalledService, DELETE));
+    if (!service) return;
+    if (::DeleteService(service.get())) {
         if (verbose) std::printf("Service \"%ls\" deleted\n", kSelfInstalledService);
     } else {
         const DWORD error = ::GetLastError();
         if (verbose) std::printf("DeleteService failed (%d)\n", static_cast<int>(error));
     }
-    ::CloseServiceHandle(service);
 }
 
 int32_t DeleteHelperService(bool verbose) {
-    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) {
+    win::UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
         const DWORD error = ::GetLastError();
         if (verbose) std::printf("OpenSCManager failed (%d)\n", static_cast<int>(error));
         return -1;
     }
-    StopService(manager, kHelperService);
-    DeleteSelfInstalledService(manager, verbose);
-    SC_HANDLE service = ::OpenServiceW(manager, kHelperService, DELETE);
-    if (service == nullptr) {
+    StopService(manager.get(), kHelperService);
+    DeleteSelfInstalledService(manager.get(), verbose);
+    win::UniqueServiceHandle service(::OpenServiceW(manager.get(), kHelperService, DELETE));
+    if (!service) {
         const DWORD error = ::GetLastError();
         if (verbose) std::printf("OpenService failed (%d)\n", static_cast<int>(error));
-        ::CloseServiceHandle(manager);
         return -2;
     }
-    if (::DeleteService(service)) {
+    if (::DeleteService(service.get())) {
         if (verbose) std::printf("Service deleted successfully\n");
     } else {
         const DWORD error = ::GetLastError();
         if (verbose) std::printf("DeleteService failed (%d)\n", static_cast<int>(error));
     }
-    ::CloseServiceHandle(service);
-    ::CloseServiceHandle(manager);
     return 0;
 }
 
 // The driver's InfPath ("oemN.inf"), empty when there is none.
 void ReadInfPath(HDEVINFO devices, SP_DEVINFO_DATA* device, char16_t (&inf_path)[261]) {
     inf_path[0] = 0;
-    HKEY key = ::SetupDiOpenDevRegKey(devices, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-    if (key == nullptr || key == INVALID_HANDLE_VALUE) return;
+    win::UniqueHkey key(
+        ::SetupDiOpenDevRegKey(devices, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ));
+    if (!key) return;
     DWORD type = 0;
     DWORD bytes = 520;
-    const LONG rc = ::RegQueryValueExW(key, L"InfPath", nullptr, &type,
+    const LONG rc = ::RegQueryValueExW(key.get(), L"InfPath", nullptr, &type,
                                        reinterpret_cast<BYTE*>(inf_path), &bytes);
     if (rc == ERROR_SUCCESS && type == REG_SZ) {
         un::TerminateRegString(inf_path, bytes, 260);
     } else {
         inf_path[0] = 0;
     }
-    ::RegCloseKey(key);
 }
 
 int32_t RemoveControllerDevices(bool verbose) {
-    HDEVINFO devices = ::SetupDiGetClassDevsW(nullptr, kControllerEnumerator, nullptr,
-                                              DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (devices == INVALID_HANDLE_VALUE) return -1;
+    win::UniqueDevInfo device_list(::SetupDiGetClassDevsW(nullptr, kControllerEnumerator, nullptr,
+                                                          DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    if (!device_list) return -1;
+    const HDEVINFO devices = device_list.get();
     int32_t result = 0;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof device;
@@ -209,7 +199,6 @@ int32_t RemoveControllerDevices(bool verbose) {
                 std::printf("    Unable to remove inf file - %d\n", static_cast<int>(error));
         }
     }
-    ::SetupDiDestroyDeviceInfoList(devices);
     return result;
 }
 
@@ -221,18 +210,15 @@ DWORD RunMsiexec(const char16_t* product_code, bool verbose) {
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::memset(&process, 0, sizeof process);
+    win::UniqueProcessInformation process;
     const DWORD flags = verbose ? CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS;
     if (!::CreateProcessW(nullptr, W(command), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                          &startup, &process)) {
+                          &startup, process.put())) {
         return ::GetLastError();
     }
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::WaitForSingleObject(process.get().hProcess, INFINITE);
     DWORD exit_code = 0;
-    ::GetExitCodeProcess(process.hProcess, &exit_code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    ::GetExitCodeProcess(process.get().hProcess, &exit_code);
     return exit_code;
 }
 
@@ -241,7 +227,7 @@ void DeleteFiles() {
     const UINT length = ::GetWindowsDirectoryW(windows_dir, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
     Win32FileSystem files;
-    un::DeleteInstalledFiles(files, reinterpret_cast<const char16_t*>(windows_dir));
+    un::DeleteInstalledFiles(files, win::U16(windows_dir));
 }
 
 }  // namespace

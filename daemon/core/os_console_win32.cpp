@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "common/win/win32.h"
 
 #include "daemon/core/os_console.h"
 

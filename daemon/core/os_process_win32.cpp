@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "common/win/win32.h"
 
 #include <cstdio>
 
@@ -30,7 +30,7 @@ void StdoutPrintf(const char* format, ...) {
 void* HeapAllocZeroed(size_t size) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
 
 void HeapFreeBlock(void* block) {
-    if (block != nullptr) ::HeapFree(::GetProcessHeap(), 0, block);
+    win::Dispose<win::UniqueHeapBlock<void>>(block);
 }
 
 }  // namespace qx::os

@@ -1,8 +1,13 @@
+#include "common/win/win32.h"
 #include <winsock2.h>
 
 #include "daemon/core/os_socket.h"
 
 namespace qx::os {
+
+namespace {
+using UniqueSocket = win::UniqueAny<SOCKET, &::closesocket, win::AllOnesIsInvalid>;
+}  // namespace
 
 int32_t SocketsStartup() {
     WSADATA data;
@@ -16,7 +21,9 @@ UdpSocket UdpOpen() {
     return s == INVALID_SOCKET ? kNoSocket : static_cast<UdpSocket>(s);
 }
 
-void UdpClose(UdpSocket socket) { ::closesocket(static_cast<SOCKET>(socket)); }
+void UdpClose(UdpSocket socket) {
+    win::Dispose<UniqueSocket>(static_cast<SOCKET>(socket));
+}
 
 int32_t UdpSendTo(UdpSocket socket, const uint8_t* bytes, int32_t length, uint32_t address,
                   uint16_t port) {

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "common/win/win32.h"
 
 #include "daemon/core/os_thread.h"
 
@@ -11,22 +11,24 @@ struct StartBlock {
 };
 
 DWORD WINAPI ThreadTrampoline(LPVOID p) {
-    StartBlock block = *static_cast<StartBlock*>(p);
-    ::HeapFree(::GetProcessHeap(), 0, p);
+    // The new thread owns the start block: its creator lets go of it once
+    // CreateThread has succeeded.
+    win::UniqueHeapBlock<StartBlock> start(static_cast<StartBlock*>(p));
+    const StartBlock block = *start.get();
+    start.reset();
     return block.entry(block.param);
 }
 }  // namespace
 
 Thread* ThreadStart(ThreadEntry entry, void* param) {
-    auto* block = static_cast<StartBlock*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(StartBlock)));
-    if (block == nullptr) return nullptr;
-    block->entry = entry;
-    block->param = param;
-    HANDLE h = ::CreateThread(nullptr, 0, ThreadTrampoline, block, 0, nullptr);
-    if (h == nullptr) {
-        ::HeapFree(::GetProcessHeap(), 0, block);
-        return nullptr;
-    }
+    win::UniqueHeapBlock<StartBlock> block(
+        static_cast<StartBlock*>(::HeapAlloc(::GetProcessHeap(), 0, sizeof(StartBlock))));
+    if (!block) return nullptr;
+    block.get()->entry = entry;
+    block.get()->param = param;
+    HANDLE h = ::CreateThread(nullptr, 0, ThreadTrampoline, block.get(), 0, nullptr);
+    if (h == nullptr) return nullptr;
+    block.release();
     return reinterpret_cast<Thread*>(h);
 }
 
@@ -35,7 +37,7 @@ bool ThreadWait(Thread* thread, uint32_t ms) {
 }
 
 void ThreadClose(Thread* thread) {
-    if (thread != nullptr) ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+    win::Dispose<win::UniqueHandle>(reinterpret_cast<HANDLE>(thread));
 }
 
 Event* EventCreate(bool manual_reset, bool initially_set) {
@@ -50,7 +52,7 @@ bool EventWait(Event* event, uint32_t ms) {
 }
 
 void EventClose(Event* event) {
-    if (event != nullptr) ::CloseHandle(reinterpret_cast<HANDLE>(event));
+    win::Dispose<win::UniqueHandle>(reinterpret_cast<HANDLE>(event));
 }
 
 void SleepMs(uint32_t ms) { ::Sleep(ms); }

@@ -1,5 +1,5 @@
 // The hidden "QXEVENTMON" window that receives the system's power broadcasts.
-#include <windows.h>
+#include "common/win/win32.h"
 #include <process.h>
 
 #include "daemon/core/power_events.h"
@@ -93,9 +93,9 @@ int qx_winevent_cleanup(void) {
             PostThreadMessageW(monitor->thread_id, WM_QUIT, 0, 0);
         }
         WaitForSingleObject(monitor->thread, INFINITE);
-        CloseHandle(monitor->thread);
+        qx::win::Dispose<qx::win::UniqueHandle>(monitor->thread);
     }
-    if (monitor->ready != nullptr) CloseHandle(monitor->ready);
-    HeapFree(GetProcessHeap(), 0, monitor);
+    qx::win::Dispose<qx::win::UniqueHandle>(monitor->ready);
+    qx::win::Dispose<qx::win::UniqueHeapBlock<PowerEventMonitor>>(monitor);
     return 1;
 }

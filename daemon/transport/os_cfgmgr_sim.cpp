@@ -37,9 +37,9 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
 uint32_t CmDisableDevNode(uint32_t devinst) {
     if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
         return kCrInvalidDevNode;
-    // A handle another program holds vetoes the removal, as on Windows; the
-    // device, and that program's bus, stay as they are.
-    if (qxsim::DeviceHandles::Instance().HeldByAnotherProgram()) return kCrRemoveVetoed;
+    // An open handle vetoes the removal, as on Windows, whoever holds it (this
+    // process included); the device, and the holder's bus, stay as they are.
+    if (qxsim::DeviceHandles::Instance().OpenHandles() > 0) return kCrRemoveVetoed;
     qxsim::ControllerModel::Instance().DisableNode();
     return kCrSuccess;
 }

@@ -1,5 +1,4 @@
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "common/win/win32.h"
 #include <cfgmgr32.h>
 
 #include "daemon/transport/os_cfgmgr.h"
@@ -8,7 +7,7 @@ namespace qx::os {
 
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
     DEVINST node = 0;
-    CONFIGRET cr = CM_Locate_DevNodeW(&node, const_cast<DEVINSTID_W>(reinterpret_cast<const wchar_t*>(device_instance_id)),
+    CONFIGRET cr = CM_Locate_DevNodeW(&node, const_cast<DEVINSTID_W>(win::W(device_instance_id)),
                                       CM_LOCATE_DEVNODE_NORMAL);
     *devinst = node;
     return cr;

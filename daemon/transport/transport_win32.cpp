@@ -1,8 +1,7 @@
 // The byte channel to the antenna controller on Windows: "\\.\QXSPB" opened
 // for overlapped I/O, each transfer bounded by a wait and cancelled when the
 // driver does not finish it in time.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "common/win/win32.h"
 #include <winioctl.h>
 
 #include "daemon/transport/transport.h"
@@ -22,8 +21,8 @@ constexpr DWORD kReadWaitMs = 2000;
 // The process-wide transport state. The shared overlapped record serves the
 // open request only; transfers bring their own.
 struct TransportState {
-    HANDLE device = nullptr;
-    HANDLE open_event = nullptr;
+    win::UniqueFileHandle device;
+    win::UniqueHandle open_event;
     OVERLAPPED overlapped = {};
 };
 
@@ -37,10 +36,6 @@ auto WithTransport(Op op) {
     return op(g_transport);
 }
 
-bool IsOpen(HANDLE device) {
-    return device != nullptr && device != INVALID_HANDLE_VALUE;
-}
-
 // Makes an open request that did not go pending look like a finished
 // overlapped one, so that GetOverlappedResult judges both the same way.
 void CompleteOverlapped(TransportState& t, DWORD error, DWORD count) {
@@ -52,10 +47,8 @@ void CompleteOverlapped(TransportState& t, DWORD error, DWORD count) {
 }
 
 void CloseAll(TransportState& t) {
-    if (IsOpen(t.device)) CloseHandle(t.device);
-    t.device = nullptr;
-    if (t.open_event != nullptr) CloseHandle(t.open_event);
-    t.open_event = nullptr;
+    t.device.reset();
+    t.open_event.reset();
 }
 
 enum class Direction { kWrite, kRead };
@@ -66,10 +59,10 @@ enum class Direction { kWrite, kRead };
 constexpr int32_t kNotIssued = 1;
 
 int32_t Transfer(HANDLE device, Direction dir, void* buf, uint32_t len) {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) return kNotIssued;
+    win::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) return kNotIssued;
     OVERLAPPED ov = {};
-    ov.hEvent = event;
+    ov.hEvent = event.get();
     DWORD bytes = 0;
 
     BOOL done = dir == Direction::kWrite ? WriteFile(device, buf, len, nullptr, &ov)
@@ -79,7 +72,7 @@ int32_t Transfer(HANDLE device, Direction dir, void* buf, uint32_t len) {
     if (!done) {
         if (GetLastError() != ERROR_IO_PENDING) {
             cancel = true;
-        } else if (WaitForSingleObject(event,
+        } else if (WaitForSingleObject(event.get(),
                                        dir == Direction::kWrite ? kWriteWaitMs : kReadWaitMs) !=
                    WAIT_OBJECT_0) {
             cancel = true;
@@ -97,7 +90,6 @@ int32_t Transfer(HANDLE device, Direction dir, void* buf, uint32_t len) {
             status = -2;
         }
     }
-    CloseHandle(event);
     return status;
 }
 
@@ -108,22 +100,19 @@ int TransportOpen() {
         // Opening over an open transport would orphan the old handle, and
         // with it the exclusive access every later open needs.
         CloseAll(t);
-        t.device = CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (!IsOpen(t.device)) {
-            t.device = nullptr;
-            return -1;
-        }
-        t.open_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (t.open_event == nullptr) {
+        t.device.reset(CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        if (!t.device) return -1;
+        t.open_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!t.open_event) {
             CloseAll(t);
             return -1;
         }
         t.overlapped = OVERLAPPED{};
-        t.overlapped.hEvent = t.open_event;
+        t.overlapped.hEvent = t.open_event.get();
         DWORD transferred = 0;
-        BOOL done = DeviceIoControl(t.device, kIoctlQxspbOpen, nullptr, 0, nullptr, 0, &transferred,
-                                    &t.overlapped);
+        BOOL done = DeviceIoControl(t.device.get(), kIoctlQxspbOpen, nullptr, 0, nullptr, 0,
+                                    &transferred, &t.overlapped);
         if (done) {
             // A request that completed at once succeeded: last-error still
             // holds whatever an earlier call left there, so it says nothing.
@@ -132,7 +121,7 @@ int TransportOpen() {
             DWORD error = GetLastError();
             if (error != ERROR_IO_PENDING) CompleteOverlapped(t, error, transferred);
         }
-        if (GetOverlappedResult(t.device, &t.overlapped, &transferred, TRUE)) return 0;
+        if (GetOverlappedResult(t.device.get(), &t.overlapped, &transferred, TRUE)) return 0;
         CloseAll(t);
         return -1;
     });
@@ -147,10 +136,11 @@ void TransportClose() {
 
 int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {
     return WithTransport([&](TransportState& t) {
-        if (!IsOpen(t.device)) return -1;
+        if (!t.device) return -1;
         // WriteFile takes a non-const pointer only through the shared helper;
         // the bytes are never written to.
-        int32_t status = Transfer(t.device, Direction::kWrite, const_cast<uint8_t*>(buf), len);
+        int32_t status =
+            Transfer(t.device.get(), Direction::kWrite, const_cast<uint8_t*>(buf), len);
         if (status == kNotIssued) return -1;
         if (iostat != nullptr) iostat->wr_status = status;
         return status == 0 ? 0 : -1;
@@ -159,8 +149,8 @@ int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {
 
 int TransportRead(uint8_t* buf, uint32_t len, iostat_t* iostat) {
     return WithTransport([&](TransportState& t) {
-        if (!IsOpen(t.device)) return -1;
-        int32_t status = Transfer(t.device, Direction::kRead, buf, len);
+        if (!t.device) return -1;
+        int32_t status = Transfer(t.device.get(), Direction::kRead, buf, len);
         if (status == kNotIssued) return -1;
         if (iostat != nullptr) iostat->rd_status = status;
         return status == -2 ? -1 : 0;

@@ -1,5 +1,5 @@
+#include "common/win/win32.h"
 #include <winsock2.h>
-#include <windows.h>
 #include <iphlpapi.h>
 
 #include <cstddef>

@@ -1,14 +1,14 @@
-#include <windows.h>
+#include "common/win/win32.h"
 
 #include "daemon/wifi/os_vendor_device.h"
 
 namespace qx::os {
 
 VendorDevice* VendorDeviceOpen(const wchar_t* path) {
-    HANDLE h =
-        ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return reinterpret_cast<VendorDevice*>(h);
+    win::UniqueFileHandle device(
+        ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!device) return nullptr;
+    return reinterpret_cast<VendorDevice*>(device.release());
 }
 
 bool VendorDeviceControl(VendorDevice* device, uint32_t code, const void* in, uint32_t in_size,
@@ -21,7 +21,7 @@ bool VendorDeviceControl(VendorDevice* device, uint32_t code, const void* in, ui
 }
 
 void VendorDeviceClose(VendorDevice* device) {
-    ::CloseHandle(reinterpret_cast<HANDLE>(device));
+    win::Dispose<win::UniqueFileHandle>(reinterpret_cast<HANDLE>(device));
 }
 
 }  // namespace qx::os

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "common/win/win32.h"
 
 #include "daemon/wifi/os_vendor_lib.h"
 
@@ -13,7 +13,7 @@ void* VendorLibrarySymbol(VendorLibrary* library, const char* name) {
 }
 
 void VendorLibraryFree(VendorLibrary* library) {
-    ::FreeLibrary(reinterpret_cast<HMODULE>(library));
+    win::Dispose<win::UniqueLibrary>(reinterpret_cast<HMODULE>(library));
 }
 
 }  // namespace qx::os

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "common/win/win32.h"
 #include <objbase.h>
 #include <wlanapi.h>
 
@@ -10,13 +10,15 @@
 namespace qx::os {
 
 static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
 struct WlanInterfaceList {
     WLAN_INTERFACE_INFO_LIST list;
 };
 
 namespace {
+
+// Lists and other blocks the WLAN service hands out.
+using UniqueWlanMemory = win::UniqueAny<void*, &::WlanFreeMemory>;
 
 // The one registration's target; the WLAN service calls the trampoline on its
 // own thread while the worker may be reading, hence atomic.
@@ -49,6 +51,8 @@ uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate
                                       NoticeTrampoline, context, nullptr, nullptr);
 }
 
+// Left as a plain call: the seam reports the close's own status, which an
+// owner would swallow.
 uint32_t WlanClose(WlanHandle handle) { return ::WlanCloseHandle(handle, nullptr); }
 
 uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
@@ -64,12 +68,14 @@ void WlanInterfaceGuid(const WlanInterfaceList* list, uint32_t index, uint8_t gu
     std::memcpy(guid, &list->list.InterfaceInfo[index].InterfaceGuid, 16);
 }
 
-void WlanFreeList(WlanInterfaceList* list) { ::WlanFreeMemory(list); }
+void WlanFreeList(WlanInterfaceList* list) {
+    win::Dispose<UniqueWlanMemory>(list);
+}
 
 int32_t FormatGuid(const uint8_t guid[16], char16_t* out, int32_t units) {
     GUID g;
     std::memcpy(&g, guid, 16);
-    return ::StringFromGUID2(g, reinterpret_cast<LPOLESTR>(out), units);
+    return ::StringFromGUID2(g, win::W(out), units);
 }
 
 }  // namespace qx::os

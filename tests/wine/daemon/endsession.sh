@@ -61,7 +61,7 @@ expect_eq "exit code after the session end" 0 "$?"
 tr -d '\r' <"$out" >"$out.lf"
 expect_contains "exit line" "$out.lf" "QUELLIX: Veltrane Exited."
 expect_eq "the shutdown sets the controller up once more" 2 \
-    "$(grep -c 'QUELLIX: Veltrane Controller (2.4.5).' "$out.lf")"
+    "$(grep -c 'QUELLIX: Veltrane Controller (1.3.7).' "$out.lf")"
 expect_eq "one exit line" 1 "$(grep -c 'QUELLIX: Veltrane Exited.' "$out.lf")"
 after=$(configurations)
 expect_eq "configuration writes: the shutdown's one more" $((before + 1)) "$after"
