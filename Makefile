@@ -3,25 +3,32 @@
 #   make run    build the host preset and run the daemon on the virtual notebook
 #   make test   build every preset and run every test (unit, system, Wine)
 #   make host | host-asan | host-tsan | windows   one preset
+#   make fuzz [FUZZ_SECONDS=180] [FUZZ_TARGETS="cmdline scenario"]
+#               build the libFuzzer harnesses and run each for that long
 
 SHELL := /bin/bash
 .DEFAULT_GOAL := run
 
 HOST_PKGS := g++ cmake ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev
+# The fuzz preset: clang with libFuzzer and the sanitizer runtimes.
+FUZZ_PKGS := clang libclang-rt-14-dev
 # sigrok-cli decodes qxsim's waveform with sigrok's own I2C decoder; Chromium
 # (with python3 to look at its screenshot) opens qxsim's timeline page.
 TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl valgrind \
-             sigrok-cli chromium python3
+             sigrok-cli chromium python3 $(FUZZ_PKGS)
 
 JOBS ?= $(shell nproc)
 
-.PHONY: run test host host-asan host-tsan windows deps-host deps-test clean
+.PHONY: run test host host-asan host-tsan windows fuzz fuzz-build deps-host deps-test deps-fuzz clean
 
 deps-host:
 	@tools/ensure-packages.sh $(HOST_PKGS)
 
 deps-test:
 	@tools/ensure-packages.sh $(TEST_PKGS)
+
+deps-fuzz:
+	@tools/ensure-packages.sh $(HOST_PKGS) $(FUZZ_PKGS)
 
 build/%/build.ninja: CMakeLists.txt CMakePresets.json
 	cmake --preset $* >/dev/null
@@ -52,8 +59,23 @@ run: deps-host
 	@echo "$(abspath $(RUN_PAGE))"
 
 test: deps-test
-	$(MAKE) --no-print-directory host host-asan host-tsan windows
+	$(MAKE) --no-print-directory host host-asan host-tsan windows fuzz-build
 	ctest --preset host
+
+# The libFuzzer harnesses of tests/fuzz. make test runs each for a few
+# seconds (ctest fuzz.*); a campaign runs them here, each for FUZZ_SECONDS,
+# keeping what they learn in build/fuzz/campaign/<name>/corpus across runs.
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS ?= $(notdir $(basename $(wildcard tests/fuzz/*_fuzz.cpp)))
+fuzz-build: deps-fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target qx_fuzzers
+
+fuzz: fuzz-build
+	@failed=0; for t in $(patsubst %_fuzz,%,$(FUZZ_TARGETS)); do \
+	    bash tests/fuzz/run-fuzzer.sh build/fuzz/tests/fuzz/fuzz_$$t tests/fuzz/corpus/$$t \
+	        build/fuzz/campaign/$$t $(FUZZ_SECONDS) || failed=1; \
+	done; exit $$failed
 
 clean:
 	rm -rf build dist

@@ -2,7 +2,14 @@
 
 # Warnings for our own code; errors in CI (QX_WERROR).
 function(qx_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow=local -Wno-missing-field-initializers)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-missing-field-initializers)
+    # GCC's -Wshadow=local has no clang spelling; clang (the fuzz preset)
+    # gets the closest it knows.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(${target} PRIVATE -Wshadow=local)
+    else()
+        target_compile_options(${target} PRIVATE -Wshadow-uncaptured-local)
+    endif()
     if(QX_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()
@@ -21,6 +28,8 @@ if(QX_SANITIZE AND NOT WIN32)
         add_compile_options(-fno-sanitize-recover=undefined)
     endif()
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/Fuzz.cmake)
 
 # Adds the platform half of an OS seam: NAME_win32.cpp in the Windows build,
 # NAME_sim.cpp (the virtual notebook) in the host build.

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/leak_check.h"
+
 namespace qxsim {
 
 struct VThread {
@@ -252,8 +254,9 @@ void Kernel::ExitProcess(uint32_t code) {
     for (auto it = hooks.rbegin(); it != hooks.rend(); ++it) (*it)(code);
     std::fflush(nullptr);
     // The other virtual threads are parked waiting for the token; ending the
-    // host process here is what ExitProcess does to them on Windows.
-    _exit(static_cast<int>(code & 0xFF));
+    // host process here is what ExitProcess does to them on Windows. Their
+    // stacks are still there, so what they hold is not counted as leaked.
+    _exit(ExitCodeAfterLeakCheck(static_cast<int>(code & 0xFF)));
 }
 
 void Kernel::SetEventState(Event& event, bool signalled) {

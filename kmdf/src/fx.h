@@ -110,6 +110,8 @@ struct Request : Object {
     // WdfRequestCancelSentRequest was called: before the send it waits for
     // the send, which then completes the request as cancelled.
     bool cancelSent = false;
+    // Sends so far: a cancel of one send never touches a later one.
+    uint64_t sends = 0;
     bool synchronous = false;  // sent with WDF_REQUEST_SEND_OPTION_SYNCHRONOUS
     NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR information = 0;
@@ -327,8 +329,8 @@ void FlushFile(FileObj* file);
 
 // Targets and the bus.
 SpbImpl* FindController(ULONGLONG id);
-void SubmitToController(SpbImpl* c, Request* r);
-void CancelAtController(SpbImpl* c, Request* r);
+void SubmitToController(SpbImpl* c, Request* r, uint64_t send);
+void CancelAtController(SpbImpl* c, Request* r, uint64_t send);
 // The controller finished r: runs the completion routine.
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
 // The completion itself: state, then the completion routine at DISPATCH_LEVEL.

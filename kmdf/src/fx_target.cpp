@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cstring>
 #include <cwctype>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "kmdf/src/fx.h"
 
@@ -62,6 +65,10 @@ struct SpbImpl final : SpbController {
     EchoPeripheral echo;
     std::deque<Request*> queued;
     std::deque<Request*> held;
+    // Cancels that arrived before their send reached the controller, and the
+    // send each request last brought here.
+    std::vector<std::pair<Request*, uint64_t>> early;
+    std::map<Request*, uint64_t> lastSubmitted;
     std::thread worker;
     bool stop = false;
     std::vector<SpbTransaction> log;
@@ -138,8 +145,26 @@ struct SpbImpl final : SpbController {
         return cancels;
     }
 
-    void Submit(Request* r) {
+    void Submit(Request* r, uint64_t send) {
         std::unique_lock<std::mutex> lock(m);
+        // A cancel that came between the send and this point (the IRP's
+        // cancel flag, on Windows) completes the request as cancelled here.
+        bool cancelledEarly = false;
+        for (auto it = early.begin(); it != early.end();) {
+            if (it->first == r) {
+                cancelledEarly = cancelledEarly || it->second == send;
+                it = early.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        lastSubmitted[r] = send;
+        if (cancelledEarly) {
+            cancels++;
+            lock.unlock();
+            CompleteSent(r, STATUS_CANCELLED, 0);
+            return;
+        }
         if (mode == SpbMode::Inline) {
             lock.unlock();
             Execute(r);
@@ -154,7 +179,7 @@ struct SpbImpl final : SpbController {
         cv.notify_all();
     }
 
-    void Cancel(Request* r) {
+    void Cancel(Request* r, uint64_t send) {
         bool found = false;
         {
             std::lock_guard<std::mutex> lock(m);
@@ -166,6 +191,12 @@ struct SpbImpl final : SpbController {
                     cancels++;
                     break;
                 }
+            }
+            // Sent but not here yet: the cancel must not be lost, or a held
+            // transfer would never complete.
+            auto last = lastSubmitted.find(r);
+            if (!found && (last == lastSubmitted.end() || last->second != send)) {
+                early.emplace_back(r, send);
             }
         }
         // A request already on the wire finishes normally.
@@ -321,11 +352,11 @@ void ResetControllers() {
     old.clear();
 }
 
-void SubmitToController(SpbImpl* c, Request* r) {
-    c->Submit(r);
+void SubmitToController(SpbImpl* c, Request* r, uint64_t send) {
+    c->Submit(r, send);
 }
-void CancelAtController(SpbImpl* c, Request* r) {
-    c->Cancel(r);
+void CancelAtController(SpbImpl* c, Request* r, uint64_t send) {
+    c->Cancel(r, send);
 }
 
 void HoldCompletionRoutines(bool hold) {
@@ -415,18 +446,18 @@ void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information) {
 }
 
 void Target::Close() {
-    std::vector<Request*> inFlight;
+    std::vector<std::pair<Request*, uint64_t>> inFlight;
     SpbImpl* c;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         if (st != St::Opened) return;
         st = St::Closed;
         for (Request* r : sent) {
-            if (r->state == ReqState::Sent) inFlight.push_back(r);
+            if (r->state == ReqState::Sent) inFlight.emplace_back(r, r->sends);
         }
         c = controller;
     }
-    for (Request* r : inFlight) c->Cancel(r);
+    for (const auto& f : inFlight) c->Cancel(f.first, f.second);
     std::unique_lock<std::recursive_mutex> lock(Fx().m);
     if (!cv.wait_for(lock, std::chrono::seconds(5), [&] { return sent.empty(); })) {
         Violation("closing a target: sent requests never completed");
@@ -605,6 +636,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
     kmdfsim::Request* r;
     SpbImpl* c;
     bool cancelledBefore;
+    uint64_t send;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         r = SentRequest(Request, "WdfRequestSend");
@@ -633,6 +665,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
         t->sent.insert(r);
         c = t->controller;
         cancelledBefore = r->cancelSent;
+        send = ++r->sends;
     }
     if (cancelledBefore) {
         // Cancelled before it was sent: the request goes down already marked
@@ -643,7 +676,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
         }
         CompleteSent(r, STATUS_CANCELLED, 0);
     } else {
-        SubmitToController(c, r);
+        SubmitToController(c, r, send);
     }
     if (synchronous) {
         std::unique_lock<std::recursive_mutex> lock(Fx().m);
@@ -657,6 +690,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
 BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
     SpbImpl* c;
     kmdfsim::Request* r;
+    uint64_t send;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         r = SentRequest(Request, "WdfRequestCancelSentRequest");
@@ -664,7 +698,8 @@ BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
         r->cancelSent = true;  // a send still to come completes it as cancelled
         if (r->state != ReqState::Sent) return FALSE;
         c = r->sentTo->controller;
+        send = r->sends;
     }
-    CancelAtController(c, r);
+    CancelAtController(c, r, send);
     return TRUE;
 }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "sim/leak_check.h"
+
 namespace qxtest {
 
 ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds) {
@@ -23,7 +25,8 @@ ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds) {
         close(fds[1]);
         body();
         std::fflush(nullptr);
-        _exit(0);
+        // A body that returns leaves like ExitProcess(0): leaks fail it too.
+        _exit(qxsim::ExitCodeAfterLeakCheck(0));
     }
     close(fds[1]);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);

@@ -135,16 +135,13 @@ void DescribeRecord(std::string* out, const qxproto::Record& r, const uint8_t* r
     }
 }
 
-}  // namespace
-
-int DecodeText(const std::string& text, std::string* out, std::string* err) {
-    std::vector<uint8_t> bytes;
-    if (!ParseHex(text, &bytes, err)) return kBadInput;
-
+// Decodes the bytes frame by frame; *frames counts the frames of the input so far.
+int DecodeBytes(const std::vector<uint8_t>& bytes, std::string* out, std::string* err,
+                int* frames) {
     auto frame = std::make_unique<qxproto::Frame>();
     int result = kAllGood;
     size_t pos = 0;
-    int number = 0;
+    int& number = *frames;
     while (pos < bytes.size()) {
         const uint8_t* wire = bytes.data() + pos;
         size_t left = bytes.size() - pos;
@@ -187,6 +184,53 @@ int DecodeText(const std::string& text, std::string* out, std::string* err) {
         pos += len;
     }
     return result;
+}
+
+// The most bytes a stream holds without an end flag: far beyond the longest
+// frame. More is decoded as it stands, which reports it.
+constexpr size_t kMaxPendingBytes = 4096;
+
+}  // namespace
+
+int DecodeText(const std::string& text, std::string* out, std::string* err) {
+    std::vector<uint8_t> bytes;
+    if (!ParseHex(text, &bytes, err)) return kBadInput;
+    int frames = 0;
+    return DecodeBytes(bytes, out, err, &frames);
+}
+
+void HexStream::Line(const std::string& line, std::string* out, std::string* err) {
+    ++line_number_;
+    bool blank = true;
+    for (char c : line) blank = blank && isspace(static_cast<unsigned char>(c));
+    if (blank) return;
+    std::vector<uint8_t> bytes;
+    std::string problem;
+    if (!ParseHex(line, &bytes, &problem)) {
+        // "qxdecode: not hex: ..." becomes "qxdecode: line N: not hex: ...".
+        const std::string tool = "qxdecode: ";
+        if (problem.compare(0, tool.size(), tool) == 0) problem.erase(0, tool.size());
+        *err += tool + "line " + std::to_string(line_number_) + ": " + problem;
+        if (result_ < kBadInput) result_ = kBadInput;
+        return;
+    }
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    if (pending_.back() == 0x7E || pending_.size() >= kMaxPendingBytes) Decode(out, err);
+}
+
+void HexStream::Decode(std::string* out, std::string* err) {
+    const int rc = DecodeBytes(pending_, out, err, &frames_);
+    if (rc > result_) result_ = rc;
+    pending_.clear();
+}
+
+int HexStream::Finish(std::string* out, std::string* err) {
+    if (!pending_.empty()) Decode(out, err);
+    if (frames_ == 0 && result_ == kAllGood) {
+        *err += "qxdecode: no bytes to decode\n";
+        return kBadInput;
+    }
+    return result_;
 }
 
 }  // namespace qxdecode

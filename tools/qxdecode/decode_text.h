@@ -1,7 +1,9 @@
 // qxdecode's work, apart from its command line so that tests can call it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qxdecode {
 
@@ -14,5 +16,25 @@ constexpr int kBadInput = 2;  // not hex text, odd digit count, nothing to decod
 // the bytes into frames and describes every record. The description goes to
 // *out, problems to *err; returns one of the exit codes above.
 int DecodeText(const std::string& text, std::string* out, std::string* err);
+
+// The same for a stream, line by line as it arrives (a live capture piped in):
+// the bytes of each line join those before, and every run of them that ends
+// with a frame's end flag is decoded at once. A line that is not hex is
+// reported with its number and passed over. Frames are numbered through the
+// whole stream.
+class HexStream {
+  public:
+    // One line without its line end; what is complete goes to *out and *err.
+    void Line(const std::string& line, std::string* out, std::string* err);
+    // The end of the input: decodes what is left; returns the exit code.
+    int Finish(std::string* out, std::string* err);
+
+  private:
+    void Decode(std::string* out, std::string* err);
+    std::vector<uint8_t> pending_;
+    int line_number_ = 0;
+    int frames_ = 0;
+    int result_ = kAllGood;
+};
 
 }  // namespace qxdecode

@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "protocol/wire.h"
+#include "tools/escape_text.h"
 #include "tools/qxdecode/decode_text.h"
 
 namespace qxdecode {
@@ -118,89 +120,120 @@ int Decode(const Transaction& t, int number, std::string* out, std::string* err)
 
 }  // namespace
 
-int DecodeSigrok(const std::string& text, std::string* out, std::string* err) {
-    int result = kAllGood;
-    auto worse = [&result](int rc) {
-        if (rc > result) result = rc;
-    };
-    std::vector<Transaction> transactions;
-    size_t pos = 0;
-    int line_no = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++line_no;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (line.empty()) continue;
+// A write longer than this is no controller traffic; the rest of it is
+// dropped rather than held.
+constexpr size_t kMaxTransactionBytes = 65536;
 
-        // "<decoder>: <annotation>" or "<decoder>: <annotation>: <value>"
-        std::string problem;
-        size_t colon = line.find(": ");
-        std::string what, value;
-        if (colon == std::string::npos || colon == 0 || line.find(' ') < colon) {
-            problem = "not a sigrok annotation";
-        } else {
-            what = line.substr(colon + 2);
-            size_t vcolon = what.find(": ");
-            if (vcolon != std::string::npos) {
-                value = what.substr(vcolon + 2);
-                what.erase(vcolon);
-            }
-        }
-        unsigned v = 0;
-        if (!problem.empty()) {
-        } else if (what == "Address write" || what == "Address read") {
-            if (!ParseHexValue(value, 3, &v)) {
-                problem = "an address needs a hex value";
-            } else {
-                Transaction t;
-                t.line = line_no;
-                t.write = what == "Address write";
-                t.address = v;
-                transactions.push_back(t);
-            }
-        } else if (what == "Data write" || what == "Data read") {
-            bool write = what == "Data write";
-            if (!ParseHexValue(value, 2, &v)) {
-                problem = "a data byte needs a hex value";
-            } else if (transactions.empty()) {
-                problem = "data before any address";
-            } else if (transactions.back().write != write) {
-                problem = write ? "data write inside a read" : "data read inside a write";
-            } else {
-                transactions.back().bytes.push_back(static_cast<uint8_t>(v));
-            }
-        } else if ((what == "Start" || what == "Start repeat" || what == "Stop" || what == "ACK" ||
-                    what == "NACK" || what == "Read" || what == "Write" || what == "0" ||
-                    what == "1") &&
-                   value.empty()) {
-            // Bus conditions and single bits (sigrok prints them without -A):
-            // the address and data annotations carry everything needed.
-        } else {
-            problem = "not an I2C address or data annotation";
-        }
-        if (!problem.empty()) {
-            std::string shown = line.size() > 80 ? line.substr(0, 80) + "..." : line;
-            for (char& c : shown) {
-                if (static_cast<unsigned char>(c) < 0x20) c = '?';
-            }
-            char msg[256];
-            snprintf(msg, sizeof msg, "qxdecode: line %d: %s: %s\n", line_no, problem.c_str(),
-                     shown.c_str());
-            *err += msg;
-            worse(kBadInput);
+struct SigrokState {
+    int result = kAllGood;
+    int line_no = 0;
+    int transactions = 0;  // begun so far
+    bool open = false;     // `current` has begun and is not decoded yet
+    bool overlong = false;
+    Transaction current;
+
+    void Worse(int rc) {
+        if (rc > result) result = rc;
+    }
+    void DecodeCurrent(std::string* out, std::string* err) {
+        if (!open) return;
+        Worse(Decode(current, transactions, out, err));
+        open = false;
+    }
+};
+
+SigrokStream::SigrokStream() : state_(std::make_unique<SigrokState>()) {}
+SigrokStream::~SigrokStream() = default;
+
+void SigrokStream::Line(const std::string& raw, std::string* out, std::string* err) {
+    SigrokState& s = *state_;
+    ++s.line_no;
+    std::string line = raw;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty()) return;
+
+    // "<decoder>: <annotation>" or "<decoder>: <annotation>: <value>"
+    std::string problem;
+    size_t colon = line.find(": ");
+    std::string what, value;
+    if (colon == std::string::npos || colon == 0 || line.find(' ') < colon) {
+        problem = "not a sigrok annotation";
+    } else {
+        what = line.substr(colon + 2);
+        size_t vcolon = what.find(": ");
+        if (vcolon != std::string::npos) {
+            value = what.substr(vcolon + 2);
+            what.erase(vcolon);
         }
     }
-    if (transactions.empty()) {
+    unsigned v = 0;
+    if (!problem.empty()) {
+    } else if (what == "Address write" || what == "Address read") {
+        if (!ParseHexValue(value, 3, &v)) {
+            problem = "an address needs a hex value";
+        } else {
+            // The transaction before this one is complete.
+            s.DecodeCurrent(out, err);
+            s.current = Transaction{};
+            s.current.line = s.line_no;
+            s.current.write = what == "Address write";
+            s.current.address = v;
+            s.open = true;
+            s.overlong = false;
+            ++s.transactions;
+        }
+    } else if (what == "Data write" || what == "Data read") {
+        bool write = what == "Data write";
+        if (!ParseHexValue(value, 2, &v)) {
+            problem = "a data byte needs a hex value";
+        } else if (s.transactions == 0) {
+            problem = "data before any address";
+        } else if (!s.open || s.current.write != write) {
+            problem = write ? "data write inside a read" : "data read inside a write";
+        } else if (s.current.bytes.size() >= kMaxTransactionBytes) {
+            if (!s.overlong)
+                problem = "a transaction of more than 65536 bytes; the rest is dropped";
+            s.overlong = true;
+        } else {
+            s.current.bytes.push_back(static_cast<uint8_t>(v));
+        }
+    } else if ((what == "Start" || what == "Start repeat" || what == "Stop" || what == "ACK" ||
+                what == "NACK" || what == "Read" || what == "Write" || what == "0" ||
+                what == "1") &&
+               value.empty()) {
+        // Bus conditions and single bits (sigrok prints them without -A):
+        // the address and data annotations carry everything needed.
+    } else {
+        problem = "not an I2C address or data annotation";
+    }
+    if (!problem.empty()) {
+        std::string shown = line.size() > 80 ? line.substr(0, 80) + "..." : line;
+        *err += "qxdecode: line " + std::to_string(s.line_no) + ": " + problem + ": " +
+                qxtools::Escaped(shown) + "\n";
+        s.Worse(kBadInput);
+    }
+}
+
+int SigrokStream::Finish(std::string* out, std::string* err) {
+    SigrokState& s = *state_;
+    s.DecodeCurrent(out, err);
+    if (s.transactions == 0) {
         *err += "qxdecode: no I2C transactions to decode\n";
         return kBadInput;
     }
-    for (size_t i = 0; i < transactions.size(); ++i) {
-        worse(Decode(transactions[i], static_cast<int>(i + 1), out, err));
+    return s.result;
+}
+
+int DecodeSigrok(const std::string& text, std::string* out, std::string* err) {
+    SigrokStream stream;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        stream.Line(text.substr(pos, end - pos), out, err);
+        pos = end + 1;
     }
-    return result;
+    return stream.Finish(out, err);
 }
 
 }  // namespace qxdecode

@@ -6,6 +6,7 @@
 //   (one line)
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace qxdecode {
@@ -19,5 +20,25 @@ namespace qxdecode {
 // decode_text.h: the worst of all transactions, kBadInput when a line was not
 // understood or there was nothing to decode.
 int DecodeSigrok(const std::string& text, std::string* out, std::string* err);
+
+struct SigrokState;
+
+// The same, line by line as a capture arrives: a transaction is decoded as
+// soon as the next address annotation (or the end) shows it complete, so a
+// live capture piped in prints as it goes.
+class SigrokStream {
+  public:
+    SigrokStream();
+    ~SigrokStream();
+    SigrokStream(const SigrokStream&) = delete;
+    SigrokStream& operator=(const SigrokStream&) = delete;
+    // One line without its line end; what is complete goes to *out and *err.
+    void Line(const std::string& line, std::string* out, std::string* err);
+    // The end of the input: decodes the last transaction; returns the exit code.
+    int Finish(std::string* out, std::string* err);
+
+  private:
+    std::unique_ptr<SigrokState> state_;
+};
 
 }  // namespace qxdecode

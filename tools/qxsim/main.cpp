@@ -20,6 +20,7 @@
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
+#include "tools/escape_text.h"
 #include "tools/qxsim/scenario.h"
 #include "tools/qxsim/session_outputs.h"
 
@@ -46,6 +47,9 @@ const char kUsage[] =
     "  --html FILE           write a timeline of the session as an HTML page\n"
     "  --list                list the built-in scenarios\n"
     "  --help                this text\n";
+
+constexpr double kMinSpeed = 0.001;
+constexpr double kMaxSpeed = 1000000;
 
 int Fail(const std::string& why) {
     std::fprintf(stderr, "qxsim: %s\n(qxsim --help tells the options)\n", why.c_str());
@@ -139,15 +143,6 @@ void PrintSummary(uint32_t exit_code) {
     qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
 }
 
-bool ReadFile(const std::string& path, std::string* text) {
-    std::ifstream in(path);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return true;
-}
-
 }  // namespace
 
 // --driver runs the same tool built over the driver stack, qxsim-driver,
@@ -209,8 +204,13 @@ int main(int argc, char** argv) {
             const char* v = value("speed");
             char* end = nullptr;
             if (v != nullptr) speed = std::strtod(v, &end);
-            if (v == nullptr || end == v || *end != '\0' || speed < 0) {
-                return Fail("--speed needs a factor of 0 or more");
+            // Beyond these the pacing means nothing: a millionth of real time
+            // never ends, and the wall-clock sleep of a tiny factor overflows.
+            // Written so that NaN fails too.
+            if (v == nullptr || end == v || *end != '\0' ||
+                !(speed == 0 || (speed >= kMinSpeed && speed <= kMaxSpeed))) {
+                return Fail(
+                    "--speed needs 0 (as fast as possible) or a factor from 0.001 to 1000000");
             }
         } else if (a == "--frames") {
             const char* v = value("frames");
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
             outputs.speed =
                 std::strcmp(v, "fast") == 0 ? qxsim::I2cSpeed::Fast : qxsim::I2cSpeed::Standard;
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            return Fail("unknown option " + a);
+            return Fail("unknown option " + qxtools::Escaped(a));
         } else {
             break;  // the daemon's options begin here
         }
@@ -239,17 +239,26 @@ int main(int argc, char** argv) {
     std::string text;
     if (const char* builtin = qxsim::BuiltInScenario(scenario_arg)) {
         text = builtin;
-    } else if (!ReadFile(scenario_arg, &text)) {
-        return Fail("no built-in scenario and no readable file named " + scenario_arg);
+    } else if (std::string error; !qxsim::ReadScenarioFile(scenario_arg, &text, &error)) {
+        return Fail("no built-in scenario named " + qxtools::Escaped(scenario_arg) + ", and " +
+                    error);
     }
     qxsim::Scenario scenario;
     std::string error;
-    if (!qxsim::ParseScenario(text, &scenario, &error)) return Fail(scenario_arg + ": " + error);
+    if (!qxsim::ParseScenario(text, &scenario, &error)) {
+        return Fail(qxtools::Escaped(scenario_arg) + ": " + error);
+    }
     if (duration_ms > 0) {
         qxsim::ScenarioEvent end;
         end.at_ms = duration_ms;
         end.action = "ctrl-c";
         scenario.events.push_back(end);
+    }
+    // Nothing would end the daemon: the session would run at full speed for ever.
+    if (!qxsim::ScenarioEnds(scenario)) {
+        return Fail(qxtools::Escaped(scenario_arg) +
+                    " never ends the daemon: give it a ctrl-c, ctrl-break, close or shutdown "
+                    "line, or give --duration");
     }
 
     std::vector<char*> daemon_args{const_cast<char*>("quellix.exe")};

@@ -1,7 +1,11 @@
 #include "tools/qxsim/scenario.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -12,6 +16,7 @@
 #include "sim/power_model.h"
 #include "sim/wlan_model.h"
 #include "sim/vkernel.h"
+#include "tools/escape_text.h"
 
 namespace qxsim {
 
@@ -26,14 +31,29 @@ bool ParseInt(const std::string& text, long lo, long hi, long* out) {
     return true;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Six groups of one or two hex digits, separated by ':'. Hex digits only:
+// scanf's %x would also take a sign, so "-1:-1:..." became ff:ff:...
 bool ParseMac(const std::string& text, Mac* out) {
-    unsigned b[6];
-    char tail;
-    if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4],
-                    &b[5], &tail) != 6) {
-        return false;
+    Mac mac{};
+    size_t at = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && (at >= text.size() || text[at++] != ':')) return false;
+        int value = 0, digits = 0;
+        for (; at < text.size() && digits < 2 && HexDigit(text[at]) >= 0; ++at, ++digits) {
+            value = value * 16 + HexDigit(text[at]);
+        }
+        if (digits == 0) return false;
+        mac[i] = static_cast<uint8_t>(value);
     }
-    for (int i = 0; i < 6; ++i) (*out)[i] = static_cast<uint8_t>(b[i]);
+    if (at != text.size()) return false;
+    *out = mac;
     return true;
 }
 
@@ -78,10 +98,11 @@ std::string CheckArgs(const ScenarioEvent& e) {
             if (!ParseInt(a, 0, 1000000000, &v)) return "traffic wants two byte rates per second";
         }
     } else if (e.action == "roam" || (e.action == "linkback" && !e.args.empty())) {
-        if (!ParseMac(e.args[0], &mac)) return "not a MAC address: " + e.args[0];
+        if (!ParseMac(e.args[0], &mac)) return "not a MAC address: " + qxtools::Escaped(e.args[0]);
     } else if (e.action == "controller") {
         const std::string& a = e.args[0];
-        if (a != "hang" && a != "silent" && a != "answer" && a != "refuse-open" && a != "accept-open") {
+        if (a != "hang" && a != "silent" && a != "answer" && a != "refuse-open" &&
+            a != "accept-open") {
             return "controller wants hang, silent, answer, refuse-open or accept-open";
         }
     } else if (e.action == "provider") {
@@ -214,7 +235,8 @@ bool ParseVirtualTime(const std::string& text, int64_t* ms) {
     if (text.empty()) return false;
     char* end = nullptr;
     double v = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || v < 0 || v > 1e9) return false;
+    // Written so that NaN fails too: its conversion to an integer is undefined.
+    if (end == text.c_str() || !(v >= 0 && v <= 1e9)) return false;
     std::string unit(end);
     double scale;
     if (unit.empty() || unit == "s") {
@@ -243,11 +265,12 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
         ScenarioEvent e;
         e.line = number;
         if (!ParseVirtualTime(time, &e.at_ms)) {
-            *error = "line " + std::to_string(number) + ": not a time: " + time;
+            *error = "line " + std::to_string(number) + ": not a time: " + qxtools::Escaped(time);
             return false;
         }
         if (!(words >> e.action)) {
-            *error = "line " + std::to_string(number) + ": no action after " + time;
+            *error =
+                "line " + std::to_string(number) + ": no action after " + qxtools::Escaped(time);
             return false;
         }
         for (std::string w; words >> w;) e.args.push_back(w);
@@ -256,7 +279,8 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
             if (e.action == s.name) spec = &s;
         }
         if (spec == nullptr) {
-            *error = "line " + std::to_string(number) + ": unknown action: " + e.action;
+            *error = "line " + std::to_string(number) +
+                     ": unknown action: " + qxtools::Escaped(e.action);
             return false;
         }
         const int n = static_cast<int>(e.args.size());
@@ -272,6 +296,50 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
         out->events.push_back(std::move(e));
     }
     return true;
+}
+
+bool ReadScenarioFile(const std::string& path, std::string* text, std::string* error) {
+    const std::string name = qxtools::Escaped(path);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        *error = name + " is a directory, not a scenario file";
+        return false;
+    }
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        *error = "cannot open " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    // One byte more than allowed tells a file at the limit from a longer one.
+    std::string data;
+    char chunk[4096];
+    size_t n = 0;
+    while (data.size() <= kMaxScenarioBytes && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        data.append(chunk, n);
+    }
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) {
+        *error = "cannot read " + name;
+        return false;
+    }
+    if (data.size() > kMaxScenarioBytes) {
+        *error = name + " is larger than " + std::to_string(kMaxScenarioBytes) +
+                 " bytes; that is no scenario";
+        return false;
+    }
+    *text = std::move(data);
+    return true;
+}
+
+bool ScenarioEnds(const Scenario& scenario) {
+    for (const auto& e : scenario.events) {
+        if (e.action == "ctrl-c" || e.action == "ctrl-break" || e.action == "close" ||
+            e.action == "shutdown") {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<LinkEvent> LinkEventsSeen() {

@@ -49,6 +49,18 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error);
 // Parses "12s", "1500ms", "2m", "12.5" (seconds); false on anything else.
 bool ParseVirtualTime(const std::string& text, int64_t* ms);
 
+// The most a scenario file may hold: far beyond any scenario written by hand,
+// and a bound on what a wrong path (/dev/zero, a capture) makes qxsim read.
+constexpr size_t kMaxScenarioBytes = 1 << 20;
+
+// Reads a scenario file; false with a message for a directory, a file that
+// cannot be read or one larger than kMaxScenarioBytes.
+bool ReadScenarioFile(const std::string& path, std::string* text, std::string* error);
+
+// True when an event of the scenario ends the daemon (ctrl-c, ctrl-break,
+// close or shutdown): without one the session would never end.
+bool ScenarioEnds(const Scenario& scenario);
+
 // The built-in scenarios by name; null when there is none of that name.
 const char* BuiltInScenario(const std::string& name);
 std::vector<std::string> BuiltInScenarioNames();

@@ -477,5 +477,23 @@ TEST_F(DriverRaceTest, FourHundredDisableEnableCyclesWithIoFromAnotherThread) {
     RecordProperty("completed", completed.load());
 }
 
+// A cancel that meets the transfer after the send but before the controller
+// holds it must not be lost: on Windows the IRP keeps its cancel flag. Found
+// by fuzz_driver_io as a read that never completed after its cancel.
+TEST_F(DriverRaceTest, ACancelAsTheTransferReachesTheBusIsNotLost) {
+    um::Handle* h = StartAndOpen();
+    kmdfsim::Spb().SetMode(SpbMode::Hold);
+    for (int i = 0; i < 20000; ++i) {
+        uint8_t buf[4];
+        um::Io* read = um::Read(h, buf, sizeof buf);
+        // Give the queue's thread a different head start each time, so that
+        // the cancel lands before, in and after the send.
+        for (int y = 0; y < i % 24; ++y) std::this_thread::yield();
+        um::Cancel(read);
+        ASSERT_TRUE(um::Wait(read, 5000)) << "iteration " << i << ": the cancel was lost";
+        um::Release(read);
+    }
+}
+
 }  // namespace
 }  // namespace qxtest

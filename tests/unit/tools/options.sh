@@ -26,6 +26,52 @@ refuse "qxdecode: cannot open $dir/missing.txt" "$qxdecode" --sigrok "$dir/missi
 refuse "--sigrok takes at most one file" "$qxdecode" --sigrok a b
 refuse "qxdecode: no I2C transactions to decode" "$qxdecode" --sigrok /dev/null
 
+# Values that would run for ever, overflow or convert undefined.
+for speed in 1e-300 1e-20 0.0009 1000001 nan -1 inf; do
+    refuse "--speed needs 0 (as fast as possible) or a factor from 0.001 to 1000000" "$qxsim" --speed "$speed"
+done
+refuse "--duration needs a time such as 90s or 5m" "$qxsim" --duration nan
+# Scenarios that are no files or never end.
+refuse "no built-in scenario named $dir, and $dir is a directory, not a scenario file" "$qxsim" --scenario "$dir"
+refuse "/dev/zero is larger than 1048576 bytes; that is no scenario" "$qxsim" --scenario /dev/zero
+refuse "/dev/null never ends the daemon: give it a ctrl-c, ctrl-break, close or shutdown line, or give --duration" \
+    "$qxsim" --scenario /dev/null
+printf '# comments only\n' >"$dir/comments"
+refuse "never ends the daemon" "$qxsim" --scenario "$dir/comments"
+refuse 'unknown option --\x1B[2J' "$qxsim" $'--\e[2J'
+# Input that is no text ends qxdecode at once instead of filling the memory.
+refuse "qxdecode: line 1 of standard input is longer than 65536 bytes: not text; reading stops here" \
+    bash -c "'$qxdecode' </dev/zero"
+refuse "qxdecode: line 1 of /dev/zero is longer than 65536 bytes" "$qxdecode" --sigrok /dev/zero
+
+# A capture piped in prints as it arrives: the first frame's description
+# appears while the writer still holds the pipe open.
+for mode in hex sigrok; do
+    mkfifo "$dir/pipe-$mode"
+    if [ $mode = hex ]; then
+        args=() first='03 02 7D BC 7E' want='frame 1 (5 bytes)'
+    else
+        args=(--sigrok)
+        first=$'i2c-1: Address write: 2C\ni2c-1: Data write: 00\ni2c-1: Address write: 2C'
+        want='wake byte: 00'
+    fi
+    "$qxdecode" "${args[@]}" <"$dir/pipe-$mode" >"$dir/stream-$mode" 2>&1 &
+    decoder=$!
+    exec 7>"$dir/pipe-$mode"
+    printf '%s\n' "$first" >&7
+    seen=no
+    for _ in $(seq 100); do
+        grep -qF "$want" "$dir/stream-$mode" && { seen=yes; break; }
+        sleep 0.1
+    done
+    exec 7>&-
+    wait $decoder
+    if [ $seen != yes ]; then
+        echo "FAIL: qxdecode ${args[*]} printed nothing while the pipe stayed open: $(cat "$dir/stream-$mode")"
+        failures=$((failures + 1))
+    fi
+done
+
 # Standard input when no file is named.
 printf 'i2c-1: Address write: 2C\ni2c-1: Data write: 00\n' | "$qxdecode" --sigrok >"$dir/out" 2>"$dir/err"
 rc=$?

@@ -122,7 +122,7 @@ int32_t RegistryModel::QueryValue(uninstall::RegKey key, const char16_t* name, u
         *bytes = size;
         return uninstall::kRegMoreData;
     }
-    std::memcpy(data, value.bytes.data(), size);
+    if (size != 0) std::memcpy(data, value.bytes.data(), size);  // an empty value has no bytes
     *bytes = size;
     return uninstall::kRegOk;
 }

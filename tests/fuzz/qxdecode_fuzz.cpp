@@ -1,0 +1,44 @@
+// qxdecode's two readers on any text: hex (the default) and sigrok-cli's
+// annotations (--sigrok). Either gives one of the three exit codes, a
+// diagnosis for every failure, and messages free of raw control bytes.
+//
+// Input: one selector byte, then the text.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/qxdecode/decode_text.h"
+#include "tools/qxdecode/sigrok_text.h"
+
+namespace {
+
+void Check(bool ok, const char* what, const std::string& detail) {
+    if (ok) return;
+    std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
+    std::abort();
+}
+
+bool Printable(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c != '\n' && (c < 0x20 || c >= 0x7F)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const bool sigrok = (data[0] & 1) != 0;
+    const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::string out, err;
+    const int rc =
+        sigrok ? qxdecode::DecodeSigrok(text, &out, &err) : qxdecode::DecodeText(text, &out, &err);
+    Check(rc == qxdecode::kAllGood || rc == qxdecode::kBadFrame || rc == qxdecode::kBadInput,
+          "an exit code outside 0-2", std::to_string(rc));
+    Check(rc == qxdecode::kAllGood || !err.empty(), "a failure without a message", text);
+    Check(Printable(err), "raw bytes in a message", err);
+    Check(Printable(out), "raw bytes in the description", out);
+    return 0;
+}
