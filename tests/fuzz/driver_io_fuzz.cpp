@@ -18,7 +18,11 @@
 #include "kmdf/usermode.h"
 #include "qxveltrane.h"
 
+#include "tests/fuzz/fuzz_input.h"
+
 namespace {
+
+using qxfuzz::Reader;
 
 namespace um = kmdfsim::um;
 
@@ -29,16 +33,6 @@ void Check(bool ok, const char* what) {
         std::fprintf(stderr, "  violation: %s\n", v.c_str());
     std::abort();
 }
-
-struct Reader {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-};
 
 // An issued request and the buffers it owns until it completes.
 struct Pending {

@@ -23,13 +23,11 @@
 #include "sim/link_model.h"
 #include "sim/qca_device_model.h"
 
+#include "tests/fuzz/fuzz_input.h"
+
 namespace {
 
-void Check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
+using qxfuzz::Check;
 
 // A heap block of exactly `size` bytes, so that any read past it is reported.
 std::vector<uint8_t> Block(const uint8_t* data, size_t size, size_t want) {

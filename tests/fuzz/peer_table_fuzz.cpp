@@ -10,23 +10,12 @@
 
 #include "daemon/controller/peer_table.h"
 
+#include "tests/fuzz/fuzz_input.h"
+
 namespace {
 
-void Check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
-struct Reader {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-};
+using qxfuzz::Reader;
+using qxfuzz::Check;
 
 void MacOf(uint8_t id, uint8_t out[6]) {
     const uint8_t mac[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, id};

@@ -14,23 +14,12 @@
 #include "protocol/responder.h"
 #include "protocol/wire.h"
 
+#include "tests/fuzz/fuzz_input.h"
+
 namespace {
 
-void Check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
-
-struct Reader {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-};
+using qxfuzz::Reader;
+using qxfuzz::Check;
 
 // What a good decode promises about the frame it describes.
 void CheckDecoded(const uint8_t* wire, size_t count, const qxproto::Frame& f) {

@@ -16,6 +16,8 @@
 #include "tests/unit/uninstall/registry_model.h"
 #include "uninstall/uninstall_logic.h"
 
+#include "tests/fuzz/fuzz_input.h"
+
 namespace {
 
 using qx::test::ModelKey;
@@ -24,20 +26,9 @@ using qx::test::RegistryModel;
 const std::u16string kRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kProduct = u"Veltrane";
 
-void Check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "%s\n", what);
-    std::abort();
-}
+using qxfuzz::Check;
 
-struct Reader {
-    const uint8_t* p;
-    size_t n;
-    uint8_t Byte() {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
+struct Reader : qxfuzz::Reader {
     // Text units: mostly from a small alphabet so that names repeat and the
     // product's name turns up, sometimes any unit.
     char16_t Unit() {
@@ -51,7 +42,7 @@ struct Reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RegistryModel registry;
-    Reader in{data, size};
+    Reader in{{data, size}};
     std::vector<std::u16string> paths{kRoot};
     registry.Create(kRoot);
     bool refusing = false;  // a key that will not open or not go
