@@ -6,22 +6,10 @@
 # daemon must shut the controller down (set it up once more, close it) and
 # exit 0 with its exit line.
 source "$(dirname "$0")/../lib.sh"
-source "$(dirname "$0")/../transport/double.sh"
+source "$(dirname "$0")/notebook.sh"
 export LANG=C.UTF-8
 wine_setup
-start_double
-install_probe
-app="$(wine_c)/qx"
-intel="$(wine_c)/Program Files/Intel/WiFi/bin"
-mkdir -p "$intel"
-cp "$QX_DIST/quellix.exe" "$app/"
-cp "$QX_DIST/doubles/wlanapi.dll" "$QX_DIST/doubles/iphlpapi.dll" "$QX_DIST/doubles/cfgmgr32.dll" "$app/"
-cp "$WINEPREFIX/drive_c/windows/system32/iphlpapi.dll" "$app/iphlpreal.dll"
-cp "$QX_DIST/doubles/murocapi.dll" "$intel/murocapi.dll"
-timeout 60 wine reg add 'HKCU\Software\QuellixTest\CfgMgr32' /v Known /t REG_DWORD /d 1 /f \
-    </dev/null >/dev/null 2>&1
-timeout 60 wine reg add 'HKCU\Software\QuellixTest\Murocapi' /v Flowing /t REG_DWORD /d 1 /f \
-    </dev/null >/dev/null 2>&1
+set_up_notebook
 log=$QX_WORK/log.txt
 out=$QX_WORK/daemon.txt
 
