@@ -11,35 +11,14 @@
 #include "daemon/controller/commands.h"
 #include "daemon/controller/frame_codec.h"
 #include "protocol/wire.h"
+#include "tests/unit/controller/hex_bytes.h"
 
 namespace qx {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(const char* text) {
-    Bytes out;
-    unsigned v;
-    int n;
-    while (sscanf(text, " %2x%n", &v, &n) == 1) {
-        out.push_back(static_cast<uint8_t>(v));
-        text += n;
-    }
-    return out;
-}
-
-std::string ToHex(const uint8_t* p, size_t n) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
-        s += b;
-    }
-    return s;
-}
-std::string ToHex(const Bytes& b) {
-    return ToHex(b.data(), b.size());
-}
+using qxtest::Bytes;
+using qxtest::Hex;
+using qxtest::ToHex;
 
 TEST(FrameChecksumTest, KnownValues) {
     struct Case {

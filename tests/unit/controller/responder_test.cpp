@@ -9,33 +9,14 @@
 
 #include "protocol/responder.h"
 #include "protocol/wire.h"
+#include "tests/unit/controller/hex_bytes.h"
 
 namespace qxproto {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Hex(const std::string& text) {
-    Bytes out;
-    unsigned v;
-    int n;
-    const char* p = text.c_str();
-    while (sscanf(p, " %2x%n", &v, &n) == 1) {
-        out.push_back(static_cast<uint8_t>(v));
-        p += n;
-    }
-    return out;
-}
-
-std::string ToHex(const uint8_t* p, size_t n) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
-        s += b;
-    }
-    return s;
-}
+using qxtest::Bytes;
+using qxtest::Hex;
+using qxtest::ToHex;
 
 // Frames records given as unescaped hex, separated by '|', the way the
 // daemon's builders do: each record escaped and closed by a separator, then
