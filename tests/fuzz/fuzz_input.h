@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace qxfuzz {
 
@@ -24,6 +25,20 @@ inline void Check(bool ok, const char* what) {
     if (ok) return;
     std::fprintf(stderr, "%s\n", what);
     std::abort();
+}
+
+inline void Check(bool ok, const char* what, const std::string& detail) {
+    if (ok) return;
+    std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
+    std::abort();
+}
+
+// Messages for people: nothing but printable ASCII and line ends.
+inline bool Printable(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c != '\n' && (c < 0x20 || c >= 0x7F)) return false;
+    }
+    return true;
 }
 
 }  // namespace qxfuzz

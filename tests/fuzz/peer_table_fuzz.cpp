@@ -14,8 +14,8 @@
 
 namespace {
 
-using qxfuzz::Reader;
 using qxfuzz::Check;
+using qxfuzz::Reader;
 
 void MacOf(uint8_t id, uint8_t out[6]) {
     const uint8_t mac[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, id};

@@ -18,8 +18,8 @@
 
 namespace {
 
-using qxfuzz::Reader;
 using qxfuzz::Check;
+using qxfuzz::Reader;
 
 // What a good decode promises about the frame it describes.
 void CheckDecoded(const uint8_t* wire, size_t count, const qxproto::Frame& f) {

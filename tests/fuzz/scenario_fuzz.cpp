@@ -9,21 +9,12 @@
 #include <string>
 
 #include "tools/qxsim/scenario.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
-void Check(bool ok, const char* what, const std::string& detail) {
-    if (ok) return;
-    std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
-    std::abort();
-}
-
-bool Printable(const std::string& text) {
-    for (unsigned char c : text) {
-        if (c != '\n' && (c < 0x20 || c >= 0x7F)) return false;
-    }
-    return true;
-}
+using qxfuzz::Check;
+using qxfuzz::Printable;
 
 // Six groups of one or two hex digits.
 bool HexMac(const std::string& text) {
