@@ -9,7 +9,7 @@
 SHELL := /bin/bash
 .DEFAULT_GOAL := run
 
-HOST_PKGS := g++ cmake ninja-build make libgtest-dev libgmock-dev googletest libbenchmark-dev
+HOST_PKGS := g++ cmake ninja-build make clang-format libgtest-dev libgmock-dev googletest libbenchmark-dev
 # The fuzz preset: clang with libFuzzer and the sanitizer runtimes.
 FUZZ_PKGS := clang libclang-rt-14-dev
 # sigrok-cli decodes qxsim's waveform with sigrok's own I2C decoder; Chromium

@@ -22,8 +22,8 @@ BOOLEAN ClaimBus(PDEVICE_CONTEXT_T Context, WDFREQUEST Request) {
 // The bus completion and the cancel routine both reach this once unmarking
 // failed; whichever comes second completes the client request, so the cancel
 // routine never runs on a request that is already gone.
-VOID FinishCancelledRequest(PDEVICE_CONTEXT_T Context, WDFREQUEST Request, BOOLEAN RecordOutcome,
-                            NTSTATUS Status, ULONG_PTR Information) {
+VOID FinishCancelledRequest(PDEVICE_CONTEXT_T Context, WDFREQUEST Request, BOOLEAN RecordOutcome, NTSTATUS Status,
+                            ULONG_PTR Information) {
     PREQUEST_CONTEXT_T requestContext = GetRequestContext(Request);
     if (RecordOutcome) {
         requestContext->BusStatus = Status;
@@ -50,8 +50,8 @@ VOID SendControl(PDEVICE_CONTEXT_T Context, WDFREQUEST Request, ULONG IoctlCode)
         WdfRequestCompleteWithInformation(Request, QX_STATUS_BUS_NOT_READY, 0);
         return;
     }
-    NTSTATUS status = WdfIoTargetFormatRequestForIoctl(Context->BusTarget, Context->BusRequest, IoctlCode, NULL,
-                                                       NULL, NULL, NULL);
+    NTSTATUS status =
+        WdfIoTargetFormatRequestForIoctl(Context->BusTarget, Context->BusRequest, IoctlCode, NULL, NULL, NULL, NULL);
     FinishStart(Context, Request, status);
 }
 
@@ -119,8 +119,8 @@ NTSTATUS BusOpen(PDEVICE_CONTEXT_T Context) {
         status = QX_STATUS_BUS_NOT_READY;
     } else {
         WCHAR path[152 / sizeof(WCHAR)];
-        status = BuildResourceHubPath(Context->ConnectionId.LowPart, Context->ConnectionId.HighPart, path,
-                                      sizeof(path));
+        status =
+            BuildResourceHubPath(Context->ConnectionId.LowPart, Context->ConnectionId.HighPart, path, sizeof(path));
         if (NT_SUCCESS(status)) {
             UNICODE_STRING name;
             RtlInitUnicodeString(&name, path);

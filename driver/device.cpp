@@ -12,11 +12,10 @@ ULONG ReadConnectInterrupt(WDFDEVICE Device) {
     DECLARE_CONST_UNICODE_STRING(settingsName, L"Settings");
     DECLARE_CONST_UNICODE_STRING(valueName, L"ConnectInterrupt");
 
-    NTSTATUS status = WdfDeviceOpenRegistryKey(Device, PLUGPLAY_REGKEY_DEVICE, KEY_READ,
-                                               WDF_NO_OBJECT_ATTRIBUTES, &hardwareKey);
+    NTSTATUS status =
+        WdfDeviceOpenRegistryKey(Device, PLUGPLAY_REGKEY_DEVICE, KEY_READ, WDF_NO_OBJECT_ATTRIBUTES, &hardwareKey);
     if (NT_SUCCESS(status)) {
-        status = WdfRegistryOpenKey(hardwareKey, &settingsName, KEY_READ, WDF_NO_OBJECT_ATTRIBUTES,
-                                    &settingsKey);
+        status = WdfRegistryOpenKey(hardwareKey, &settingsName, KEY_READ, WDF_NO_OBJECT_ATTRIBUTES, &settingsKey);
     }
     if (NT_SUCCESS(status)) {
         status = WdfRegistryQueryULong(settingsKey, &valueName, &value);
@@ -48,8 +47,7 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
     WdfDeviceInitSetPnpPowerEventCallbacks(DeviceInit, &pnpCallbacks);
 
     WDF_FILEOBJECT_CONFIG fileConfig;
-    WDF_FILEOBJECT_CONFIG_INIT(&fileConfig, WDF_NO_EVENT_CALLBACK, WDF_NO_EVENT_CALLBACK,
-                               OnFileCleanup);
+    WDF_FILEOBJECT_CONFIG_INIT(&fileConfig, WDF_NO_EVENT_CALLBACK, WDF_NO_EVENT_CALLBACK, OnFileCleanup);
     WDF_OBJECT_ATTRIBUTES fileAttributes;
     WDF_OBJECT_ATTRIBUTES_INIT(&fileAttributes);
     WdfDeviceInitSetFileObjectConfig(DeviceInit, &fileConfig, &fileAttributes);
@@ -120,8 +118,7 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
     queueAttributes.ExecutionLevel = WdfExecutionLevelPassive;
     status = WdfIoQueueCreate(device, &queueConfig, &queueAttributes, &context->IoQueue);
     if (!NT_SUCCESS(status)) {
-        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "sequential queue failed %08x",
-                 (unsigned)status);
+        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "sequential queue failed %08x", (unsigned)status);
         return status;
     }
 
@@ -148,8 +145,7 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
     ULONG interruptIndex = 0;
     ULONG count = WdfCmResourceListGetCount(ResourcesTranslated);
     for (ULONG i = 0; i < count; i++) {
-        PCM_PARTIAL_RESOURCE_DESCRIPTOR descriptor =
-            WdfCmResourceListGetDescriptor(ResourcesTranslated, i);
+        PCM_PARTIAL_RESOURCE_DESCRIPTOR descriptor = WdfCmResourceListGetDescriptor(ResourcesTranslated, i);
         if (descriptor == NULL) {
             continue;
         }
@@ -162,8 +158,7 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
             UCHAR cls = descriptor->u.Connection.Class;
             UCHAR type = descriptor->u.Connection.Type;
             if (!connectionFound && cls == CM_RESOURCE_CONNECTION_CLASS_SERIAL &&
-                (type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_I2C ||
-                 type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_SPI)) {
+                (type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_I2C || type == CM_RESOURCE_CONNECTION_TYPE_SERIAL_SPI)) {
                 connectionFound = TRUE;
                 context->ConnectionId.LowPart = descriptor->u.Connection.IdLowPart;
                 context->ConnectionId.HighPart = descriptor->u.Connection.IdHighPart;
@@ -181,16 +176,13 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
         WDF_INTERRUPT_CONFIG_INIT(&interruptConfig, OnInterruptIsr, NULL);
         interruptConfig.PassiveHandling = TRUE;
         interruptConfig.InterruptRaw = WdfCmResourceListGetDescriptor(ResourcesRaw, interruptIndex);
-        interruptConfig.InterruptTranslated =
-            WdfCmResourceListGetDescriptor(ResourcesTranslated, interruptIndex);
+        interruptConfig.InterruptTranslated = WdfCmResourceListGetDescriptor(ResourcesTranslated, interruptIndex);
         WDF_OBJECT_ATTRIBUTES interruptAttributes;
         WDF_OBJECT_ATTRIBUTES_INIT(&interruptAttributes);
-        NTSTATUS status = WdfInterruptCreate(Device, &interruptConfig, &interruptAttributes,
-                                             &context->InterruptObject);
+        NTSTATUS status = WdfInterruptCreate(Device, &interruptConfig, &interruptAttributes, &context->InterruptObject);
         if (!NT_SUCCESS(status)) {
             context->InterruptObject = NULL;
-            QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfInterruptCreate failed %08x",
-                     (unsigned)status);
+            QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfInterruptCreate failed %08x", (unsigned)status);
             return status;
         }
         KeInitializeEvent(&context->InterruptEvent, SynchronizationEvent, FALSE);
@@ -198,8 +190,7 @@ _Use_decl_annotations_ NTSTATUS OnPrepareHardware(WDFDEVICE Device, WDFCMRESLIST
     return STATUS_SUCCESS;
 }
 
-_Use_decl_annotations_ NTSTATUS OnReleaseHardware(WDFDEVICE Device,
-                                                  WDFCMRESLIST ResourcesTranslated) {
+_Use_decl_annotations_ NTSTATUS OnReleaseHardware(WDFDEVICE Device, WDFCMRESLIST ResourcesTranslated) {
     UNREFERENCED_PARAMETER(ResourcesTranslated);
     PDEVICE_CONTEXT_T context = GetDeviceContext(Device);
     if (context->InterruptObject != NULL) {
@@ -225,8 +216,7 @@ _Use_decl_annotations_ NTSTATUS OnD0Entry(WDFDEVICE Device, WDF_POWER_DEVICE_STA
     if (!NT_SUCCESS(status)) {
         context->BusTarget = NULL;
         WdfWaitLockRelease(context->TargetLock);
-        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfIoTargetCreate failed %08x",
-                 (unsigned)status);
+        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfIoTargetCreate failed %08x", (unsigned)status);
         return status;
     }
 
@@ -238,8 +228,7 @@ _Use_decl_annotations_ NTSTATUS OnD0Entry(WDFDEVICE Device, WDF_POWER_DEVICE_STA
         WdfObjectDelete(context->BusTarget);
         context->BusTarget = NULL;
         WdfWaitLockRelease(context->TargetLock);
-        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfRequestCreate failed %08x",
-                 (unsigned)status);
+        QX_TRACE(TRACE_DRIVER, DPFLTR_ERROR_LEVEL, "WdfRequestCreate failed %08x", (unsigned)status);
         return status;
     }
     PREQUEST_CONTEXT_T busContext = GetRequestContext(context->BusRequest);

@@ -43,37 +43,37 @@ _Use_decl_annotations_ VOID OnIoDeviceControl(WDFQUEUE Queue, WDFREQUEST Request
     PDEVICE_CONTEXT_T context = GetDeviceContext(WdfIoQueueGetDevice(Queue));
 
     switch (IoControlCode) {
-    case IOCTL_QXSPB_OPEN:
-        WdfRequestCompleteWithInformation(Request, BusOpen(context), 0);
-        break;
-    case IOCTL_QXSPB_CLOSE:
-        WdfRequestCompleteWithInformation(Request, BusClose(context), 0);
-        break;
-    case IOCTL_QXSPB_LOCK:
-        BusLock(context, Request);
-        break;
-    case IOCTL_QXSPB_UNLOCK:
-        BusUnlock(context, Request);
-        break;
-    case IOCTL_QXSPB_LOCK_CONNECTION:
-        BusLockConnection(context, Request);
-        break;
-    case IOCTL_QXSPB_UNLOCK_CONNECTION:
-        BusUnlockConnection(context, Request);
-        break;
-    case IOCTL_QXSPB_WRITE_READ:
-        BusWriteRead(context, Request);
-        break;
-    case IOCTL_QXSPB_FULL_DUPLEX:
-        BusFullDuplex(context, Request);
-        break;
-    case IOCTL_QXSPB_SIGNAL_INTERRUPT:
-        SignalInterrupt(context, Request);
-        break;
-    default:
-        // IOCTL_QXSPB_WAIT_ON_INTERRUPT belongs to the default queue; here it is
-        // as unknown as any other code.
-        WdfRequestCompleteWithInformation(Request, STATUS_INVALID_DEVICE_REQUEST, 0);
-        break;
+        case IOCTL_QXSPB_OPEN:
+            WdfRequestCompleteWithInformation(Request, BusOpen(context), 0);
+            break;
+        case IOCTL_QXSPB_CLOSE:
+            WdfRequestCompleteWithInformation(Request, BusClose(context), 0);
+            break;
+        case IOCTL_QXSPB_LOCK:
+            BusLock(context, Request);
+            break;
+        case IOCTL_QXSPB_UNLOCK:
+            BusUnlock(context, Request);
+            break;
+        case IOCTL_QXSPB_LOCK_CONNECTION:
+            BusLockConnection(context, Request);
+            break;
+        case IOCTL_QXSPB_UNLOCK_CONNECTION:
+            BusUnlockConnection(context, Request);
+            break;
+        case IOCTL_QXSPB_WRITE_READ:
+            BusWriteRead(context, Request);
+            break;
+        case IOCTL_QXSPB_FULL_DUPLEX:
+            BusFullDuplex(context, Request);
+            break;
+        case IOCTL_QXSPB_SIGNAL_INTERRUPT:
+            SignalInterrupt(context, Request);
+            break;
+        default:
+            // IOCTL_QXSPB_WAIT_ON_INTERRUPT belongs to the default queue; here it is
+            // as unknown as any other code.
+            WdfRequestCompleteWithInformation(Request, STATUS_INVALID_DEVICE_REQUEST, 0);
+            break;
     }
 }

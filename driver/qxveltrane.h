@@ -98,9 +98,8 @@ WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(REQUEST_CONTEXT_T, GetRequestContext)
 
 #define TRACE_DRIVER 0x1
 #define TRACE_IO 0x2
-#define QX_TRACE(flag, level, fmt, ...)                                                     \
-    DbgPrintEx(DPFLTR_IHVDRIVER_ID, (level), "QXVeltrane[%u]: " fmt "\n", (unsigned)(flag), \
-               ##__VA_ARGS__)
+#define QX_TRACE(flag, level, fmt, ...) \
+    DbgPrintEx(DPFLTR_IHVDRIVER_ID, (level), "QXVeltrane[%u]: " fmt "\n", (unsigned)(flag), ##__VA_ARGS__)
 
 // ---- Callbacks and operations ------------------------------------------------------
 

@@ -11,7 +11,7 @@
 namespace qxsim {
 
 class ConsoleModel {
-public:
+  public:
     using Handler = int (*)(uint32_t ctrl_type);
 
     static ConsoleModel& Instance();

@@ -21,7 +21,7 @@ struct EventRecord {
 };
 
 class EventLogModel {
-public:
+  public:
     static EventLogModel& Instance();
 
     void SetRegisterFails(bool fails);

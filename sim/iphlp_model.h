@@ -25,7 +25,7 @@ struct SimIfRow {
     uint32_t if_index = 0;
     Mac phys_addr{};
     uint32_t phys_addr_len = 6;
-    uint64_t in_octets = 0;   // 32-bit on the real table: readers keep the low half
+    uint64_t in_octets = 0;  // 32-bit on the real table: readers keep the low half
     uint64_t out_octets = 0;
     uint64_t in_ucast_pkts = 0;
     uint64_t in_nucast_pkts = 0;
@@ -34,7 +34,7 @@ struct SimIfRow {
 };
 
 class IpHelperModel {
-public:
+  public:
     static IpHelperModel& Instance();
 
     // Back to one Ethernet adapter ahead of the Wi-Fi adapter, no failures.
@@ -63,7 +63,7 @@ public:
     void FailIfTable(uint32_t code, int count);
     uint32_t TakeIfTableFailure();
 
-private:
+  private:
     std::mutex m_;
     std::vector<SimAdapter> extra_;
     bool wifi_listed_ = true;

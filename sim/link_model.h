@@ -29,7 +29,7 @@ constexpr Mac kOtherBssid = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
 
 // One direction's rate as a vendor source reports it.
 struct LinkRate {
-    uint16_t rate_mbps = 0;      // 0 or 65535: unknown
+    uint16_t rate_mbps = 0;  // 0 or 65535: unknown
     uint8_t mcs = 0;
     uint8_t nss = 1;
     uint8_t bandwidth_index = 0;  // 0 = 20, 1 = 40, 2 = 80, 3 = 160 MHz
@@ -40,8 +40,8 @@ struct LinkRate {
 struct LinkState {
     uint32_t connection_state = 1;  // 0..3 as the vendor sources report it; 1, 2 = associated
     Mac bssid = kHomeBssid;
-    int32_t rssi[4] = {-52, -58, -100, -100};            // dBm per chain
-    int32_t rssi_average[4] = {-53, -57, -100, -100};    // 0: not provided
+    int32_t rssi[4] = {-52, -58, -100, -100};          // dBm per chain
+    int32_t rssi_average[4] = {-53, -57, -100, -100};  // 0: not provided
     // Traffic: counters grow by these per second of virtual time.
     uint64_t rx_bytes_per_s = 1250000;
     uint64_t tx_bytes_per_s = 250000;
@@ -63,7 +63,7 @@ struct LinkCounters {
 enum class LinkVendor { kNone, kIntel, kQca };
 
 class LinkModel {
-public:
+  public:
     static LinkModel& Instance();
 
     // Back to the default scenery: the adapter above, associated with
@@ -86,9 +86,9 @@ public:
     void ChangeAt(VTime when, std::function<void(LinkState&)> change);
 
     // Scripted events of the usual scenarios.
-    void RoamAt(VTime when, const Mac& bssid);          // associated with another access point
-    void LinkLossAt(VTime when);                        // connection state 0, no traffic
-    void LinkBackAt(VTime when, const Mac& bssid);       // associated again, default traffic
+    void RoamAt(VTime when, const Mac& bssid);      // associated with another access point
+    void LinkLossAt(VTime when);                    // connection state 0, no traffic
+    void LinkBackAt(VTime when, const Mac& bssid);  // associated again, default traffic
 
     // Counters integrated over virtual time up to now.
     LinkCounters Counters();
@@ -102,7 +102,7 @@ public:
     void SetProviderAvailable(bool available);
     void ProviderLossAt(VTime when, bool available);
 
-private:
+  private:
     void AdvanceLocked(VTime now);
 
     std::mutex m_;

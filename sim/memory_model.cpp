@@ -18,7 +18,9 @@ void* MemoryModel::AllocZeroed(size_t size) {
     return std::calloc(1, size == 0 ? 1 : size);
 }
 
-void MemoryModel::Free(void* p) { std::free(p); }
+void MemoryModel::Free(void* p) {
+    std::free(p);
+}
 
 void MemoryModel::FailNext(size_t size, int count) {
     fail_size_ = size;

@@ -7,14 +7,14 @@
 namespace qxsim {
 
 class MemoryModel {
-public:
+  public:
     static MemoryModel& Instance();
     void* AllocZeroed(size_t size);
     void Free(void* p);
     // The next `count` allocations of exactly `size` bytes fail (size 0: any size).
     void FailNext(size_t size, int count);
 
-private:
+  private:
     size_t fail_size_ = 0;
     int fail_count_ = 0;
 };

@@ -25,12 +25,12 @@ struct WindowMessage {
 };
 
 class PowerModel {
-public:
+  public:
     static PowerModel& Instance();
 
     // Window thread side.
     void SetWindowCreateFails(bool fails);
-    bool CreateHiddenWindow();   // CreateWindowExW of "QXEVENTMON"
+    bool CreateHiddenWindow();  // CreateWindowExW of "QXEVENTMON"
     void DestroyHiddenWindow();
     bool WindowExists();
     // GetMessageW: waits for the next message; false once WM_QUIT was taken.

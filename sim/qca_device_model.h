@@ -41,8 +41,8 @@ class QcaDeviceModel {
     int Opens();
     int OpenHandles();
     bool Logging();
-    // The commands received, in order: the most recent (the provider sends three a cycle, so at most
-    // kCommandLogSize are kept) and how many there were.
+    // The commands received, in order: the most recent (the provider sends three a cycle, so at
+    // most kCommandLogSize are kept) and how many there were.
     static constexpr size_t kCommandLogSize = 1000;
     std::vector<std::string> Commands();
     uint64_t CommandCount();

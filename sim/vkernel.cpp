@@ -123,7 +123,8 @@ struct Kernel::Impl {
                 lk.lock();
             }
             for (auto& t : live) {
-                if (t->state == VThread::State::kBlocked && t->deadline >= 0 && t->deadline <= now) {
+                if (t->state == VThread::State::kBlocked && t->deadline >= 0 &&
+                    t->deadline <= now) {
                     MakeReady(t.get(), false);
                 }
             }
@@ -265,11 +266,19 @@ void Kernel::SetEventState(Event& event, bool signalled) {
     if (signalled) impl_->WakeWaiters(event);
 }
 
-void Event::Set() { Kernel::Instance().SetEventState(*this, true); }
-void Event::Reset() { Kernel::Instance().SetEventState(*this, false); }
+void Event::Set() {
+    Kernel::Instance().SetEventState(*this, true);
+}
+void Event::Reset() {
+    Kernel::Instance().SetEventState(*this, false);
+}
 
-bool ThreadHandle::IsSignalled() const { return thread_->state == VThread::State::kExited; }
-uint32_t ThreadHandle::ExitCode() const { return thread_->exit_code; }
+bool ThreadHandle::IsSignalled() const {
+    return thread_->state == VThread::State::kExited;
+}
+uint32_t ThreadHandle::ExitCode() const {
+    return thread_->exit_code;
+}
 
 std::string FormatVTime(VTime t) {
     char buf[32];

@@ -20,7 +20,7 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 class Waitable;
 
 class Kernel {
-public:
+  public:
     static Kernel& Instance();
 
     VTime Now();
@@ -56,14 +56,14 @@ public:
 
     struct Impl;
 
-private:
+  private:
     Kernel();
     Impl* impl_;
 };
 
 // Something a virtual thread can wait on: an event or a thread.
 class Waitable {
-public:
+  public:
     virtual ~Waitable() = default;
     // Both are called with the kernel's lock held.
     virtual bool IsSignalled() const = 0;
@@ -71,7 +71,7 @@ public:
 };
 
 class Event final : public Waitable {
-public:
+  public:
     Event(bool manual_reset, bool initial) : manual_(manual_reset), signalled_(initial) {}
     void Set();
     void Reset();
@@ -81,7 +81,7 @@ public:
         if (!manual_) signalled_ = false;
     }
 
-private:
+  private:
     friend class Kernel;
     bool manual_;
     bool signalled_;
@@ -91,12 +91,12 @@ struct VThread;
 
 // A joinable handle on a virtual thread; signalled once the thread has ended.
 class ThreadHandle final : public Waitable {
-public:
+  public:
     explicit ThreadHandle(std::shared_ptr<VThread> t) : thread_(std::move(t)) {}
     uint32_t ExitCode() const;
     bool IsSignalled() const override;
 
-private:
+  private:
     std::shared_ptr<VThread> thread_;
 };
 

@@ -25,7 +25,7 @@ constexpr uint32_t kWlanSourceAcm = 0x08;
 constexpr uint32_t kWlanSourceMsm = 0x10;
 
 class WlanModel {
-public:
+  public:
     using Callback = std::function<void(uint32_t source, uint32_t code, const Guid& guid)>;
 
     static WlanModel& Instance();
@@ -62,7 +62,7 @@ public:
     int Delivered();
     int EnumCalls();
 
-private:
+  private:
     std::mutex m_;
     bool default_interfaces_ = true;
     std::vector<Guid> interfaces_;

@@ -20,7 +20,9 @@ namespace {
 // 1601-01-01 to 1970-01-01 in 100-ns units.
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-bool SameMac(const uint8_t a[6], const uint8_t b[6]) { return std::memcmp(a, b, 6) == 0; }
+bool SameMac(const uint8_t a[6], const uint8_t b[6]) {
+    return std::memcmp(a, b, 6) == 0;
+}
 
 void Unlink(PeerRecord* p) {
     if (p->Prev == p) {
@@ -40,7 +42,9 @@ void Unlink(PeerRecord* p) {
 
 }  // namespace
 
-void ResetPeerTable() { PeerTable = nullptr; }
+void ResetPeerTable() {
+    PeerTable = nullptr;
+}
 
 PeerRecord* FindPeer(const uint8_t mac[6]) {
     for (PeerRecord* p = PeerTable; p != nullptr; p = p->Next) {

@@ -11,16 +11,16 @@ namespace qx {
 
 // The link sample of one cycle, filled by the WLAN layer.
 struct StationSample {
-    uint8_t PeerMac[6];      // the associated access point
-    uint8_t LinkState;       // 1 or 2: usable link; 0: none
-    uint16_t RxDeltaTag;     // low 16 bits of RxBytesDelta
+    uint8_t PeerMac[6];   // the associated access point
+    uint8_t LinkState;    // 1 or 2: usable link; 0: none
+    uint16_t RxDeltaTag;  // low 16 bits of RxBytesDelta
     uint64_t RxBytesDelta;
     uint64_t TxBytesDelta;
-    uint32_t RxPackets;      // low 32 bits of the cumulative counters
+    uint32_t RxPackets;  // low 32 bits of the cumulative counters
     uint32_t TxPackets;
-    uint32_t RxAirtime;      // microseconds
+    uint32_t RxAirtime;  // microseconds
     uint32_t TxAirtime;
-    int8_t Rssi[2];          // dBm, chains 0 and 1
+    int8_t Rssi[2];  // dBm, chains 0 and 1
     int8_t RssiAlt[2];
     uint32_t ProviderOk;
     uint32_t TxRateMbps;
@@ -49,8 +49,8 @@ struct PeerRecord {
     uint8_t PeerMac[6];
     uint8_t AdapterMac[6];
     StationSample Stats;
-    int32_t Updated;  // 1 once refreshed from a sample
-    int32_t Stale;    // removed at the next purge
+    int32_t Updated;   // 1 once refreshed from a sample
+    int32_t Stale;     // removed at the next purge
     PeerRecord* Next;  // insertion order, null for the last
     PeerRecord* Prev;  // the head's Prev is the last record
 };

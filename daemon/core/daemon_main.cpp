@@ -98,7 +98,8 @@ void QuellixMain(int argc, char** argv) {
         PrintUsage(g_program_name);
     } else {
         std::strcpy(DaemonSettings.InterfaceName, "win32");
-        std::memcpy(SteeringContext.InterfaceName, DaemonSettings.InterfaceName, kInterfaceNameSize);
+        std::memcpy(SteeringContext.InterfaceName, DaemonSettings.InterfaceName,
+                    kInterfaceNameSize);
         if (InitWlanGuarded(DaemonSettings.DriverInterface) < 0) {
             LogAlways("QUELLIX: Unable to initialize wlan system.\n");
         } else {

@@ -8,9 +8,9 @@ namespace qx {
 struct OptionScanner {
     int argc;
     char* const* argv;
-    const char* optstring;  // letters; a letter followed by ':' takes an argument
-    int index = 1;          // next argument to look at (optind)
-    int offset = 0;         // position inside a group of letters; 0: start a new argument
+    const char* optstring;      // letters; a letter followed by ':' takes an argument
+    int index = 1;              // next argument to look at (optind)
+    int offset = 0;             // position inside a group of letters; 0: start a new argument
     const char* arg = nullptr;  // the argument of the option just returned (optarg)
     int letter = 0;             // the letter just examined (optopt)
 };

@@ -3,7 +3,9 @@
 namespace qx {
 
 namespace {
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 int DigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

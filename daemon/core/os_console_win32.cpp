@@ -7,7 +7,9 @@ namespace qx::os {
 namespace {
 ConsoleHandler g_handler = nullptr;
 
-BOOL WINAPI HandlerTrampoline(DWORD ctrl_type) { return g_handler(ctrl_type) != 0 ? TRUE : FALSE; }
+BOOL WINAPI HandlerTrampoline(DWORD ctrl_type) {
+    return g_handler(ctrl_type) != 0 ? TRUE : FALSE;
+}
 }  // namespace
 
 bool InstallConsoleHandler(ConsoleHandler handler) {

@@ -8,9 +8,13 @@
 
 namespace qx::os {
 
-void ExitProcess(uint32_t code) { qxsim::Kernel::Instance().ExitProcess(code); }
+void ExitProcess(uint32_t code) {
+    qxsim::Kernel::Instance().ExitProcess(code);
+}
 
-bool StdoutIsValid() { return qxsim::ConsoleModel::Instance().StdoutValid(); }
+bool StdoutIsValid() {
+    return qxsim::ConsoleModel::Instance().StdoutValid();
+}
 
 void StdoutVprintf(const char* format, va_list args) {
     va_list again;
@@ -38,8 +42,12 @@ void StdoutPrintf(const char* format, ...) {
     va_end(args);
 }
 
-void* HeapAllocZeroed(size_t size) { return qxsim::MemoryModel::Instance().AllocZeroed(size); }
+void* HeapAllocZeroed(size_t size) {
+    return qxsim::MemoryModel::Instance().AllocZeroed(size);
+}
 
-void HeapFreeBlock(void* block) { qxsim::MemoryModel::Instance().Free(block); }
+void HeapFreeBlock(void* block) {
+    qxsim::MemoryModel::Instance().Free(block);
+}
 
 }  // namespace qx::os

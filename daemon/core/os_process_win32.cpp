@@ -11,7 +11,9 @@ void ExitProcess(uint32_t code) {
     ::ExitProcess(code);
 }
 
-bool StdoutIsValid() { return ::GetStdHandle(STD_OUTPUT_HANDLE) != INVALID_HANDLE_VALUE; }
+bool StdoutIsValid() {
+    return ::GetStdHandle(STD_OUTPUT_HANDLE) != INVALID_HANDLE_VALUE;
+}
 
 void StdoutVprintf(const char* format, va_list args) {
     std::vfprintf(stdout, format, args);
@@ -27,7 +29,9 @@ void StdoutPrintf(const char* format, ...) {
     va_end(args);
 }
 
-void* HeapAllocZeroed(size_t size) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
+void* HeapAllocZeroed(size_t size) {
+    return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+}
 
 void HeapFreeBlock(void* block) {
     win::Dispose<win::UniqueHeapBlock<void>>(block);

@@ -10,7 +10,9 @@
 namespace qx::os {
 
 // POSIX sockets need no start-up.
-int32_t SocketsStartup() { return 0; }
+int32_t SocketsStartup() {
+    return 0;
+}
 void SocketsCleanup() {}
 
 UdpSocket UdpOpen() {
@@ -18,7 +20,9 @@ UdpSocket UdpOpen() {
     return s < 0 ? kNoSocket : static_cast<UdpSocket>(s);
 }
 
-void UdpClose(UdpSocket socket) { ::close(static_cast<int>(socket)); }
+void UdpClose(UdpSocket socket) {
+    ::close(static_cast<int>(socket));
+}
 
 int32_t UdpSendTo(UdpSocket socket, const uint8_t* bytes, int32_t length, uint32_t address,
                   uint16_t port) {

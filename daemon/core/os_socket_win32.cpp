@@ -14,7 +14,9 @@ int32_t SocketsStartup() {
     return ::WSAStartup(MAKEWORD(1, 1), &data);
 }
 
-void SocketsCleanup() { ::WSACleanup(); }
+void SocketsCleanup() {
+    ::WSACleanup();
+}
 
 UdpSocket UdpOpen() {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

@@ -23,21 +23,35 @@ bool ThreadWait(Thread* thread, uint32_t ms) {
     return qxsim::Kernel::Instance().Wait(*thread->handle, ms);
 }
 
-void ThreadClose(Thread* thread) { delete thread; }
+void ThreadClose(Thread* thread) {
+    delete thread;
+}
 
 Event* EventCreate(bool manual_reset, bool initially_set) {
     return new Event{qxsim::Event(manual_reset, initially_set)};
 }
 
-void EventSet(Event* event) { event->event.Set(); }
-void EventReset(Event* event) { event->event.Reset(); }
+void EventSet(Event* event) {
+    event->event.Set();
+}
+void EventReset(Event* event) {
+    event->event.Reset();
+}
 
-bool EventWait(Event* event, uint32_t ms) { return qxsim::Kernel::Instance().Wait(event->event, ms); }
+bool EventWait(Event* event, uint32_t ms) {
+    return qxsim::Kernel::Instance().Wait(event->event, ms);
+}
 
-void EventClose(Event* event) { delete event; }
+void EventClose(Event* event) {
+    delete event;
+}
 
-void SleepMs(uint32_t ms) { qxsim::Kernel::Instance().Sleep(ms); }
+void SleepMs(uint32_t ms) {
+    qxsim::Kernel::Instance().Sleep(ms);
+}
 
-uint64_t TickMs() { return static_cast<uint64_t>(qxsim::Kernel::Instance().Now()); }
+uint64_t TickMs() {
+    return static_cast<uint64_t>(qxsim::Kernel::Instance().Now());
+}
 
 }  // namespace qx::os

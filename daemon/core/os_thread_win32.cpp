@@ -44,8 +44,12 @@ Event* EventCreate(bool manual_reset, bool initially_set) {
     return reinterpret_cast<Event*>(::CreateEventW(nullptr, manual_reset, initially_set, nullptr));
 }
 
-void EventSet(Event* event) { ::SetEvent(reinterpret_cast<HANDLE>(event)); }
-void EventReset(Event* event) { ::ResetEvent(reinterpret_cast<HANDLE>(event)); }
+void EventSet(Event* event) {
+    ::SetEvent(reinterpret_cast<HANDLE>(event));
+}
+void EventReset(Event* event) {
+    ::ResetEvent(reinterpret_cast<HANDLE>(event));
+}
 
 bool EventWait(Event* event, uint32_t ms) {
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;
@@ -55,8 +59,12 @@ void EventClose(Event* event) {
     win::Dispose<win::UniqueHandle>(reinterpret_cast<HANDLE>(event));
 }
 
-void SleepMs(uint32_t ms) { ::Sleep(ms); }
+void SleepMs(uint32_t ms) {
+    ::Sleep(ms);
+}
 
-uint64_t TickMs() { return ::GetTickCount64(); }
+uint64_t TickMs() {
+    return ::GetTickCount64();
+}
 
 }  // namespace qx::os

@@ -14,10 +14,13 @@ SessionEndHandler g_session_end = nullptr;
 
 int32_t PowerCodeForBroadcast(uintptr_t wparam) {
     switch (wparam) {
-        case 4: return kPowerSuspend;
+        case 4:
+            return kPowerSuspend;
         case 7:
-        case 18: return kPowerResume;
-        default: return 0;
+        case 18:
+            return kPowerResume;
+        default:
+            return 0;
     }
 }
 
@@ -45,7 +48,8 @@ int ConsoleControlHandler(uint32_t ctrl_type) {
         case os::kCtrlShutdown:
             Put(SteeringContext.ShutdownRequested, 1);
             ExitDaemon();
-        default: return 0;
+        default:
+            return 0;
     }
 }
 

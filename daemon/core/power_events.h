@@ -13,8 +13,8 @@
 namespace qx {
 
 // Event codes handed to the power callback.
-constexpr int32_t kPowerSuspend = 4;   // PBT_APMSUSPEND
-constexpr int32_t kPowerResume = 18;   // PBT_APMRESUMEAUTOMATIC, also for PBT_APMRESUMESUSPEND
+constexpr int32_t kPowerSuspend = 4;  // PBT_APMSUSPEND
+constexpr int32_t kPowerResume = 18;  // PBT_APMRESUMEAUTOMATIC, also for PBT_APMRESUMESUSPEND
 
 using PowerCallbackFn = int32_t (*)(int32_t event);
 

@@ -7,9 +7,9 @@
 namespace {
 
 struct PowerEventMonitor {
-    HWND window;         // written by the window thread once the window exists
-    HANDLE ready;        // set by the window thread after its window attempt
-    HANDLE thread;       // the window thread, for the clean-up to wait on
+    HWND window;    // written by the window thread once the window exists
+    HANDLE ready;   // set by the window thread after its window attempt
+    HANDLE thread;  // the window thread, for the clean-up to wait on
     DWORD thread_id;
 };
 
@@ -50,9 +50,9 @@ unsigned __stdcall PowerWindowThread(void* param) {
     wc.lpszClassName = L"QXEVENTMON";
     RegisterClassExW(&wc);  // a failure shows as a failed window creation
     // A top-level window (not message-only): broadcasts reach only those. Never shown.
-    monitor->window = CreateWindowExW(0, L"QXEVENTMON", L"QXEVENTMON", WS_OVERLAPPEDWINDOW,
-                                      CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
-                                      module, nullptr);
+    monitor->window =
+        CreateWindowExW(0, L"QXEVENTMON", L"QXEVENTMON", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                        CW_USEDEFAULT, 0, nullptr, nullptr, module, nullptr);
     SetEvent(monitor->ready);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -74,8 +74,8 @@ int qx_winevent_init(qx::PowerCallbackFn callback) {
     // _beginthreadex rather than _beginthread: its handle stays valid after the
     // thread ends, so the clean-up can wait for the thread before freeing the monitor.
     unsigned id = 0;
-    monitor->thread = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, PowerWindowThread, monitor, 0, &id));
+    monitor->thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PowerWindowThread, monitor, 0, &id));
     monitor->thread_id = id;
     return 1;
 }

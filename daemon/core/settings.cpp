@@ -28,32 +28,71 @@ ParseOutcome ParseDaemonOptions(int argc, char* const* argv, DaemonSettingsT& s)
         if (c == kOptionsEnd) return ParseOutcome::kRun;
         const char* a = scanner.arg;
         switch (c) {
-            case 'i': CopyTextOption(s.InterfaceName, a); break;
-            case 'd': CopyTextOption(s.DriverInterface, a); break;
+            case 'i':
+                CopyTextOption(s.InterfaceName, a);
+                break;
+            case 'd':
+                CopyTextOption(s.DriverInterface, a);
+                break;
             case 'r':
                 s.UpdateRateMs = ParseDecimal(a);
                 // A negative period would make the worker sleep for ever
                 // (-1 is INFINITE) or for weeks: refuse it like a bad option.
                 if (s.UpdateRateMs < 0) return ParseOutcome::kUsage;
                 break;
-            case 'p': s.OptionP = ParseDecimal(a); break;
-            case 'm': s.DebugMask = ParseDecimal(a); break;
-            case 'a': s.SteeringMode = ParseDecimal(a); break;
-            case 'e': s.AntennaEnable = ParseDecimal(a); break;
-            case 't': s.TestMode = ParseDecimal(a); break;
-            case 'o': s.MSwitch = ParseDecimal(a); break;
-            case 's': s.SLimit = ParseDecimal(a); break;
-            case 'w': s.WLimit = ParseDecimal(a); break;
-            case 'c': s.CycleRateMs = ParseDecimal(a); break;
-            case 'b': s.BiDirectionalSpi = ParseDecimal(a); break;
-            case 'n': s.AntennaChainConfig = ParseDecimal(a); break;
-            case 'u': s.RemoteUdpAddress = ParseUnsignedAuto(a); break;
-            case 'v': s.Verbosity.store(ParseDecimal(a), std::memory_order_relaxed); break;
-            case 'z': s.OptionZ = 1; break;
-            case 'x': s.FillTxRateFromRx = 1; break;
-            case 'f': s.ForceLoad = 1; break;
-            case 'g': s.UseAverageCsi = 1; break;
-            default: return ParseOutcome::kUsage;  // -h, '?' and anything unlisted
+            case 'p':
+                s.OptionP = ParseDecimal(a);
+                break;
+            case 'm':
+                s.DebugMask = ParseDecimal(a);
+                break;
+            case 'a':
+                s.SteeringMode = ParseDecimal(a);
+                break;
+            case 'e':
+                s.AntennaEnable = ParseDecimal(a);
+                break;
+            case 't':
+                s.TestMode = ParseDecimal(a);
+                break;
+            case 'o':
+                s.MSwitch = ParseDecimal(a);
+                break;
+            case 's':
+                s.SLimit = ParseDecimal(a);
+                break;
+            case 'w':
+                s.WLimit = ParseDecimal(a);
+                break;
+            case 'c':
+                s.CycleRateMs = ParseDecimal(a);
+                break;
+            case 'b':
+                s.BiDirectionalSpi = ParseDecimal(a);
+                break;
+            case 'n':
+                s.AntennaChainConfig = ParseDecimal(a);
+                break;
+            case 'u':
+                s.RemoteUdpAddress = ParseUnsignedAuto(a);
+                break;
+            case 'v':
+                s.Verbosity.store(ParseDecimal(a), std::memory_order_relaxed);
+                break;
+            case 'z':
+                s.OptionZ = 1;
+                break;
+            case 'x':
+                s.FillTxRateFromRx = 1;
+                break;
+            case 'f':
+                s.ForceLoad = 1;
+                break;
+            case 'g':
+                s.UseAverageCsi = 1;
+                break;
+            default:
+                return ParseOutcome::kUsage;  // -h, '?' and anything unlisted
         }
     }
 }

@@ -13,7 +13,7 @@ constexpr int kDriverInterfaceSize = 32;
 constexpr int kTextOptionLimit = 30;
 
 struct DaemonSettingsT {
-    char* InterfaceName = nullptr;       // 256-byte buffer allocated by main
+    char* InterfaceName = nullptr;  // 256-byte buffer allocated by main
     char DriverInterface[kDriverInterfaceSize] = {};
     int32_t UpdateRateMs = 100;
     int32_t OptionP = 0;
@@ -21,12 +21,12 @@ struct DaemonSettingsT {
     int32_t SteeringMode = 0;
     int32_t AntennaEnable = -1;
     int32_t TestMode = 0;
-    int32_t MSwitch = 134480138;         // 0x0804010A
+    int32_t MSwitch = 134480138;  // 0x0804010A
     int32_t SLimit = 50;
     int32_t WLimit = 10;
     int32_t CycleRateMs = 4000;
     int32_t BiDirectionalSpi = 0;
-    int32_t AntennaChainConfig = 770;    // 0x302
+    int32_t AntennaChainConfig = 770;  // 0x302
     uint32_t RemoteUdpAddress = 0;
     // Read by every thread that logs, the console handler among them, which
     // may run while main still parses: atomic, same width, relaxed.
@@ -44,7 +44,9 @@ constexpr int32_t IdleLatencyMultiplier = 4;
 // First field of the controller configuration; the cycle steers only while it is 1.
 constexpr int32_t ControllerMode = 1;
 
-inline int32_t Verbosity() { return DaemonSettings.Verbosity.load(std::memory_order_relaxed); }
+inline int32_t Verbosity() {
+    return DaemonSettings.Verbosity.load(std::memory_order_relaxed);
+}
 
 enum class ParseOutcome {
     kRun,    // settings read; go on

@@ -39,7 +39,9 @@ bool TakeController(uint32_t ms) {
     return g_controller_free != nullptr && os::EventWait(g_controller_free, ms);
 }
 
-void ReleaseController() { os::EventSet(g_controller_free); }
+void ReleaseController() {
+    os::EventSet(g_controller_free);
+}
 
 // A suspend or a shutdown arrived: the run must not go on into steering.
 bool StopRequested() {
@@ -100,7 +102,9 @@ bool LastRunFailedEarly() {
     return g_run_failed_early.load(std::memory_order_relaxed);
 }
 
-bool WorkerEverStarted() { return g_worker_started.load(std::memory_order_relaxed); }
+bool WorkerEverStarted() {
+    return g_worker_started.load(std::memory_order_relaxed);
+}
 
 uint32_t IdlePeriodMs(int32_t update_period_ms) {
     if (update_period_ms <= 0) return 0;
@@ -109,9 +113,12 @@ uint32_t IdlePeriodMs(int32_t update_period_ms) {
 }
 
 int32_t InitController() {
-    const ControllerConfig config{ControllerMode,           DaemonSettings.SteeringMode,
-                                  DaemonSettings.WLimit,    DaemonSettings.SLimit,
-                                  1,                        DaemonSettings.AntennaChainConfig,
+    const ControllerConfig config{ControllerMode,
+                                  DaemonSettings.SteeringMode,
+                                  DaemonSettings.WLimit,
+                                  DaemonSettings.SLimit,
+                                  1,
+                                  DaemonSettings.AntennaChainConfig,
                                   DaemonSettings.MSwitch};
     TransportClose();
     if (TransportOpen() < 0) {
@@ -190,7 +197,8 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                         reported = true;
                         cycle->Updated = 0;
                         UpdateInProgress.store(1, std::memory_order_relaxed);
-                        if (SteeringUpdate(cycle, DaemonSettings.DebugMask, DaemonSettings.TestMode) < 0) {
+                        if (SteeringUpdate(cycle, DaemonSettings.DebugMask,
+                                           DaemonSettings.TestMode) < 0) {
                             ++update_errors;
                             WorkerPause(2000, RunOver, true);
                         } else {

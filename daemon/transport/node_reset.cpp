@@ -17,7 +17,8 @@ void DisableControllerNode(bool verbose) {
         return;
     }
     cr = os::CmDisableDevNode(devinst);
-    if (verbose) os::StdoutPrintf(cr != os::kCrSuccess ? "Err.. CM_Disable_DevNode\n" : "Device disabled\n");
+    if (verbose)
+        os::StdoutPrintf(cr != os::kCrSuccess ? "Err.. CM_Disable_DevNode\n" : "Device disabled\n");
 }
 
 void EnableControllerNode(bool verbose) {
@@ -28,7 +29,8 @@ void EnableControllerNode(bool verbose) {
         return;
     }
     uint32_t cr = os::CmEnableDevNode(devinst);
-    if (verbose) os::StdoutPrintf(cr != os::kCrSuccess ? "Err.. CM_Enable_DevNode\n" : "Device enabled\n");
+    if (verbose)
+        os::StdoutPrintf(cr != os::kCrSuccess ? "Err.. CM_Enable_DevNode\n" : "Device enabled\n");
 }
 
 }  // namespace qx

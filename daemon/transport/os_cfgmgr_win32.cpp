@@ -13,8 +13,12 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
     return cr;
 }
 
-uint32_t CmDisableDevNode(uint32_t devinst) { return CM_Disable_DevNode(devinst, 0); }
+uint32_t CmDisableDevNode(uint32_t devinst) {
+    return CM_Disable_DevNode(devinst, 0);
+}
 
-uint32_t CmEnableDevNode(uint32_t devinst) { return CM_Enable_DevNode(devinst, 0); }
+uint32_t CmEnableDevNode(uint32_t devinst) {
+    return CM_Enable_DevNode(devinst, 0);
+}
 
 }  // namespace qx::os

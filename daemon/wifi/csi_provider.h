@@ -51,7 +51,7 @@ static_assert(offsetof(CsiRecord, RxShortGi) == 93, "");
 
 // A vendor source of link statistics. Slot order is part of the contract.
 class CqxWifiCSI {
-public:
+  public:
     virtual ~CqxWifiCSI() = default;
     // Nonzero when the provider can serve this machine's adapter.
     virtual int32_t Open() = 0;

@@ -47,7 +47,8 @@ uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
         if (code == kErrorBufferOverflow) *size += sizeof(AdapterInfoRecord);
         return code;
     }
-    Fill f{static_cast<AdapterInfoRecord*>(buffer), *size / static_cast<uint32_t>(sizeof(AdapterInfoRecord)), 0};
+    Fill f{static_cast<AdapterInfoRecord*>(buffer),
+           *size / static_cast<uint32_t>(sizeof(AdapterInfoRecord)), 0};
     model.VisitAdapters(Put, &f);
     if (f.count == 0) return 232;  // ERROR_NO_DATA
     if (f.count > f.room) {

@@ -9,9 +9,11 @@
 namespace qx::os {
 
 static_assert(sizeof(IP_ADAPTER_INFO) == sizeof(AdapterInfoRecord), "");
-static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == offsetof(AdapterInfoRecord, AdapterName), "");
+static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == offsetof(AdapterInfoRecord, AdapterName),
+              "");
 static_assert(offsetof(IP_ADAPTER_INFO, Address) == offsetof(AdapterInfoRecord, Address), "");
-static_assert(offsetof(IP_ADAPTER_INFO, LeaseExpires) == offsetof(AdapterInfoRecord, LeaseExpires), "");
+static_assert(offsetof(IP_ADAPTER_INFO, LeaseExpires) == offsetof(AdapterInfoRecord, LeaseExpires),
+              "");
 
 uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
     ULONG len = *size;

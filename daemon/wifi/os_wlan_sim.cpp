@@ -15,7 +15,9 @@ struct WlanInterfaceList {
 namespace {
 constexpr uint32_t kMaxListed = 16;
 
-qxsim::Guid* Guids(WlanInterfaceList* list) { return reinterpret_cast<qxsim::Guid*>(list + 1); }
+qxsim::Guid* Guids(WlanInterfaceList* list) {
+    return reinterpret_cast<qxsim::Guid*>(list + 1);
+}
 const qxsim::Guid* Guids(const WlanInterfaceList* list) {
     return reinterpret_cast<const qxsim::Guid*>(list + 1);
 }
@@ -58,13 +60,17 @@ uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
     return 0;
 }
 
-uint32_t WlanInterfaceCount(const WlanInterfaceList* list) { return list->count; }
+uint32_t WlanInterfaceCount(const WlanInterfaceList* list) {
+    return list->count;
+}
 
 void WlanInterfaceGuid(const WlanInterfaceList* list, uint32_t index, uint8_t guid[16]) {
     std::memcpy(guid, Guids(list)[index].data(), 16);
 }
 
-void WlanFreeList(WlanInterfaceList* list) { HeapFreeBlock(list); }
+void WlanFreeList(WlanInterfaceList* list) {
+    HeapFreeBlock(list);
+}
 
 int32_t FormatGuid(const uint8_t guid[16], char16_t* out, int32_t units) {
     if (units < 39) return 0;

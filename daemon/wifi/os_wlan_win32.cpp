@@ -53,7 +53,9 @@ uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate
 
 // Left as a plain call: the seam reports the close's own status, which an
 // owner would swallow.
-uint32_t WlanClose(WlanHandle handle) { return ::WlanCloseHandle(handle, nullptr); }
+uint32_t WlanClose(WlanHandle handle) {
+    return ::WlanCloseHandle(handle, nullptr);
+}
 
 uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
     PWLAN_INTERFACE_INFO_LIST l = nullptr;
@@ -62,7 +64,9 @@ uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
     return rc;
 }
 
-uint32_t WlanInterfaceCount(const WlanInterfaceList* list) { return list->list.dwNumberOfItems; }
+uint32_t WlanInterfaceCount(const WlanInterfaceList* list) {
+    return list->list.dwNumberOfItems;
+}
 
 void WlanInterfaceGuid(const WlanInterfaceList* list, uint32_t index, uint8_t guid[16]) {
     std::memcpy(guid, &list->list.InterfaceInfo[index].InterfaceGuid, 16);

@@ -38,9 +38,9 @@ constexpr std::array<VhtRateRow, kVhtRateRows + 1> BuildTable() {
         for (int32_t mcs = 0; mcs <= 9; ++mcs) {
             for (int w = 0; w < 3; ++w) {
                 for (int32_t gi = 0; gi <= 1; ++gi) {
-                    t[i].Key = VhtRateKey(static_cast<uint32_t>(nss), static_cast<uint32_t>(mcs),
-                                          static_cast<uint32_t>(kWidthMHz[w]),
-                                          static_cast<uint32_t>(gi));
+                    t[i].Key =
+                        VhtRateKey(static_cast<uint32_t>(nss), static_cast<uint32_t>(mcs),
+                                   static_cast<uint32_t>(kWidthMHz[w]), static_cast<uint32_t>(gi));
                     t[i].RateKbps = RateKbps(nss, mcs, w, gi);
                     ++i;
                 }
@@ -60,6 +60,8 @@ const VhtRateRow* const VhtRateTable = kTable.data();
 
 const uint8_t BandwidthTable[4] = {20, 40, 80, 160};
 
-uint8_t BandwidthMHz(uint8_t index) { return index < 4 ? BandwidthTable[index] : 20; }
+uint8_t BandwidthMHz(uint8_t index) {
+    return index < 4 ? BandwidthTable[index] : 20;
+}
 
 }  // namespace qx

@@ -15,7 +15,8 @@ constexpr int kVhtRateRows = 240;
 // 1-4 streams, MCS 0-9, 20/40/80 MHz, both guard intervals; then a row with key 0.
 extern const VhtRateRow* const VhtRateTable;
 
-constexpr int32_t VhtRateKey(uint32_t nss, uint32_t mcs, uint32_t bandwidth_mhz, uint32_t short_gi) {
+constexpr int32_t VhtRateKey(uint32_t nss, uint32_t mcs, uint32_t bandwidth_mhz,
+                             uint32_t short_gi) {
     return static_cast<int32_t>(nss * 10000 + mcs * 1000 + bandwidth_mhz * 10 + short_gi);
 }
 

@@ -30,8 +30,7 @@ int32_t RefreshInterface(SteeringContextT& context);
 // Looks the "%x:%x:%x:%x:%x:%x" MAC text up in IP Helper's adapter list:
 // 1 with the adapter's name (terminated, cut to 38 characters) and the parsed
 // MAC, else -1.
-int32_t FindAdapterByMac(const char* mac_text, char adapter_name[kAdapterNameSize],
-                         uint8_t mac[6]);
+int32_t FindAdapterByMac(const char* mac_text, char adapter_name[kAdapterNameSize], uint8_t mac[6]);
 
 // The WLAN notification callback: follows whether the steered interface's
 // link is up by switching the update period.

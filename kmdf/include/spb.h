@@ -50,10 +50,10 @@ typedef struct SPB_TRANSFER_LIST {
     SPB_TRANSFER_LIST_ENTRY Transfers[1];
 } SPB_TRANSFER_LIST, *PSPB_TRANSFER_LIST;
 
-#define SPB_TRANSFER_LIST_AND_ENTRIES(NUMBER_OF_ENTRIES) \
-    struct {                                             \
-        SPB_TRANSFER_LIST List;                          \
-        SPB_TRANSFER_LIST_ENTRY ExtraTransfers[(NUMBER_OF_ENTRIES) - 1]; \
+#define SPB_TRANSFER_LIST_AND_ENTRIES(NUMBER_OF_ENTRIES)               \
+    struct {                                                           \
+        SPB_TRANSFER_LIST List;                                        \
+        SPB_TRANSFER_LIST_ENTRY ExtraTransfers[(NUMBER_OF_ENTRIES)-1]; \
     }
 
 FORCEINLINE VOID SPB_TRANSFER_LIST_INIT(PSPB_TRANSFER_LIST TransferList, ULONG NumberOfTransfers) {
@@ -62,9 +62,8 @@ FORCEINLINE VOID SPB_TRANSFER_LIST_INIT(PSPB_TRANSFER_LIST TransferList, ULONG N
     TransferList->TransferCount = NumberOfTransfers;
 }
 
-FORCEINLINE SPB_TRANSFER_LIST_ENTRY SPB_TRANSFER_LIST_ENTRY_INIT_SIMPLE(SPB_TRANSFER_DIRECTION Direction,
-                                                                       ULONG DelayInUs, PVOID Buffer,
-                                                                       ULONG BufferCb) {
+FORCEINLINE SPB_TRANSFER_LIST_ENTRY SPB_TRANSFER_LIST_ENTRY_INIT_SIMPLE(
+    SPB_TRANSFER_DIRECTION Direction, ULONG DelayInUs, PVOID Buffer, ULONG BufferCb) {
     SPB_TRANSFER_LIST_ENTRY entry = {};
     entry.Direction = Direction;
     entry.DelayInUs = DelayInUs;

@@ -86,13 +86,13 @@ FORCEINLINE VOID WDF_OBJECT_ATTRIBUTES_INIT(PWDF_OBJECT_ATTRIBUTES Attributes) {
 
 #define WDF_GET_CONTEXT_TYPE_INFO(_contexttype) (&_WDF_##_contexttype##_TYPE_INFO)
 
-#define WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(_contexttype, _castingfunction)                      \
-    inline constexpr WDF_OBJECT_CONTEXT_TYPE_INFO _WDF_##_contexttype##_TYPE_INFO = {            \
-        sizeof(WDF_OBJECT_CONTEXT_TYPE_INFO), #_contexttype, sizeof(_contexttype),               \
-        &_WDF_##_contexttype##_TYPE_INFO, NULL};                                                 \
-    inline _contexttype* _castingfunction(WDFOBJECT Handle) {                                   \
-        return (_contexttype*)WdfObjectGetTypedContextWorker(Handle,                             \
-                                                             WDF_GET_CONTEXT_TYPE_INFO(_contexttype)); \
+#define WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(_contexttype, _castingfunction)            \
+    inline constexpr WDF_OBJECT_CONTEXT_TYPE_INFO _WDF_##_contexttype##_TYPE_INFO = { \
+        sizeof(WDF_OBJECT_CONTEXT_TYPE_INFO), #_contexttype, sizeof(_contexttype),    \
+        &_WDF_##_contexttype##_TYPE_INFO, NULL};                                      \
+    inline _contexttype* _castingfunction(WDFOBJECT Handle) {                         \
+        return (_contexttype*)WdfObjectGetTypedContextWorker(                         \
+            Handle, WDF_GET_CONTEXT_TYPE_INFO(_contexttype));                         \
     }
 
 #define WDF_OBJECT_ATTRIBUTES_SET_CONTEXT_TYPE(_attributes, _contexttype) \
@@ -120,7 +120,8 @@ typedef struct _WDF_DRIVER_CONFIG {
     ULONG DriverPoolTag;
 } WDF_DRIVER_CONFIG, *PWDF_DRIVER_CONFIG;
 
-FORCEINLINE VOID WDF_DRIVER_CONFIG_INIT(PWDF_DRIVER_CONFIG Config, PFN_WDF_DRIVER_DEVICE_ADD EvtDriverDeviceAdd) {
+FORCEINLINE VOID WDF_DRIVER_CONFIG_INIT(PWDF_DRIVER_CONFIG Config,
+                                        PFN_WDF_DRIVER_DEVICE_ADD EvtDriverDeviceAdd) {
     *Config = WDF_DRIVER_CONFIG{};
     Config->Size = sizeof(WDF_DRIVER_CONFIG);
     Config->EvtDriverDeviceAdd = EvtDriverDeviceAdd;
@@ -146,7 +147,8 @@ typedef enum _WDF_POWER_DEVICE_STATE {
 typedef NTSTATUS EVT_WDF_DEVICE_PREPARE_HARDWARE(WDFDEVICE Device, WDFCMRESLIST ResourcesRaw,
                                                  WDFCMRESLIST ResourcesTranslated);
 typedef EVT_WDF_DEVICE_PREPARE_HARDWARE* PFN_WDF_DEVICE_PREPARE_HARDWARE;
-typedef NTSTATUS EVT_WDF_DEVICE_RELEASE_HARDWARE(WDFDEVICE Device, WDFCMRESLIST ResourcesTranslated);
+typedef NTSTATUS EVT_WDF_DEVICE_RELEASE_HARDWARE(WDFDEVICE Device,
+                                                 WDFCMRESLIST ResourcesTranslated);
 typedef EVT_WDF_DEVICE_RELEASE_HARDWARE* PFN_WDF_DEVICE_RELEASE_HARDWARE;
 typedef NTSTATUS EVT_WDF_DEVICE_D0_ENTRY(WDFDEVICE Device, WDF_POWER_DEVICE_STATE PreviousState);
 typedef EVT_WDF_DEVICE_D0_ENTRY* PFN_WDF_DEVICE_D0_ENTRY;
@@ -179,7 +181,8 @@ FORCEINLINE VOID WDF_PNPPOWER_EVENT_CALLBACKS_INIT(PWDF_PNPPOWER_EVENT_CALLBACKS
     Callbacks->Size = sizeof(WDF_PNPPOWER_EVENT_CALLBACKS);
 }
 
-typedef VOID EVT_WDF_DEVICE_FILE_CREATE(WDFDEVICE Device, WDFREQUEST Request, WDFFILEOBJECT FileObject);
+typedef VOID EVT_WDF_DEVICE_FILE_CREATE(WDFDEVICE Device, WDFREQUEST Request,
+                                        WDFFILEOBJECT FileObject);
 typedef EVT_WDF_DEVICE_FILE_CREATE* PFN_WDF_DEVICE_FILE_CREATE;
 typedef VOID EVT_WDF_FILE_CLOSE(WDFFILEOBJECT FileObject);
 typedef EVT_WDF_FILE_CLOSE* PFN_WDF_FILE_CLOSE;
@@ -206,7 +209,8 @@ typedef struct _WDF_FILEOBJECT_CONFIG {
 
 FORCEINLINE VOID WDF_FILEOBJECT_CONFIG_INIT(PWDF_FILEOBJECT_CONFIG FileEventCallbacks,
                                             PFN_WDF_DEVICE_FILE_CREATE EvtDeviceFileCreate,
-                                            PFN_WDF_FILE_CLOSE EvtFileClose, PFN_WDF_FILE_CLEANUP EvtFileCleanup) {
+                                            PFN_WDF_FILE_CLOSE EvtFileClose,
+                                            PFN_WDF_FILE_CLEANUP EvtFileCleanup) {
     FileEventCallbacks->Size = sizeof(WDF_FILEOBJECT_CONFIG);
     FileEventCallbacks->EvtDeviceFileCreate = EvtDeviceFileCreate;
     FileEventCallbacks->EvtFileClose = EvtFileClose;
@@ -238,10 +242,13 @@ FORCEINLINE VOID WDF_DEVICE_STATE_INIT(PWDF_DEVICE_STATE PnpDeviceState) {
 
 VOID WdfDeviceInitSetPnpPowerEventCallbacks(PWDFDEVICE_INIT DeviceInit,
                                             PWDF_PNPPOWER_EVENT_CALLBACKS PnpPowerEventCallbacks);
-VOID WdfDeviceInitSetFileObjectConfig(PWDFDEVICE_INIT DeviceInit, PWDF_FILEOBJECT_CONFIG FileObjectConfig,
+VOID WdfDeviceInitSetFileObjectConfig(PWDFDEVICE_INIT DeviceInit,
+                                      PWDF_FILEOBJECT_CONFIG FileObjectConfig,
                                       PWDF_OBJECT_ATTRIBUTES FileObjectAttributes);
-VOID WdfDeviceInitSetRequestAttributes(PWDFDEVICE_INIT DeviceInit, PWDF_OBJECT_ATTRIBUTES RequestAttributes);
-NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES DeviceAttributes, WDFDEVICE* Device);
+VOID WdfDeviceInitSetRequestAttributes(PWDFDEVICE_INIT DeviceInit,
+                                       PWDF_OBJECT_ATTRIBUTES RequestAttributes);
+NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES DeviceAttributes,
+                         WDFDEVICE* Device);
 VOID WdfDeviceSetDeviceState(WDFDEVICE Device, PWDF_DEVICE_STATE DeviceState);
 NTSTATUS WdfDeviceCreateSymbolicLink(WDFDEVICE Device, PCUNICODE_STRING SymbolicLinkName);
 WDFDEVICE WdfFileObjectGetDevice(WDFFILEOBJECT FileObject);
@@ -251,8 +258,9 @@ WDFDEVICE WdfFileObjectGetDevice(WDFFILEOBJECT FileObject);
 #define PLUGPLAY_REGKEY_DEVICE 1
 #define PLUGPLAY_REGKEY_DRIVER 2
 
-NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType, ACCESS_MASK DesiredAccess,
-                                  PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key);
+NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType,
+                                  ACCESS_MASK DesiredAccess, PWDF_OBJECT_ATTRIBUTES KeyAttributes,
+                                  WDFKEY* Key);
 NTSTATUS WdfRegistryOpenKey(WDFKEY ParentKey, PCUNICODE_STRING KeyName, ACCESS_MASK DesiredAccess,
                             PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key);
 NTSTATUS WdfRegistryQueryULong(WDFKEY Key, PCUNICODE_STRING ValueName, PULONG Value);
@@ -270,8 +278,8 @@ typedef struct _WDFMEMORY_OFFSET {
     size_t BufferLength;
 } WDFMEMORY_OFFSET, *PWDFMEMORY_OFFSET;
 
-NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer, size_t BufferSize,
-                                     WDFMEMORY* Memory);
+NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer,
+                                     size_t BufferSize, WDFMEMORY* Memory);
 PVOID WdfMemoryGetBuffer(WDFMEMORY Memory, size_t* BufferSize);
 
 // ---- Spin locks ------------------------------------------------------------------
@@ -368,12 +376,16 @@ typedef struct _WDF_REQUEST_COMPLETION_PARAMS {
 } WDF_REQUEST_COMPLETION_PARAMS, *PWDF_REQUEST_COMPLETION_PARAMS;
 
 typedef VOID EVT_WDF_REQUEST_COMPLETION_ROUTINE(WDFREQUEST Request, WDFIOTARGET Target,
-                                                PWDF_REQUEST_COMPLETION_PARAMS Params, WDFCONTEXT Context);
+                                                PWDF_REQUEST_COMPLETION_PARAMS Params,
+                                                WDFCONTEXT Context);
 typedef EVT_WDF_REQUEST_COMPLETION_ROUTINE* PFN_WDF_REQUEST_COMPLETION_ROUTINE;
 typedef VOID EVT_WDF_REQUEST_CANCEL(WDFREQUEST Request);
 typedef EVT_WDF_REQUEST_CANCEL* PFN_WDF_REQUEST_CANCEL;
 
-typedef enum _WDF_REQUEST_REUSE_FLAGS { WDF_REQUEST_REUSE_NO_FLAGS = 0, WDF_REQUEST_REUSE_SET_NEW_IRP = 1 } WDF_REQUEST_REUSE_FLAGS;
+typedef enum _WDF_REQUEST_REUSE_FLAGS {
+    WDF_REQUEST_REUSE_NO_FLAGS = 0,
+    WDF_REQUEST_REUSE_SET_NEW_IRP = 1
+} WDF_REQUEST_REUSE_FLAGS;
 
 typedef struct _WDF_REQUEST_REUSE_PARAMS {
     ULONG Size;
@@ -382,7 +394,8 @@ typedef struct _WDF_REQUEST_REUSE_PARAMS {
     PVOID NewIrp;
 } WDF_REQUEST_REUSE_PARAMS, *PWDF_REQUEST_REUSE_PARAMS;
 
-FORCEINLINE VOID WDF_REQUEST_REUSE_PARAMS_INIT(PWDF_REQUEST_REUSE_PARAMS Params, ULONG Flags, NTSTATUS Status) {
+FORCEINLINE VOID WDF_REQUEST_REUSE_PARAMS_INIT(PWDF_REQUEST_REUSE_PARAMS Params, ULONG Flags,
+                                               NTSTATUS Status) {
     *Params = WDF_REQUEST_REUSE_PARAMS{};
     Params->Size = sizeof(WDF_REQUEST_REUSE_PARAMS);
     Params->Flags = Flags;
@@ -402,7 +415,8 @@ typedef struct _WDF_REQUEST_SEND_OPTIONS {
     LONGLONG Timeout;
 } WDF_REQUEST_SEND_OPTIONS, *PWDF_REQUEST_SEND_OPTIONS;
 
-NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget, WDFREQUEST* Request);
+NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget,
+                          WDFREQUEST* Request);
 NTSTATUS WdfRequestReuse(WDFREQUEST Request, PWDF_REQUEST_REUSE_PARAMS ReuseParams);
 VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Parameters);
 VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status);
@@ -410,15 +424,17 @@ VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status, ULON
 NTSTATUS WdfRequestGetStatus(WDFREQUEST Request);
 NTSTATUS WdfRequestRetrieveInputMemory(WDFREQUEST Request, WDFMEMORY* Memory);
 NTSTATUS WdfRequestRetrieveOutputMemory(WDFREQUEST Request, WDFMEMORY* Memory);
-NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength, PVOID* Buffer,
-                                       size_t* Length);
-NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize, PVOID* Buffer,
-                                        size_t* Length);
+NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength,
+                                       PVOID* Buffer, size_t* Length);
+NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
+                                        PVOID* Buffer, size_t* Length);
 NTSTATUS WdfRequestMarkCancelableEx(WDFREQUEST Request, PFN_WDF_REQUEST_CANCEL EvtRequestCancel);
 NTSTATUS WdfRequestUnmarkCancelable(WDFREQUEST Request);
-VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request, PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
+VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request,
+                                    PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
                                     WDFCONTEXT CompletionContext);
-BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target, PWDF_REQUEST_SEND_OPTIONS RequestOptions);
+BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
+                       PWDF_REQUEST_SEND_OPTIONS RequestOptions);
 FORCEINLINE VOID WDF_REQUEST_SEND_OPTIONS_INIT(PWDF_REQUEST_SEND_OPTIONS Options, ULONG Flags) {
     *Options = WDF_REQUEST_SEND_OPTIONS{};
     Options->Size = sizeof(WDF_REQUEST_SEND_OPTIONS);
@@ -444,8 +460,9 @@ typedef VOID EVT_WDF_IO_QUEUE_IO_READ(WDFQUEUE Queue, WDFREQUEST Request, size_t
 typedef EVT_WDF_IO_QUEUE_IO_READ* PFN_WDF_IO_QUEUE_IO_READ;
 typedef VOID EVT_WDF_IO_QUEUE_IO_WRITE(WDFQUEUE Queue, WDFREQUEST Request, size_t Length);
 typedef EVT_WDF_IO_QUEUE_IO_WRITE* PFN_WDF_IO_QUEUE_IO_WRITE;
-typedef VOID EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL(WDFQUEUE Queue, WDFREQUEST Request, size_t OutputBufferLength,
-                                                size_t InputBufferLength, ULONG IoControlCode);
+typedef VOID EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL(WDFQUEUE Queue, WDFREQUEST Request,
+                                                size_t OutputBufferLength, size_t InputBufferLength,
+                                                ULONG IoControlCode);
 typedef EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL* PFN_WDF_IO_QUEUE_IO_DEVICE_CONTROL;
 
 typedef struct _WDF_IO_QUEUE_CONFIG {
@@ -470,7 +487,8 @@ typedef struct _WDF_IO_QUEUE_CONFIG {
     WDFDRIVER Driver;
 } WDF_IO_QUEUE_CONFIG, *PWDF_IO_QUEUE_CONFIG;
 
-FORCEINLINE VOID WDF_IO_QUEUE_CONFIG_INIT(PWDF_IO_QUEUE_CONFIG Config, WDF_IO_QUEUE_DISPATCH_TYPE DispatchType) {
+FORCEINLINE VOID WDF_IO_QUEUE_CONFIG_INIT(PWDF_IO_QUEUE_CONFIG Config,
+                                          WDF_IO_QUEUE_DISPATCH_TYPE DispatchType) {
     *Config = WDF_IO_QUEUE_CONFIG{};
     Config->Size = sizeof(WDF_IO_QUEUE_CONFIG);
     Config->PowerManaged = WdfUseDefault;
@@ -486,8 +504,8 @@ FORCEINLINE VOID WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(PWDF_IO_QUEUE_CONFIG Con
     Config->DefaultQueue = TRUE;
 }
 
-NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config, PWDF_OBJECT_ATTRIBUTES QueueAttributes,
-                          WDFQUEUE* Queue);
+NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config,
+                          PWDF_OBJECT_ATTRIBUTES QueueAttributes, WDFQUEUE* Queue);
 WDFDEVICE WdfIoQueueGetDevice(WDFQUEUE Queue);
 
 // ---- I/O targets -----------------------------------------------------------------------
@@ -532,16 +550,23 @@ FORCEINLINE VOID WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(PWDF_IO_TARGET_OPEN
     Params->CreateOptions = FILE_NON_DIRECTORY_FILE;
 }
 
-NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes, WDFIOTARGET* IoTarget);
+NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
+                           WDFIOTARGET* IoTarget);
 NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams);
 VOID WdfIoTargetClose(WDFIOTARGET IoTarget);
-NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request, WDFMEMORY OutputBuffer,
-                                         PWDFMEMORY_OFFSET OutputBufferOffset, PLONGLONG DeviceOffset);
-NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request, WDFMEMORY InputBuffer,
-                                          PWDFMEMORY_OFFSET InputBufferOffset, PLONGLONG DeviceOffset);
+NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                         WDFMEMORY OutputBuffer,
+                                         PWDFMEMORY_OFFSET OutputBufferOffset,
+                                         PLONGLONG DeviceOffset);
+NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                          WDFMEMORY InputBuffer,
+                                          PWDFMEMORY_OFFSET InputBufferOffset,
+                                          PLONGLONG DeviceOffset);
 NTSTATUS WdfIoTargetFormatRequestForIoctl(WDFIOTARGET IoTarget, WDFREQUEST Request, ULONG IoctlCode,
-                                          WDFMEMORY InputBuffer, PWDFMEMORY_OFFSET InputBufferOffset,
-                                          WDFMEMORY OutputBuffer, PWDFMEMORY_OFFSET OutputBufferOffset);
+                                          WDFMEMORY InputBuffer,
+                                          PWDFMEMORY_OFFSET InputBufferOffset,
+                                          WDFMEMORY OutputBuffer,
+                                          PWDFMEMORY_OFFSET OutputBufferOffset);
 
 // ---- Interrupts -----------------------------------------------------------------------
 
@@ -569,7 +594,8 @@ typedef struct _WDF_INTERRUPT_CONFIG {
     BOOLEAN CanWakeDevice;
 } WDF_INTERRUPT_CONFIG, *PWDF_INTERRUPT_CONFIG;
 
-FORCEINLINE VOID WDF_INTERRUPT_CONFIG_INIT(PWDF_INTERRUPT_CONFIG Configuration, PFN_WDF_INTERRUPT_ISR EvtInterruptIsr,
+FORCEINLINE VOID WDF_INTERRUPT_CONFIG_INIT(PWDF_INTERRUPT_CONFIG Configuration,
+                                           PFN_WDF_INTERRUPT_ISR EvtInterruptIsr,
                                            PFN_WDF_INTERRUPT_DPC EvtInterruptDpc) {
     *Configuration = WDF_INTERRUPT_CONFIG{};
     Configuration->Size = sizeof(WDF_INTERRUPT_CONFIG);

@@ -8,9 +8,13 @@
 
 namespace qx {
 
-int TransportOpen() { return kmdfsim::um::TransportOpen(); }
+int TransportOpen() {
+    return kmdfsim::um::TransportOpen();
+}
 
-void TransportClose() { kmdfsim::um::TransportClose(); }
+void TransportClose() {
+    kmdfsim::um::TransportClose();
+}
 
 int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {
     return kmdfsim::um::TransportWrite(buf, len, iostat != nullptr ? &iostat->wr_status : nullptr);

@@ -33,7 +33,8 @@ ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds) {
     char buf[4096];
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now()).count();
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
         if (left <= 0) {
             kill(pid, SIGKILL);
             break;

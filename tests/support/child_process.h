@@ -10,9 +10,9 @@
 namespace qxtest {
 
 struct ChildResult {
-    int exit_code = -1;      // low 8 bits of the exit code; -1 when killed
-    int signal = 0;          // the signal that killed the child, if any
-    std::string out;         // standard output
+    int exit_code = -1;  // low 8 bits of the exit code; -1 when killed
+    int signal = 0;      // the signal that killed the child, if any
+    std::string out;     // standard output
 };
 
 // body runs in the child; if it returns, the child exits with 0.

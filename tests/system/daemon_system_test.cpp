@@ -57,7 +57,8 @@ TEST(DaemonSystemTest, LaterRunsAnnounceOnlyAtVerbosityOne) {
     EXPECT_EQ(quiet.disables, 2) << "the replacement starts with a node power cycle";
     auto verbose = RunDaemon({"-v", "1"}, scenario);
     EXPECT_EQ(verbose.Count("QUELLIX: Veltrane 2.4.9 Started."), 2) << verbose.out;
-    EXPECT_EQ(verbose.Count("QUELLIX: Veltrane Controller (1.3.7)."), 3) << "two runs and the shutdown";
+    EXPECT_EQ(verbose.Count("QUELLIX: Veltrane Controller (1.3.7)."), 3)
+        << "two runs and the shutdown";
     EXPECT_EQ(verbose.Count("QUELLIX: Waking up.\n"), 1);
     EXPECT_EQ(verbose.Count("QUELLIX: Veltrane Ended.\n"), 2);
 }
@@ -72,7 +73,8 @@ TEST(DaemonSystemTest, SetupFailureEndsTheRunUnlessForced) {
     // Without -f the fourth failed initialisation ends supervision, and the
     // daemon leaves through its exit path with code 0.
     auto failed = RunDaemon({"-v", "1"}, "", silent);
-    EXPECT_EQ(failed.Count("QUELLIX: Unable to initialize the Veltrane controller.\n"), 4) << failed.out;
+    EXPECT_EQ(failed.Count("QUELLIX: Unable to initialize the Veltrane controller.\n"), 4)
+        << failed.out;
     EXPECT_EQ(failed.disables, 4);
     EXPECT_EQ(failed.exit_code, 0);
     EXPECT_EQ(failed.Count(kExited), 1);
@@ -87,7 +89,8 @@ TEST(DaemonSystemTest, ExcessiveUpdateErrorsResetTheController) {
     // even traffic flow every other cycle finds its tag unchanged and idles
     // (4 x 100 ms) in between.
     auto run = RunDaemon({"-r", "100", "-v", "3"}, "5s controller hang\n300s ctrl-c\n");
-    EXPECT_EQ(run.Count("\nQUELLIX: Resetting controller due to excessive errors 101\n"), 1) << run.out;
+    EXPECT_EQ(run.Count("\nQUELLIX: Resetting controller due to excessive errors 101\n"), 1)
+        << run.out;
     EXPECT_EQ(run.disables, 2);
     int64_t resumed = run.FirstReportAfter(6000);
     ASSERT_GT(resumed, 0);
@@ -127,7 +130,8 @@ TEST(DaemonSystemTest, SuspendEndsTheRunAfterItsSleepAndNothingStartsUntilResume
     for (auto& r : run.reports) {
         EXPECT_FALSE(r.at_ms > 5100 && r.at_ms < 20000) << "report at " << r.at_ms;
     }
-    EXPECT_GE(run.Count("QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n"), 25);
+    EXPECT_GE(run.Count("QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n"),
+              25);
     EXPECT_EQ(run.disables, 2);
     EXPECT_GE(run.FirstReportAfter(20000), 20000 + kNodeReset + kSetup);
 }

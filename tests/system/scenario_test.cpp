@@ -12,9 +12,9 @@ TEST(ScenarioTest, TimesTakeTheirUnits) {
         bool ok;
         int64_t ms;
     };
-    const Case cases[] = {{"12s", true, 12000}, {"1500ms", true, 1500}, {"2m", true, 120000},
-                          {"12.5", true, 12500}, {"0", true, 0},        {"-1s", false, 0},
-                          {"5h", false, 0},      {"s", false, 0},       {"", false, 0}};
+    const Case cases[] = {{"12s", true, 12000},  {"1500ms", true, 1500}, {"2m", true, 120000},
+                          {"12.5", true, 12500}, {"0", true, 0},         {"-1s", false, 0},
+                          {"5h", false, 0},      {"s", false, 0},        {"", false, 0}};
     for (const auto& c : cases) {
         int64_t ms = -1;
         EXPECT_EQ(ParseVirtualTime(c.text, &ms), c.ok) << c.text;
@@ -27,7 +27,8 @@ TEST(ScenarioTest, TimesTakeTheirUnits) {
 TEST(ScenarioTest, EventsAndComments) {
     Scenario s;
     std::string error;
-    ASSERT_TRUE(ParseScenario("# comment\n\n1s rssi -50 -60\n2m roam 10:6f:3f:a1:b2:d4\n3m ctrl-c\n", &s, &error))
+    ASSERT_TRUE(ParseScenario(
+        "# comment\n\n1s rssi -50 -60\n2m roam 10:6f:3f:a1:b2:d4\n3m ctrl-c\n", &s, &error))
         << error;
     ASSERT_EQ(s.events.size(), 3u);
     EXPECT_EQ(s.events[0].at_ms, 1000);
@@ -49,7 +50,8 @@ TEST(ScenarioTest, MistakesNameTheirLine) {
         {"1s rssi -50", "line 1: wrong number of arguments for rssi"},
         {"1s rssi -50 loud", "line 1: rssi wants two dBm values from -128 to 0"},
         {"1s roam 10:6f:3f", "line 1: not a MAC address: 10:6f:3f"},
-        {"1s controller explode", "line 1: controller wants hang, silent, answer, refuse-open or accept-open"},
+        {"1s controller explode",
+         "line 1: controller wants hang, silent, answer, refuse-open or accept-open"},
         {"1s suspend now", "line 1: wrong number of arguments for suspend"},
     };
     for (const auto& c : cases) {

@@ -65,9 +65,9 @@ void DescribeReply(const std::vector<uint8_t>& b, std::string* out) {
         *out += line;
     } else if (b[1] == qxproto::kTypeConfigEcho && b[0] == qxproto::kConfigEchoLen) {
         *out += "  reply: ConfigEcho, settings " +
-                Hex(std::vector<uint8_t>(b.begin() + qxproto::kRecordHeaderLen,
-                                         b.begin() + qxproto::kRecordHeaderLen +
-                                             qxproto::kConfigEchoLen)) +
+                Hex(std::vector<uint8_t>(
+                    b.begin() + qxproto::kRecordHeaderLen,
+                    b.begin() + qxproto::kRecordHeaderLen + qxproto::kConfigEchoLen)) +
                 "\n";
     } else {
         snprintf(line, sizeof line, "  reply: record type %u, %u data bytes\n", b[1], b[0]);

@@ -66,7 +66,9 @@ std::string Hex(const uint8_t* p, size_t n) {
     return s;
 }
 
-int ReportDbm(uint8_t b) { return (b - 400) / 4; }
+int ReportDbm(uint8_t b) {
+    return (b - 400) / 4;
+}
 
 // One line per frame the controller received, in the daemon's output.
 std::string DescribeFrame(const uint8_t* wire, size_t n) {
@@ -106,7 +108,8 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
 }
 
 void Say(const std::string& text) {
-    std::string line = "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
+    std::string line =
+        "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
     qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
 }
 

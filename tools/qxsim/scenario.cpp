@@ -285,7 +285,8 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
         }
         const int n = static_cast<int>(e.args.size());
         if (n < spec->min_args || n > spec->max_args) {
-            *error = "line " + std::to_string(number) + ": wrong number of arguments for " + e.action;
+            *error =
+                "line " + std::to_string(number) + ": wrong number of arguments for " + e.action;
             return false;
         }
         std::string bad = CheckArgs(e);

@@ -216,7 +216,8 @@ TEST(FrameRoundTripTest, RandomRecordsSurviveTheWire) {
         EXPECT_EQ(raw_seps, static_cast<int>(sent.size()));
         EXPECT_EQ(buf[seps - 1], RecordSeparator);
 
-        ASSERT_EQ(qxproto::DecodeExactFrame(buf, total, &frame), qxproto::kDecodeOk) << ToHex(buf, total);
+        ASSERT_EQ(qxproto::DecodeExactFrame(buf, total, &frame), qxproto::kDecodeOk)
+            << ToHex(buf, total);
         EXPECT_EQ(frame.wire_length, static_cast<size_t>(total));
         ASSERT_EQ(frame.record_count, sent.size());
         for (size_t r = 0; r < sent.size(); ++r) {

@@ -32,6 +32,8 @@ inline std::string ToHex(const uint8_t* p, size_t n) {
     return s;
 }
 
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
 
 }  // namespace qxtest

@@ -13,7 +13,7 @@ namespace qx {
 namespace {
 
 class LoggingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto& console = qxsim::ConsoleModel::Instance();
         console.SetEcho(false);
@@ -26,7 +26,9 @@ protected:
         DaemonSettings.Verbosity = 0;
     }
     static std::string Out() { return qxsim::ConsoleModel::Instance().TakeCapture(); }
-    static std::vector<qxsim::EventRecord> Events() { return qxsim::EventLogModel::Instance().Events(); }
+    static std::vector<qxsim::EventRecord> Events() {
+        return qxsim::EventLogModel::Instance().Events();
+    }
 };
 
 TEST_F(LoggingTest, VerbosityGatesByThreshold) {

@@ -69,7 +69,8 @@ void ReportEventsAtExit() {
     });
 }
 
-qxtest::ChildResult RunDaemon(std::vector<std::string> words, const std::function<void()>& setup = {}) {
+qxtest::ChildResult RunDaemon(std::vector<std::string> words,
+                              const std::function<void()>& setup = {}) {
     return qxtest::RunInChild([&] {
         if (setup) setup();
         std::vector<char*> argv;
@@ -81,8 +82,9 @@ qxtest::ChildResult RunDaemon(std::vector<std::string> words, const std::functio
 
 TEST(DaemonMainTest, UsageTextForHelpAndBadCommandLines) {
     const std::vector<std::vector<std::string>> lines = {
-        {"quellix", "-h"}, {"C:\\Halvorn\\quellix.exe", "-l"}, {"/opt/q/quellix", "-q"},
-        {"quellix", "-v", "3", "-r"}, {"quellix", "-r", "-5"},
+        {"quellix", "-h"},        {"C:\\Halvorn\\quellix.exe", "-l"},
+        {"/opt/q/quellix", "-q"}, {"quellix", "-v", "3", "-r"},
+        {"quellix", "-r", "-5"},
     };
     for (const auto& words : lines) {
         auto r = RunDaemon(words);
@@ -94,7 +96,9 @@ TEST(DaemonMainTest, UsageTextForHelpAndBadCommandLines) {
 
 // A notebook without a link-statistics provider: the WLAN start-up fails and
 // the daemon takes its exit path.
-void NoProvider() { qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kNone); }
+void NoProvider() {
+    qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kNone);
+}
 
 TEST(DaemonMainTest, BannerFirstAndExitLineLast) {
     auto r = RunDaemon({"quellix"}, NoProvider);
@@ -127,7 +131,8 @@ TEST(DaemonMainTest, TheEventLogGetsMessagesUntilTheExitPathClosesIt) {
         ReportEventsAtExit();
     });
     auto events = r.out.substr(r.out.find("[events]"));
-    EXPECT_NE(events.find("\nQUELLIX: Unable to initialize wlan system.\n"), std::string::npos) << events;
+    EXPECT_NE(events.find("\nQUELLIX: Unable to initialize wlan system.\n"), std::string::npos)
+        << events;
     EXPECT_EQ(events.find("Veltrane Service"), std::string::npos) << events;
     EXPECT_EQ(events.find("Exited"), std::string::npos) << events;
 }
@@ -156,7 +161,8 @@ TEST(DaemonMainTest, ConsoleEventsEndTheDaemonOrGoToTheDefaultHandler) {
     };
     // Ctrl+C, Ctrl+Break, shutdown: our handler ends the process with 0.
     // Close and log-off: the default handler ends it with STATUS_CONTROL_C_EXIT.
-    const Case cases[] = {{0, 0, true}, {1, 0, true}, {6, 0, true}, {2, 0x3A, false}, {5, 0x3A, false}};
+    const Case cases[] = {
+        {0, 0, true}, {1, 0, true}, {6, 0, true}, {2, 0x3A, false}, {5, 0x3A, false}};
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
             qxsim::ConsoleModel::Instance().InstallHandler(ConsoleControlHandler);
@@ -248,17 +254,18 @@ TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
         qx_winevent_init(OnPowerEvent);
         k.Sleep(1);
         Put(SteeringContext.Running, 1);
-        power.Broadcast(4);   // PBT_APMSUSPEND
+        power.Broadcast(4);  // PBT_APMSUSPEND
         k.Sleep(1);
-        qxtest::Print("running %d suspended %d\n", Get(SteeringContext.Running), Get(SteeringContext.Suspended));
+        qxtest::Print("running %d suspended %d\n", Get(SteeringContext.Running),
+                      Get(SteeringContext.Suspended));
         Put(SteeringContext.Running, 1);
         power.Broadcast(7);   // PBT_APMRESUMESUSPEND counts as a resume
         power.Broadcast(10);  // PBT_APMPOWERSTATUSCHANGE: nothing
         k.Sleep(1);
-        qxtest::Print("running %d suspended %d\n", Get(SteeringContext.Running), Get(SteeringContext.Suspended));
+        qxtest::Print("running %d suspended %d\n", Get(SteeringContext.Running),
+                      Get(SteeringContext.Suspended));
         qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
         qxtest::Print("window %d\n", power.WindowExists());
-
     });
     EXPECT_EQ(r.out,
               "QUELLIX: Suspending.\nrunning 0 suspended 1\n"
@@ -273,7 +280,6 @@ TEST(DaemonMainTest, CleanupRightAfterInitWaitsForTheWindowAndItsThread) {
         qxsim::PowerModel::Instance().SetWindowCreateFails(true);
         qx_winevent_init(OnPowerEvent);
         qxtest::Print("no window %d\n", qx_winevent_cleanup());
-
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, "init 1\ncleanup 1\nagain 1\nno window 1\n");

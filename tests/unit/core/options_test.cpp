@@ -22,7 +22,7 @@ struct Parsed {
 };
 
 class OptionsTest : public ::testing::Test {
-protected:
+  protected:
     Parsed Parse(std::vector<std::string> words) {
         words.insert(words.begin(), "quellix.exe");
         args_.clear();
@@ -33,7 +33,8 @@ protected:
         settings_ = std::make_unique<DaemonSettingsT>();
         std::fill(std::begin(name_), std::end(name_), '\0');
         settings_->InterfaceName = name_;
-        ParseOutcome o = ParseDaemonOptions(static_cast<int>(words.size()), args_.data(), *settings_);
+        ParseOutcome o =
+            ParseDaemonOptions(static_cast<int>(words.size()), args_.data(), *settings_);
         return {o, settings_.get()};
     }
     std::vector<std::string> storage_;
@@ -73,8 +74,8 @@ TEST_F(OptionsTest, TheServiceCommandLine) {
 }
 
 TEST_F(OptionsTest, EveryNumericOptionReachesItsSetting) {
-    Parsed p = Parse({"-p1", "-m2", "-a3", "-e4", "-t5", "-o6", "-s7", "-w8", "-c9", "-b10",
-                      "-n11", "-u012", "-v13", "-r14", "-z", "-g"});
+    Parsed p = Parse({"-p1", "-m2", "-a3", "-e4", "-t5", "-o6", "-s7", "-w8", "-c9", "-b10", "-n11",
+                      "-u012", "-v13", "-r14", "-z", "-g"});
     ASSERT_EQ(p.outcome, ParseOutcome::kRun);
     EXPECT_EQ(p.s->OptionP, 1);
     EXPECT_EQ(p.s->DebugMask, 2);
@@ -120,9 +121,17 @@ TEST_F(OptionsTest, ScanningRules) {
 
 TEST_F(OptionsTest, UsageCases) {
     const std::vector<std::vector<std::string>> usage = {
-        {"-h"}, {"-l"}, {"-q"}, {"-r"}, {"-v", "1", "-r"}, {"-fh"}, {"-:"}, {"-f-"},
+        {"-h"},
+        {"-l"},
+        {"-q"},
+        {"-r"},
+        {"-v", "1", "-r"},
+        {"-fh"},
+        {"-:"},
+        {"-f-"},
         // A negative period would sleep for ever (-1 is INFINITE): refused.
-        {"-r", "-1"}, {"-r-100"},
+        {"-r", "-1"},
+        {"-r-100"},
     };
     for (const auto& words : usage) {
         std::string line;
@@ -150,12 +159,23 @@ struct DecimalCase {
 
 TEST(NumbersTest, DecimalBehavesLikeAtoiWithSaturation) {
     const DecimalCase cases[] = {
-        {"250", 250},        {"  42", 42},          {"\t-7", -7},          {"+9", 9},
-        {"12abc", 12},       {"abc", 0},            {"", 0},               {"-", 0},
-        {"0x10", 0},         {"007", 7},            {"2147483647", 2147483647},
-        {"2147483648", 2147483647},                 {"3000000000", 2147483647},
-        {"99999999999999999999", 2147483647},       {"-2147483648", INT32_MIN},
-        {"-2147483649", INT32_MIN},                 {"- 5", 0},
+        {"250", 250},
+        {"  42", 42},
+        {"\t-7", -7},
+        {"+9", 9},
+        {"12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {"-", 0},
+        {"0x10", 0},
+        {"007", 7},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"3000000000", 2147483647},
+        {"99999999999999999999", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"-2147483649", INT32_MIN},
+        {"- 5", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseDecimal(c.text), c.value) << "\"" << c.text << "\"";
 }
@@ -167,16 +187,16 @@ struct UnsignedCase {
 
 TEST(NumbersTest, UnsignedAutoBaseBehavesLikeStrtoul) {
     const UnsignedCase cases[] = {
-        {"167772161", 0x0A000001},  // 10.0.0.1 in decimal
-        {"0x0A000001", 0x0A000001}, // and in hexadecimal
+        {"167772161", 0x0A000001},   // 10.0.0.1 in decimal
+        {"0x0A000001", 0x0A000001},  // and in hexadecimal
         {"0X0a000001", 0x0A000001},
-        {"012", 10},                // octal
-        {"09", 0},                  // octal stops at 9
+        {"012", 10},  // octal
+        {"09", 0},    // octal stops at 9
         {"0x", 0},
-        {"-1", 0xFFFFFFFF},         // a minus wraps
+        {"-1", 0xFFFFFFFF},  // a minus wraps
         {"-2", 0xFFFFFFFE},
         {"4294967295", 0xFFFFFFFF},
-        {"4294967296", 0xFFFFFFFF}, // overflow saturates
+        {"4294967296", 0xFFFFFFFF},  // overflow saturates
         {"-4294967296", 0xFFFFFFFF},
         {"0xFFFFFFFFF", 0xFFFFFFFF},
         {"  +77", 77},
@@ -190,7 +210,8 @@ TEST(NumbersTest, UnsignedAutoBaseBehavesLikeStrtoul) {
 TEST(ProgramNameTest, OnlyForwardSlashesSeparate) {
     EXPECT_STREQ(ProgramNameOf("/usr/bin/quellix"), "quellix");
     EXPECT_STREQ(ProgramNameOf("quellix.exe"), "quellix.exe");
-    EXPECT_STREQ(ProgramNameOf("C:\\Windows\\Halvorn\\quellix.exe"), "C:\\Windows\\Halvorn\\quellix.exe");
+    EXPECT_STREQ(ProgramNameOf("C:\\Windows\\Halvorn\\quellix.exe"),
+                 "C:\\Windows\\Halvorn\\quellix.exe");
     EXPECT_STREQ(ProgramNameOf("C:\\a/b\\quellix.exe"), "b\\quellix.exe");
     EXPECT_STREQ(ProgramNameOf("dir/"), "");
 }

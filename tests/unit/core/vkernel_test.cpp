@@ -32,7 +32,8 @@ TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
         k.Wait(*b, kInfinite);
         std::string all;
         for (auto& s : log) all += s + " ";
-        qxtest::Print("%s| exit %u at %lld\n", all.c_str(), a->ExitCode(), static_cast<long long>(k.Now()));
+        qxtest::Print("%s| exit %u at %lld\n", all.c_str(), a->ExitCode(),
+                      static_cast<long long>(k.Now()));
     });
     EXPECT_EQ(r.out, "a100 b150 a200 a300 | exit 7 at 300\n");
 }

@@ -11,7 +11,7 @@ struct SequenceCase {
     const char* name;
     ULONG code;
     uint32_t w, r;
-    size_t shortTo;   // 0: the bus transfers everything
+    size_t shortTo;  // 0: the bus transfers everything
     NTSTATUS status;
     size_t information;
 };
@@ -36,7 +36,9 @@ TEST_F(DriverTest, CombinedTransfersReportTheReadBytesOnly) {
         uint8_t out[8];
         memset(out, 0xEE, sizeof(out));
         size_t info = 99;
-        EXPECT_EQ(um::ControlSync(h, c.code, c.w ? in : nullptr, c.w, c.r ? out : nullptr, c.r, &info), c.status);
+        EXPECT_EQ(
+            um::ControlSync(h, c.code, c.w ? in : nullptr, c.w, c.r ? out : nullptr, c.r, &info),
+            c.status);
         EXPECT_EQ(info, c.information);
     }
 }

@@ -49,17 +49,44 @@ struct ResourceCase {
 TEST_F(DriverTest, StartsOnTheFirstSerialBusConnectionOnly) {
     const ResourceCase cases[] = {
         {"none", {}, STATUS_NOT_FOUND, 0, 0, nullptr},
-        {"memory and interrupt only", {MemoryResource(0xFED00000, 0x1000), InterruptResource(9)}, STATUS_NOT_FOUND, 0, 0, nullptr},
-        {"GPIO connection", {ConnectionResource(kGpio, kI2c, 1, 0)}, STATUS_NOT_FOUND, 0, 0, nullptr},
+        {"memory and interrupt only",
+         {MemoryResource(0xFED00000, 0x1000), InterruptResource(9)},
+         STATUS_NOT_FOUND,
+         0,
+         0,
+         nullptr},
+        {"GPIO connection",
+         {ConnectionResource(kGpio, kI2c, 1, 0)},
+         STATUS_NOT_FOUND,
+         0,
+         0,
+         nullptr},
         {"UART", {ConnectionResource(kSerial, kUart, 1, 0)}, STATUS_NOT_FOUND, 0, 0, nullptr},
-        {"I2C", {ConnectionResource(kSerial, kI2c, 5, 0)}, STATUS_SUCCESS, 5, 0,
+        {"I2C",
+         {ConnectionResource(kSerial, kI2c, 5, 0)},
+         STATUS_SUCCESS,
+         5,
+         0,
          L"\\Device\\RESOURCE_HUB\\0000000000000005"},
-        {"SPI", {ConnectionResource(kSerial, kSpi, 7, 3)}, STATUS_SUCCESS, 7, 3,
+        {"SPI",
+         {ConnectionResource(kSerial, kSpi, 7, 3)},
+         STATUS_SUCCESS,
+         7,
+         3,
          L"\\Device\\RESOURCE_HUB\\0000000300000007"},
-        {"two connections", {InterruptResource(9), ConnectionResource(kSerial, kI2c, 2, 1), ConnectionResource(kSerial, kSpi, 9, 9)},
-         STATUS_SUCCESS, 2, 1, L"\\Device\\RESOURCE_HUB\\0000000100000002"},
-        {"GPIO before SPI", {ConnectionResource(kGpio, 2, 4, 4), ConnectionResource(kSerial, kSpi, 0xA, 0xB)},
-         STATUS_SUCCESS, 0xA, 0xB, L"\\Device\\RESOURCE_HUB\\0000000b0000000a"},
+        {"two connections",
+         {InterruptResource(9), ConnectionResource(kSerial, kI2c, 2, 1),
+          ConnectionResource(kSerial, kSpi, 9, 9)},
+         STATUS_SUCCESS,
+         2,
+         1,
+         L"\\Device\\RESOURCE_HUB\\0000000100000002"},
+        {"GPIO before SPI",
+         {ConnectionResource(kGpio, 2, 4, 4), ConnectionResource(kSerial, kSpi, 0xA, 0xB)},
+         STATUS_SUCCESS,
+         0xA,
+         0xB,
+         L"\\Device\\RESOURCE_HUB\\0000000b0000000a"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,7 +100,8 @@ TEST_F(DriverTest, StartsOnTheFirstSerialBusConnectionOnly) {
         um::Handle* h = OpenHandle();
         EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
         EXPECT_EQ(kmdfsim::LastOpenedTargetName(), std::wstring(c.path));
-        EXPECT_EQ(kmdfsim::LastOpenedTargetAccess(), static_cast<ACCESS_MASK>(GENERIC_READ | GENERIC_WRITE));
+        EXPECT_EQ(kmdfsim::LastOpenedTargetAccess(),
+                  static_cast<ACCESS_MASK>(GENERIC_READ | GENERIC_WRITE));
         CloseHandle(h);
     }
 }
@@ -123,7 +151,8 @@ TEST_F(DriverTest, ConnectsTheInterruptOnlyWhenTheRegistrySaysOne) {
 TEST_F(DriverTest, TwoInterruptResourcesConnectTheFirst) {
     kmdfsim::SetSettingsKey(true);
     kmdfsim::SetConnectInterrupt(1u);
-    kmdfsim::SetResources({ConnectionResource(kSerial, kI2c, 2, 1), InterruptResource(0x20), InterruptResource(0x21)});
+    kmdfsim::SetResources({ConnectionResource(kSerial, kI2c, 2, 1), InterruptResource(0x20),
+                           InterruptResource(0x21)});
     // The simulation refuses descriptors that are not the same entry of both lists.
     EXPECT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
     EXPECT_TRUE(kmdfsim::InterruptConnected());
@@ -164,7 +193,8 @@ TEST_F(DriverTest, UnknownControlCodesAreInvalidRequests) {
         SCOPED_TRACE(code);
         uint8_t out[4] = {};
         size_t info = 99;
-        EXPECT_EQ(um::ControlSync(h, code, nullptr, 0, out, sizeof(out), &info), STATUS_INVALID_DEVICE_REQUEST);
+        EXPECT_EQ(um::ControlSync(h, code, nullptr, 0, out, sizeof(out), &info),
+                  STATUS_INVALID_DEVICE_REQUEST);
         EXPECT_EQ(info, 0u);
     }
     EXPECT_TRUE(kmdfsim::Spb().Transactions().empty());
@@ -187,15 +217,20 @@ TEST_F(DriverTest, TransfersFailUntilTheConnectionIsOpened) {
 
 TEST_F(DriverTest, WritesAndReadsAreSingleBusTransfersOfThoseBytes) {
     um::Handle* h = StartAndOpen();
-    const std::vector<std::vector<uint8_t>> writes = {{0x55}, {0x7D, 0x02, 0x81, 0x7E}, std::vector<uint8_t>(255, 0xA5)};
+    const std::vector<std::vector<uint8_t>> writes = {
+        {0x55}, {0x7D, 0x02, 0x81, 0x7E}, std::vector<uint8_t>(255, 0xA5)};
     for (const auto& bytes : writes) {
         size_t info = 0;
-        ASSERT_EQ(um::WriteSync(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &info), STATUS_SUCCESS);
+        ASSERT_EQ(um::WriteSync(h, bytes.data(), static_cast<uint32_t>(bytes.size()), &info),
+                  STATUS_SUCCESS);
         EXPECT_EQ(info, bytes.size());
         std::vector<uint8_t> back(bytes.size() + 2, 0xEE);
-        ASSERT_EQ(um::ReadSync(h, back.data(), static_cast<uint32_t>(back.size()), &info), STATUS_SUCCESS);
+        ASSERT_EQ(um::ReadSync(h, back.data(), static_cast<uint32_t>(back.size()), &info),
+                  STATUS_SUCCESS);
         EXPECT_EQ(info, back.size());
-        EXPECT_EQ(std::vector<uint8_t>(back.begin(), back.begin() + static_cast<long>(bytes.size())), bytes);
+        EXPECT_EQ(
+            std::vector<uint8_t>(back.begin(), back.begin() + static_cast<long>(bytes.size())),
+            bytes);
         auto t = kmdfsim::Spb().Transactions();
         ASSERT_GE(t.size(), 2u);
         EXPECT_EQ(t[t.size() - 2].kind, static_cast<ULONG>('W'));

@@ -15,7 +15,7 @@ namespace {
 using kmdfsim::SpbMode;
 
 class DriverRaceTest : public DriverTest {
-protected:
+  protected:
     void EnableInterrupts() {
         kmdfsim::SetSettingsKey(true);
         kmdfsim::SetConnectInterrupt(1u);
@@ -95,7 +95,8 @@ TEST_F(DriverRaceTest, CancelBeforeTheDriverMarksTheRequestFailsItAtOnce) {
 TEST_F(DriverRaceTest, RefusedSendWithACancelInItsWindowCompletesOnce) {
     um::Handle* h = StartAndOpen();
     for (bool holdRoutine : {false, true}) {
-        SCOPED_TRACE(holdRoutine ? "cancel routine after the refusal" : "cancel routine before the refusal");
+        SCOPED_TRACE(holdRoutine ? "cancel routine after the refusal"
+                                 : "cancel routine before the refusal");
         kmdfsim::HoldCancelRoutines(holdRoutine);
         std::atomic<um::Io*> pending{nullptr};
         kmdfsim::RefuseSends(STATUS_INSUFFICIENT_RESOURCES);
@@ -311,7 +312,9 @@ TEST_F(DriverRaceTest, CleanupRacingTransfersNeverLosesARequest) {
         ASSERT_TRUE(um::Wait(io, 5000));
         closer.join();
         NTSTATUS s = um::Status(io);
-        EXPECT_TRUE(s == STATUS_SUCCESS || s == STATUS_CANCELLED || s == STATUS_INVALID_DEVICE_STATE) << std::hex << s;
+        EXPECT_TRUE(s == STATUS_SUCCESS || s == STATUS_CANCELLED ||
+                    s == STATUS_INVALID_DEVICE_STATE)
+            << std::hex << s;
         um::Release(io);
     }
 }
@@ -437,7 +440,8 @@ TEST_F(DriverRaceTest, FourHundredDisableEnableCyclesWithIoFromAnotherThread) {
                 uint8_t buf[6] = {1, 2, 3, 4, 5, 6};
                 um::Io* req = (k == 0)   ? um::Write(h, buf, 6)
                               : (k == 1) ? um::Read(h, buf, 6)
-                                         : um::DeviceControl(h, IOCTL_QXSPB_WAIT_ON_INTERRUPT, nullptr, 0, nullptr, 0);
+                                         : um::DeviceControl(h, IOCTL_QXSPB_WAIT_ON_INTERRUPT,
+                                                             nullptr, 0, nullptr, 0);
                 if (rng() % 4 == 0 || k == 2) um::Cancel(req);
                 if (um::Wait(req, 5000)) {
                     completed++;

@@ -17,7 +17,7 @@ namespace {
 using qxsim::ControllerModel;
 
 class DriverStackTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ControllerModel::Instance().Reset();
         ASSERT_EQ(kmdfsim::StartDriverStack(kmdfsim::BusDevice::Controller), STATUS_SUCCESS);
@@ -26,7 +26,8 @@ protected:
         qx::TransportClose();
         kmdfsim::UnloadDriver();
         EXPECT_EQ(kmdfsim::LiveObjects(), 0u);
-        for (const auto& v : kmdfsim::Violations()) ADD_FAILURE() << "framework contract violation: " << v;
+        for (const auto& v : kmdfsim::Violations())
+            ADD_FAILURE() << "framework contract violation: " << v;
         kmdfsim::StopDriverStack();
     }
 };

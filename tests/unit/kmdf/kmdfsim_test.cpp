@@ -26,8 +26,12 @@ EVT_WDF_DRIVER_DEVICE_ADD TinyAdd;
 EVT_WDF_OBJECT_CONTEXT_CLEANUP TinyCleanup;
 EVT_WDF_REQUEST_COMPLETION_ROUTINE TinyCompletion;
 
-VOID TinyCancel(WDFREQUEST Request) { WdfRequestComplete(Request, STATUS_CANCELLED); }
-VOID TinyCleanup(WDFOBJECT) { g_cleanups++; }
+VOID TinyCancel(WDFREQUEST Request) {
+    WdfRequestComplete(Request, STATUS_CANCELLED);
+}
+VOID TinyCleanup(WDFOBJECT) {
+    g_cleanups++;
+}
 VOID TinyCompletion(WDFREQUEST, WDFIOTARGET, PWDF_REQUEST_COMPLETION_PARAMS Params, WDFCONTEXT) {
     g_sentStatus = Params->IoStatus.Status;
 }
@@ -35,20 +39,20 @@ VOID TinyCompletion(WDFREQUEST, WDFIOTARGET, PWDF_REQUEST_COMPLETION_PARAMS Para
 VOID TinyRead(WDFQUEUE, WDFREQUEST Request, size_t) {
     g_reads++;
     switch (g_mode) {
-    case Mode::CompleteTwice:
-        WdfRequestComplete(Request, STATUS_SUCCESS);
-        WdfRequestComplete(Request, STATUS_SUCCESS);
-        break;
-    case Mode::ParkCancelable:
-        EXPECT_EQ(WdfRequestMarkCancelableEx(Request, TinyCancel), STATUS_SUCCESS);
-        g_parked = Request;
-        break;
-    case Mode::ParkPlain:
-        g_parked = Request;
-        break;
-    case Mode::Count:
-        WdfRequestCompleteWithInformation(Request, STATUS_SUCCESS, 0);
-        break;
+        case Mode::CompleteTwice:
+            WdfRequestComplete(Request, STATUS_SUCCESS);
+            WdfRequestComplete(Request, STATUS_SUCCESS);
+            break;
+        case Mode::ParkCancelable:
+            EXPECT_EQ(WdfRequestMarkCancelableEx(Request, TinyCancel), STATUS_SUCCESS);
+            g_parked = Request;
+            break;
+        case Mode::ParkPlain:
+            g_parked = Request;
+            break;
+        case Mode::Count:
+            WdfRequestCompleteWithInformation(Request, STATUS_SUCCESS, 0);
+            break;
     }
 }
 
@@ -69,7 +73,8 @@ NTSTATUS TinyAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
 NTSTATUS TinyEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
     WDF_DRIVER_CONFIG config;
     WDF_DRIVER_CONFIG_INIT(&config, TinyAdd);
-    return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config, WDF_NO_HANDLE);
+    return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
+                           WDF_NO_HANDLE);
 }
 
 bool Reported(const std::string& part) {
@@ -80,7 +85,7 @@ bool Reported(const std::string& part) {
 }
 
 class SimulationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kmdfsim::Reset();
         g_parked = nullptr;
@@ -151,11 +156,11 @@ TEST_F(SimulationTest, DeletingAnOpenTargetCancelsWhatWasSentAndChildrenGoWithPa
     WDFIOTARGET target;
     ASSERT_EQ(WdfIoTargetCreate(device, WDF_NO_OBJECT_ATTRIBUTES, &target), STATUS_SUCCESS);
 
-    const wchar_t* badNames[] = {L"\\Device\\RESOURCE_HUB\\000000010000002",   // 15 digits
-                                 L"\\Device\\RESOURCE_HUB\\00000001000000020",  // 17 digits
-                                 L"\\Device\\RESOURCE_HUB\\00000001000000g2",
-                                 L"\\Device\\RESOURCE\\0000000100000002",
-                                 L"\\Device\\RESOURCE_HUB\\0000000000000009"};  // no controller there
+    const wchar_t* badNames[] = {
+        L"\\Device\\RESOURCE_HUB\\000000010000002",    // 15 digits
+        L"\\Device\\RESOURCE_HUB\\00000001000000020",  // 17 digits
+        L"\\Device\\RESOURCE_HUB\\00000001000000g2", L"\\Device\\RESOURCE\\0000000100000002",
+        L"\\Device\\RESOURCE_HUB\\0000000000000009"};  // no controller there
     for (const wchar_t* name : badNames) {
         UNICODE_STRING u;
         RtlInitUnicodeString(&u, name);
@@ -175,10 +180,12 @@ TEST_F(SimulationTest, DeletingAnOpenTargetCancelsWhatWasSentAndChildrenGoWithPa
     attributes.ParentObject = device;
     attributes.EvtCleanupCallback = TinyCleanup;
     WDFMEMORY memory;
-    ASSERT_EQ(WdfMemoryCreatePreallocated(&attributes, bytes, sizeof(bytes), &memory), STATUS_SUCCESS);
+    ASSERT_EQ(WdfMemoryCreatePreallocated(&attributes, bytes, sizeof(bytes), &memory),
+              STATUS_SUCCESS);
     WDFREQUEST request;
     ASSERT_EQ(WdfRequestCreate(&attributes, target, &request), STATUS_SUCCESS);
-    ASSERT_EQ(WdfIoTargetFormatRequestForWrite(target, request, memory, NULL, NULL), STATUS_SUCCESS);
+    ASSERT_EQ(WdfIoTargetFormatRequestForWrite(target, request, memory, NULL, NULL),
+              STATUS_SUCCESS);
     WdfRequestSetCompletionRoutine(request, TinyCompletion, WDF_NO_CONTEXT);
     kmdfsim::Spb().SetMode(kmdfsim::SpbMode::Hold);
     g_sentStatus = STATUS_PENDING;

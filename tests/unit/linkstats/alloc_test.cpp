@@ -80,8 +80,8 @@ TEST(Allocations, OneSteadyStateCycle) {
         bool ethernet_first;  // the Wi-Fi adapter second: the first 704-byte try overflows
         long allocs;
     } rows[] = {
-        {"Wi-Fi adapter alone", false, 3},            // record, adapter list, interface list
-        {"behind an Ethernet adapter", true, 4},      // plus the retried adapter list
+        {"Wi-Fi adapter alone", false, 3},        // record, adapter list, interface list
+        {"behind an Ethernet adapter", true, 4},  // plus the retried adapter list
     };
     for (const auto& r : rows) {
         qxsim::IpHelperModel::Instance().Reset();

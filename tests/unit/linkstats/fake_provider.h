@@ -10,10 +10,10 @@
 namespace fakecsi {
 
 struct State {
-    bool present = true;        // qx_wifi_initCSI finds a provider
+    bool present = true;  // qx_wifi_initCSI finds a provider
     uint8_t mac[6] = {0x3c, 0xa9, 0xf4, 0x51, 0x7e, 0x20};
-    bool deliver = true;        // qx_wifi_getCSI returns a record
-    qx::CsiRecord next{};       // what it returns
+    bool deliver = true;   // qx_wifi_getCSI returns a record
+    qx::CsiRecord next{};  // what it returns
     int init_calls = 0;
     int get_calls = 0;
     int release_calls = 0;

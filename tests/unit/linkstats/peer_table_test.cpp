@@ -46,7 +46,7 @@ std::vector<uint8_t> CheckedOrder() {
 }
 
 class PeerTableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         PurgePeers(true);
         ResetPeerTable();
@@ -241,8 +241,8 @@ TEST(LinkReportValues, RssiBytes) {
     const struct {
         int8_t dbm;
         uint8_t byte;
-    } rows[] = {{-128, 0}, {-101, 0}, {-100, 0}, {-99, 4},   {-60, 0xA0}, {-50, 0xC8},
-                {-37, 252}, {-36, 255}, {0, 255},  {127, 255}};
+    } rows[] = {{-128, 0},   {-101, 0},  {-100, 0},  {-99, 4}, {-60, 0xA0},
+                {-50, 0xC8}, {-37, 252}, {-36, 255}, {0, 255}, {127, 255}};
     for (const auto& r : rows) EXPECT_EQ(RssiToReportByte(r.dbm), r.byte) << int(r.dbm);
 }
 
@@ -251,12 +251,10 @@ TEST(LinkReportValues, TrafficIsTheHalvedWrappingSumCutTo16Bits) {
         uint32_t rx, tx;
         uint16_t value;
     } rows[] = {
-        {1000, 3001, 2000},
-        {0, 0, 0},
-        {0xFFFFFFFFu, 1, 0},            // the sum wraps to 0 before the halving
-        {0xFFFFFFFFu, 3, 1},
-        {0x80000000u, 0x80000000u, 0},  // 2^32 wraps to 0
-        {0x30000, 0x10002, 0x0001},     // 0x20001 cut to 16 bits
+        {1000, 3001, 2000},         {0, 0, 0},
+        {0xFFFFFFFFu, 1, 0},  // the sum wraps to 0 before the halving
+        {0xFFFFFFFFu, 3, 1},        {0x80000000u, 0x80000000u, 0},  // 2^32 wraps to 0
+        {0x30000, 0x10002, 0x0001},                                 // 0x20001 cut to 16 bits
     };
     for (const auto& r : rows) EXPECT_EQ(TrafficValue(r.rx, r.tx), r.value) << r.rx << "+" << r.tx;
 }
@@ -285,7 +283,7 @@ TEST(LinkReportValues, UnixTimeMovesInWholeMillisecondsWithTheClock) {
 }
 
 class SteeringUpdateTest : public PeerTableTest {
-protected:
+  protected:
     void SetUp() override {
         PeerTableTest::SetUp();
         qxsim::ControllerModel::Instance().Reset();
@@ -337,12 +335,9 @@ TEST_F(SteeringUpdateTest, TestModeSuppressesWithoutMovingTheBssidButDebugMaskMo
         bool written;
         bool bssid_moves;
     } rows[] = {
-        {0, 0x100, false, false},
-        {0, 0x200, false, false},
-        {0, 0x1000, false, false},
+        {0, 0x100, false, false},       {0, 0x200, false, false}, {0, 0x1000, false, false},
         {0x20000, 0x100, false, false},  // suppressed before the entry is built
-        {0x20000, 0, false, true},
-        {0, 0x400, true, true},           // other test bits do not suppress
+        {0x20000, 0, false, true},      {0, 0x400, true, true},  // other test bits do not suppress
         {0x10000, 0, true, true},
     };
     for (const auto& row : rows) {

@@ -18,7 +18,7 @@ namespace {
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, first component high
 
 class Receiver {
-public:
+  public:
     Receiver() {
         fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a = {};
@@ -41,7 +41,7 @@ public:
         return n < 0 ? "" : std::string(buf, static_cast<size_t>(n));
     }
 
-private:
+  private:
     int fd_ = -1;
     uint16_t port_ = 0;
 };

@@ -41,7 +41,7 @@ Guid OtherGuid() {
 }
 
 class WlanTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         qxsim::LinkModel::Instance().Reset();
         qxsim::IpHelperModel::Instance().Reset();
@@ -111,12 +111,11 @@ TEST(VhtRates, KnownRatesAndTheDisallowedCombinations) {
         int32_t key;
         int32_t kbps;
     } rows[] = {
-        {10200, 6500},     {17201, 72200},    {49801, 1733300},  // the documented examples
-        {19801, 433300},   {10800, 29300},    {27400, 270000},   {39201, 288900},
-        {49401, 800000},   {28800, 702000},   {16800, 263300},   {14401, 90000},
-        {19200, -1000},    {19201, -1000},    {29200, -1000},    {29201, -1000},
-        {49200, -1000},    {49201, -1000},    {36800, -1000},    {36801, -1000},
-        {39200, 260000},   // 3 streams may use MCS 9 at 20 MHz
+        {10200, 6500},   {17201, 72200},  {49801, 1733300},  // the documented examples
+        {19801, 433300}, {10800, 29300},  {27400, 270000},  {39201, 288900}, {49401, 800000},
+        {28800, 702000}, {16800, 263300}, {14401, 90000},   {19200, -1000},  {19201, -1000},
+        {29200, -1000},  {29201, -1000},  {49200, -1000},   {49201, -1000},  {36800, -1000},
+        {36801, -1000},  {39200, 260000},  // 3 streams may use MCS 9 at 20 MHz
     };
     for (const auto& r : rows) EXPECT_EQ(rate(r.key), r.kbps) << r.key;
     int disallowed = 0;
@@ -136,14 +135,12 @@ TEST_F(WlanTest, RatesAreCompletedFromTheTableOnlyWhenUnknown) {
         uint8_t nss, mcs, bw_index, gi;
         uint32_t expected;
     } rows[] = {
-        {0, 1, 7, 0, 1, 72},          // 72.2 Mbit/s, whole Mbit/s
-        {65535, 1, 7, 0, 1, 72},
-        {0, 1, 9, 0, 0, 0},           // disallowed: stays as delivered
-        {65535, 1, 9, 0, 0, 65535},
-        {0, 1, 7, 3, 1, 0},           // 160 MHz never matches
-        {0, 1, 7, 7, 1, 72},          // index 7 counts as 20 MHz
-        {0, 0, 7, 0, 1, 0},           // no streams: no row
-        {150, 1, 7, 0, 1, 150},       // a known rate is kept
+        {0, 1, 7, 0, 1, 72},                             // 72.2 Mbit/s, whole Mbit/s
+        {65535, 1, 7, 0, 1, 72},    {0, 1, 9, 0, 0, 0},  // disallowed: stays as delivered
+        {65535, 1, 9, 0, 0, 65535}, {0, 1, 7, 3, 1, 0},  // 160 MHz never matches
+        {0, 1, 7, 7, 1, 72},                             // index 7 counts as 20 MHz
+        {0, 0, 7, 0, 1, 0},                              // no streams: no row
+        {150, 1, 7, 0, 1, 150},                          // a known rate is kept
         {0, 4, 9, 2, 1, 1733},
     };
     for (const auto& r : rows) {
@@ -154,7 +151,8 @@ TEST_F(WlanTest, RatesAreCompletedFromTheTableOnlyWhenUnknown) {
         rec.RxBandwidth = rec.TxBandwidth = r.bw_index;
         rec.RxShortGi = rec.TxShortGi = r.gi;
         StationSample sta = Collect(rec);
-        EXPECT_EQ(sta.RxRateMbps, r.expected) << r.rate << " " << int(r.mcs) << " " << int(r.bw_index);
+        EXPECT_EQ(sta.RxRateMbps, r.expected)
+            << r.rate << " " << int(r.mcs) << " " << int(r.bw_index);
         EXPECT_EQ(sta.TxRateMbps, r.expected);
         EXPECT_EQ(sta.RxBandwidthMHz, BandwidthMHz(r.bw_index));
     }
@@ -329,8 +327,10 @@ TEST_F(WlanTest, WlanClientFailures) {
     wlan.FailOpen(0);
     wlan.FailRegister(120);
     EXPECT_EQ(Init(&out), -2);
-    EXPECT_EQ(out, "QUELLIX: Initializing wlan for Veltrane\n"
-                   "Unable to register Veltrane for notifications\n" + failed);
+    EXPECT_EQ(out,
+              "QUELLIX: Initializing wlan for Veltrane\n"
+              "Unable to register Veltrane for notifications\n" +
+                  failed);
     EXPECT_EQ(wlan.OpenHandles(), 0) << "the client handle is closed again";
     EXPECT_EQ(SteeringContext.WlanClient, nullptr);
 }
@@ -339,8 +339,9 @@ TEST_F(WlanTest, AnAdapterMissingFromIpHelperIsNotFound) {
     qxsim::IpHelperModel::Instance().SetWifiAdapterListed(false);
     std::string out;
     EXPECT_EQ(Init(&out), -3);
-    EXPECT_EQ(out, "QUELLIX: Initializing wlan for Veltrane\n"
-                   "QUELLIX: Unable to determine interface configuration for 3c:a9:f4:51:7e:20.\n");
+    EXPECT_EQ(out,
+              "QUELLIX: Initializing wlan for Veltrane\n"
+              "QUELLIX: Unable to determine interface configuration for 3c:a9:f4:51:7e:20.\n");
     EXPECT_EQ(Get(SteeringContext.WlanReady), 0);
 }
 
@@ -401,11 +402,10 @@ TEST_F(WlanTest, NotificationsFollowTheSteeredInterfaceOnly) {
         uint32_t source, code;
         int32_t period;  // 777: unchanged
     } rows[] = {
-        {true, acm, 21, 5000},  {true, acm, 10, 100},  {true, acm, 9, 100},
-        {true, acm, 11, 5000},  {true, acm, 13, 100},  {true, acm, 14, 5000},
-        {true, msm, 8, 100},    {true, acm, 8, 777},   {true, msm, 21, 777},
-        {true, acm, 12, 777},   {true, 0x04, 21, 777}, {false, acm, 21, 777},
-        {false, acm, 10, 777},  {false, msm, 8, 777},
+        {true, acm, 21, 5000}, {true, acm, 10, 100},  {true, acm, 9, 100},   {true, acm, 11, 5000},
+        {true, acm, 13, 100},  {true, acm, 14, 5000}, {true, msm, 8, 100},   {true, acm, 8, 777},
+        {true, msm, 21, 777},  {true, acm, 12, 777},  {true, 0x04, 21, 777}, {false, acm, 21, 777},
+        {false, acm, 10, 777}, {false, msm, 8, 777},
     };
     for (const auto& r : rows) {
         Put(SteeringContext.UpdatePeriodMs, 777);

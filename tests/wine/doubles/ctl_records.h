@@ -10,7 +10,8 @@ inline NTSTATUS TakeRecord(const void* buf, ULONG in_len, void* record, ULONG si
 }
 
 // The output must have room for the record; info receives its size.
-inline NTSTATUS GiveRecord(void* buf, ULONG out_len, const void* record, ULONG size, ULONG_PTR* info) {
+inline NTSTATUS GiveRecord(void* buf, ULONG out_len, const void* record, ULONG size,
+                           ULONG_PTR* info) {
     if (buf == nullptr || out_len < size) return STATUS_BUFFER_TOO_SMALL;
     RtlCopyMemory(buf, record, size);
     *info = size;

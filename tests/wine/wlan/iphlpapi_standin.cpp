@@ -31,7 +31,9 @@ void Fill(IP_ADAPTER_INFO* a, const char* name, const char* description, const B
 extern "C" {
 
 // Tells a test which iphlpapi.dll it got.
-__declspec(dllexport) DWORD WINAPI QxIphlpStandIn(void) { return 1; }
+__declspec(dllexport) DWORD WINAPI QxIphlpStandIn(void) {
+    return 1;
+}
 
 DWORD WINAPI GetAdaptersInfo(PIP_ADAPTER_INFO info, PULONG size) {
     if (size == nullptr) return ERROR_INVALID_PARAMETER;

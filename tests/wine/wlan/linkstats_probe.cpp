@@ -37,8 +37,8 @@ void Put(uint8_t* p, uint64_t v, int size) {
 }
 
 // The Intel stand-in's statistics result for the next calls.
-void SetBss(uint32_t state, uint64_t rx_bytes, uint64_t tx_bytes, uint16_t rx_rate,
-            uint8_t rx_mcs, uint8_t rx_bw, uint8_t rx_gi) {
+void SetBss(uint32_t state, uint64_t rx_bytes, uint64_t tx_bytes, uint16_t rx_rate, uint8_t rx_mcs,
+            uint8_t rx_bw, uint8_t rx_gi) {
     uint8_t b[73] = {};
     const uint8_t bssid[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xc3};
     Put(b + 4, state, 4);
@@ -106,7 +106,8 @@ int main() {
     if (fire != nullptr) {
         const struct {
             DWORD source, code, which;
-        } notes[] = {{8, 21, 0}, {8, 10, 1}, {16, 8, 0}, {8, 14, 1}, {8, 8, 0}, {8, 11, 0}, {8, 13, 0}};
+        } notes[] = {{8, 21, 0}, {8, 10, 1}, {16, 8, 0}, {8, 14, 1},
+                     {8, 8, 0},  {8, 11, 0}, {8, 13, 0}};
         for (const auto& n : notes) {
             DWORD delivered = fire(n.source, n.code, n.which);
             std::printf("notify %lu/%lu %s delivered=%lu period %d\n", n.source, n.code,

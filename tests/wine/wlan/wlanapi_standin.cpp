@@ -34,7 +34,9 @@ DWORD WINAPI Deliver(void* param) {
 
 extern "C" {
 
-__declspec(dllexport) DWORD WINAPI QxWlanStandIn(void) { return 1; }
+__declspec(dllexport) DWORD WINAPI QxWlanStandIn(void) {
+    return 1;
+}
 
 DWORD WINAPI WlanOpenHandle(DWORD version, PVOID reserved, PDWORD negotiated, PHANDLE handle) {
     if (reserved != nullptr || negotiated == nullptr || handle == nullptr) {
@@ -72,8 +74,10 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID /*reserved*/,
     if (list == nullptr) return ERROR_INVALID_PARAMETER;
     const DWORD n = 2;
     // MinGW declares InterfaceInfo as a flexible array.
-    const SIZE_T size = offsetof(WLAN_INTERFACE_INFO_LIST, InterfaceInfo) + n * sizeof(WLAN_INTERFACE_INFO);
-    auto* l = static_cast<PWLAN_INTERFACE_INFO_LIST>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    const SIZE_T size =
+        offsetof(WLAN_INTERFACE_INFO_LIST, InterfaceInfo) + n * sizeof(WLAN_INTERFACE_INFO);
+    auto* l =
+        static_cast<PWLAN_INTERFACE_INFO_LIST>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (l == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     static const GUID other = QX_OTHER_INTERFACE_GUID;
     static const GUID ours = QX_NOTEBOOK_INTERFACE_GUID;

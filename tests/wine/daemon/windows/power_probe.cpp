@@ -20,8 +20,9 @@ int main(int argc, char** argv) {
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"QXBASELINE";
         RegisterClassExW(&wc);
-        HWND own = CreateWindowExW(0, L"QXBASELINE", L"QXBASELINE", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                   0, CW_USEDEFAULT, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        HWND own =
+            CreateWindowExW(0, L"QXBASELINE", L"QXBASELINE", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                            CW_USEDEFAULT, 0, nullptr, nullptr, wc.hInstance, nullptr);
         std::printf("window %s\n", own != nullptr ? "created" : "failed");
         std::fflush(stdout);
         Sleep(10000);
