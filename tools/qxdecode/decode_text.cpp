@@ -27,13 +27,6 @@ void AppendHex(std::string* s, const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n; ++i) Append(s, i ? " %02X" : "%02X", p[i]);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes, std::string* err) {
     int high = -1;
     size_t high_at = 0;
@@ -46,7 +39,7 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes, std::string*
             ++i;
             continue;
         }
-        int v = HexValue(c);
+        int v = HexDigitValue(c);
         if (v < 0) {
             if (isprint(static_cast<unsigned char>(c))) {
                 Append(err, "qxdecode: not hex: '%c' at character %zu\n", c, i + 1);
@@ -191,6 +184,24 @@ int DecodeBytes(const std::vector<uint8_t>& bytes, std::string* out, std::string
 constexpr size_t kMaxPendingBytes = 4096;
 
 }  // namespace
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string HexText(const uint8_t* bytes, size_t count) {
+    std::string s;
+    AppendHex(&s, bytes, count);
+    return s;
+}
+
+int DecodeBytes(const std::vector<uint8_t>& bytes, std::string* out, std::string* err) {
+    int frames = 0;
+    return DecodeBytes(bytes, out, err, &frames);
+}
 
 int DecodeText(const std::string& text, std::string* out, std::string* err) {
     std::vector<uint8_t> bytes;

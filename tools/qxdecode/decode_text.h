@@ -17,6 +17,15 @@ constexpr int kBadInput = 2;  // not hex text, odd digit count, nothing to decod
 // *out, problems to *err; returns one of the exit codes above.
 int DecodeText(const std::string& text, std::string* out, std::string* err);
 
+// The same for bytes already read (a bus transaction): frames numbered from 1.
+int DecodeBytes(const std::vector<uint8_t>& bytes, std::string* out, std::string* err);
+
+// Bytes as the descriptions show them: "7E 81 5D".
+std::string HexText(const uint8_t* bytes, size_t count);
+
+// The value of one hex digit, or -1.
+int HexDigitValue(char c);
+
 // The same for a stream, line by line as it arrives (a live capture piped in):
 // the bytes of each line join those before, and every run of them that ends
 // with a frame's end flag is decoded at once. A line that is not hex is

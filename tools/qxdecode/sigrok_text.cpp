@@ -21,13 +21,7 @@ struct Transaction {
 };
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string s;
-    char b[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
-        s += b;
-    }
-    return s;
+    return HexText(bytes.data(), bytes.size());
 }
 
 // Up to `digits` hex digits and nothing else.
@@ -35,10 +29,7 @@ bool ParseHexValue(const std::string& text, size_t digits, unsigned* value) {
     if (text.empty() || text.size() > digits) return false;
     unsigned v = 0;
     for (char c : text) {
-        int d = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
+        const int d = HexDigitValue(c);
         if (d < 0) return false;
         v = v << 4 | static_cast<unsigned>(d);
     }
@@ -75,7 +66,7 @@ void DescribeReply(const std::vector<uint8_t>& b, std::string* out) {
     }
 }
 
-// DecodeText's problems name "frame N" within the transaction; say which
+// DecodeBytes' problems name "frame N" within the transaction; say which
 // transaction and where in the capture it began.
 void PrefixErrors(const std::string& text, const std::string& where, std::string* err) {
     const std::string tool = "qxdecode: ";
@@ -106,14 +97,14 @@ int Decode(const Transaction& t, int number, std::string* out, std::string* err)
         return kAllGood;
     }
     // The wake byte travels alone; hex input only knows it in front of a frame.
-    if (t.bytes.size() == 1 && t.bytes[0] == 0x00) {
+    if (t.bytes.size() == 1 && t.bytes[0] == qxproto::kWakeByte) {
         *out += "wake byte: 00\n";
         return kAllGood;
     }
     std::string text_err;
     char where[64];
     snprintf(where, sizeof where, "transaction %d (line %d)", number, t.line);
-    int rc = DecodeText(Hex(t.bytes), out, &text_err);
+    int rc = DecodeBytes(t.bytes, out, &text_err);
     PrefixErrors(text_err, where, err);
     return rc;
 }
