@@ -1,4 +1,4 @@
-#include "tests/unit/linkstats/fake_provider.h"
+#include "tests/support/fake_provider.h"
 
 #include <cstdlib>
 #include <cstring>

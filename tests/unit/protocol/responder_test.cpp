@@ -9,7 +9,7 @@
 
 #include "protocol/responder.h"
 #include "protocol/wire.h"
-#include "tests/unit/controller/hex_bytes.h"
+#include "tests/support/hex_bytes.h"
 
 namespace qxproto {
 namespace {

@@ -14,7 +14,7 @@
 #include "sim/iphlp_model.h"
 #include "sim/link_model.h"
 #include "sim/wlan_model.h"
-#include "tests/unit/linkstats/fake_provider.h"
+#include "tests/support/fake_provider.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QX_COUNTING 0

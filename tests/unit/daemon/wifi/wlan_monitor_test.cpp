@@ -21,7 +21,7 @@
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
 #include "sim/wlan_model.h"
-#include "tests/unit/linkstats/fake_provider.h"
+#include "tests/support/fake_provider.h"
 
 namespace qx {
 namespace {

@@ -16,7 +16,7 @@
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
-#include "tests/unit/linkstats/fake_provider.h"
+#include "tests/support/fake_provider.h"
 
 namespace qx {
 namespace {

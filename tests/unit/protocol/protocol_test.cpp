@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "protocol/wire.h"
-#include "tests/unit/controller/hex_bytes.h"
+#include "tests/support/hex_bytes.h"
 
 namespace qxproto {
 namespace {

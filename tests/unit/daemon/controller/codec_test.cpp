@@ -11,7 +11,7 @@
 #include "daemon/controller/commands.h"
 #include "daemon/controller/frame_codec.h"
 #include "protocol/wire.h"
-#include "tests/unit/controller/hex_bytes.h"
+#include "tests/support/hex_bytes.h"
 
 namespace qx {
 namespace {
