@@ -31,12 +31,43 @@ endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/Fuzz.cmake)
 
-# Adds the platform half of an OS seam: NAME_win32.cpp in the Windows build,
-# NAME_sim.cpp (the virtual notebook) in the host build.
-function(qx_seam target)
-    foreach(name IN LISTS ARGN)
-        target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${name}_${QX_PLATFORM}.cpp)
-    endforeach()
+# qx_os_halves(<target> [DEVICE sim|kmdf] [PROVIDER <library>])
+# The one place that chooses the OS halves of the daemon's seams for an
+# executable or test, and links them with the portable logic (qx_daemon):
+#   Windows build   qx_daemon_win32
+#   host build      qx_daemon_sim, plus the device channel and node reset on
+#                   the controller model (DEVICE sim, the default) or through
+#                   QXVeltrane on the KMDF simulation (DEVICE kmdf)
+# PROVIDER names the library that defines the exported qx_wifi_* functions:
+# the daemon's own (qx_wifi_provider, the default) or a test's double. Exactly
+# one of each is linked, so no definition depends on link order. The portable
+# logic and its halves call each other, so they go in as one group that the
+# linker rescans. Another program's halves (service, uninstaller) come in the
+# same way: its portable library and its halves, chosen here.
+function(qx_os_halves target)
+    cmake_parse_arguments(H "" "DEVICE;PROVIDER" "" ${ARGN})
+    if(H_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "qx_os_halves(${target}): unknown arguments ${H_UNPARSED_ARGUMENTS}")
+    endif()
+    if(NOT H_DEVICE)
+        set(H_DEVICE sim)
+    endif()
+    if(NOT H_PROVIDER)
+        set(H_PROVIDER qx_wifi_provider)
+    endif()
+    if(NOT H_DEVICE MATCHES "^(sim|kmdf)$")
+        message(FATAL_ERROR "qx_os_halves(${target}): DEVICE is sim or kmdf, not ${H_DEVICE}")
+    endif()
+    if(WIN32)
+        if(NOT H_DEVICE STREQUAL "sim")
+            message(FATAL_ERROR "qx_os_halves(${target}): the Windows build talks to the real device")
+        endif()
+        set(halves qx_daemon_win32)
+    else()
+        set(halves qx_daemon_sim qx_daemon_device_${H_DEVICE})
+    endif()
+    list(JOIN halves "," halves)
+    target_link_libraries(${target} PRIVATE "$<LINK_GROUP:RESCAN,qx_daemon,${H_PROVIDER},${halves}>")
 endfunction()
 
 # Environment and fixture of a ctest test that runs under Wine.
@@ -47,14 +78,17 @@ function(qx_wine_properties test)
         ENVIRONMENT "QX_WINE_TEMPLATE=${QX_WINE_TEMPLATE};QX_DIST=${QX_WINDOWS_DIST};QX_SRC=${PROJECT_SOURCE_DIR}")
 endfunction()
 
-# qx_add_unit_test(NAME n SOURCES ... [LIBS ...] [THREADED] [WINDOWS | WINDOWS_ONLY])
-# Registers a GoogleTest executable with ctest. In the host tree it also
+# qx_add_unit_test(NAME n SOURCES ... [LIBS ...] [THREADED] [WINDOWS | WINDOWS_ONLY]
+#                  [DEVICE sim|kmdf] [PROVIDER <library>])
+# Registers a GoogleTest executable with ctest. A test whose LIBS name
+# qx_daemon gets the daemon's OS halves through qx_os_halves (DEVICE and
+# PROVIDER are passed on). In the host tree it also
 # registers the same executable of the host-asan tree and, for THREADED tests,
 # of the host-tsan tree, so one ctest run covers the sanitizer builds too.
 # WINDOWS also cross-builds the test and runs it under Wine (winunit.n);
 # WINDOWS_ONLY builds it for Windows alone (tests of *_win32.cpp files).
 function(qx_add_unit_test)
-    cmake_parse_arguments(T "THREADED;WINDOWS;WINDOWS_ONLY" "NAME" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "THREADED;WINDOWS;WINDOWS_ONLY" "NAME;DEVICE;PROVIDER" "SOURCES;LIBS" ${ARGN})
     if(T_WINDOWS OR T_WINDOWS_ONLY)
         if(NOT WIN32)
             add_test(NAME winunit.${T_NAME}
@@ -71,6 +105,11 @@ function(qx_add_unit_test)
     add_executable(${T_NAME} ${T_SOURCES})
     qx_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+    if(qx_daemon IN_LIST T_LIBS)
+        qx_os_halves(${T_NAME} DEVICE "${T_DEVICE}" PROVIDER "${T_PROVIDER}")
+    elseif(T_DEVICE OR T_PROVIDER)
+        message(FATAL_ERROR "${T_NAME}: DEVICE and PROVIDER choose halves of qx_daemon, which it does not link")
+    endif()
     if(WIN32)
         install(TARGETS ${T_NAME} RUNTIME DESTINATION tests)
         return()

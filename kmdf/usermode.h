@@ -1,7 +1,6 @@
 // User mode on top of the host KMDF simulation: handles to "\\.\QXSPB" with
 // overlapped read, write, device control, cancellation and close, as a
-// Windows program sees them through kernel32, plus the daemon's transport
-// operations (open, close, write, read with bounded waits) over that path.
+// Windows program sees them through kernel32.
 #pragma once
 
 #include <cstddef>
@@ -49,15 +48,5 @@ NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length,
                    size_t* information = nullptr);
 NtStatus ControlSync(Handle* handle, uint32_t code, const void* in = nullptr, uint32_t inLength = 0,
                      void* out = nullptr, uint32_t outLength = 0, size_t* information = nullptr);
-
-// ---- The daemon's transport over the driver -----------------------------------------
-// Same contract as the host transport: open the device and send the open code
-// (0 or -1); close (idempotent); write within 1000 ms, read within 2000 ms,
-// cancelling on expiry. status receives 0, -1 (cancelled while pending) or
-// -2 (nothing to cancel); it is left alone when the transfer was not issued.
-int TransportOpen();
-void TransportClose();
-int TransportWrite(const uint8_t* buf, uint32_t len, int32_t* status);
-int TransportRead(uint8_t* buf, uint32_t len, int32_t* status);
 
 }  // namespace kmdfsim::um

@@ -1,5 +1,4 @@
-// User mode over the simulated framework: handles, overlapped requests and
-// the daemon's transport contract.
+// User mode over the simulated framework: handles and overlapped requests.
 #include "kmdf/usermode.h"
 
 #include <chrono>
@@ -26,7 +25,6 @@ struct Io {
 namespace {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-constexpr uint32_t kIoctlOpen = 0x04731E00;  // the driver's open control code
 
 Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
     auto* io = new Io{irp};
@@ -151,62 +149,6 @@ NtStatus WriteSync(Handle* handle, const void* buffer, uint32_t length, size_t* 
 NtStatus ControlSync(Handle* handle, uint32_t code, const void* in, uint32_t inLength, void* out,
                      uint32_t outLength, size_t* information) {
     return Finish(DeviceControl(handle, code, in, inLength, out, outLength), information);
-}
-
-// ---- Transport -------------------------------------------------------------------------------
-
-namespace {
-Handle* g_transport = nullptr;
-
-// One bounded transfer: 0 completed, -1 cancelled while pending, -2 nothing to cancel.
-int32_t Transfer(Io* io, uint32_t waitMs) {
-    if (Wait(io, waitMs) && NT_SUCCESS(Status(io))) {
-        Release(io);
-        return 0;
-    }
-    int32_t outcome;
-    if (Cancel(io)) {
-        Wait(io, kInfinite);
-        outcome = -1;
-    } else {
-        outcome = -2;
-    }
-    Release(io);
-    return outcome;
-}
-}  // namespace
-
-int TransportOpen() {
-    TransportClose();
-    Handle* h = Open("\\\\.\\QXSPB");
-    if (h == nullptr) return -1;
-    if (!NT_SUCCESS(ControlSync(h, kIoctlOpen))) {
-        Close(h);
-        return -1;
-    }
-    g_transport = h;
-    return 0;
-}
-
-void TransportClose() {
-    if (g_transport != nullptr) {
-        Close(g_transport);
-        g_transport = nullptr;
-    }
-}
-
-int TransportWrite(const uint8_t* buf, uint32_t len, int32_t* status) {
-    if (g_transport == nullptr) return -1;
-    int32_t outcome = Transfer(Write(g_transport, buf, len), 1000);
-    if (status != nullptr) *status = outcome;
-    return outcome == 0 ? 0 : -1;
-}
-
-int TransportRead(uint8_t* buf, uint32_t len, int32_t* status) {
-    if (g_transport == nullptr) return -1;
-    int32_t outcome = Transfer(Read(g_transport, buf, len), 2000);
-    if (status != nullptr) *status = outcome;
-    return outcome == -2 ? -1 : 0;
 }
 
 }  // namespace kmdfsim::um

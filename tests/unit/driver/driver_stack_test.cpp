@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "kmdf/kmdfsim.h"
 #include "kmdf/stack/stack.h"
+#include "kmdf/usermode.h"
 #include "sim/controller_model.h"
 
 namespace qxtest {
@@ -113,6 +114,45 @@ TEST_F(DriverStackTest, OpenFailsWithoutTheDeviceAndAfterTheDriverRefusesIt) {
     EXPECT_EQ(qx::TransportOpen(), 0);
     qx::TransportClose();
     qx::TransportClose();
+}
+
+}  // namespace
+}  // namespace qxtest
+
+namespace qxtest {
+namespace {
+
+// The transport's waits through the driver: a read the bus never finishes is
+// cancelled after its wait and still counts as issued; a failed open leaves
+// the transport closed, holding nothing.
+TEST_F(DriverStackTest, PendingReadIsCancelledAndAFailedReopenLeavesItClosed) {
+    ASSERT_EQ(qx::TransportOpen(), 0);
+    kmdfsim::Spb().SetMode(kmdfsim::SpbMode::Hold);
+    uint8_t buf[2] = {0xA5, 0xA5};
+    qx::iostat_t io{5, 5};
+    EXPECT_EQ(qx::TransportRead(buf, 2, &io), 0);
+    EXPECT_EQ(io.rd_status, -1);
+    EXPECT_EQ(io.wr_status, 5);
+    EXPECT_EQ(buf[0], 0xA5);
+    kmdfsim::Spb().SetMode(kmdfsim::SpbMode::Inline);
+
+    // Our open handle vetoes removal. Another program holding the exclusive
+    // device makes our reopen fail: the transport keeps no handle then, so
+    // once the other closes, nothing of ours holds the device up.
+    EXPECT_FALSE(kmdfsim::DisableDevice());
+    qx::TransportClose();
+    kmdfsim::um::Handle* other = kmdfsim::um::Open("\\\\.\\QXSPB");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(qx::TransportOpen(), -1);
+    EXPECT_EQ(qx::TransportWrite(buf, 1, &io), -1);
+    EXPECT_EQ(io.wr_status, 5);
+    kmdfsim::um::Close(other);
+    EXPECT_TRUE(kmdfsim::DisableDevice());
+    EXPECT_EQ(qx::TransportOpen(), -1);
+    ASSERT_EQ(kmdfsim::EnableDevice(), STATUS_SUCCESS);
+    EXPECT_EQ(qx::TransportOpen(), 0);
+    EXPECT_EQ(qx::TransportWrite(buf, 1, &io), 0);
+    EXPECT_EQ(io.wr_status, 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The controller's device-node reset when qxsim runs the daemon over
-// QXVeltrane: disabling the node removes the driver's device (D0 exit,
-// release hardware) and enabling it adds and starts it again, as the PnP
-// manager does. Linked ahead of the daemon, these replace the model-only node.
+// The Configuration Manager when the daemon runs over QXVeltrane on the host
+// KMDF simulation: disabling the controller's node removes the driver's
+// device (D0 exit, release hardware) and enabling it adds and starts it
+// again, as the PnP manager does; the controller model's node follows.
 #include "daemon/transport/os_cfgmgr.h"
 #include "kmdf/kmdfsim.h"
 #include "sim/controller_model.h"
