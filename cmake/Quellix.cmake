@@ -42,8 +42,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/Fuzz.cmake)
 # the daemon's own (qx_wifi_provider, the default) or a test's double. Exactly
 # one of each is linked, so no definition depends on link order. The portable
 # logic and its halves call each other, so they go in as one group that the
-# linker rescans. Another program's halves (service, uninstaller) come in the
-# same way: its portable library and its halves, chosen here.
+# linker rescans. Another program's halves (service, uninstaller) belong here
+# too: its portable library and its halves in one such group, chosen by build.
 function(qx_os_halves target)
     cmake_parse_arguments(H "" "DEVICE;PROVIDER" "" ${ARGN})
     if(H_UNPARSED_ARGUMENTS)

@@ -18,7 +18,7 @@ static_assert(sizeof(iostat_t) == 8, "iostat is two 32-bit statuses");
 
 // Opens the device and the driver's bus connection: 0, or -1 (left closed).
 int TransportOpen();
-// Closes the device and the open event; harmless when nothing is open.
+// Closes the device; harmless when nothing is open.
 void TransportClose();
 // One write of len bytes, finished or cancelled within 1000 ms.
 // Returns 0 when completed (wr_status 0), -1 otherwise.
