@@ -253,5 +253,18 @@ TEST(FaultSweepTest, ThreadCreationFailureIsRetried) {
     EXPECT_EQ(always.child.exit_code, 0);
 }
 
+// No event can be created at start-up: the worker runs without its
+// ownership and wake events (hand-back included) and the daemon still steers
+// and ends as usual.
+TEST(FaultSweepTest, EventCreationFailureAtStartIsSurvived) {
+    DaemonRun run = RunWithFault(kNotebooks[0], FaultKind::kEventCreate, 1, true);
+    EXPECT_EQ(run.child.signal, 0) << run.out;
+    EXPECT_EQ(run.Count("QUELLIX: Veltrane 2.4.9 Started.\n"), 2) << run.out;
+    EXPECT_GE(run.reports.size(), 5u);
+    EXPECT_EQ(run.Count(kExited), 1);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(CountsOf(run).injected[static_cast<int>(FaultKind::kEventCreate)], 3u);
+}
+
 }  // namespace
 }  // namespace qxtest
