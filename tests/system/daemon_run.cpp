@@ -52,27 +52,26 @@ int64_t DaemonRun::FirstReportAfter(int64_t t) const {
 DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& scenario,
                     const std::function<void()>& setup, int timeout_seconds) {
     DaemonRun run;
-    run.child = RunInChild(
-        [&] {
-            qxsim::Scenario parsed;
-            std::string error;
-            if (!qxsim::ParseScenario(scenario, &parsed, &error)) {
-                std::printf("bad scenario: %s\n", error.c_str());
-                return;
-            }
-            if (setup) setup();
-            qxsim::ControllerModel::Instance().SetReportObserver(
-                [](const qxsim::LinkReportSeen& r) { g_reports.push_back(r); });
-            qxsim::Kernel::Instance().AddExitHook(WriteSummary);
-            qxsim::ScheduleScenario(parsed);
-            std::vector<std::string> words{"quellix.exe"};
-            words.insert(words.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (auto& w : words) argv.push_back(w.data());
-            argv.push_back(nullptr);
-            qx::QuellixMain(static_cast<int>(words.size()), argv.data());
-        },
-        timeout_seconds);
+    const auto body = [&] {
+        qxsim::Scenario parsed;
+        std::string error;
+        if (!qxsim::ParseScenario(scenario, &parsed, &error)) {
+            std::printf("bad scenario: %s\n", error.c_str());
+            return;
+        }
+        if (setup) setup();
+        qxsim::ControllerModel::Instance().SetReportObserver(
+            [](const qxsim::LinkReportSeen& r) { g_reports.push_back(r); });
+        qxsim::Kernel::Instance().AddExitHook(WriteSummary);
+        qxsim::ScheduleScenario(parsed);
+        std::vector<std::string> words{"quellix.exe"};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        qx::QuellixMain(static_cast<int>(words.size()), argv.data());
+    };
+    run.child = RunInChild(body, timeout_seconds);
     const std::string& all = run.child.out;
     size_t cut = all.rfind(kMarker);
     run.out = all.substr(0, cut == std::string::npos ? all.size() : cut);
