@@ -12,7 +12,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <set>
 #include <sstream>
 #include <string>
