@@ -5,6 +5,7 @@
 #   make host | host-asan | host-tsan | windows   one preset
 #   make fuzz [FUZZ_SECONDS=180] [FUZZ_TARGETS="cmdline scenario"]
 #               build the libFuzzer harnesses and run each for that long
+#   make fault-sweep   fail every call of every kind once, host and ASan builds
 
 SHELL := /bin/bash
 .DEFAULT_GOAL := run
@@ -19,7 +20,7 @@ TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl v
 
 JOBS ?= $(shell nproc)
 
-.PHONY: run test host host-asan host-tsan windows fuzz fuzz-build deps-host deps-test deps-fuzz clean
+.PHONY: run test host host-asan host-tsan windows fuzz fuzz-build fault-sweep deps-host deps-test deps-fuzz clean
 
 deps-host:
 	@tools/ensure-packages.sh $(HOST_PKGS)
@@ -76,6 +77,18 @@ fuzz: fuzz-build
 	    bash tests/fuzz/run-fuzzer.sh build/fuzz/tests/fuzz/fuzz_$$t tests/fuzz/corpus/$$t \
 	        build/fuzz/campaign/$$t $(FUZZ_SECONDS) || failed=1; \
 	done; exit $$failed
+
+# The fault sweep with every call index of every kind (ctest samples the
+# kinds with many calls), in the host and the ASan build.
+fault-sweep: deps-host
+	@for preset in host host-asan; do \
+	    cmake --preset $$preset >/dev/null && \
+	    cmake --build build/$$preset -j $(JOBS) --target system_fault_sweep_test || exit 1; \
+	done
+	QX_FAULT_SWEEP=full build/host/tests/system/system_fault_sweep_test --gtest_filter='FaultSweep*'
+	QX_FAULT_SWEEP=full ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    build/host-asan/tests/system/system_fault_sweep_test --gtest_filter='FaultSweep*'
 
 clean:
 	rm -rf build dist

@@ -1,5 +1,7 @@
 #include "sim/controller_model.h"
 
+#include "sim/fault_plan.h"
+
 namespace qxsim {
 
 ControllerModel& ControllerModel::Instance() {
@@ -93,6 +95,7 @@ void ControllerModel::SetNodePresent(bool present) {
 }
 
 int64_t ControllerModel::Open() {
+    if (InjectFault(FaultKind::kTransportOpen)) return -1;  // the driver refuses the open
     std::lock_guard<std::mutex> lk(m_);
     if (!device_present_ || !node_enabled_) return 0;
     if (refuse_open_) return -1;
@@ -110,6 +113,8 @@ TransferOutcome ControllerModel::NextWriteOutcome() {
         std::lock_guard<std::mutex> lk(m_);
         o = firmware_.NextWriteOutcome();
     }
+    if (InjectFault(FaultKind::kTransportWritePending)) o = TransferOutcome::Pending;
+    if (InjectFault(FaultKind::kTransportWriteFailNow)) o = TransferOutcome::FailNow;
     if (o != TransferOutcome::Complete) NotifyBus(BusActivity::WriteFailed, nullptr, 0);
     return o;
 }
@@ -120,6 +125,8 @@ TransferOutcome ControllerModel::NextReadOutcome() {
         std::lock_guard<std::mutex> lk(m_);
         o = firmware_.NextReadOutcome();
     }
+    if (InjectFault(FaultKind::kTransportReadPending)) o = TransferOutcome::Pending;
+    if (InjectFault(FaultKind::kTransportReadFailNow)) o = TransferOutcome::FailNow;
     if (o != TransferOutcome::Complete) NotifyBus(BusActivity::ReadFailed, nullptr, 0);
     return o;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "sim/fault_plan.h"
+
 namespace qxsim {
 
 namespace {
@@ -13,6 +15,7 @@ constexpr uint32_t kMaxEntries = 20;
 constexpr uint32_t kListSize = 4 + kMaxEntries * kEntrySize;
 constexpr uint32_t kBssSize = 73;
 constexpr uint32_t kInvalidParameter = 87;
+constexpr uint32_t kInjectedFailure = 31;  // ERROR_GEN_FAILURE
 constexpr uint32_t kNotFound = 1168;
 
 uint32_t ModelWifiGetAdapterList(void* header, void** list) {
@@ -161,6 +164,7 @@ void IntelLibModel::Free() {
 }
 
 uint32_t IntelLibModel::GetAdapterList(void* header, void** list) {
+    if (InjectFault(FaultKind::kProviderList)) return kInjectedFailure;
     std::lock_guard<std::mutex> lk(m_);
     ++list_calls_;
     if (!HeaderIs(header, kListSize)) return kInvalidParameter;
@@ -187,6 +191,7 @@ uint32_t IntelLibModel::GetAdapterList(void* header, void** list) {
 }
 
 uint32_t IntelLibModel::GetStatistics(uint32_t id, void* header, void* bss) {
+    if (InjectFault(FaultKind::kProviderCsi)) return kInjectedFailure;
     SimIntelAdapter adapter;
     uint32_t word;
     {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "sim/fault_plan.h"
+
 namespace qxsim {
 
 MemoryModel& MemoryModel::Instance() {
@@ -11,6 +13,7 @@ MemoryModel& MemoryModel::Instance() {
 
 // Only virtual threads allocate here, one at a time, so no lock is needed.
 void* MemoryModel::AllocZeroed(size_t size) {
+    if (InjectFault(FaultKind::kHeapAlloc)) return nullptr;
     if (fail_count_ > 0 && (fail_size_ == 0 || fail_size_ == size)) {
         --fail_count_;
         return nullptr;

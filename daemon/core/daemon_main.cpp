@@ -33,21 +33,19 @@ void Supervise() {
             os::SleepMs(500);
         }
         auto* block = static_cast<WorkerStartBlock*>(os::HeapAllocZeroed(sizeof(WorkerStartBlock)));
-        if (block == nullptr) {
-            // A passing shortage at a restart (a resume, a controller reset)
-            // must not end steering for good: a failed start like any other.
+        os::Thread* worker =
+            block != nullptr ? os::ThreadStart(SteeringThreadMain, block) : nullptr;
+        if (worker == nullptr) {
+            // A passing shortage of memory or threads at a restart (a resume,
+            // a controller reset) must not end steering for good: a failed
+            // start like any other.
+            if (block != nullptr) os::HeapFreeBlock(block);
             LogAlways("QUELLIX: Unable to start steering process\n");
             const int32_t failures =
                 SteeringContext.InitFailures.fetch_add(1, std::memory_order_relaxed) + 1;
             if (failures > 3) return;
             os::SleepMs(kQuickRestartPauseMs);
             continue;
-        }
-        os::Thread* worker = os::ThreadStart(SteeringThreadMain, block);
-        if (worker == nullptr) {
-            os::HeapFreeBlock(block);
-            LogAlways("QUELLIX: Unable to start steering process\n");
-            return;
         }
         const uint64_t started = os::TickMs();
         os::ThreadWait(worker, os::kWaitForever);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "daemon/core/os_socket.h"
+#include "sim/fault_plan.h"
 
 namespace qx::os {
 
@@ -16,6 +17,7 @@ int32_t SocketsStartup() {
 void SocketsCleanup() {}
 
 UdpSocket UdpOpen() {
+    if (qxsim::InjectFault(qxsim::FaultKind::kSocketOpen)) return kNoSocket;
     int s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     return s < 0 ? kNoSocket : static_cast<UdpSocket>(s);
 }
@@ -26,6 +28,7 @@ void UdpClose(UdpSocket socket) {
 
 int32_t UdpSendTo(UdpSocket socket, const uint8_t* bytes, int32_t length, uint32_t address,
                   uint16_t port) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kSocketSend)) return -1;
     sockaddr_in to = {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);

@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "daemon/core/os_thread.h"
+#include "sim/fault_plan.h"
 #include "sim/vkernel.h"
 
 namespace qx::os {
@@ -14,6 +15,7 @@ struct Event {
 };
 
 Thread* ThreadStart(ThreadEntry entry, void* param) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kThreadCreate)) return nullptr;
     auto* t = new Thread;
     t->handle = qxsim::Kernel::Instance().Spawn("thread", [entry, param] { return entry(param); });
     return t;
@@ -28,6 +30,7 @@ void ThreadClose(Thread* thread) {
 }
 
 Event* EventCreate(bool manual_reset, bool initially_set) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kEventCreate)) return nullptr;
     return new Event{qxsim::Event(manual_reset, initially_set)};
 }
 

@@ -40,7 +40,9 @@ bool TakeController(uint32_t ms) {
 }
 
 void ReleaseController() {
-    os::EventSet(g_controller_free);
+    // Without its event (none could be created at start-up) there is no
+    // ownership to hand back.
+    if (g_controller_free != nullptr) os::EventSet(g_controller_free);
 }
 
 // A suspend or a shutdown arrived: the run must not go on into steering.

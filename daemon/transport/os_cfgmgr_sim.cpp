@@ -3,12 +3,14 @@
 #include "daemon/transport/os_cfgmgr.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
+#include "sim/fault_plan.h"
 
 namespace qx::os {
 
 namespace {
 constexpr uint32_t kCrInvalidDevNode = 0x05;
 constexpr uint32_t kCrNoSuchDevNode = 0x0D;
+constexpr uint32_t kCrFailure = 0x13;
 constexpr uint32_t kCrRemoveVetoed = 0x17;
 constexpr uint32_t kControllerDevInst = 0x4D1;
 const char16_t kControllerId[] = u"ACPI\\VLT0949\\1";
@@ -35,6 +37,7 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
 }
 
 uint32_t CmDisableDevNode(uint32_t devinst) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kNodeDisable)) return kCrFailure;
     if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
         return kCrInvalidDevNode;
     // An open handle vetoes the removal, as on Windows, whoever holds it (this
@@ -45,6 +48,7 @@ uint32_t CmDisableDevNode(uint32_t devinst) {
 }
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kNodeEnable)) return kCrFailure;
     if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
         return kCrInvalidDevNode;
     qxsim::ControllerModel::Instance().EnableNode();

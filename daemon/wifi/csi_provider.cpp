@@ -1,9 +1,9 @@
 #include "daemon/wifi/csi_provider.h"
 
-#include <cstdlib>
 #include <new>
 
 #include "daemon/wifi/intel_provider.h"
+#include "daemon/wifi/os_provider_mem.h"
 #include "daemon/wifi/qca_provider.h"
 
 namespace qx {
@@ -13,15 +13,22 @@ namespace {
 // The one provider of the process; calls never overlap, so no lock.
 CqxWifiCSI* g_provider = nullptr;
 
+// The provider lives in the providers' own memory: destroyed in place, then given back.
+void DestroyProvider() {
+    g_provider->~CqxWifiCSI();
+    os::ProviderFree(g_provider);
+    g_provider = nullptr;
+}
+
 // 1: created and open, now held; 0: its Open failed and it is gone again;
 // -1: it could not be created.
 template <typename Provider>
 int32_t TryProvider() {
-    g_provider = new (std::nothrow) Provider();
-    if (g_provider == nullptr) return -1;
+    void* memory = os::ProviderAlloc(sizeof(Provider));
+    if (memory == nullptr) return -1;
+    g_provider = new (memory) Provider();
     if (g_provider->Open() != 0) return 1;
-    delete g_provider;
-    g_provider = nullptr;
+    DestroyProvider();
     return 0;
 }
 
@@ -49,15 +56,14 @@ qx::CsiRecord* qx_wifi_getCSI(void* unused) {
 }
 
 int qx_wifi_releaseCSI(qx::CsiRecord* record) {
-    std::free(record);
+    qx::os::ProviderFree(record);
     return 1;
 }
 
 int qx_wifi_cleanCSI(void) {
     if (qx::g_provider != nullptr) {
         qx::g_provider->Close();
-        delete qx::g_provider;
-        qx::g_provider = nullptr;
+        qx::DestroyProvider();
     }
     return 1;
 }

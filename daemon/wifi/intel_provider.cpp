@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "daemon/wifi/le_bytes.h"
+#include "daemon/wifi/os_provider_mem.h"
 #include "daemon/wifi/os_vendor_lib.h"
 
 namespace qx {
@@ -125,7 +126,7 @@ CsiRecord* CqxwificsiINTC::GetCsi(void* /*unused*/) {
     if (get_bss_statistics_(Le32(adapter_ + kIntelAdapterIdOffset), &header, bss) != 0)
         return nullptr;
     if (Le32(bss) != 0) return nullptr;
-    auto* record = static_cast<CsiRecord*>(std::calloc(1, sizeof(CsiRecord)));
+    auto* record = static_cast<CsiRecord*>(os::ProviderAlloc(sizeof(CsiRecord)));
     if (record == nullptr) return nullptr;
     DecodeIntelBss(bss, record);
     return record;

@@ -2,11 +2,13 @@
 #include <vector>
 
 #include "daemon/wifi/os_iftable.h"
+#include "sim/fault_plan.h"
 #include "sim/iphlp_model.h"
 
 namespace qx::os {
 
 uint32_t GetInterfaceTable(void* table, uint32_t* size) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kProviderList)) return 8;  // ERROR_NOT_ENOUGH_MEMORY
     auto& model = qxsim::IpHelperModel::Instance();
     if (uint32_t failure = model.TakeIfTableFailure(); failure != 0) return failure;
     std::vector<qxsim::SimIfRow> rows = model.IfTable();

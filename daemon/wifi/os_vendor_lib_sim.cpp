@@ -1,4 +1,5 @@
 #include "daemon/wifi/os_vendor_lib.h"
+#include "sim/fault_plan.h"
 #include "sim/intel_lib_model.h"
 
 namespace qx::os {
@@ -12,6 +13,7 @@ VendorLibrary g_intel_library;
 }
 
 VendorLibrary* VendorLibraryLoad(const wchar_t* path) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kProviderOpen)) return nullptr;
     return qxsim::IntelLibModel::Instance().Load(path) ? &g_intel_library : nullptr;
 }
 

@@ -2,6 +2,7 @@
 
 #include "daemon/core/os_process.h"
 #include "daemon/wifi/os_wlan.h"
+#include "sim/fault_plan.h"
 #include "sim/wlan_model.h"
 
 namespace qx::os {
@@ -14,6 +15,8 @@ struct WlanInterfaceList {
 
 namespace {
 constexpr uint32_t kMaxListed = 16;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorNoSystemResources = 1450;
 
 qxsim::Guid* Guids(WlanInterfaceList* list) {
     return reinterpret_cast<qxsim::Guid*>(list + 1);
@@ -24,6 +27,7 @@ const qxsim::Guid* Guids(const WlanInterfaceList* list) {
 }  // namespace
 
 uint32_t WlanOpen(uint32_t client_version, WlanHandle* handle) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kWlanOpen)) return kErrorNoSystemResources;
     uintptr_t h = 0;
     uint32_t rc = qxsim::WlanModel::Instance().Open(client_version, &h);
     if (rc == 0) *handle = reinterpret_cast<WlanHandle>(h);
@@ -32,6 +36,7 @@ uint32_t WlanOpen(uint32_t client_version, WlanHandle* handle) {
 
 uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate, WlanNoticeFn fn,
                       void* context) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kWlanRegister)) return kErrorNoSystemResources;
     return qxsim::WlanModel::Instance().Register(
         reinterpret_cast<uintptr_t>(handle), sources, ignore_duplicate,
         [fn, context](uint32_t source, uint32_t code, const qxsim::Guid& guid) {
@@ -48,12 +53,13 @@ uint32_t WlanClose(WlanHandle handle) {
 }
 
 uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kWlanEnum)) return kErrorNotEnoughMemory;
     auto& model = qxsim::WlanModel::Instance();
     uint32_t rc = model.Enum(reinterpret_cast<uintptr_t>(handle));
     if (rc != 0) return rc;
     auto* l = static_cast<WlanInterfaceList*>(
         HeapAllocZeroed(sizeof(WlanInterfaceList) + kMaxListed * sizeof(qxsim::Guid)));
-    if (l == nullptr) return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    if (l == nullptr) return kErrorNotEnoughMemory;
     uint32_t n = model.CopyInterfaces(Guids(l), kMaxListed);
     l->count = n < kMaxListed ? n : kMaxListed;
     *list = l;

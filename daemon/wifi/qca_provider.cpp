@@ -7,6 +7,7 @@
 #include "daemon/core/os_thread.h"
 #include "daemon/wifi/le_bytes.h"
 #include "daemon/wifi/os_iftable.h"
+#include "daemon/wifi/os_provider_mem.h"
 #include "daemon/wifi/os_vendor_device.h"
 
 namespace qx {
@@ -176,7 +177,7 @@ CsiRecord* CqxwificsiQCA::GetCsi(void* /*unused*/) {
     Command("ppdulog_stop", out);
     std::memset(out, 0, sizeof out);
     if (!Command("ppdulog_read", out)) return nullptr;
-    auto* record = static_cast<CsiRecord*>(std::calloc(1, sizeof(CsiRecord)));
+    auto* record = static_cast<CsiRecord*>(os::ProviderAlloc(sizeof(CsiRecord)));
     if (record == nullptr) {
         uint8_t scratch[kPpduRecordSize] = {};
         Command("ppdulog_start", scratch);

@@ -112,6 +112,11 @@ struct Request : Object {
     bool cancelSent = false;
     // Sends so far: a cancel of one send never touches a later one.
     uint64_t sends = 0;
+    // The bus controller's record of this request, under its lock: the last
+    // send that reached it, and a send whose cancel came first (0: none).
+    // Kept here, it goes with the request and never meets a later one.
+    uint64_t sendArrived = 0;
+    uint64_t sendCancelledEarly = 0;
     bool synchronous = false;  // sent with WDF_REQUEST_SEND_OPTION_SYNCHRONOUS
     NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR information = 0;

@@ -65,10 +65,6 @@ struct SpbImpl final : SpbController {
     EchoPeripheral echo;
     std::deque<Request*> queued;
     std::deque<Request*> held;
-    // Cancels that arrived before their send reached the controller, and the
-    // send each request last brought here.
-    std::vector<std::pair<Request*, uint64_t>> early;
-    std::map<Request*, uint64_t> lastSubmitted;
     std::thread worker;
     bool stop = false;
     std::vector<SpbTransaction> log;
@@ -149,16 +145,9 @@ struct SpbImpl final : SpbController {
         std::unique_lock<std::mutex> lock(m);
         // A cancel that came between the send and this point (the IRP's
         // cancel flag, on Windows) completes the request as cancelled here.
-        bool cancelledEarly = false;
-        for (auto it = early.begin(); it != early.end();) {
-            if (it->first == r) {
-                cancelledEarly = cancelledEarly || it->second == send;
-                it = early.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        lastSubmitted[r] = send;
+        const bool cancelledEarly = r->sendCancelledEarly == send;
+        r->sendCancelledEarly = 0;
+        r->sendArrived = send;
         if (cancelledEarly) {
             cancels++;
             lock.unlock();
@@ -194,10 +183,7 @@ struct SpbImpl final : SpbController {
             }
             // Sent but not here yet: the cancel must not be lost, or a held
             // transfer would never complete.
-            auto last = lastSubmitted.find(r);
-            if (!found && (last == lastSubmitted.end() || last->second != send)) {
-                early.emplace_back(r, send);
-            }
+            if (!found && r->sendArrived != send) r->sendCancelledEarly = send;
         }
         // A request already on the wire finishes normally.
         if (found) CompleteSent(r, STATUS_CANCELLED, 0);

@@ -50,9 +50,9 @@ int64_t DaemonRun::FirstReportAfter(int64_t t) const {
 }
 
 DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& scenario,
-                    const std::function<void()>& setup) {
+                    const std::function<void()>& setup, int timeout_seconds) {
     DaemonRun run;
-    run.child = RunInChild([&] {
+    const auto body = [&] {
         qxsim::Scenario parsed;
         std::string error;
         if (!qxsim::ParseScenario(scenario, &parsed, &error)) {
@@ -70,7 +70,8 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
         for (auto& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
         qx::QuellixMain(static_cast<int>(words.size()), argv.data());
-    });
+    };
+    run.child = RunInChild(body, timeout_seconds);
     const std::string& all = run.child.out;
     size_t cut = all.rfind(kMarker);
     run.out = all.substr(0, cut == std::string::npos ? all.size() : cut);

@@ -38,8 +38,9 @@ struct DaemonRun {
 };
 
 // args are the daemon's options (without argv[0]). setup runs in the child
-// before the daemon starts, after the notebook was reset to its defaults.
+// before the daemon starts, after the notebook was reset to its defaults. A
+// child still running after timeout_seconds of wall time is killed.
 DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& scenario,
-                    const std::function<void()>& setup = {});
+                    const std::function<void()>& setup = {}, int timeout_seconds = 60);
 
 }  // namespace qxtest

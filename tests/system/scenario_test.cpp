@@ -96,6 +96,50 @@ TEST(ScenarioTest, LongestGapFromARoamOrLinkBackToTheNextReport) {
     EXPECT_EQ(LongestGapToNextReport({}, {100}).gap_ms, -1);
 }
 
+// As a live run feeds it: the scenario's events and the reports in the order
+// they happen, a report sometimes noted just before an event of the same
+// moment; and a long day, whose events are counted, not kept.
+TEST(ScenarioTest, GapTrackerFollowsALiveRun) {
+    struct Step {
+        char kind;  // 'e' event, 'r' report
+        int64_t at;
+    };
+    struct Case {
+        std::vector<Step> steps;
+        int64_t gap;
+        int64_t at;
+        bool unanswered;
+    };
+    const Case cases[] = {
+        {{{'r', 1000}, {'e', 1000}, {'r', 1300}}, 0, 1000, false},
+        {{{'e', 1000}, {'e', 1200}, {'r', 1500}, {'e', 2000}, {'r', 2100}}, 500, 1000, false},
+        {{{'e', 1000}, {'r', 1100}, {'e', 3000}, {'r', 3400}, {'e', 5000}}, -1, 5000, true},
+        {{{'r', 10}, {'r', 20}}, -1, 0, false},
+    };
+    for (const auto& c : cases) {
+        LinkGapTracker t;
+        for (const Step& s : c.steps) {
+            if (s.kind == 'e') {
+                t.Event({s.at, "roam"});
+            } else {
+                t.Report(s.at);
+            }
+        }
+        const LinkGap g = t.Worst();
+        EXPECT_EQ(g.gap_ms, c.gap);
+        EXPECT_EQ(g.event.at, c.at);
+        EXPECT_EQ(g.unanswered, c.unanswered);
+    }
+    LinkGapTracker day;
+    for (int64_t minute = 0; minute < 1000000; ++minute) {
+        day.Event({minute * 60000, "roam"});
+        day.Report(minute * 60000 + (minute == 4321 ? 9000 : 250));
+    }
+    EXPECT_EQ(day.Events(), 1000000u);
+    EXPECT_EQ(day.Worst().gap_ms, 9000);
+    EXPECT_EQ(day.Worst().event.at, 4321 * 60000);
+}
+
 TEST(ScenarioTest, EveryBuiltInScenarioParses) {
     for (const auto& name : BuiltInScenarioNames()) {
         Scenario s;

@@ -113,11 +113,6 @@ void Say(const std::string& text) {
     qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
 }
 
-// Arrival times of every link report, for the roam and link-back gap: the
-// controller model keeps only the recent reports themselves.
-std::mutex g_arrivals_m;
-std::vector<int64_t> g_arrivals;
-
 void PrintSummary(uint32_t exit_code) {
     auto& ctl = qxsim::ControllerModel::Instance();
     std::ostringstream s;
@@ -129,12 +124,7 @@ void PrintSummary(uint32_t exit_code) {
       << "  device-node resets: " << ctl.DisableCount() << "\n"
       << "  rejected frames: " << ctl.RejectedFrames() << "\n"
       << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
-    std::vector<int64_t> arrivals;
-    {
-        std::lock_guard<std::mutex> lk(g_arrivals_m);
-        arrivals = g_arrivals;
-    }
-    const auto gap = qxsim::LongestGapToNextReport(qxsim::LinkEventsSeen(), arrivals);
+    const auto gap = qxsim::LinkGapSoFar();
     if (gap.unanswered) {
         s << "  longest gap from a roam or link back to the next report: none after the "
           << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << "\n";
@@ -278,10 +268,9 @@ int main(int argc, char** argv) {
         Say("notebook: " + what);
         qxsim::SessionOutputsOnScenario(what);
     });
-    qxsim::ControllerModel::Instance().SetReportObserver([](const qxsim::LinkReportSeen& r) {
-        std::lock_guard<std::mutex> lk(g_arrivals_m);
-        g_arrivals.push_back(r.arrival);
-    });
+    // The roam and link-back gap follows every report, without keeping them.
+    qxsim::ControllerModel::Instance().SetReportObserver(
+        [](const qxsim::LinkReportSeen& r) { qxsim::NoteReportArrival(r.arrival); });
     kernel.AddExitHook(PrintSummary);
     outputs.title = "qxsim: scenario " + scenario_arg;
     std::string output_error;

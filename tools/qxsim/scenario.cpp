@@ -124,12 +124,14 @@ void HangUntilNodeReset(int disables_before) {
 
 std::function<void(const std::string&)> g_reporter;
 
+// Roams and link-backs against the reports: counted, not stored, so that a
+// scenario of any length plays in bounded memory.
 std::mutex g_link_events_m;
-std::vector<LinkEvent> g_link_events;
+LinkGapTracker g_link_gaps;
 
 void NoteLinkEvent(const std::string& what) {
     std::lock_guard<std::mutex> lk(g_link_events_m);
-    g_link_events.push_back(LinkEvent{Kernel::Instance().Now(), what});
+    g_link_gaps.Event(LinkEvent{Kernel::Instance().Now(), what});
 }
 
 // The WLAN service tells its clients about the steered interface's link.
@@ -343,30 +345,60 @@ bool ScenarioEnds(const Scenario& scenario) {
     return false;
 }
 
-std::vector<LinkEvent> LinkEventsSeen() {
-    std::lock_guard<std::mutex> lk(g_link_events_m);
-    return g_link_events;
+void LinkGapTracker::Event(const LinkEvent& event) {
+    ++events_;
+    if (event.at == last_report_) {
+        // Answered by the report of the same moment, noted just before it.
+        if (worst_.gap_ms < 0) worst_ = LinkGap{event, 0, false};
+        return;
+    }
+    // A later event before the next report waits less than the pending one.
+    if (!has_pending_) {
+        pending_ = event;
+        has_pending_ = true;
+    }
+}
+
+void LinkGapTracker::Report(int64_t at) {
+    last_report_ = at;
+    if (!has_pending_ || at < pending_.at) return;
+    const int64_t gap = at - pending_.at;
+    if (worst_.gap_ms < 0 || gap > worst_.gap_ms) worst_ = LinkGap{pending_, gap, false};
+    has_pending_ = false;
+}
+
+LinkGap LinkGapTracker::Worst() const {
+    // An event nothing answered outweighs every answered one.
+    if (has_pending_) return LinkGap{pending_, -1, true};
+    return worst_;
 }
 
 LinkGap LongestGapToNextReport(const std::vector<LinkEvent>& events,
                                const std::vector<VTime>& reports) {
-    LinkGap worst;
+    LinkGapTracker tracker;
+    size_t r = 0;
     for (const auto& e : events) {
-        VTime next = -1;
-        for (VTime r : reports) {
-            if (r >= e.at) {
-                next = r;
-                break;
-            }
-        }
-        const bool unanswered = next < 0;
-        if (unanswered) {
-            if (!worst.unanswered) worst = LinkGap{e, -1, true};
-        } else if (!worst.unanswered && (worst.gap_ms < 0 || next - e.at > worst.gap_ms)) {
-            worst = LinkGap{e, next - e.at, false};
-        }
+        // Reports before the event come first; one at its time answers it.
+        while (r < reports.size() && reports[r] < e.at) tracker.Report(reports[r++]);
+        tracker.Event(e);
     }
-    return worst;
+    while (r < reports.size()) tracker.Report(reports[r++]);
+    return tracker.Worst();
+}
+
+void NoteReportArrival(int64_t at) {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    g_link_gaps.Report(at);
+}
+
+LinkGap LinkGapSoFar() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    return g_link_gaps.Worst();
+}
+
+uint64_t LinkEventsSoFar() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    return g_link_gaps.Events();
 }
 
 void SetScenarioReporter(std::function<void(const std::string&)> reporter) {

@@ -73,17 +73,43 @@ struct LinkEvent {
     int64_t at = 0;
     std::string what;
 };
-std::vector<LinkEvent> LinkEventsSeen();
 
-// The event followed longest by no report (reports: arrival times in order).
+// The event followed longest by no report.
 // gap_ms -1: no events; unanswered: some event was never followed by a report.
 struct LinkGap {
     LinkEvent event;
     int64_t gap_ms = -1;
     bool unanswered = false;
 };
+
+// Follows roams, link-backs and reports as they happen, in time order, and
+// keeps only what the longest gap needs: the oldest event no report has
+// answered yet and the worst gap so far. A day of events costs no memory.
+// A report at an event's own time answers it.
+class LinkGapTracker {
+  public:
+    void Event(const LinkEvent& event);
+    void Report(int64_t at);
+    LinkGap Worst() const;
+    uint64_t Events() const { return events_; }
+
+  private:
+    LinkGap worst_;
+    LinkEvent pending_;
+    bool has_pending_ = false;
+    int64_t last_report_ = -1;
+    uint64_t events_ = 0;
+};
+
+// The same over whole lists (reports: arrival times in order).
 LinkGap LongestGapToNextReport(const std::vector<LinkEvent>& events,
                                const std::vector<int64_t>& reports);
+
+// The scenario's own roams and link-backs (noted as they are played) against
+// the reports noted here; the longest gap so far and how many events there were.
+void NoteReportArrival(int64_t at);
+LinkGap LinkGapSoFar();
+uint64_t LinkEventsSoFar();
 
 // Receives a line for each scenario event as it happens.
 void SetScenarioReporter(std::function<void(const std::string&)> reporter);

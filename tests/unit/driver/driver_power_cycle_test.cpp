@@ -40,12 +40,17 @@ class DriverPowerCycleTest : public DriverTest {
         int issued = 0;
         int lost = 0;
         int cancelled_by_patience = 0;
+        // Transfers (not waits, which may rightly wait for ever) that only
+        // finished because the 1 s patience cancelled them: a transfer in
+        // flight across a D0 exit must be finished by the driver.
+        int transfers_rescued = 0;
         int waits_handed = 0;
     };
 
     // Issues io's request and waits for it the way the daemon's transport
     // does: a bounded wait, then a cancel, then a wait for the cancellation.
-    static void Finish(Tally& t, um::Io* io, bool cancel_now, uint32_t cancel_after_us) {
+    static void Finish(Tally& t, um::Io* io, bool cancel_now, uint32_t cancel_after_us,
+                       bool transfer) {
         if (cancel_now) {
             std::this_thread::sleep_for(std::chrono::microseconds(cancel_after_us));
             um::Cancel(io);
@@ -64,6 +69,7 @@ class DriverPowerCycleTest : public DriverTest {
             return;
         }
         if (patience) ++t.cancelled_by_patience;
+        if (patience && transfer) ++t.transfers_rescued;
         ++t.statuses[um::Status(io)];
     }
 };
@@ -108,12 +114,12 @@ TEST_F(DriverPowerCycleTest, FourHundredD0CyclesWithTransfersWaitsAndCancelsInFl
         um::Io* io = kind == 0   ? um::Write(h, buf, 8)
                      : kind == 1 ? um::Read(h, buf, 8)
                                  : um::DeviceControl(h, IOCTL_QXSPB_WRITE_READ, buf, 3, buf, 5);
-        Finish(tally, io, rng() % 4 == 0, rng() % 100);
+        Finish(tally, io, rng() % 4 == 0, rng() % 100, true);
         um::Release(io);
     };
     auto waits = [&](um::Handle* h, std::mt19937& rng) {
         um::Io* io = um::DeviceControl(h, IOCTL_QXSPB_WAIT_ON_INTERRUPT, nullptr, 0, nullptr, 0);
-        Finish(tally, io, rng() % 2 == 0, rng() % 2000);
+        Finish(tally, io, rng() % 2 == 0, rng() % 2000, false);
         const bool handed = um::Status(io) == STATUS_SUCCESS;
         um::Release(io);
         if (handed) {
@@ -130,6 +136,7 @@ TEST_F(DriverPowerCycleTest, FourHundredD0CyclesWithTransfersWaitsAndCancelsInFl
 
     std::mt19937 rng(4);
     int met_on_bus = 0;
+    int held_after_d0_exit = 0;  // transfers the driver left on the bus
     int disables = 0;
     const auto start = Clock::now();
     for (int cycle = 0; cycle < kCycles; cycle++) {
@@ -152,8 +159,13 @@ TEST_F(DriverPowerCycleTest, FourHundredD0CyclesWithTransfersWaitsAndCancelsInFl
         if (kmdfsim::Spb().WaitHeld(1, 50)) met_on_bus++;
         if (rng() % 2 == 0) kmdfsim::FireInterrupt();  // a wait may be handed over
         kmdfsim::Suspend();
+        // The D0 exit closes the bus target, which cancels what the driver
+        // has on the bus and waits for it: nothing may be held any more.
+        held_after_d0_exit += kmdfsim::Spb().Held();
         kmdfsim::Spb().SetMode(SpbMode::Async, 20);
-        kmdfsim::Spb().ReleaseHeld(100);  // one that reached the bus after D0 exit
+        // Should the driver have left one there, it still ends (and is counted
+        // above), so that the test reports instead of hanging.
+        kmdfsim::Spb().ReleaseHeld(100);
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 200));
         ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS) << "cycle " << cycle;
         kmdfsim::FireInterrupt();
@@ -165,6 +177,10 @@ TEST_F(DriverPowerCycleTest, FourHundredD0CyclesWithTransfersWaitsAndCancelsInFl
 
     std::lock_guard<std::mutex> lk(tally.m);
     EXPECT_EQ(tally.lost, 0) << "requests that never completed, even when cancelled";
+    EXPECT_EQ(held_after_d0_exit, 0) << "transfers the D0 exit left on the bus";
+    EXPECT_EQ(tally.transfers_rescued, 0)
+        << "transfers that finished only because the test cancelled them after " << kPatienceMs
+        << " ms";
     EXPECT_GE(met_on_bus, (kCycles - kCycles / kDisableEvery) / 2)
         << "too few D0 exits met a transfer on the bus";
     EXPECT_EQ(disables, kCycles / kDisableEvery);
@@ -174,6 +190,8 @@ TEST_F(DriverPowerCycleTest, FourHundredD0CyclesWithTransfersWaitsAndCancelsInFl
                 kCycles, disables, seconds, met_on_bus);
     std::printf("power cycles: %d requests, %d waits handed over, %d cancelled after %u ms\n",
                 tally.issued, tally.waits_handed, tally.cancelled_by_patience, kPatienceMs);
+    std::printf("power cycles: %d transfers still on the bus right after a D0 exit\n",
+                held_after_d0_exit);
     for (const auto& s : tally.statuses) {
         std::printf("power cycles:   status %#010x: %d\n", static_cast<unsigned>(s.first),
                     s.second);

@@ -454,6 +454,50 @@ TEST_F(RulesTest, AHeldCompletionKeepsTheRequestSentUntilItRuns) {
     EXPECT_TRUE(kmdfsim::Violations().empty());
 }
 
+// A cancel that reached the bus controller for a send that never comes (the
+// request completed at once, its completion still owed) is the request's own
+// business: it must not outlive the request and cancel the first send of a
+// new request that happens to be made at the same address.
+TEST_F(RulesTest, AStaleCancelNeverReachesALaterRequest) {
+    WDFIOTARGET target;
+    WDFREQUEST request;
+    PrepareSend(&target, &request);
+    kmdfsim::Spb().SetMode(kmdfsim::SpbMode::Inline);
+    EXPECT_FALSE(WdfRequestCancelSentRequest(request));  // before the send: it completes cancelled
+    kmdfsim::HoldCompletionRoutines(true);
+    ASSERT_TRUE(WdfRequestSend(request, target, WDF_NO_SEND_OPTIONS));
+    ASSERT_EQ(kmdfsim::HeldCompletionRoutines(), 1);
+    EXPECT_TRUE(WdfRequestCancelSentRequest(request));  // still sent: this cancel reaches the bus
+    kmdfsim::RunHeldCompletionRoutines();
+    kmdfsim::HoldCompletionRoutines(false);
+    EXPECT_EQ(g_sentStatus.load(), STATUS_CANCELLED);
+    const void* old_address = request;
+    WdfObjectDelete(request);
+
+    // New requests until one lands where the old one was (the heap hands
+    // the same block back at once; a quarantining allocator may not).
+    static uint8_t byte = 3;
+    bool same_address = false;
+    for (int i = 0; i < 50 && !same_address; ++i) {
+        ASSERT_EQ(WdfRequestCreate(WDF_NO_OBJECT_ATTRIBUTES, target, &request), STATUS_SUCCESS);
+        WDFMEMORY memory;
+        ASSERT_EQ(WdfMemoryCreatePreallocated(WDF_NO_OBJECT_ATTRIBUTES, &byte, 1, &memory),
+                  STATUS_SUCCESS);
+        ASSERT_EQ(WdfIoTargetFormatRequestForWrite(target, request, memory, NULL, NULL),
+                  STATUS_SUCCESS);
+        WdfRequestSetCompletionRoutine(request, RuleCompletion, WDF_NO_CONTEXT);
+        same_address = static_cast<const void*>(request) == old_address;
+        g_sentStatus = STATUS_PENDING;
+        ASSERT_TRUE(WdfRequestSend(request, target, WDF_NO_SEND_OPTIONS));
+        EXPECT_EQ(g_sentStatus.load(), STATUS_SUCCESS)
+            << "send " << i << (same_address ? " at the old address" : "");
+        WdfObjectDelete(request);
+        WdfObjectDelete(memory);
+    }
+    EXPECT_TRUE(kmdfsim::Violations().empty());
+    if (!same_address) GTEST_SKIP() << "no new request was made at the old address";
+}
+
 // ---- Exclusive devices and the INF
 // ----------------------------------------------------------------
 
