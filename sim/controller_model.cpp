@@ -131,6 +131,10 @@ TransferOutcome ControllerModel::NextReadOutcome() {
     return o;
 }
 
+bool ControllerModel::NextTransferLate(bool write) {
+    return InjectFault(write ? FaultKind::kTransportWriteLate : FaultKind::kTransportReadLate);
+}
+
 uint32_t ControllerModel::TransferTime() {
     std::lock_guard<std::mutex> lk(m_);
     return transfer_time_;

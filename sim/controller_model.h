@@ -83,6 +83,9 @@ class ControllerModel {
     bool HandleValid(int64_t generation);
     TransferOutcome NextWriteOutcome();
     TransferOutcome NextReadOutcome();
+    // A transfer that completes only just as its caller's wait expires, so
+    // that the cancel after the wait finds nothing left to cancel.
+    bool NextTransferLate(bool write);
     uint32_t TransferTime();
     // A completed write: the firmware takes the bytes.
     void Write(const uint8_t* bytes, uint32_t count);

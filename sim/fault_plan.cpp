@@ -12,6 +12,8 @@ const char* const kNames[kFaultKinds] = {
     "transport-write-pending",
     "transport-read-failnow",
     "transport-read-pending",
+    "transport-write-late",
+    "transport-read-late",
     "node-disable",
     "node-enable",
     "wlan-open",

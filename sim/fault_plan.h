@@ -24,6 +24,8 @@ enum class FaultKind : int {
     kTransportWritePending,  // a write stays pending until it is cancelled
     kTransportReadFailNow,   // a read fails at once (nothing left to cancel)
     kTransportReadPending,   // a read stays pending until it is cancelled
+    kTransportWriteLate,     // a write completes just as its wait expires
+    kTransportReadLate,      // a read completes just as its wait expires
     kNodeDisable,            // CM_Disable_DevNode
     kNodeEnable,             // CM_Enable_DevNode
     kWlanOpen,               // WlanOpenHandle

@@ -27,6 +27,7 @@ struct IoRequest {
     enum class Kind { kWrite, kRead, kControl } kind;
     enum class State { kBusy, kNeverEnds, kSucceeded, kFailed } state;
     uint32_t busy_ms = 0;  // bus time left while kBusy
+    bool late = false;     // completes just as a bounded wait for it expires
     const uint8_t* write_buf = nullptr;
     uint8_t* read_buf = nullptr;
     uint32_t len = 0;
@@ -72,9 +73,22 @@ IoRequest* IssueTransfer(IoDevice* device, IoRequest::Kind kind) {
         kind == IoRequest::Kind::kWrite ? model.NextWriteOutcome() : model.NextReadOutcome();
     if (outcome == TransferOutcome::FailNow) return request;
     request->busy_ms = model.TransferTime();
+    if (outcome == TransferOutcome::Complete)
+        request->late = model.NextTransferLate(kind == IoRequest::Kind::kWrite);
     request->state = outcome == TransferOutcome::Pending ? IoRequest::State::kNeverEnds
                                                          : IoRequest::State::kBusy;
     return request;
+}
+
+// The driver finishes the transfer: its bytes reach the bus.
+void Complete(IoRequest* request) {
+    request->busy_ms = 0;
+    request->state = IoRequest::State::kSucceeded;
+    if (request->kind == IoRequest::Kind::kWrite) {
+        ControllerModel::Instance().Write(request->write_buf, request->len);
+    } else if (request->kind == IoRequest::Kind::kRead) {
+        ControllerModel::Instance().Read(request->read_buf, request->len);
+    }
 }
 
 }  // namespace
@@ -130,6 +144,13 @@ IoWaitResult IoWait(IoRequest* request, uint32_t ms) {
     auto& kernel = qxsim::Kernel::Instance();
     if (request->state == IoRequest::State::kSucceeded) return IoWaitResult::kSucceeded;
     if (request->state == IoRequest::State::kFailed) return IoWaitResult::kFailed;
+    if (request->late && ms != kIoWaitForever && request->state == IoRequest::State::kBusy) {
+        // The completion lands between the wait's expiry and the caller's
+        // cancel: the wait reports a time-out, the cancel finds nothing.
+        kernel.Sleep(ms);
+        Complete(request);
+        return IoWaitResult::kTimedOut;
+    }
     if (ms == kIoWaitForever) {
         // Nothing on the notebook would ever complete it: on Windows the
         // caller hangs for good. Say so rather than hang the virtual clock.
@@ -146,13 +167,7 @@ IoWaitResult IoWait(IoRequest* request, uint32_t ms) {
         return IoWaitResult::kTimedOut;
     }
     if (request->busy_ms > 0) kernel.Sleep(request->busy_ms);
-    request->busy_ms = 0;
-    request->state = IoRequest::State::kSucceeded;
-    if (request->kind == IoRequest::Kind::kWrite) {
-        ControllerModel::Instance().Write(request->write_buf, request->len);
-    } else if (request->kind == IoRequest::Kind::kRead) {
-        ControllerModel::Instance().Read(request->read_buf, request->len);
-    }
+    Complete(request);
     return IoWaitResult::kSucceeded;
 }
 

@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
+#include "sim/fault_plan.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
 
@@ -69,6 +70,13 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
              m.SetReadOutcome(TransferOutcome::FailNow);
          },
          "write -1 -2 0, read -1 -2 0\n"},
+        // Completed just as the wait expired: the cancel finds nothing.
+        {"done as the wait expires", true,
+         [](ControllerModel&) {
+             qxsim::FaultPlan::Instance().FailCall(qxsim::FaultKind::kTransportWriteLate, 1);
+             qxsim::FaultPlan::Instance().FailCall(qxsim::FaultKind::kTransportReadLate, 1);
+         },
+         "write -1 -2 1000, read -1 -2 2000\n"},
         // Disabling the node cuts off the open handle.
         {"node disabled", true, [](ControllerModel& m) { m.DisableNode(); },
          "write -1 -2 0, read -1 -2 0\n"},
