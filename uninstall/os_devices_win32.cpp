@@ -1,6 +1,8 @@
 #include "common/win/win32.h"
 #include <cfgmgr32.h>
 
+#include <utility>
+
 #include "uninstall/os_devices.h"
 
 namespace qx::os {
