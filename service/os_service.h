@@ -47,7 +47,6 @@ struct StopEvent;
 StopEvent* StopEventCreate(uint32_t* error);
 void StopEventSet(StopEvent* event);
 void StopEventClose(StopEvent* event);
-using UniqueStopEvent = win::UniqueAny<StopEvent*, &StopEventClose>;
 
 // The daemon as a child process: CreateProcessW on a writable copy of the
 // command line. Null (and the code in *error) when it cannot be started.

@@ -1,5 +1,9 @@
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "service/os_service.h"
 #include "sim/console_model.h"
@@ -22,8 +26,27 @@ constexpr char16_t kModulePath[] = u"C:\\Program Files\\Halvorn\\QXservice.exe";
 
 struct StopEvent {
     bool set = false;
+    bool closed = false;
     qxsim::Event* wake = nullptr;  // the waiter of WaitStopOrChild, while there is one
 };
+
+namespace {
+
+// Closed events are kept, so that a use after the close is seen and reported
+// instead of touching freed memory.
+std::vector<std::unique_ptr<StopEvent>>& ClosedEvents() {
+    static auto* closed = new std::vector<std::unique_ptr<StopEvent>>();
+    return *closed;
+}
+
+[[noreturn]] void ClosedEventUsed(const char* call) {
+    // A closed handle may already name another object on Windows: there is
+    // no sound way on from here.
+    std::fprintf(stderr, "qxsim: %s on a closed event handle\n", call);
+    std::abort();
+}
+
+}  // namespace
 
 struct ChildProcess {
     uintptr_t handle = 0;
@@ -63,12 +86,17 @@ StopEvent* StopEventCreate(uint32_t*) {
 }
 
 void StopEventSet(StopEvent* event) {
+    // SetEvent enters the kernel: another thread may run first.
+    qxsim::Kernel::Instance().Sleep(0);
+    if (event->closed) ClosedEventUsed("SetEvent");
     event->set = true;
     if (event->wake != nullptr) event->wake->Set();
 }
 
 void StopEventClose(StopEvent* event) {
-    delete event;
+    if (event->closed) ClosedEventUsed("CloseHandle");
+    event->closed = true;
+    ClosedEvents().emplace_back(event);
 }
 
 ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error) {
@@ -90,6 +118,7 @@ uint32_t WaitStopOrChild(StopEvent* stop, ChildProcess* child, uint32_t ms, uint
     const qxsim::VTime deadline = ms == kWaitForever ? -1 : kernel.Now() + ms;
     uint32_t result = kWaitTimeout;
     for (;;) {
+        if (stop->closed) ClosedEventUsed("WaitForMultipleObjects");
         // The lower index wins when both are signalled, as it does on Windows.
         if (stop->set) {
             result = 0;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 
 #include "service/os_service.h"
 #include "service/service_logic.h"
@@ -20,7 +21,11 @@ StatusBook g_status_book;
 std::atomic<os::ServiceStatusHandle> g_status_handle{nullptr};
 // Set by the service thread before RUNNING is reported (stop requests are only
 // accepted from then on), read by the stop handler on the dispatcher thread.
-std::atomic<os::StopEvent*> g_stop_event{nullptr};
+// Shared, not a plain pointer: the daemon may end by itself just as a stop
+// arrives, and the service thread then drops the event while the handler is
+// between reading the slot and setting the event. The handler's copy keeps
+// the event open until it is done; whoever lets go last closes it.
+std::shared_ptr<os::StopEvent> g_stop_event;
 
 int32_t SendStatus(const StatusRecord& record) {
     return os::ServiceSetStatus(g_status_handle.load(std::memory_order_relaxed), record) ? 1 : 0;
@@ -44,10 +49,10 @@ void ReportServiceInfo(const char16_t* text) {
     os::EventLogWrite(kServiceName, os::kEventTypeInformation, 0x2000, buffer);
 }
 
-// Taken out of the shared slot before it is closed, so the stop handler
-// never signals a closed event.
+// Empties the shared slot; the event closes now unless the stop handler
+// still holds it, and then when the handler is done with it.
 void CloseStopEvent() {
-    os::UniqueStopEvent(g_stop_event.exchange(nullptr, std::memory_order_relaxed));
+    std::atomic_store(&g_stop_event, std::shared_ptr<os::StopEvent>());
 }
 
 void Print(const char* format, uint32_t code) {
@@ -96,8 +101,8 @@ bool IsInstall(const char16_t* arg) {
 void ServiceControlHandler(uint32_t control) {
     if (control != os::kServiceControlStop) return;
     ReportServiceStatus(kStateStopPending, os::kNoError, 0);
-    os::StopEvent* stop = g_stop_event.load(std::memory_order_relaxed);
-    if (stop != nullptr) os::StopEventSet(stop);
+    const std::shared_ptr<os::StopEvent> stop = std::atomic_load(&g_stop_event);
+    if (stop) os::StopEventSet(stop.get());
     g_status_book.ReportCurrent(SendStatus);
 }
 
@@ -120,7 +125,7 @@ void ServiceMain() {
         ReportServiceStatus(kStateStopped, error, 0);
         return;
     }
-    g_stop_event.store(stop, std::memory_order_relaxed);
+    std::atomic_store(&g_stop_event, std::shared_ptr<os::StopEvent>(stop, os::StopEventClose));
     ReportServiceStatus(kStateRunning, os::kNoError, 0);
 
     os::UniqueChild child(os::ChildStart(kDaemonCommandLine, &error));

@@ -111,6 +111,18 @@ TEST_F(ServiceHostTest, RunsFromStartToStopped) {
          {u"Halvorn Veltrane Antenna Service Application Unable to create process. failed w"}},
         // RUNNING is out before the daemon starts: a stop may come while it
         // is being started; it is ended as soon as it exists.
+        // The stop handler and the end of the daemon meet: the service thread
+        // may close the stop event while the handler is about to set it.
+        {"a stop as the daemon ends by itself",
+         0,
+         500,
+         0,
+         {500},
+         {0},
+         {2, 4, 3, 1},
+         0,
+         false,
+         {kStopped}},
         {"a stop while the daemon is being started",
          0,
          -1,
