@@ -172,6 +172,17 @@ void ScmModel::CheckStatusLocked(const ScmStatus& status) {
         Violation("check point did not rise while state " + std::to_string(state) +
                   " was reported again");
     }
+    // A pending state promises the next report within its wait hint; past
+    // it the manager takes the service for hung.
+    if (!history_.empty() && IsPending(history_.back().current_state) &&
+        history_.back().wait_hint != 0) {
+        const VTime waited = Kernel::Instance().Now() - last_report_at_;
+        if (waited > static_cast<VTime>(history_.back().wait_hint)) {
+            Violation("no report within the wait hint of " +
+                      std::to_string(history_.back().wait_hint) + " ms (" + std::to_string(waited) +
+                      " ms passed)");
+        }
+    }
     if (state == kSvcStartPending && was_running_) {
         Violation("START_PENDING reported after RUNNING");
     }
@@ -200,6 +211,7 @@ bool ScmModel::SetStatus(uintptr_t handle, const ScmStatus& status, uint32_t* er
         }
         CheckStatusLocked(status);
         history_.push_back(status);
+        last_report_at_ = Kernel::Instance().Now();
         if (status.current_state == kSvcRunning) was_running_ = true;
         if (status.current_state == kSvcStopped) {
             stopped_reported_ = true;

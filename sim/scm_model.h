@@ -7,7 +7,8 @@
 //  - status reports only through the handle of a registered handler, never
 //    after SERVICE_STOPPED, with a known state and the own-process type;
 //  - check points only on pending states, rising while one pending state is
-//    reported again; no START_PENDING once the service was RUNNING;
+//    reported again; the next report within a pending state's wait hint; no
+//    START_PENDING once the service was RUNNING;
 //  - controls reach the handler only when the reported state accepts them
 //    (never while a start or stop is pending), on the dispatcher thread, and
 //    the handler has 30 s of (virtual) time to return;
@@ -176,6 +177,7 @@ class ScmModel {
     bool main_returned_ = false;
     bool start_timed_out_ = false;
     std::vector<ScmStatus> history_;
+    VTime last_report_at_ = 0;
     std::vector<uint32_t> pending_controls_;
     std::vector<uint32_t> control_results_;
     std::vector<uint32_t> delivered_;

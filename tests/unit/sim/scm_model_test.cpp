@@ -21,6 +21,19 @@ ScmStatus Status(uint32_t state, uint32_t check_point, uint32_t controls = kSvcA
     return s;
 }
 
+ScmStatus Hinted(uint32_t state, uint32_t check_point, uint32_t wait_hint) {
+    ScmStatus s = Status(state, check_point, 0);
+    s.wait_hint = wait_hint;
+    return s;
+}
+
+// Not a report: the virtual time that passes before the next one.
+ScmStatus Pause(uint32_t ms) {
+    ScmStatus s;
+    s.wait_hint = ms;
+    return s;
+}
+
 // Runs a service whose ServiceMain registers a handler and makes the reports.
 std::vector<std::string> RunReports(const std::vector<ScmStatus>& reports,
                                     bool bad_handle = false) {
@@ -34,7 +47,13 @@ std::vector<std::string> RunReports(const std::vector<ScmStatus>& reports,
             uintptr_t handle = scm.RegisterHandler(
                 u"svc", [](uint32_t) {}, &e);
             if (bad_handle) ++handle;
-            for (const auto& r : reports) scm.SetStatus(handle, r, &e);
+            for (const auto& r : reports) {
+                if (r.current_state == 0) {
+                    Kernel::Instance().Sleep(r.wait_hint);
+                } else {
+                    scm.SetStatus(handle, r, &e);
+                }
+            }
         },
         &error));
     return scm.Violations();
@@ -68,6 +87,13 @@ TEST(ScmModelStatus, ReportsTheManagerRefuses) {
         {"no such state",
          {Status(9, 0), Status(1, 0)},
          {"SetServiceStatus with state 9 and type 16"}},
+        {"the next report within the wait hint",
+         {Hinted(2, 1, 3000), Pause(3000), Hinted(2, 2, 500), Pause(400), Status(4, 0),
+          Status(1, 0)},
+         {}},
+        {"no report within the wait hint",
+         {Hinted(2, 1, 3000), Pause(3001), Status(4, 0), Status(1, 0)},
+         {"no report within the wait hint of 3000 ms (3001 ms passed)"}},
         {"ServiceMain returns without STOPPED",
          {Status(2, 1, 0), Status(4, 0)},
          {"ServiceMain returned without reporting SERVICE_STOPPED"}},
