@@ -19,9 +19,6 @@ namespace {
 // The error of the last failed call of this seam, as GetLastError would keep it.
 thread_local uint32_t t_last_error = 0;
 
-// Where the program file of the simulated service lies.
-constexpr char16_t kModulePath[] = u"C:\\Program Files\\Halvorn\\QXservice.exe";
-
 }  // namespace
 
 struct StopEvent {
@@ -168,13 +165,15 @@ uint32_t LastError() {
 
 size_t ModulePath(char16_t* out, size_t capacity) {
     // GetModuleFileNameW as Windows since Vista: a path that does not fit is
-    // cut, terminated, and the capacity returned.
-    const size_t length = std::char_traits<char16_t>::length(kModulePath);
+    // cut, terminated, and the capacity returned with ERROR_INSUFFICIENT_BUFFER.
+    const std::u16string path = qxsim::ProcessModel::Instance().OwnImagePath();
     if (capacity == 0) return 0;
-    const size_t n = length < capacity ? length : capacity - 1;
-    std::memcpy(out, kModulePath, n * sizeof(char16_t));
+    const size_t n = path.size() < capacity ? path.size() : capacity - 1;
+    std::memcpy(out, path.data(), n * sizeof(char16_t));
     out[n] = 0;
-    return length < capacity ? length : capacity;
+    if (path.size() < capacity) return path.size();
+    t_last_error = 122;
+    return capacity;
 }
 
 InstallStep ServiceInstall(const char16_t* name, const char16_t* binary_path, uint32_t* error) {

@@ -16,6 +16,7 @@ void ProcessModel::Reset() {
     ++generation_;
     script_ = nullptr;
     launch_delay_ms_ = 0;
+    own_image_path_ = kDefaultImagePath;
     // Children are kept alive: a virtual thread may still be parked on one.
     for (auto& child : children_) child->record.handle_open = false;
     retired_.insert(retired_.end(), std::make_move_iterator(children_.begin()),
@@ -27,6 +28,16 @@ void ProcessModel::Reset() {
 void ProcessModel::SetScript(std::function<Plan(const std::u16string&)> script) {
     std::lock_guard<std::mutex> lk(m_);
     script_ = std::move(script);
+}
+
+void ProcessModel::SetOwnImagePath(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    own_image_path_ = path;
+}
+
+std::u16string ProcessModel::OwnImagePath() {
+    std::lock_guard<std::mutex> lk(m_);
+    return own_image_path_;
 }
 
 void ProcessModel::SetLaunchDelayMs(uint32_t ms) {

@@ -20,6 +20,8 @@
 namespace qxsim {
 
 constexpr uint32_t kStillActive = 259;  // STILL_ACTIVE, the exit code of a running process
+// Where the simulated process's own program file lies, unless a test says otherwise.
+constexpr char16_t kDefaultImagePath[] = u"C:\\Program Files\\Halvorn\\QXservice.exe";
 
 class ProcessModel {
   public:
@@ -39,6 +41,10 @@ class ProcessModel {
     void SetScript(std::function<Plan(const std::u16string& command_line)> script);
     // CreateProcessW takes this long (the caller sleeps it) before it returns.
     void SetLaunchDelayMs(uint32_t ms);
+
+    // The program file of the simulated process itself (GetModuleFileNameW).
+    void SetOwnImagePath(const std::u16string& path);
+    std::u16string OwnImagePath();
 
     // CreateProcessW: a handle (non-zero) or 0 with the error in *error.
     uintptr_t Start(const std::u16string& command_line, uint32_t* error);
@@ -81,6 +87,7 @@ class ProcessModel {
     uint64_t generation_ = 0;
     std::function<Plan(const std::u16string&)> script_;
     uint32_t launch_delay_ms_ = 0;
+    std::u16string own_image_path_ = kDefaultImagePath;
     std::vector<std::unique_ptr<Child>> children_;  // index + 1 is the handle
     std::vector<std::unique_ptr<Child>> retired_;   // children of earlier runs
     std::vector<std::string> violations_;

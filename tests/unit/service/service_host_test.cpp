@@ -218,6 +218,7 @@ TEST_F(ServiceHostTest, Install) {
         uint32_t open_manager_error;
         bool installed_before;
         std::string out;
+        std::u16string image = u"C:\\Program Files\\Halvorn\\QXservice.exe";
     };
     const Case cases[] = {
         {"lower case", u"install", 0, false, "Service installed successfully\n"},
@@ -225,22 +226,28 @@ TEST_F(ServiceHostTest, Install) {
         {"mixed case", u"InStAlL", 0, false, "Service installed successfully\n"},
         {"installed already", u"install", 0, true, "CreateService failed (1073)\n"},
         {"no manager", u"install", 5, false, "OpenSCManager failed (5)\n"},
+        // A cut path would register some other program.
+        {"path of 260 units", u"install", 0, false, "Cannot install service (122)\n",
+         std::u16string(260, u'p')},
+        {"path of 259 units", u"install", 0, false, "Service installed successfully\n",
+         std::u16string(259, u'p')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         auto& scm = ScmModel::Instance();
         scm.SetOpenManagerError(c.open_manager_error);
+        qxsim::ProcessModel::Instance().SetOwnImagePath(c.image);
         if (c.installed_before) scm.AddService({u"Halvorn Veltrane Service"});
         const Outcome o = Run({u"QXservice.exe", c.arg});
         EXPECT_EQ(c.out, o.out);
         EXPECT_TRUE(o.states.empty());
         const auto* service = scm.Find(u"Halvorn Veltrane Service");
-        if (c.open_manager_error != 0) {
+        if (c.open_manager_error != 0 || c.image.size() >= 260) {
             EXPECT_EQ(nullptr, service);
         } else if (!c.installed_before) {
             ASSERT_NE(nullptr, service);
-            EXPECT_EQ(u"\"C:\\Program Files\\Halvorn\\QXservice.exe\"", service->binary_path);
+            EXPECT_EQ(u"\"" + c.image + u"\"", service->binary_path);
             EXPECT_EQ(u"Halvorn Veltrane Service", service->display_name);
             EXPECT_EQ(0x10u, service->type);
             EXPECT_EQ(3u, service->start_type);
