@@ -18,7 +18,8 @@ if(QX_FUZZ)
 endif()
 
 # qx_add_fuzzer(NAME n SOURCES ... [LIBS ...])
-# A harness whose LIBS name qx_daemon gets the daemon's OS halves (qx_os_halves).
+# A harness whose LIBS name a program's portable logic gets its OS halves
+# (qx_os_halves).
 # In the fuzz tree: builds the harness fuzz_<n>, seeded by tests/fuzz/corpus/<n>.
 # In the host tree: registers fuzz.<n>, a bounded run of the fuzz tree's binary.
 function(qx_add_fuzzer)
@@ -28,9 +29,7 @@ function(qx_add_fuzzer)
         add_executable(${target} ${F_SOURCES})
         qx_warnings(${target})
         target_link_libraries(${target} PRIVATE ${F_LIBS})
-        if(qx_daemon IN_LIST F_LIBS)
-            qx_os_halves(${target})
-        endif()
+        qx_os_halves_for_libs(${target} "${F_LIBS}" "" "")
         target_link_options(${target} PRIVATE -fsanitize=fuzzer)
         add_dependencies(qx_fuzzers ${target})
     elseif(QX_SANITIZER_SIBLINGS)

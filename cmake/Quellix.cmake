@@ -31,23 +31,42 @@ endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/Fuzz.cmake)
 
-# qx_os_halves(<target> [DEVICE sim|kmdf] [PROVIDER <library>])
-# The one place that chooses the OS halves of the daemon's seams for an
-# executable or test, and links them with the portable logic (qx_daemon):
-#   Windows build   qx_daemon_win32
-#   host build      qx_daemon_sim, plus the device channel and node reset on
-#                   the controller model (DEVICE sim, the default) or through
-#                   QXVeltrane on the KMDF simulation (DEVICE kmdf)
-# PROVIDER names the library that defines the exported qx_wifi_* functions:
-# the daemon's own (qx_wifi_provider, the default) or a test's double. Exactly
-# one of each is linked, so no definition depends on link order. The portable
-# logic and its halves call each other, so they go in as one group that the
-# linker rescans. Another program's halves (service, uninstaller) belong here
-# too: its portable library and its halves in one such group, chosen by build.
+# qx_os_halves(<target> [PROGRAM daemon|service|uninstall] [DEVICE sim|kmdf]
+#              [PROVIDER <library>])
+# The one place that chooses the OS halves of a program's seams for an
+# executable or test, and links them with the program's portable logic
+# (qx_<program>, default the daemon):
+#   Windows build   qx_<program>_win32
+#   host build      qx_<program>_sim; for the daemon, plus the device channel
+#                   and node reset on the controller model (DEVICE sim, the
+#                   default) or through QXVeltrane on the KMDF simulation
+#                   (DEVICE kmdf)
+# PROVIDER names the library that defines the daemon's exported qx_wifi_*
+# functions: its own (qx_wifi_provider, the default) or a test's double.
+# Exactly one of each is linked, so no definition depends on link order. The
+# portable logic and its halves call each other, so they go in as one group
+# that the linker rescans.
 function(qx_os_halves target)
-    cmake_parse_arguments(H "" "DEVICE;PROVIDER" "" ${ARGN})
+    cmake_parse_arguments(H "" "PROGRAM;DEVICE;PROVIDER" "" ${ARGN})
     if(H_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "qx_os_halves(${target}): unknown arguments ${H_UNPARSED_ARGUMENTS}")
+    endif()
+    if(NOT H_PROGRAM)
+        set(H_PROGRAM daemon)
+    endif()
+    if(WIN32)
+        set(platform win32)
+    else()
+        set(platform sim)
+    endif()
+    if(H_PROGRAM MATCHES "^(service|uninstall)$")
+        if(H_DEVICE OR H_PROVIDER)
+            message(FATAL_ERROR "qx_os_halves(${target}): DEVICE and PROVIDER are halves of the daemon")
+        endif()
+        target_link_libraries(${target} PRIVATE "$<LINK_GROUP:RESCAN,qx_${H_PROGRAM},qx_${H_PROGRAM}_${platform}>")
+        return()
+    elseif(NOT H_PROGRAM STREQUAL "daemon")
+        message(FATAL_ERROR "qx_os_halves(${target}): PROGRAM is daemon, service or uninstall, not ${H_PROGRAM}")
     endif()
     if(NOT H_DEVICE)
         set(H_DEVICE sim)
@@ -70,6 +89,20 @@ function(qx_os_halves target)
     target_link_libraries(${target} PRIVATE "$<LINK_GROUP:RESCAN,qx_daemon,${H_PROVIDER},${halves}>")
 endfunction()
 
+# The halves of every program whose portable logic a test's LIBS name.
+function(qx_os_halves_for_libs target libs device provider)
+    foreach(program IN ITEMS service uninstall)
+        if(qx_${program} IN_LIST libs)
+            qx_os_halves(${target} PROGRAM ${program})
+        endif()
+    endforeach()
+    if(qx_daemon IN_LIST libs)
+        qx_os_halves(${target} DEVICE "${device}" PROVIDER "${provider}")
+    elseif(device OR provider)
+        message(FATAL_ERROR "${target}: DEVICE and PROVIDER choose halves of qx_daemon, which it does not link")
+    endif()
+endfunction()
+
 # Environment and fixture of a ctest test that runs under Wine.
 set(QX_WINE_TEMPLATE "${PROJECT_BINARY_DIR}/wine-template")
 function(qx_wine_properties test)
@@ -81,8 +114,8 @@ endfunction()
 # qx_add_unit_test(NAME n SOURCES ... [LIBS ...] [THREADED] [WINDOWS | WINDOWS_ONLY]
 #                  [DEVICE sim|kmdf] [PROVIDER <library>])
 # Registers a GoogleTest executable with ctest. A test whose LIBS name
-# qx_daemon gets the daemon's OS halves through qx_os_halves (DEVICE and
-# PROVIDER are passed on). In the host tree it also
+# qx_daemon, qx_service or qx_uninstall gets that program's OS halves through
+# qx_os_halves (DEVICE and PROVIDER are passed on). In the host tree it also
 # registers the same executable of the host-asan tree and, for THREADED tests,
 # of the host-tsan tree, so one ctest run covers the sanitizer builds too.
 # WINDOWS also cross-builds the test and runs it under Wine (winunit.n);
@@ -105,11 +138,7 @@ function(qx_add_unit_test)
     add_executable(${T_NAME} ${T_SOURCES})
     qx_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
-    if(qx_daemon IN_LIST T_LIBS)
-        qx_os_halves(${T_NAME} DEVICE "${T_DEVICE}" PROVIDER "${T_PROVIDER}")
-    elseif(T_DEVICE OR T_PROVIDER)
-        message(FATAL_ERROR "${T_NAME}: DEVICE and PROVIDER choose halves of qx_daemon, which it does not link")
-    endif()
+    qx_os_halves_for_libs(${T_NAME} "${T_LIBS}" "${T_DEVICE}" "${T_PROVIDER}")
     if(WIN32)
         install(TARGETS ${T_NAME} RUNTIME DESTINATION tests)
         return()

@@ -18,6 +18,13 @@ StatusRecord StatusBook::Snapshot() const {
     return record_;
 }
 
+void StatusBook::Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    record_ = StatusRecord{kServiceWin32OwnProcess, 0, 0, 0, 0, 0, 0};
+    next_check_point_ = 1;
+    stopped_ = false;
+}
+
 int32_t StatusBook::ReportLocked(uint32_t state, uint32_t win32_exit_code, uint32_t wait_hint,
                                  StatusSink sink) {
     if (stopped_) return 0;

@@ -52,6 +52,9 @@ class StatusBook {
 
     StatusRecord Snapshot() const;
 
+    // Back to the state before the first report: a new run of the service.
+    void Clear();
+
   private:
     int32_t ReportLocked(uint32_t state, uint32_t win32_exit_code, uint32_t wait_hint,
                          StatusSink sink);

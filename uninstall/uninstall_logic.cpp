@@ -1,5 +1,7 @@
 #include "uninstall/uninstall_logic.h"
 
+#include "uninstall/os_files.h"
+
 namespace qx::uninstall {
 
 namespace {
@@ -17,21 +19,22 @@ size_t Length(const char16_t* text) {
 
 }  // namespace
 
-int32_t DeleteRegistryTree(Registry& registry, RegKey parent, const char16_t* sub_key) {
-    if (registry.DeleteKey(parent, sub_key) == kRegOk) return 0;
-    RegKey key = nullptr;
-    const int32_t opened = registry.Open(parent, sub_key, &key);
-    if (opened == kRegNotFound) return 0;
-    if (opened != kRegOk) return -1;
-    // Always take the first sub-key: each deletion moves the next one to the
-    // front. A sub-tree that will not go ends the loop instead of being
-    // retried for ever.
-    char16_t name[kKeyNameChars];
-    while (registry.EnumKey(key, 0, name, kKeyNameChars) == kRegOk) {
-        if (DeleteRegistryTree(registry, key, name) != 0) break;
+int32_t DeleteRegistryTree(os::RegHandle parent, const char16_t* sub_key) {
+    if (os::RegistryDeleteKey(parent, sub_key) == kRegOk) return 0;
+    {
+        os::RegKey key;
+        const int32_t opened = os::RegistryOpen(parent, sub_key, &key);
+        if (opened == kRegNotFound) return 0;
+        if (opened != kRegOk) return -1;
+        // Always take the first sub-key: each deletion moves the next one to
+        // the front. A sub-tree that will not go ends the loop instead of
+        // being retried for ever.
+        char16_t name[kKeyNameChars];
+        while (os::RegistryEnumKey(key.get(), 0, name, kKeyNameChars) == kRegOk) {
+            if (DeleteRegistryTree(key.get(), name) != 0) break;
+        }
     }
-    registry.Close(key);
-    return registry.DeleteKey(parent, sub_key) == kRegOk ? 0 : -1;
+    return os::RegistryDeleteKey(parent, sub_key) == kRegOk ? 0 : -1;
 }
 
 void TerminateRegString(char16_t* buffer, uint32_t bytes, uint32_t capacity_chars) {
@@ -48,38 +51,27 @@ bool SameText(const char16_t* a, const char16_t* b) {
     return *a == *b;
 }
 
-int32_t FindProductEntries(Registry& registry, RegKey root, const char16_t* uninstall_root,
+int32_t FindProductEntries(os::RegHandle root, const char16_t* uninstall_root,
                            const char16_t* display_name, std::vector<ProductEntry>* entries) {
-    RegKey uninstall = nullptr;
-    if (registry.Open(root, uninstall_root, &uninstall) != kRegOk) return -1;
+    os::RegKey uninstall;
+    if (os::RegistryOpen(root, uninstall_root, &uninstall) != kRegOk) return -1;
     char16_t key_name[kKeyNameChars];
     for (uint32_t index = 0;; ++index) {
-        const int32_t rc = registry.EnumKey(uninstall, index, key_name, kKeyNameChars);
+        const int32_t rc = os::RegistryEnumKey(uninstall.get(), index, key_name, kKeyNameChars);
         if (rc == kRegMoreData) continue;  // not a name we could open anyway
         if (rc != kRegOk) break;           // the end, or a root we can no longer read
-        RegKey entry = nullptr;
-        if (registry.Open(uninstall, key_name, &entry) != kRegOk) continue;
+        os::RegKey entry;
+        if (os::RegistryOpen(uninstall.get(), key_name, &entry) != kRegOk) continue;
         char16_t value[kDisplayNameChars + 1];
         uint32_t type = 0;
         uint32_t bytes = kDisplayNameChars * 2;
-        if (registry.QueryValue(entry, u"DisplayName", &type, value, &bytes) == kRegOk &&
+        if (os::RegistryQueryValue(entry.get(), u"DisplayName", &type, value, &bytes) == kRegOk &&
             type == kRegSz) {
             TerminateRegString(value, bytes, kDisplayNameChars);
             if (SameText(value, display_name)) entries->push_back({value, key_name});
         }
-        registry.Close(entry);
     }
-    registry.Close(uninstall);
     return 0;
-}
-
-int32_t UninstallProduct(Registry& registry, RegKey root, const char16_t* uninstall_root,
-                         const char16_t* display_name,
-                         const std::function<void(const ProductEntry&)>& remove) {
-    std::vector<ProductEntry> entries;
-    const int32_t rc = FindProductEntries(registry, root, uninstall_root, display_name, &entries);
-    for (const ProductEntry& entry : entries) remove(entry);
-    return rc;
 }
 
 bool FormatMsiexecCommand(const char16_t* product_code, char16_t* out, size_t capacity) {
@@ -107,7 +99,7 @@ const InstalledFile kInstalledFiles[kInstalledFileCount] = {
     {u"QXuninstall.exe", FileAction::kDeleteAtRestart},
 };
 
-int32_t DeleteInstalledFiles(FileSystem& files, const char16_t* windows_dir) {
+int32_t DeleteInstalledFiles(const char16_t* windows_dir) {
     static const char16_t kFolder[] = u"\\Halvorn\\";
     int32_t scheduled = 0;
     for (const InstalledFile& file : kInstalledFiles) {
@@ -116,27 +108,26 @@ int32_t DeleteInstalledFiles(FileSystem& files, const char16_t* windows_dir) {
         path += file.name;
         if (path.size() + 1 > kMaxPath) continue;
         if (file.action == FileAction::kDelete) {
-            const int32_t rc = files.Delete(path.c_str());
+            const int32_t rc = os::FilesDelete(path.c_str());
             // 2 and 3: the file or its folder is already gone.
             if (rc == 0 || rc == 2 || rc == 3) continue;
         }
-        files.DeleteAtRestart(path.c_str());
+        os::FilesDeleteAtRestart(path.c_str());
         ++scheduled;
     }
     return scheduled;
 }
 
-bool WaitForServiceStopped(const std::function<int32_t()>& query,
-                           const std::function<void(uint32_t)>& sleep, uint32_t limit_ms,
-                           uint32_t step_ms) {
+bool WaitForServiceStopped(os::ScmHandle service, uint32_t limit_ms, uint32_t step_ms) {
     if (step_ms == 0) step_ms = 1;
     uint32_t waited = 0;
     for (;;) {
-        const int32_t state = query();
-        if (state == 1) return true;
-        if (state < 0 || waited >= limit_ms) return false;
+        uint32_t state = 0;
+        if (os::ScmQueryState(service, &state) != 0) return false;
+        if (state == os::kScmServiceStopped) return true;
+        if (waited >= limit_ms) return false;
         const uint32_t step = limit_ms - waited < step_ms ? limit_ms - waited : step_ms;
-        sleep(step);
+        os::ScmSleepMs(step);
         waited += step;
     }
 }

@@ -13,15 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/uninstall/registry_model.h"
+#include "sim/registry_model.h"
 #include "uninstall/uninstall_logic.h"
 
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
-using qx::test::ModelKey;
-using qx::test::RegistryModel;
+using qxsim::ModelKey;
+using qxsim::RegistryModel;
 
 const std::u16string kRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kProduct = u"Veltrane";
@@ -41,7 +41,8 @@ struct Reader : qxfuzz::Reader {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    RegistryModel registry;
+    RegistryModel& registry = RegistryModel::Instance();
+    registry.Reset();
     Reader in{{data, size}};
     std::vector<std::u16string> paths{kRoot};
     registry.Create(kRoot);
@@ -91,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::vector<qx::uninstall::ProductEntry> entries;
-    const int32_t found = qx::uninstall::FindProductEntries(
-        registry, registry.Root(), kRoot.c_str(), kProduct.c_str(), &entries);
+    const int32_t found = qx::uninstall::FindProductEntries(registry.Root(), kRoot.c_str(),
+                                                            kProduct.c_str(), &entries);
     Check(found == 0, "the uninstall root did not open");
     Check(registry.OpenHandles() == 0, "a handle left open by the search");
     for (const auto& e : entries) {
@@ -108,9 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!fits) Check(line[0] == 0, "a refused msiexec line is not empty");
     }
 
-    const int32_t deleted =
-        qx::uninstall::DeleteRegistryTree(registry, registry.Root(), kRoot.c_str());
+    const int32_t deleted = qx::uninstall::DeleteRegistryTree(registry.Root(), kRoot.c_str());
     Check(registry.OpenHandles() == 0, "a handle left open by the delete");
+    Check(registry.Violations().empty(), "a key handle misused");
     if (deleted == 0) Check(registry.Find(kRoot) == nullptr, "reported deleted, but still there");
     if (!refusing && !long_name) Check(deleted == 0, "a plain tree was not deleted");
     return 0;

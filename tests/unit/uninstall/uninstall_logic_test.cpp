@@ -5,12 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/uninstall/registry_model.h"
+#include "sim/file_model.h"
+#include "sim/registry_model.h"
+#include "sim/scm_model.h"
+#include "sim/vkernel.h"
 
 namespace qx::uninstall {
 namespace {
 
-using test::RegistryModel;
+using qxsim::RegistryModel;
+
+// The virtual notebook's registry, empty.
+RegistryModel& FreshRegistry() {
+    RegistryModel::Instance().Reset();
+    return RegistryModel::Instance();
+}
 
 const char16_t kRoot[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char16_t kProductKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quellix";
@@ -18,13 +27,13 @@ const char16_t kProductKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\U
 // ---- registry-tree delete ----------------------------------------------
 
 TEST(DeleteRegistryTree, RemovesTheKeyAndEverythingBelowButNothingBeside) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     reg.Create(std::u16string(kProductKey) + u"\\a\\b\\c");
     reg.Create(std::u16string(kProductKey) + u"\\a\\d");
     reg.Create(std::u16string(kProductKey) + u"\\e");
     reg.Create(std::u16string(kRoot) + u"\\Other\\x");
     reg.Create(std::u16string(kProductKey) + u"2");  // a sibling sharing the prefix
-    EXPECT_EQ(0, DeleteRegistryTree(reg, reg.Root(), kProductKey));
+    EXPECT_EQ(0, DeleteRegistryTree(reg.Root(), kProductKey));
     EXPECT_EQ(nullptr, reg.Find(kProductKey));
     EXPECT_NE(nullptr, reg.Find(std::u16string(kRoot) + u"\\Other\\x"));
     EXPECT_NE(nullptr, reg.Find(std::u16string(kProductKey) + u"2"));
@@ -32,9 +41,9 @@ TEST(DeleteRegistryTree, RemovesTheKeyAndEverythingBelowButNothingBeside) {
 }
 
 TEST(DeleteRegistryTree, MissingKeyCountsAsDeleted) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     reg.Create(kRoot);
-    EXPECT_EQ(0, DeleteRegistryTree(reg, reg.Root(), kProductKey));
+    EXPECT_EQ(0, DeleteRegistryTree(reg.Root(), kProductKey));
     EXPECT_EQ(0u, reg.OpenHandles());
 }
 
@@ -55,7 +64,7 @@ TEST(DeleteRegistryTree, DeepAndLongTrees) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        RegistryModel reg;
+        RegistryModel& reg = FreshRegistry();
         // Builds the tree level by level: every key gets `width` children.
         std::vector<std::u16string> level = {kProductKey};
         for (int d = 0; d < c.depth; ++d) {
@@ -76,7 +85,7 @@ TEST(DeleteRegistryTree, DeepAndLongTrees) {
         if (c.width == 1) {
             ASSERT_GT(level.back().size(), 520u);
         }
-        EXPECT_EQ(0, DeleteRegistryTree(reg, reg.Root(), kProductKey));
+        EXPECT_EQ(0, DeleteRegistryTree(reg.Root(), kProductKey));
         EXPECT_EQ(nullptr, reg.Find(kProductKey));
         EXPECT_NE(nullptr, reg.Find(std::u16string(kRoot) + u"\\Keep"));
         EXPECT_EQ(0u, reg.OpenHandles());
@@ -86,20 +95,20 @@ TEST(DeleteRegistryTree, DeepAndLongTrees) {
 // A sub-key that cannot be deleted ends the walk (it would come back first
 // on every enumeration) and the failure is passed up; what could go, went.
 TEST(DeleteRegistryTree, UndeletableSubKeyStopsWithoutLooping) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     reg.Create(std::u16string(kProductKey) + u"\\a\\locked")->undeletable = true;
     reg.Create(std::u16string(kProductKey) + u"\\b");
-    EXPECT_EQ(-1, DeleteRegistryTree(reg, reg.Root(), kProductKey));
+    EXPECT_EQ(-1, DeleteRegistryTree(reg.Root(), kProductKey));
     EXPECT_LT(reg.enum_calls, 10);
     EXPECT_NE(nullptr, reg.Find(std::u16string(kProductKey) + u"\\a\\locked"));
     EXPECT_EQ(0u, reg.OpenHandles());
 }
 
 TEST(DeleteRegistryTree, KeyThatCannotBeOpenedFails) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     reg.Create(std::u16string(kProductKey) + u"\\a");
     reg.Find(kProductKey)->unopenable = true;
-    EXPECT_EQ(-1, DeleteRegistryTree(reg, reg.Root(), kProductKey));
+    EXPECT_EQ(-1, DeleteRegistryTree(reg.Root(), kProductKey));
     EXPECT_NE(nullptr, reg.Find(kProductKey));
 }
 
@@ -110,7 +119,7 @@ std::u16string Entry(const char16_t* name) {
 }
 
 TEST(UninstallProduct, MatchesExactlyAndCaseSensitively) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     const struct {
         const char16_t* key;
         std::u16string display;
@@ -133,11 +142,11 @@ TEST(UninstallProduct, MatchesExactlyAndCaseSensitively) {
     }
     reg.Create(Entry(u"{B-no-name}"));
     std::vector<std::u16string> removed;
-    EXPECT_EQ(0, UninstallProduct(reg, reg.Root(), kRoot, u"Halvorn Veltrane",
-                                  [&](const ProductEntry& p) {
-                                      EXPECT_EQ(u"Halvorn Veltrane", p.display_name);
-                                      removed.push_back(p.key_name);
-                                  }));
+    EXPECT_EQ(0,
+              UninstallProduct(reg.Root(), kRoot, u"Halvorn Veltrane", [&](const ProductEntry& p) {
+                  EXPECT_EQ(u"Halvorn Veltrane", p.display_name);
+                  removed.push_back(p.key_name);
+              }));
     std::vector<std::u16string> want;
     for (const auto& e : entries) {
         if (e.match) want.push_back(e.key);
@@ -150,33 +159,33 @@ TEST(UninstallProduct, MatchesExactlyAndCaseSensitively) {
 // both be removed, in order, even though the first removal shifts the
 // indexes of the keys after it.
 TEST(UninstallProduct, RemovalOfOneEntryDoesNotSkipTheNext) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     for (const char16_t* key : {u"{1}", u"{2}", u"{3}"}) {
         reg.SetString(Entry(key), u"DisplayName", u"Halvorn Veltrane");
     }
     reg.SetString(Entry(u"{0}"), u"DisplayName", u"Something else");
     std::vector<std::u16string> removed;
-    UninstallProduct(reg, reg.Root(), kRoot, u"Halvorn Veltrane", [&](const ProductEntry& p) {
+    UninstallProduct(reg.Root(), kRoot, u"Halvorn Veltrane", [&](const ProductEntry& p) {
         removed.push_back(p.key_name);
-        EXPECT_EQ(kRegOk, reg.DeleteKey(reg.Find(kRoot), p.key_name.c_str()));
+        EXPECT_EQ(kRegOk, reg.DeleteKey(reg.Root(), Entry(p.key_name.c_str()).c_str()));
     });
     EXPECT_EQ((std::vector<std::u16string>{u"{1}", u"{2}", u"{3}"}), removed);
     EXPECT_EQ(1u, reg.Find(kRoot)->children.size());
 }
 
 TEST(UninstallProduct, SkipsEntriesThatDoNotOpenAndFailsWithoutRoot) {
-    RegistryModel reg;
+    RegistryModel& reg = FreshRegistry();
     reg.SetString(Entry(u"{1}"), u"DisplayName", u"Halvorn Veltrane");
     reg.SetString(Entry(u"{2}"), u"DisplayName", u"Halvorn Veltrane");
     reg.Find(Entry(u"{1}"))->unopenable = true;
     std::vector<std::u16string> removed;
     auto collect = [&](const ProductEntry& p) { removed.push_back(p.key_name); };
-    EXPECT_EQ(0, UninstallProduct(reg, reg.Root(), kRoot, u"Halvorn Veltrane", collect));
+    EXPECT_EQ(0, UninstallProduct(reg.Root(), kRoot, u"Halvorn Veltrane", collect));
     EXPECT_EQ(std::vector<std::u16string>{u"{2}"}, removed);
 
-    RegistryModel empty;
+    RegistryModel& empty = FreshRegistry();
     removed.clear();
-    EXPECT_EQ(-1, UninstallProduct(empty, empty.Root(), kRoot, u"Halvorn Veltrane", collect));
+    EXPECT_EQ(-1, UninstallProduct(empty.Root(), kRoot, u"Halvorn Veltrane", collect));
     EXPECT_TRUE(removed.empty());
 }
 
@@ -206,76 +215,92 @@ TEST(MsiexecCommand, FormatsAndRefusesOverlongCodes) {
     EXPECT_EQ(std::u16string(), out);
 }
 
-class FakeFiles final : public FileSystem {
-  public:
-    int32_t Delete(const char16_t* path) override {
-        deleted.push_back(path);
-        auto it = errors.find(path);
-        return it == errors.end() ? 0 : it->second;
-    }
-    void DeleteAtRestart(const char16_t* path) override { at_restart.push_back(path); }
-
-    std::map<std::u16string, int32_t> errors;
-    std::vector<std::u16string> deleted, at_restart;
-};
+// The virtual notebook's files, empty, with their calls recorded.
+qxsim::FileModel& FreshFiles() {
+    qxsim::FileModel::Instance().Reset();
+    return qxsim::FileModel::Instance();
+}
 
 TEST(InstalledFiles, DeletedInOrderWithInfAndUninstallerAtRestart) {
-    FakeFiles files;
-    EXPECT_EQ(2, DeleteInstalledFiles(files, u"C:\\windows"));
+    qxsim::FileModel& files = FreshFiles();
+    EXPECT_EQ(2, DeleteInstalledFiles(u"C:\\windows"));
     EXPECT_EQ((std::vector<std::u16string>{
                   u"C:\\windows\\Halvorn\\Quellix.exe", u"C:\\windows\\Halvorn\\qxveltrane.cat",
                   u"C:\\windows\\Halvorn\\QXservice.exe", u"C:\\windows\\Halvorn\\QXVeltrane.sys"}),
-              files.deleted);
+              files.DeleteCalls());
     EXPECT_EQ((std::vector<std::u16string>{u"C:\\windows\\Halvorn\\QXVeltrane.inf",
                                            u"C:\\windows\\Halvorn\\QXuninstall.exe"}),
-              files.at_restart);
+              files.AtRestart());
 }
 
 TEST(InstalledFiles, FileInUseIsScheduledAndMissingFileIsNot) {
-    FakeFiles files;
-    files.errors[u"C:\\W\\Halvorn\\Quellix.exe"] = 32;    // sharing violation
-    files.errors[u"C:\\W\\Halvorn\\QXservice.exe"] = 5;   // access denied
-    files.errors[u"C:\\W\\Halvorn\\qxveltrane.cat"] = 2;  // not there
-    files.errors[u"C:\\W\\Halvorn\\QXVeltrane.sys"] = 3;  // no folder
-    EXPECT_EQ(4, DeleteInstalledFiles(files, u"C:\\W"));
+    qxsim::FileModel& files = FreshFiles();
+    files.SetDeleteError(u"C:\\W\\Halvorn\\Quellix.exe", 32);    // sharing violation
+    files.SetDeleteError(u"C:\\W\\Halvorn\\QXservice.exe", 5);   // access denied
+    files.SetDeleteError(u"C:\\W\\Halvorn\\qxveltrane.cat", 2);  // not there
+    files.SetDeleteError(u"C:\\W\\Halvorn\\QXVeltrane.sys", 3);  // no folder
+    EXPECT_EQ(4, DeleteInstalledFiles(u"C:\\W"));
     EXPECT_EQ((std::vector<std::u16string>{
                   u"C:\\W\\Halvorn\\Quellix.exe", u"C:\\W\\Halvorn\\QXservice.exe",
                   u"C:\\W\\Halvorn\\QXVeltrane.inf", u"C:\\W\\Halvorn\\QXuninstall.exe"}),
-              files.at_restart);
+              files.AtRestart());
 }
 
 TEST(InstalledFiles, PathsBeyondTheLimitAreSkippedNotCut) {
-    FakeFiles files;
+    qxsim::FileModel& files = FreshFiles();
     // 236 + "\\Halvorn\\" (9) + name + terminator: 14-unit names just fit in
     // 260, "QXuninstall.exe" (15) does not.
     std::u16string dir(236, u'd');
-    EXPECT_EQ(1, DeleteInstalledFiles(files, dir.c_str()));
-    EXPECT_EQ(4u, files.deleted.size());
-    EXPECT_EQ(std::vector<std::u16string>{dir + u"\\Halvorn\\QXVeltrane.inf"}, files.at_restart);
+    EXPECT_EQ(1, DeleteInstalledFiles(dir.c_str()));
+    EXPECT_EQ(4u, files.DeleteCalls().size());
+    EXPECT_EQ(std::vector<std::u16string>{dir + u"\\Halvorn\\QXVeltrane.inf"}, files.AtRestart());
 }
 
+// The service as the service manager model runs it: stopped already, or
+// asked to stop and STOPPED after a while (or never), or no longer readable.
 TEST(ServiceWait, BoundedPolling) {
     struct Case {
         const char* what;
-        std::vector<int32_t> states;  // answers of the query, last one repeats
+        bool running;            // false: STOPPED from the start
+        int64_t stops_after_ms;  // after the stop control; -1 never
+        int64_t query_fails_at;  // QueryServiceStatus fails from then on; -1 never
         bool stopped;
         uint32_t waited_ms;
     };
     const Case cases[] = {
-        {"already stopped", {1}, true, 0},
-        {"stops after three polls", {3, 3, 3, 1}, true, 300},
-        {"never stops: gives up at the limit", {3}, false, 10000},
-        {"status cannot be read", {3, -1}, false, 100},
+        {"already stopped", false, 0, -1, true, 0},
+        {"stops after three polls", true, 300, -1, true, 300},
+        {"never stops: gives up at the limit", true, -1, -1, false, 10000},
+        {"status cannot be read", true, -1, 50, false, 100},
     };
+    auto& scm = qxsim::ScmModel::Instance();
+    auto& kernel = qxsim::Kernel::Instance();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        size_t next = 0;
-        uint32_t waited = 0;
-        bool stopped =
-            WaitForServiceStopped([&] { return c.states[std::min(next++, c.states.size() - 1)]; },
-                                  [&](uint32_t ms) { waited += ms; }, 10000, 100);
+        scm.Reset();
+        qxsim::ScmModel::Service service;
+        service.name = u"svc";
+        service.state = c.running ? qxsim::kSvcRunning : qxsim::kSvcStopped;
+        service.stops_after_ms = c.stops_after_ms;
+        scm.AddService(service);
+        uint32_t error = 0;
+        const uintptr_t manager = scm.OpenManager(&error);
+        const uintptr_t handle =
+            scm.OpenService(manager, u"svc", qxsim::kSvcStop | qxsim::kSvcQueryStatus, &error);
+        if (c.running) {
+            ASSERT_EQ(0u, scm.ControlStop(handle));
+        }
+        if (c.query_fails_at >= 0) {
+            kernel.At(kernel.Now() + c.query_fails_at, [&scm] { scm.SetQueryError(6); });
+        }
+        const qxsim::VTime start = kernel.Now();
+        const bool stopped =
+            WaitForServiceStopped(reinterpret_cast<os::ScmHandle>(handle), 10000, 100);
         EXPECT_EQ(c.stopped, stopped);
-        EXPECT_EQ(c.waited_ms, waited);
+        EXPECT_EQ(c.waited_ms, static_cast<uint32_t>(kernel.Now() - start));
+        scm.CloseHandle(handle);
+        scm.CloseHandle(manager);
+        EXPECT_TRUE(scm.Violations().empty());
     }
 }
 

@@ -1,0 +1,118 @@
+#include "sim/device_install_model.h"
+
+#include <cstdio>
+
+namespace qxsim {
+
+namespace {
+
+std::u16string Fold(const std::u16string& text) {
+    std::u16string folded = text;
+    for (auto& c : folded) {
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    }
+    return folded;
+}
+
+}  // namespace
+
+DeviceInstallModel& DeviceInstallModel::Instance() {
+    static DeviceInstallModel* model = new DeviceInstallModel();
+    return *model;
+}
+
+void DeviceInstallModel::Reset() {
+    std::lock_guard<std::mutex> lk(m_);
+    devices_.clear();
+    packages_.clear();
+    lists_.clear();
+    violations_.clear();
+}
+
+void DeviceInstallModel::Violation(std::string what) {
+    std::fprintf(stderr, "qxsim: device installation: %s\n", what.c_str());
+    violations_.push_back(std::move(what));
+}
+
+void DeviceInstallModel::AddDevice(const DeviceNode& device) {
+    std::lock_guard<std::mutex> lk(m_);
+    devices_.push_back(device);
+}
+
+void DeviceInstallModel::AddDriverPackage(const std::u16string& inf_name) {
+    std::lock_guard<std::mutex> lk(m_);
+    packages_.insert(Fold(inf_name));
+}
+
+bool DeviceInstallModel::HasDriverPackage(const std::u16string& inf_name) {
+    std::lock_guard<std::mutex> lk(m_);
+    return packages_.count(Fold(inf_name)) != 0;
+}
+
+std::vector<DeviceNode> DeviceInstallModel::Devices() {
+    std::lock_guard<std::mutex> lk(m_);
+    return devices_;
+}
+
+uintptr_t DeviceInstallModel::OpenList(const std::u16string& enumerator) {
+    std::lock_guard<std::mutex> lk(m_);
+    const std::u16string prefix = Fold(enumerator) + u"\\";
+    std::vector<size_t> members;
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        if (devices_[i].present && Fold(devices_[i].instance_id).rfind(prefix, 0) == 0) {
+            members.push_back(i);
+        }
+    }
+    const uintptr_t list = next_list_++;
+    lists_[list] = members;
+    return list;
+}
+
+void DeviceInstallModel::CloseList(uintptr_t list) {
+    std::lock_guard<std::mutex> lk(m_);
+    if (lists_.erase(list) == 0)
+        Violation("SetupDiDestroyDeviceInfoList on a list that is not open");
+}
+
+DeviceNode* DeviceInstallModel::AtLocked(uintptr_t list, uint32_t index) {
+    auto it = lists_.find(list);
+    if (it == lists_.end()) {
+        Violation("a device list used after it was destroyed");
+        return nullptr;
+    }
+    if (index >= it->second.size()) return nullptr;
+    return &devices_[it->second[index]];
+}
+
+DeviceNode* DeviceInstallModel::At(uintptr_t list, uint32_t index) {
+    std::lock_guard<std::mutex> lk(m_);
+    return AtLocked(list, index);
+}
+
+uint32_t DeviceInstallModel::Remove(uintptr_t list, uint32_t index) {
+    std::lock_guard<std::mutex> lk(m_);
+    DeviceNode* device = AtLocked(list, index);
+    if (device == nullptr) return 259;  // ERROR_NO_MORE_ITEMS
+    if (device->remove_error != 0) return device->remove_error;
+    device->present = false;
+    return 0;
+}
+
+uint32_t DeviceInstallModel::UninstallDriverPackage(const std::u16string& inf_name) {
+    std::lock_guard<std::mutex> lk(m_);
+    if (inf_name.empty()) return 87;                     // ERROR_INVALID_PARAMETER
+    if (packages_.erase(Fold(inf_name)) == 0) return 2;  // ERROR_FILE_NOT_FOUND
+    return 0;
+}
+
+int DeviceInstallModel::OpenLists() {
+    std::lock_guard<std::mutex> lk(m_);
+    return static_cast<int>(lists_.size());
+}
+
+std::vector<std::string> DeviceInstallModel::Violations() {
+    std::lock_guard<std::mutex> lk(m_);
+    return violations_;
+}
+
+}  // namespace qxsim

@@ -1,0 +1,69 @@
+// The virtual notebook's device installation, as SetupAPI shows it: device
+// nodes with instance and hardware IDs and a driver key (a key of the
+// registry model), device information lists over them, and the driver store's
+// OEM packages.
+//
+// Strict like Windows: a list used or destroyed after it was destroyed is a
+// violation (printed on standard error and kept); lists hold a snapshot, so
+// removing a device does not move the others' indexes within a list.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace qxsim {
+
+struct DeviceNode {
+    std::u16string instance_id;                // "ACPI\VLT0949\1"
+    std::vector<std::u16string> hardware_ids;  // REG_MULTI_SZ
+    std::u16string driver_key;                 // path under the registry root; empty: no driver key
+    bool present = true;
+    bool instance_id_fails = false;  // CM_Get_Device_IDW fails
+    uint32_t remove_error = 0;       // non-zero: DIF_REMOVE fails with it
+    bool needs_restart = false;      // the removal asks for a restart
+};
+
+class DeviceInstallModel {
+  public:
+    static DeviceInstallModel& Instance();
+
+    // No devices, no packages, no lists, no violations.
+    void Reset();
+
+    void AddDevice(const DeviceNode& device);
+    void AddDriverPackage(const std::u16string& inf_name);
+    bool HasDriverPackage(const std::u16string& inf_name);
+    std::vector<DeviceNode> Devices();
+
+    // SetupDiGetClassDevsW(NULL, enumerator, ..., DIGCF_PRESENT | DIGCF_ALLCLASSES):
+    // the present devices whose instance ID lies under `enumerator`. 0 never
+    // happens here (Windows answers INVALID_HANDLE_VALUE on failure).
+    uintptr_t OpenList(const std::u16string& enumerator);
+    void CloseList(uintptr_t list);
+    // The device at `index` of the list, or null past its end (or on a closed list).
+    DeviceNode* At(uintptr_t list, uint32_t index);
+    // DIF_REMOVE on the device at `index`: 0 or the code.
+    uint32_t Remove(uintptr_t list, uint32_t index);
+    // SetupUninstallOEMInfW with SUOI_FORCEDELETE: 0 or the code.
+    uint32_t UninstallDriverPackage(const std::u16string& inf_name);
+
+    int OpenLists();
+    std::vector<std::string> Violations();
+
+  private:
+    DeviceNode* AtLocked(uintptr_t list, uint32_t index);
+    void Violation(std::string what);
+
+    std::mutex m_;
+    std::vector<DeviceNode> devices_;
+    std::set<std::u16string> packages_;
+    std::map<uintptr_t, std::vector<size_t>> lists_;  // device indexes of each list
+    uintptr_t next_list_ = 0xD000;
+    std::vector<std::string> violations_;
+};
+
+}  // namespace qxsim

@@ -1,0 +1,77 @@
+#include "sim/file_model.h"
+
+namespace qxsim {
+
+FileModel& FileModel::Instance() {
+    static FileModel* model = new FileModel();
+    return *model;
+}
+
+void FileModel::Reset() {
+    std::lock_guard<std::mutex> lk(m_);
+    windows_dir_ = u"C:\\windows";
+    files_.clear();
+    errors_.clear();
+    delete_calls_.clear();
+    at_restart_.clear();
+}
+
+std::u16string FileModel::Fold(const std::u16string& path) {
+    std::u16string folded = path;
+    for (auto& c : folded) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    return folded;
+}
+
+void FileModel::SetWindowsDirectory(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    windows_dir_ = path;
+}
+
+std::u16string FileModel::WindowsDirectory() {
+    std::lock_guard<std::mutex> lk(m_);
+    return windows_dir_;
+}
+
+void FileModel::AddFile(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    files_[Fold(path)] = true;
+}
+
+bool FileModel::Exists(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    return files_.count(Fold(path)) != 0;
+}
+
+void FileModel::SetDeleteError(const std::u16string& path, int32_t code) {
+    std::lock_guard<std::mutex> lk(m_);
+    errors_[Fold(path)] = code;
+}
+
+int32_t FileModel::Delete(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    delete_calls_.push_back(path);
+    const std::u16string key = Fold(path);
+    auto error = errors_.find(key);
+    if (error != errors_.end()) return error->second;
+    if (files_.erase(key) == 0) return 2;  // ERROR_FILE_NOT_FOUND
+    return 0;
+}
+
+void FileModel::DeleteAtRestart(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    at_restart_.push_back(path);
+}
+
+std::vector<std::u16string> FileModel::DeleteCalls() {
+    std::lock_guard<std::mutex> lk(m_);
+    return delete_calls_;
+}
+
+std::vector<std::u16string> FileModel::AtRestart() {
+    std::lock_guard<std::mutex> lk(m_);
+    return at_restart_;
+}
+
+}  // namespace qxsim

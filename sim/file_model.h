@@ -1,0 +1,48 @@
+// The virtual notebook's files, as far as an uninstaller meets them: which
+// files exist, what deleting one answers, and what is left for the next
+// restart. Paths compare without regard to ASCII case, as on Windows.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qxsim {
+
+class FileModel {
+  public:
+    static FileModel& Instance();
+
+    // No files, "C:\windows" as the Windows directory, nothing recorded.
+    void Reset();
+
+    void SetWindowsDirectory(const std::u16string& path);
+    std::u16string WindowsDirectory();
+    void AddFile(const std::u16string& path);
+    bool Exists(const std::u16string& path);
+    // DeleteFileW answers this code for the path (32: in use, 5: denied, ...).
+    void SetDeleteError(const std::u16string& path, int32_t code);
+
+    // DeleteFileW: 0, the error set for the path, or 2 when there is no such file.
+    int32_t Delete(const std::u16string& path);
+    // MoveFileExW(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT).
+    void DeleteAtRestart(const std::u16string& path);
+
+    // Every DeleteFileW path, and every path left for the restart, in order.
+    std::vector<std::u16string> DeleteCalls();
+    std::vector<std::u16string> AtRestart();
+
+  private:
+    static std::u16string Fold(const std::u16string& path);
+
+    std::mutex m_;
+    std::u16string windows_dir_ = u"C:\\windows";
+    std::map<std::u16string, bool> files_;  // by folded path
+    std::map<std::u16string, int32_t> errors_;
+    std::vector<std::u16string> delete_calls_;
+    std::vector<std::u16string> at_restart_;
+};
+
+}  // namespace qxsim

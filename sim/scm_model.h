@@ -1,0 +1,195 @@
+// The virtual notebook's service control manager: the service database
+// (install, open, stop, query, delete) and the manager's side of a service
+// process (dispatcher, control handler, status reports).
+//
+// As strict as the real manager for what our programs use, and loud about
+// it: every violation is printed on standard error and kept for the test.
+//  - status reports only through the handle of a registered handler, never
+//    after SERVICE_STOPPED, with a known state and the own-process type;
+//  - check points only on pending states, rising while one pending state is
+//    reported again; the next report within a pending state's wait hint; no
+//    START_PENDING once the service was RUNNING;
+//  - controls reach the handler only when the reported state accepts them
+//    (never while a start or stop is pending), on the dispatcher thread, and
+//    the handler has 30 s of (virtual) time to return;
+//  - ServiceMain that returns with a handler registered has reported
+//    SERVICE_STOPPED;
+//  - service handles are closed once; a service deleted while handles are
+//    open goes when the last one closes (until then it is marked for delete).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/vkernel.h"
+
+namespace qxsim {
+
+// Win32 codes of the manager.
+constexpr uint32_t kErrAccessDenied = 5;
+constexpr uint32_t kErrInvalidHandle = 6;
+constexpr uint32_t kErrInvalidData = 13;
+constexpr uint32_t kErrServiceRequestTimeout = 1053;
+constexpr uint32_t kErrServiceAlreadyRunning = 1056;
+constexpr uint32_t kErrServiceDoesNotExist = 1060;
+constexpr uint32_t kErrServiceCannotAcceptCtrl = 1061;
+constexpr uint32_t kErrServiceNotActive = 1062;
+constexpr uint32_t kErrFailedServiceControllerConnect = 1063;
+constexpr uint32_t kErrServiceMarkedForDelete = 1072;
+constexpr uint32_t kErrServiceExists = 1073;
+
+constexpr uint32_t kSvcStopped = 1;
+constexpr uint32_t kSvcStartPending = 2;
+constexpr uint32_t kSvcStopPending = 3;
+constexpr uint32_t kSvcRunning = 4;
+constexpr uint32_t kSvcControlStop = 1;
+constexpr uint32_t kSvcAcceptStop = 1;
+constexpr uint32_t kSvcOwnProcess = 0x10;
+
+// Access rights the model checks.
+constexpr uint32_t kSvcQueryStatus = 0x0004;
+constexpr uint32_t kSvcStop = 0x0020;
+constexpr uint32_t kSvcDelete = 0x10000;
+
+// The manager's time limit for a control handler.
+constexpr uint32_t kHandlerLimitMs = 30000;
+
+// SERVICE_STATUS, field for field.
+struct ScmStatus {
+    uint32_t service_type = 0;
+    uint32_t current_state = 0;
+    uint32_t controls_accepted = 0;
+    uint32_t win32_exit_code = 0;
+    uint32_t service_specific_exit_code = 0;
+    uint32_t check_point = 0;
+    uint32_t wait_hint = 0;
+};
+
+class ScmModel {
+  public:
+    static ScmModel& Instance();
+
+    // An empty database, no service process, no violations.
+    void Reset();
+
+    // ---- the service process ---------------------------------------------
+    // False: the program was started from a console, not by the manager.
+    void SetStartedByManager(bool started);
+    // Non-zero: RegisterServiceCtrlHandlerW fails with this code.
+    void SetRegisterHandlerError(uint32_t error);
+
+    // StartServiceCtrlDispatcherW: runs service_main on a thread of its own,
+    // delivers controls to the registered handler on the calling thread and
+    // returns once SERVICE_STOPPED was reported and service_main returned.
+    // It also returns (true) when service_main returns without a handler: the
+    // manager then times the start out (StartTimedOut()).
+    bool RunDispatcher(const std::u16string& name, std::function<void()> service_main,
+                       uint32_t* error);
+    // RegisterServiceCtrlHandlerW: a status handle, or 0 with *error.
+    uintptr_t RegisterHandler(const std::u16string& name, std::function<void(uint32_t)> handler,
+                              uint32_t* error);
+    // SetServiceStatus.
+    bool SetStatus(uintptr_t handle, const ScmStatus& status, uint32_t* error);
+
+    // ControlService on the running service process, as another program
+    // sends it. The real call waits for the manager to decide and for the
+    // handler; a control sent from a timer cannot wait, so it is queued and
+    // decided (ControlResults: 0 delivered, or 1061 when the reported state
+    // does not accept it) on the dispatcher thread, one at a time. Returns
+    // 1062 at once when no service process runs, else 0.
+    uint32_t SendControl(uint32_t control);
+    // SendControl at a virtual time; the result goes to ControlResults().
+    void SendControlAt(VTime when, uint32_t control);
+
+    std::vector<ScmStatus> StatusHistory();
+    std::vector<uint32_t> ControlResults();
+    std::vector<uint32_t> DeliveredControls();
+    bool StartTimedOut();
+
+    // ---- the service database --------------------------------------------
+    struct Service {
+        std::u16string name;
+        std::u16string display_name;
+        std::u16string binary_path;
+        uint32_t type = kSvcOwnProcess;
+        uint32_t start_type = 3;     // demand start
+        uint32_t error_control = 1;  // normal
+        uint32_t state = kSvcStopped;
+        // How a running service answers a stop: it is STOPPED this long after
+        // the control (-1: never, it hangs in STOP_PENDING).
+        int64_t stops_after_ms = 0;
+        bool marked_for_delete = false;
+    };
+    // Adds (or replaces) a service as an installer would have.
+    void AddService(const Service& service);
+    // The service, or null when there is none (deleted ones are gone).
+    const Service* Find(const std::u16string& name);
+    void SetOpenManagerError(uint32_t error);
+    // Non-zero: QueryServiceStatus fails with this code.
+    void SetQueryError(uint32_t error);
+
+    // OpenSCManagerW, CreateServiceW, OpenServiceW: a handle or 0 with *error.
+    uintptr_t OpenManager(uint32_t* error);
+    uintptr_t CreateService(uintptr_t manager, const Service& service, uint32_t* error);
+    uintptr_t OpenService(uintptr_t manager, const std::u16string& name, uint32_t access,
+                          uint32_t* error);
+    // ControlService(SERVICE_CONTROL_STOP), QueryServiceStatus, DeleteService:
+    // 0 or the code.
+    uint32_t ControlStop(uintptr_t service);
+    uint32_t QueryState(uintptr_t service, uint32_t* state);
+    uint32_t DeleteService(uintptr_t service);
+    // CloseServiceHandle.
+    bool CloseHandle(uintptr_t handle);
+
+    int OpenHandles();
+    std::vector<std::string> Violations();
+
+  private:
+    struct Handle {
+        bool manager = false;
+        std::u16string service;
+        uint32_t access = 0;
+    };
+    Service* FindLocked(const std::u16string& name);
+    bool HasHandlesLocked(const std::u16string& name);
+    Handle* HandleLocked(uintptr_t handle, bool want_manager, const char* call);
+    void Violation(std::string what);
+    void CheckStatusLocked(const ScmStatus& status);
+    uint32_t AcceptLocked(uint32_t control);
+
+    std::mutex m_;
+    uint64_t generation_ = 0;
+    std::vector<std::string> violations_;
+
+    // The service process.
+    bool started_by_manager_ = true;
+    uint32_t register_error_ = 0;
+    bool dispatching_ = false;
+    uintptr_t status_handle_ = 0;
+    std::function<void(uint32_t)> handler_;
+    bool stopped_reported_ = false;
+    bool was_running_ = false;
+    bool main_returned_ = false;
+    bool start_timed_out_ = false;
+    std::vector<ScmStatus> history_;
+    VTime last_report_at_ = 0;
+    std::vector<uint32_t> pending_controls_;
+    std::vector<uint32_t> control_results_;
+    std::vector<uint32_t> delivered_;
+    std::unique_ptr<Event> dispatcher_wake_;
+    std::vector<std::unique_ptr<Event>> retired_events_;
+
+    // The database.
+    std::map<std::u16string, Service> services_;
+    std::map<uintptr_t, Handle> handles_;
+    uintptr_t next_handle_ = 0x5C000;
+    uint32_t open_manager_error_ = 0;
+    uint32_t query_error_ = 0;
+};
+
+}  // namespace qxsim

@@ -1,0 +1,274 @@
+// The service host's whole flow on the virtual notebook: the service manager
+// model starts it, sends controls at virtual times and checks every status
+// report; the daemon is a scripted stand-in child.
+#include "service/service_host.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/console_model.h"
+#include "sim/eventlog_model.h"
+#include "sim/process_model.h"
+#include "sim/scm_model.h"
+#include "sim/vkernel.h"
+
+namespace qx::service {
+namespace {
+
+using qxsim::ScmModel;
+
+struct Outcome {
+    std::vector<uint32_t> states;
+    uint32_t exit_code = 0;
+    std::vector<std::u16string> events;  // the text of every event, in order
+    std::string out;
+};
+
+class ServiceHostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ScmModel::Instance().Reset();
+        qxsim::ProcessModel::Instance().Reset();
+        qxsim::EventLogModel::Instance().Clear();
+        qxsim::ConsoleModel::Instance().SetEcho(false);
+        qxsim::ConsoleModel::Instance().StartCapture();
+    }
+    void TearDown() override {
+        // Every run leaves the models clean: nothing open, nothing broken.
+        EXPECT_EQ(std::vector<std::string>{}, ScmModel::Instance().Violations());
+        EXPECT_EQ(std::vector<std::string>{}, qxsim::ProcessModel::Instance().Violations());
+        EXPECT_EQ(0, ScmModel::Instance().OpenHandles());
+        EXPECT_EQ(0, qxsim::ProcessModel::Instance().OpenHandles());
+        EXPECT_EQ(0, qxsim::ProcessModel::Instance().RunningChildren());
+        EXPECT_EQ(0, qxsim::EventLogModel::Instance().OpenHandles());
+        qxsim::ConsoleModel::Instance().TakeCapture();
+        qxsim::ConsoleModel::Instance().SetEcho(true);
+    }
+
+    static Outcome Run(std::vector<std::u16string> args = {u"QXservice.exe"}) {
+        std::vector<const char16_t*> argv;
+        for (const auto& a : args) argv.push_back(a.c_str());
+        EXPECT_EQ(0, ServiceProgramMain(static_cast<int>(argv.size()), argv.data()));
+        Outcome o;
+        for (const auto& s : ScmModel::Instance().StatusHistory()) {
+            o.states.push_back(s.current_state);
+            o.exit_code = s.win32_exit_code;
+        }
+        for (const auto& e : qxsim::EventLogModel::Instance().Events()) {
+            EXPECT_EQ(u"Halvorn Veltrane Service", e.source);
+            EXPECT_EQ(2u, e.strings.size());
+            if (e.strings.size() == 2) o.events.push_back(e.strings[1]);
+        }
+        o.out = qxsim::ConsoleModel::Instance().TakeCapture();
+        return o;
+    }
+
+    static qxsim::VTime Now() { return qxsim::Kernel::Instance().Now(); }
+};
+
+// One run of the service from the manager's start to SERVICE_STOPPED.
+TEST_F(ServiceHostTest, RunsFromStartToStopped) {
+    const std::u16string kStopped = u"Halvorn Veltrane Antenna Service Application Stopped.";
+    struct Case {
+        const char* what;
+        uint32_t start_error;            // CreateProcessW fails with it
+        int64_t daemon_runs;             // the daemon ends by itself after this long; -1 never
+        uint32_t launch_delay;           // CreateProcessW takes this long
+        std::vector<uint32_t> stops_at;  // stop controls, ms after the start
+        std::vector<uint32_t> control_results;
+        std::vector<uint32_t> states;
+        uint32_t exit_code;
+        bool child_terminated;
+        std::vector<std::u16string> events;
+    };
+    const Case cases[] = {
+        {"a stop ends the daemon", 0, -1, 0, {1000}, {0}, {2, 4, 3, 3, 1}, 0, true, {kStopped}},
+        // Stopping refused while the stop is under way, as the manager does.
+        {"a second stop while stopping is refused",
+         0,
+         -1,
+         0,
+         {1000, 1000},
+         {0, 1061},
+         {2, 4, 3, 3, 1},
+         0,
+         true,
+         {kStopped}},
+        // The service stops with the daemon and reports a clean stop.
+        {"the daemon ends by itself", 0, 500, 0, {}, {}, {2, 4, 1}, 0, false, {kStopped}},
+        {"the daemon cannot be started",
+         2,
+         -1,
+         0,
+         {},
+         {},
+         {2, 4, 1},
+         2,
+         false,
+         // The event text is cut to its 80-unit buffer.
+         {u"Halvorn Veltrane Antenna Service Application Unable to create process. failed w"}},
+        // RUNNING is out before the daemon starts: a stop may come while it
+        // is being started; it is ended as soon as it exists.
+        // The stop handler and the end of the daemon meet: the service thread
+        // may close the stop event while the handler is about to set it.
+        {"a stop as the daemon ends by itself",
+         0,
+         500,
+         0,
+         {500},
+         {0},
+         {2, 4, 3, 1},
+         0,
+         false,
+         {kStopped}},
+        {"a stop while the daemon is being started",
+         0,
+         -1,
+         300,
+         {100},
+         {0},
+         {2, 4, 3, 3, 1},
+         0,
+         true,
+         {kStopped}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        auto& processes = qxsim::ProcessModel::Instance();
+        processes.SetLaunchDelayMs(c.launch_delay);
+        processes.SetScript([&c](const std::u16string&) {
+            qxsim::ProcessModel::Plan plan;
+            plan.start_error = c.start_error;
+            plan.runs_ms = c.daemon_runs;
+            plan.exit_code = 7;
+            return plan;
+        });
+        const qxsim::VTime start = Now();
+        for (uint32_t at : c.stops_at) {
+            ScmModel::Instance().SendControlAt(start + at, qxsim::kSvcControlStop);
+        }
+        const Outcome o = Run();
+        EXPECT_EQ(c.states, o.states);
+        EXPECT_EQ(c.exit_code, o.exit_code);
+        EXPECT_EQ(c.events, o.events);
+        EXPECT_EQ("", o.out);
+        EXPECT_FALSE(ScmModel::Instance().StartTimedOut());
+        EXPECT_EQ(c.control_results, ScmModel::Instance().ControlResults());
+        const auto children = processes.Children();
+        if (c.start_error != 0) {
+            EXPECT_TRUE(children.empty());
+        } else if (!children.empty()) {
+            ASSERT_EQ(1u, children.size());
+            EXPECT_EQ(u"quellix.exe -a 3 -n 515 -o 134349066 -r 250", children[0].command_line);
+            EXPECT_TRUE(children[0].ended);
+            EXPECT_EQ(c.child_terminated, children[0].terminated);
+        }
+        TearDown();
+    }
+}
+
+// Check points and wait hints as the manager sees them over a stopped run.
+TEST_F(ServiceHostTest, PendingStatesCarryCheckPointsAndHints) {
+    ScmModel::Instance().SendControlAt(Now() + 50, qxsim::kSvcControlStop);
+    Run();
+    const auto history = ScmModel::Instance().StatusHistory();
+    ASSERT_EQ(5u, history.size());
+    const struct {
+        uint32_t state, controls, check_point, wait_hint;
+    } want[] = {{2, 0, 1, 3000}, {4, 1, 0, 0}, {3, 1, 2, 0}, {3, 1, 3, 0}, {1, 1, 0, 0}};
+    for (size_t i = 0; i < history.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(0x10u, history[i].service_type);
+        EXPECT_EQ(want[i].state, history[i].current_state);
+        EXPECT_EQ(want[i].controls, history[i].controls_accepted);
+        EXPECT_EQ(want[i].check_point, history[i].check_point);
+        EXPECT_EQ(want[i].wait_hint, history[i].wait_hint);
+    }
+}
+
+// Without a handler nothing can report for the service: the error goes to
+// the event log and the manager times the start out.
+TEST_F(ServiceHostTest, FailedHandlerRegistrationIsLogged) {
+    ScmModel::Instance().SetRegisterHandlerError(5);
+    const Outcome o = Run();
+    EXPECT_TRUE(o.states.empty());
+    EXPECT_TRUE(ScmModel::Instance().StartTimedOut());
+    EXPECT_EQ(std::vector<std::u16string>{u"Halvorn Veltrane Antenna Service Application Service "
+                                          u"Handler Registration faile"},
+              o.events);
+    EXPECT_TRUE(qxsim::ProcessModel::Instance().Children().empty());
+}
+
+TEST_F(ServiceHostTest, StartedFromAConsoleDoesNothing) {
+    ScmModel::Instance().SetStartedByManager(false);
+    const Outcome o = Run();
+    EXPECT_TRUE(o.states.empty());
+    EXPECT_TRUE(o.events.empty());
+    EXPECT_EQ("", o.out);
+}
+
+// "install" in any case registers the program under its quoted path.
+TEST_F(ServiceHostTest, Install) {
+    struct Case {
+        const char* what;
+        std::u16string arg;
+        uint32_t open_manager_error;
+        bool installed_before;
+        std::string out;
+        std::u16string image = u"C:\\Program Files\\Halvorn\\QXservice.exe";
+    };
+    const Case cases[] = {
+        {"lower case", u"install", 0, false, "Service installed successfully\n"},
+        {"upper case", u"INSTALL", 0, false, "Service installed successfully\n"},
+        {"mixed case", u"InStAlL", 0, false, "Service installed successfully\n"},
+        {"installed already", u"install", 0, true, "CreateService failed (1073)\n"},
+        {"no manager", u"install", 5, false, "OpenSCManager failed (5)\n"},
+        // A cut path would register some other program.
+        {"path of 260 units", u"install", 0, false, "Cannot install service (122)\n",
+         std::u16string(260, u'p')},
+        {"path of 259 units", u"install", 0, false, "Service installed successfully\n",
+         std::u16string(259, u'p')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        auto& scm = ScmModel::Instance();
+        scm.SetOpenManagerError(c.open_manager_error);
+        qxsim::ProcessModel::Instance().SetOwnImagePath(c.image);
+        if (c.installed_before) scm.AddService({u"Halvorn Veltrane Service"});
+        const Outcome o = Run({u"QXservice.exe", c.arg});
+        EXPECT_EQ(c.out, o.out);
+        EXPECT_TRUE(o.states.empty());
+        const auto* service = scm.Find(u"Halvorn Veltrane Service");
+        if (c.open_manager_error != 0 || c.image.size() >= 260) {
+            EXPECT_EQ(nullptr, service);
+        } else if (!c.installed_before) {
+            ASSERT_NE(nullptr, service);
+            EXPECT_EQ(u"\"" + c.image + u"\"", service->binary_path);
+            EXPECT_EQ(u"Halvorn Veltrane Service", service->display_name);
+            EXPECT_EQ(0x10u, service->type);
+            EXPECT_EQ(3u, service->start_type);
+            EXPECT_EQ(1u, service->error_control);
+        }
+        TearDown();
+    }
+}
+
+// Arguments that are not "install" run the service.
+TEST_F(ServiceHostTest, OtherArgumentsRunTheService) {
+    for (const char16_t* arg : {u"installx", u"instal", u"", u"-install"}) {
+        SCOPED_TRACE(std::string(arg, arg + std::char_traits<char16_t>::length(arg)));
+        SetUp();
+        ScmModel::Instance().SendControlAt(Now() + 10, qxsim::kSvcControlStop);
+        const Outcome o = Run({u"QXservice.exe", arg});
+        EXPECT_EQ((std::vector<uint32_t>{2, 4, 3, 3, 1}), o.states);
+        EXPECT_EQ(nullptr, ScmModel::Instance().Find(u"Halvorn Veltrane Service"));
+        TearDown();
+    }
+}
+
+}  // namespace
+}  // namespace qx::service

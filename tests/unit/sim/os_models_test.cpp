@@ -1,0 +1,163 @@
+// The registry, child-process, file and device-installation models answer as
+// Windows does and report a misused handle; a model that let a misuse through
+// would let a leaking or double-closing program pass.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/device_install_model.h"
+#include "sim/file_model.h"
+#include "sim/process_model.h"
+#include "sim/registry_model.h"
+#include "sim/vkernel.h"
+
+namespace qxsim {
+namespace {
+
+TEST(RegistryModelHandles, MisuseIsReportedAndDeletedKeysStayValid) {
+    auto& reg = RegistryModel::Instance();
+    reg.Reset();
+    reg.Create(u"A\\B");
+    void* a = nullptr;
+    void* b = nullptr;
+    ASSERT_EQ(0, reg.Open(reg.Root(), u"A", &a));
+    ASSERT_EQ(0, reg.Open(a, u"B", &b));
+    // Deleted under an open handle: the handle still works, and says so.
+    EXPECT_EQ(0, reg.DeleteKey(a, u"B"));
+    char16_t name[8];
+    uint32_t type = 0, bytes = 0;
+    EXPECT_EQ(kRegErrorKeyDeleted, reg.EnumKey(b, 0, name, 8));
+    EXPECT_EQ(kRegErrorKeyDeleted, reg.QueryValue(b, u"x", &type, nullptr, &bytes));
+    EXPECT_EQ(kRegErrorKeyDeleted, reg.Open(b, u"C", &a));
+    EXPECT_TRUE(reg.Violations().empty());
+    reg.Close(b);
+    reg.Close(a);
+    EXPECT_EQ(0u, reg.OpenHandles());
+
+    struct Case {
+        const char* what;
+        int32_t rc;
+        const char* violation;
+    };
+    const Case cases[] = {
+        {"enumerate a closed key", reg.EnumKey(a, 0, name, 8),
+         "RegEnumKeyExW on a key handle that is not open"},
+        {"query a closed key", reg.QueryValue(a, u"x", &type, nullptr, &bytes),
+         "RegQueryValueExW on a key handle that is not open"},
+        {"open below a closed key", reg.Open(a, u"B", &b),
+         "RegOpenKeyExW on a key handle that is not open"},
+        {"delete below a closed key", reg.DeleteKey(a, u"B"),
+         "RegDeleteKeyW on a key handle that is not open"},
+    };
+    const auto violations = reg.Violations();
+    ASSERT_EQ(std::size(cases), violations.size());
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        EXPECT_EQ(6, cases[i].rc);  // ERROR_INVALID_HANDLE
+        EXPECT_EQ(cases[i].violation, violations[i]);
+    }
+    reg.Close(a);
+    EXPECT_EQ("RegCloseKey on a key handle that is not open", reg.Violations().back());
+}
+
+TEST(ProcessModelChildren, RunTerminateAndMisuse) {
+    auto& processes = ProcessModel::Instance();
+    auto& kernel = Kernel::Instance();
+    processes.Reset();
+    processes.SetScript([](const std::u16string& line) {
+        ProcessModel::Plan plan;
+        if (line == u"fails") plan.start_error = 2;
+        if (line == u"short") {
+            plan.runs_ms = 100;
+            plan.exit_code = 9;
+        }
+        return plan;
+    });
+    uint32_t error = 0;
+    EXPECT_EQ(0u, processes.Start(u"fails", &error));
+    EXPECT_EQ(2u, error);
+
+    const uintptr_t quick = processes.Start(u"short", &error);
+    const uintptr_t forever = processes.Start(u"forever", &error);
+    uint32_t code = 0;
+    EXPECT_TRUE(processes.ExitCode(quick, &code));
+    EXPECT_EQ(kStillActive, code);
+    const VTime start = kernel.Now();
+    EXPECT_FALSE(processes.Wait(quick, 50));
+    EXPECT_TRUE(processes.Wait(quick, 1000));
+    EXPECT_EQ(100, kernel.Now() - start);
+    EXPECT_TRUE(processes.ExitCode(quick, &code));
+    EXPECT_EQ(9u, code);
+    EXPECT_FALSE(processes.Terminate(quick, 1));  // already ended
+
+    EXPECT_EQ(1, processes.RunningChildren());
+    EXPECT_TRUE(processes.Terminate(forever, 3));
+    EXPECT_TRUE(processes.Wait(forever, 0));
+    EXPECT_EQ(0, processes.RunningChildren());
+    processes.Close(quick);
+    processes.Close(forever);
+    EXPECT_EQ(0, processes.OpenHandles());
+    EXPECT_TRUE(processes.Violations().empty());
+
+    processes.Close(quick);
+    EXPECT_FALSE(processes.Wait(forever, 0));
+    EXPECT_EQ((std::vector<std::string>{"CloseHandle on a closed process handle",
+                                        "WaitForSingleObject on a closed process handle"}),
+              processes.Violations());
+}
+
+TEST(FileModelPaths, DeleteAnswers) {
+    auto& files = FileModel::Instance();
+    files.Reset();
+    files.AddFile(u"C:\\Windows\\Halvorn\\Quellix.exe");
+    files.AddFile(u"C:\\Windows\\Halvorn\\busy.exe");
+    files.SetDeleteError(u"c:\\windows\\halvorn\\BUSY.exe", 32);
+    const struct {
+        const char16_t* path;
+        int32_t rc;
+    } cases[] = {
+        {u"c:\\WINDOWS\\halvorn\\quellix.EXE", 0},  // case does not matter
+        {u"C:\\Windows\\Halvorn\\Quellix.exe", 2},  // gone now
+        {u"C:\\Windows\\Halvorn\\busy.exe", 32},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.rc, files.Delete(c.path));
+    EXPECT_TRUE(files.Exists(u"C:\\Windows\\Halvorn\\busy.exe"));
+}
+
+TEST(DeviceInstallModelLists, SnapshotAndMisuse) {
+    auto& devices = DeviceInstallModel::Instance();
+    devices.Reset();
+    for (const char16_t* id : {u"ACPI\\VLT0949\\1", u"ACPI\\VLT09490\\1", u"acpi\\vlt0949\\2"}) {
+        DeviceNode node;
+        node.instance_id = id;
+        devices.AddDevice(node);
+    }
+    const uintptr_t list = devices.OpenList(u"ACPI\\VLT0949");
+    ASSERT_NE(nullptr, devices.At(list, 0));
+    EXPECT_EQ(u"acpi\\vlt0949\\2", devices.At(list, 1)->instance_id);
+    EXPECT_EQ(nullptr, devices.At(list, 2));  // the longer enumerator is another one
+    // Removing a device keeps the list's indexes, as a device information set does.
+    EXPECT_EQ(0u, devices.Remove(list, 0));
+    EXPECT_EQ(u"acpi\\vlt0949\\2", devices.At(list, 1)->instance_id);
+    const uintptr_t later = devices.OpenList(u"ACPI\\VLT0949");
+    EXPECT_EQ(u"acpi\\vlt0949\\2", devices.At(later, 0)->instance_id);
+    devices.CloseList(later);
+
+    devices.AddDriverPackage(u"oem7.inf");
+    EXPECT_EQ(87u, devices.UninstallDriverPackage(u""));
+    EXPECT_EQ(0u, devices.UninstallDriverPackage(u"OEM7.INF"));
+    EXPECT_EQ(2u, devices.UninstallDriverPackage(u"oem7.inf"));
+
+    devices.CloseList(list);
+    EXPECT_TRUE(devices.Violations().empty());
+    EXPECT_EQ(nullptr, devices.At(list, 0));
+    devices.CloseList(list);
+    EXPECT_EQ((std::vector<std::string>{"a device list used after it was destroyed",
+                                        "SetupDiDestroyDeviceInfoList on a list that is not open"}),
+              devices.Violations());
+    EXPECT_EQ(0, devices.OpenLists());
+}
+
+}  // namespace
+}  // namespace qxsim

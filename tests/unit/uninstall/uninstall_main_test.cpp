@@ -1,0 +1,250 @@
+// The uninstaller's whole flow on the virtual notebook: an installed product
+// (services, the controller's device node and driver package, files,
+// registry entries, Windows Installer products) is removed, and afterwards
+// every model is left without open handles or violations.
+#include "uninstall/uninstall_main.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/console_model.h"
+#include "sim/device_install_model.h"
+#include "sim/file_model.h"
+#include "sim/process_model.h"
+#include "sim/registry_model.h"
+#include "sim/scm_model.h"
+#include "sim/vkernel.h"
+
+namespace qx::uninstall {
+namespace {
+
+using qxsim::ScmModel;
+
+const std::u16string kRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::u16string kDriverKey =
+    u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e97d-e325-11ce-bfc1-08002be10318}\\0007";
+const std::u16string kHalvorn = u"C:\\windows\\Halvorn\\";
+
+// A notebook with everything the installer put there.
+void Install() {
+    ScmModel::Instance().Reset();
+    qxsim::RegistryModel::Instance().Reset();
+    qxsim::DeviceInstallModel::Instance().Reset();
+    qxsim::FileModel::Instance().Reset();
+    qxsim::ProcessModel::Instance().Reset();
+
+    ScmModel::Service helper;
+    helper.name = u"QXVeltraneHelper";
+    helper.state = qxsim::kSvcRunning;
+    helper.stops_after_ms = 300;
+    ScmModel::Instance().AddService(helper);
+    ScmModel::Service self;
+    self.name = u"Halvorn Veltrane Service";
+    ScmModel::Instance().AddService(self);
+
+    auto& registry = qxsim::RegistryModel::Instance();
+    registry.Create(kRoot + u"\\Quellix\\Parts\\Driver");
+    registry.SetString(kRoot + u"\\{A}", u"DisplayName", u"Halvorn Veltrane");
+    registry.SetString(kRoot + u"\\{B}", u"DisplayName", u"Halvorn Veltrane");
+    registry.SetString(kRoot + u"\\CaseProbe", u"DisplayName", u"halvorn veltrane");
+    registry.SetString(kDriverKey, u"InfPath", u"oem7.inf");
+
+    qxsim::DeviceNode node;
+    node.instance_id = u"ACPI\\VLT0949\\1";
+    node.hardware_ids = {u"ACPI\\VLT0949", u"*VLT0949"};
+    node.driver_key = kDriverKey;
+    qxsim::DeviceInstallModel::Instance().AddDevice(node);
+    qxsim::DeviceInstallModel::Instance().AddDriverPackage(u"oem7.inf");
+
+    for (const char16_t* file : {u"Quellix.exe", u"qxveltrane.cat", u"QXservice.exe",
+                                 u"QXVeltrane.sys", u"QXVeltrane.inf", u"QXuninstall.exe"}) {
+        qxsim::FileModel::Instance().AddFile(kHalvorn + file);
+    }
+
+    // Windows Installer removes the product and with it its uninstall entry.
+    qxsim::ProcessModel::Instance().SetScript([](const std::u16string& command_line) {
+        qxsim::ProcessModel::Plan plan;
+        plan.runs_ms = 2000;
+        const size_t open = command_line.find(u'{'), close = command_line.find(u'}');
+        if (command_line.rfind(u"msiexec /X", 0) == 0 && open != std::u16string::npos &&
+            close != std::u16string::npos) {
+            const std::u16string entry =
+                kRoot + u"\\" + command_line.substr(open, close - open + 1);
+            plan.at_start = [entry] {
+                auto& reg = qxsim::RegistryModel::Instance();
+                reg.DeleteKey(reg.Root(), entry.c_str());
+            };
+        }
+        return plan;
+    });
+}
+
+struct Outcome {
+    int exit_code;
+    std::string out;
+    qxsim::VTime took;
+};
+
+Outcome Uninstall(int argc) {
+    auto& console = qxsim::ConsoleModel::Instance();
+    console.SetEcho(false);
+    console.StartCapture();
+    const qxsim::VTime start = qxsim::Kernel::Instance().Now();
+    Outcome o;
+    o.exit_code = UninstallProgramMain(argc);
+    o.took = qxsim::Kernel::Instance().Now() - start;
+    o.out = console.TakeCapture();
+    console.SetEcho(true);
+    // Whatever happened, nothing is left open or misused.
+    EXPECT_EQ(0, ScmModel::Instance().OpenHandles());
+    EXPECT_EQ(0u, qxsim::RegistryModel::Instance().OpenHandles());
+    EXPECT_EQ(0, qxsim::DeviceInstallModel::Instance().OpenLists());
+    EXPECT_EQ(0, qxsim::ProcessModel::Instance().OpenHandles());
+    EXPECT_EQ(std::vector<std::string>{}, ScmModel::Instance().Violations());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::RegistryModel::Instance().Violations());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::DeviceInstallModel::Instance().Violations());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::ProcessModel::Instance().Violations());
+    return o;
+}
+
+const char kDeviceLines[] =
+    "    Device Instance ID: ACPI\\VLT0949\\1\n"
+    "    Device Hardware ID: \"ACPI\\VLT0949\"\n";
+const char kProducts[] =
+    "Uninstalling Halvorn Veltrane / {A}\n"
+    "Uninstalling Halvorn Veltrane / {B}\n";
+
+TEST(Uninstall, RemovesWhatWasInstalled) {
+    struct Case {
+        const char* what;
+        int argc;
+        std::function<void()> change;  // to the installed notebook
+        std::string out;
+        int exit_code;
+        bool files_deleted;
+        bool device_removed;
+        bool services_gone = true;
+    };
+    auto& scm = ScmModel::Instance();
+    auto& devices = qxsim::DeviceInstallModel::Instance();
+    const Case cases[] = {
+        {"verbose", 2, [] {},
+         std::string("Service \"Halvorn Veltrane Service\" deleted\n"
+                     "Service deleted successfully\n") +
+             kDeviceLines + "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
+         0, true, true},
+        {"silent", 1, [] {}, "", 0, true, true},
+        // Without the helper the files may still be in use: they stay.
+        {"no helper service", 2, [] { ScmModel::Instance().Reset(); },
+         std::string("OpenService failed (1060)\n") + kDeviceLines +
+             "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
+         0, false, true},
+        {"no service manager", 2, [&scm] { scm.SetOpenManagerError(5); },
+         std::string("OpenSCManager failed (5)\n") + kDeviceLines +
+             "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
+         0, false, true, false},
+        {"the device will not go", 2,
+         [&devices] {
+             devices.Reset();
+             qxsim::DeviceNode node;
+             node.instance_id = u"ACPI\\VLT0949\\1";
+             node.hardware_ids = {u"ACPI\\VLT0949"};
+             node.driver_key = kDriverKey;
+             node.remove_error = 5;
+             devices.AddDevice(node);
+             devices.AddDriverPackage(u"oem7.inf");
+         },
+         std::string("Service \"Halvorn Veltrane Service\" deleted\n"
+                     "Service deleted successfully\n") +
+             kDeviceLines + "    Failed - 5\n" + kProducts,
+         -1, true, false},
+        {"the removal wants a restart", 2,
+         [&devices] {
+             devices.Reset();
+             qxsim::DeviceNode node;
+             node.instance_id = u"ACPI\\VLT0949\\1";
+             node.hardware_ids = {u"ACPI\\VLT0949"};
+             node.driver_key = kDriverKey;
+             node.needs_restart = true;
+             devices.AddDevice(node);
+             devices.AddDriverPackage(u"oem7.inf");
+         },
+         std::string("Service \"Halvorn Veltrane Service\" deleted\n"
+                     "Service deleted successfully\n") +
+             kDeviceLines + "    Must reboot to complete uninstall    Removed Driver\n" + kProducts,
+         0, true, true},
+        {"no controller device", 2, [&devices] { devices.Reset(); },
+         std::string("Service \"Halvorn Veltrane Service\" deleted\n"
+                     "Service deleted successfully\n") +
+             kProducts,
+         0, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        c.change();
+        const Outcome o = Uninstall(c.argc);
+        EXPECT_EQ(c.out, o.out);
+        EXPECT_EQ(c.exit_code, o.exit_code);
+
+        auto& registry = qxsim::RegistryModel::Instance();
+        EXPECT_EQ(nullptr, registry.Find(kRoot + u"\\Quellix"));
+        EXPECT_EQ(nullptr, registry.Find(kRoot + u"\\{A}"));
+        EXPECT_EQ(nullptr, registry.Find(kRoot + u"\\{B}"));
+        EXPECT_NE(nullptr, registry.Find(kRoot + u"\\CaseProbe"));
+        EXPECT_EQ(c.services_gone, scm.Find(u"QXVeltraneHelper") == nullptr);
+        EXPECT_EQ(c.services_gone, scm.Find(u"Halvorn Veltrane Service") == nullptr);
+
+        auto& files = qxsim::FileModel::Instance();
+        for (const char16_t* file :
+             {u"Quellix.exe", u"qxveltrane.cat", u"QXservice.exe", u"QXVeltrane.sys"}) {
+            EXPECT_EQ(!c.files_deleted, files.Exists(kHalvorn + file));
+        }
+        EXPECT_EQ(c.files_deleted ? 2u : 0u, files.AtRestart().size());
+
+        const auto nodes = devices.Devices();
+        if (!nodes.empty()) {
+            EXPECT_EQ(!c.device_removed, nodes[0].present);
+        }
+        EXPECT_EQ(!c.device_removed && !nodes.empty(), devices.HasDriverPackage(u"oem7.inf"));
+
+        // Each product went through Windows Installer, one after the other.
+        const auto children = qxsim::ProcessModel::Instance().Children();
+        ASSERT_EQ(2u, children.size());
+        EXPECT_EQ(u"msiexec /X{A} /qb /promptrestart", children[0].command_line);
+        EXPECT_EQ(u"msiexec /X{B} /qb /promptrestart", children[1].command_line);
+        EXPECT_TRUE(children[0].ended && children[1].ended);
+    }
+}
+
+// The helper service is given its time to stop before its files go; one
+// that hangs is given up after the limit and left marked for deletion.
+TEST(Uninstall, WaitsForTheHelperServiceWithinTheLimit) {
+    const struct {
+        int64_t stops_after_ms;
+        bool gone;
+    } cases[] = {{300, true}, {-1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stops_after_ms);
+        Install();
+        ScmModel::Service helper;
+        helper.name = u"QXVeltraneHelper";
+        helper.state = qxsim::kSvcRunning;
+        helper.stops_after_ms = c.stops_after_ms;
+        ScmModel::Instance().AddService(helper);
+        const Outcome o = Uninstall(1);
+        // Two products of 2 s each, plus the wait for the service.
+        EXPECT_EQ(c.gone ? 300 + 4000 : kServiceStopLimitMs + 4000, o.took);
+        const auto* left = ScmModel::Instance().Find(u"QXVeltraneHelper");
+        EXPECT_EQ(c.gone, left == nullptr);
+        if (left != nullptr) {
+            EXPECT_TRUE(left->marked_for_delete);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qx::uninstall

@@ -1,0 +1,42 @@
+// OS seam of the uninstaller: the registry. Results are Win32 codes.
+//
+// On Windows these are RegOpenKeyExW, RegDeleteKeyW, RegEnumKeyExW,
+// RegQueryValueExW and RegCloseKey; on the virtual notebook the registry
+// model (sim/registry_model.h).
+#pragma once
+
+#include <cstdint>
+
+#include "common/win/unique_handle.h"
+
+namespace qx::os {
+
+using RegHandle = void*;
+
+// Registry result codes the logic tells apart.
+constexpr int32_t kRegOk = 0;
+constexpr int32_t kRegNotFound = 2;       // ERROR_FILE_NOT_FOUND
+constexpr int32_t kRegMoreData = 234;     // ERROR_MORE_DATA
+constexpr int32_t kRegNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
+constexpr uint32_t kRegSz = 1;
+
+// HKEY_LOCAL_MACHINE: predefined, never closed.
+RegHandle RegistryLocalMachine();
+
+// RegCloseKey; keys come back through RegKey below, which calls it.
+void RegistryClose(RegHandle key);
+
+// An open registry key, closed when its owner goes.
+using RegKey = win::UniqueAny<RegHandle, &RegistryClose>;
+
+// RegOpenKeyExW with KEY_READ; *key holds the key on success.
+int32_t RegistryOpen(RegHandle parent, const char16_t* sub_key, RegKey* key);
+// RegDeleteKeyW: fails while the key still has sub-keys.
+int32_t RegistryDeleteKey(RegHandle parent, const char16_t* sub_key);
+// RegEnumKeyExW: `chars` is the buffer size with the terminator.
+int32_t RegistryEnumKey(RegHandle key, uint32_t index, char16_t* name, uint32_t chars);
+// RegQueryValueExW: `bytes` holds the buffer size in and the value size out.
+int32_t RegistryQueryValue(RegHandle key, const char16_t* name, uint32_t* type, void* data,
+                           uint32_t* bytes);
+
+}  // namespace qx::os
