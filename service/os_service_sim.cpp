@@ -8,6 +8,7 @@
 #include "service/os_service.h"
 #include "sim/console_model.h"
 #include "sim/eventlog_model.h"
+#include "sim/fault_plan.h"
 #include "sim/process_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
@@ -78,7 +79,11 @@ bool ServiceSetStatus(ServiceStatusHandle handle, const service::StatusRecord& r
     return ok;
 }
 
-StopEvent* StopEventCreate(uint32_t*) {
+StopEvent* StopEventCreate(uint32_t* error) {
+    if (qxsim::InjectFault(qxsim::FaultKind::kEventCreate)) {
+        *error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+        return nullptr;
+    }
     return new StopEvent;
 }
 

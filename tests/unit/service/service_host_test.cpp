@@ -10,6 +10,7 @@
 
 #include "sim/console_model.h"
 #include "sim/eventlog_model.h"
+#include "sim/fault_plan.h"
 #include "sim/process_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
@@ -168,6 +169,18 @@ TEST_F(ServiceHostTest, RunsFromStartToStopped) {
         }
         TearDown();
     }
+}
+
+// Without its stop event the service cannot be stopped: it reports the
+// failure as its exit code and never starts the daemon.
+TEST_F(ServiceHostTest, NoStopEventStopsTheServiceBeforeTheDaemon) {
+    qxsim::FaultPlan::Instance().Reset();
+    qxsim::FaultPlan::Instance().FailCall(qxsim::FaultKind::kEventCreate, 1);
+    const Outcome o = Run();
+    qxsim::FaultPlan::Instance().Reset();
+    EXPECT_EQ((std::vector<uint32_t>{2, 1}), o.states);
+    EXPECT_EQ(8u, o.exit_code);
+    EXPECT_TRUE(qxsim::ProcessModel::Instance().Children().empty());
 }
 
 // Check points and wait hints as the manager sees them over a stopped run.
