@@ -43,7 +43,9 @@ void Unlink(PeerRecord* p) {
 }  // namespace
 
 void ResetPeerTable() {
-    PeerTable = nullptr;
+    // Dropping only the head would lose the records still linked and leave
+    // PeerCount counting them; the purge frees them and keeps the count in step.
+    PurgePeers(true);
 }
 
 PeerRecord* FindPeer(const uint8_t mac[6]) {

@@ -18,17 +18,18 @@ namespace {
 void BM_RunLinkStep(benchmark::State& state) {
     qxsim::ConsoleModel::Instance().SetEcho(false);
     std::strcpy(qx::SteeringContext.InterfaceName, "win32");
-    if (qx::InitWlan("I2C") != 0) {
+    qx::WlanMonitor wlan;
+    if (qx::InitWlan(wlan, "I2C") != 0) {
         state.SkipWithError("no provider on the notebook");
         return;
     }
-    qx::RunLinkStep(qx::SteeringContext, qx::OnPeerStats);
+    qx::RunLinkStep(wlan, qx::SteeringContext, qx::OnPeerStats);
     for (auto _ : state) {
         qxsim::Kernel::Instance().Sleep(100);  // the traffic counters move on
-        int32_t rc = qx::RunLinkStep(qx::SteeringContext, qx::OnPeerStats);
+        int32_t rc = qx::RunLinkStep(wlan, qx::SteeringContext, qx::OnPeerStats);
         benchmark::DoNotOptimize(rc);
     }
-    qx::CloseWlanSource(qx::SteeringContext);
+    qx::CloseWlanSource(wlan, qx::SteeringContext);
 }
 BENCHMARK(BM_RunLinkStep)->Iterations(1000);
 

@@ -79,7 +79,8 @@ void PpduThroughProvider(const uint8_t* data, size_t size) {
     Check(opened, "the QCA provider did not open on the model");
     qxsim::QcaDeviceModel::Instance().SetRawRecord(Block(data, size, qx::kPpduRecordSize));
     qx::StationSample sta{};
-    if (qx::CollectStationSample(&sta) != 0) return;
+    qx::WlanMonitor wlan;  // a first sample each time: no deltas carried between inputs
+    if (qx::CollectStationSample(wlan, &sta) != 0) return;
     Check(sta.LinkState <= 2, "link state outside 0-2");
 }
 

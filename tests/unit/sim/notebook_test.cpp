@@ -26,7 +26,8 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
     controller.Reset();
     qxsim::ConsoleModel::Instance().SetEcho(false);
     std::strcpy(SteeringContext.InterfaceName, "win32");
-    ASSERT_EQ(InitWlan("I2C"), 0);
+    WlanMonitor wlan;
+    ASSERT_EQ(InitWlan(wlan, "I2C"), 0);
     ASSERT_EQ(TransportOpen(), 0);
 
     const qxsim::VTime t0 = k.Now();
@@ -43,8 +44,8 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
         link.Change([cycle](qxsim::LinkState& s) {
             s.rx_bytes_per_s = 1000000 + 1000 * static_cast<uint64_t>(cycle % 7);
         });
-        RefreshInterface(SteeringContext);
-        const int32_t rc = RunLinkStep(SteeringContext, OnPeerStats);
+        RefreshInterface(wlan, SteeringContext);
+        const int32_t rc = RunLinkStep(wlan, SteeringContext, OnPeerStats);
         ++results[rc == 0 ? 0 : rc == -1 ? 1 : rc == -2 ? 2 : 3];
         PeerRecord rec;
         if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&
@@ -70,7 +71,7 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
     EXPECT_EQ(flagged, 1) << "one more flag: the roam";
     EXPECT_EQ(std::memcmp(LastReportedBssid, qxsim::kOtherBssid.data(), 6), 0);
     TransportClose();
-    CloseWlanSource(SteeringContext);
+    CloseWlanSource(wlan, SteeringContext);
 }
 
 }  // namespace

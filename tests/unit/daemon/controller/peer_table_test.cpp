@@ -109,6 +109,27 @@ TEST_F(PeerTableTest, PurgeAllEmptiesTheTable) {
     EXPECT_EQ(PeerCount, 0);
 }
 
+// A reset that only dropped the head would leak every linked record and leave
+// PeerCount behind, so that a full table before the reset would refuse every
+// new peer after it. The table and its count change together.
+TEST_F(PeerTableTest, ResetEmptiesTableAndCountTogether) {
+    for (const int before : {0, 3, kMaxPeers}) {
+        for (int i = 0; i < before; ++i) {
+            PeerRecord r = Sample(static_cast<uint8_t>(i));
+            ASSERT_EQ(OnPeerStats(&r), 0) << i;
+        }
+        ResetPeerTable();
+        EXPECT_EQ(PeerTable, nullptr) << before;
+        EXPECT_EQ(PeerCount, 0) << before;
+        for (int i = 0; i < kMaxPeers; ++i) {
+            PeerRecord r = Sample(static_cast<uint8_t>(i));
+            ASSERT_EQ(OnPeerStats(&r), 0) << before << " then " << i;
+        }
+        EXPECT_EQ(CheckedOrder().size(), static_cast<size_t>(kMaxPeers));
+        PurgePeers(true);
+    }
+}
+
 TEST_F(PeerTableTest, The129thPeerIsRefusedUntilAPurgeMakesRoom) {
     for (int i = 0; i < kMaxPeers; ++i) {
         PeerRecord r = Sample(static_cast<uint8_t>(i));

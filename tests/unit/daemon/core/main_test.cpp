@@ -146,8 +146,9 @@ TEST(DaemonMainTest, NoMemoryForTheInterfaceNameEndsThroughTheExitPath) {
 TEST(DaemonMainTest, ExitDaemonRunsOnceWhenTwoThreadsRaceForIt) {
     auto r = qxtest::RunInChild([] {
         auto& k = qxsim::Kernel::Instance();
-        k.Spawn("console-ctrl", []() -> uint32_t { ExitDaemon(); });
-        ExitDaemon();
+        WorkerState state;
+        k.Spawn("console-ctrl", [&]() -> uint32_t { ExitDaemon(state); });
+        ExitDaemon(state);
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kExited);
@@ -165,6 +166,8 @@ TEST(DaemonMainTest, ConsoleEventsEndTheDaemonOrGoToTheDefaultHandler) {
         {0, 0, true}, {1, 0, true}, {6, 0, true}, {2, 0x3A, false}, {5, 0x3A, false}};
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
+            WorkerState state;
+            AttachEventHandlers(&state);
             qxsim::ConsoleModel::Instance().InstallHandler(ConsoleControlHandler);
             qxsim::ConsoleModel::Instance().RaiseCtrlEvent(c.type);
             qxsim::Kernel::Instance().Sleep(1000);
@@ -187,6 +190,8 @@ TEST(DaemonMainTest, AProcessWithUser32GetsNoLogoffOrShutdownConsoleEvents) {
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
             auto& console = qxsim::ConsoleModel::Instance();
+            WorkerState state;
+            AttachEventHandlers(&state);
             console.InstallHandler(ConsoleControlHandler);
             console.SetUser32Loaded(true);
             console.RaiseCtrlEvent(c.type);
@@ -213,6 +218,8 @@ TEST(DaemonMainTest, TheHiddenWindowEndsTheDaemonWhenTheSessionEnds) {
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
             auto& power = qxsim::PowerModel::Instance();
+            WorkerState state;
+            AttachEventHandlers(&state);
             if (c.handler) SetSessionEndHandler(OnSessionEnd);
             qx_winevent_init(OnPowerEvent);
             qxsim::Kernel::Instance().Sleep(1);

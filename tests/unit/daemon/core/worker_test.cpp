@@ -33,8 +33,11 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
         fakecsi::Reset();
         DaemonSettings.UpdateRateMs = 100;
         std::strcpy(SteeringContext.InterfaceName, "win32");
-        PrepareWorkerStart();
-        if (InitWlan("I2C") != 0) {
+        WorkerState state;
+        WlanMonitor wlan;
+        state.Wlan = &wlan;
+        wlan.Worker = &state;
+        if (InitWlan(wlan, "I2C") != 0) {
             qxtest::Print("no wlan\n");
             return;
         }
@@ -42,7 +45,7 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
             if (each) each(call);
             if (call == cycles) Put(SteeringContext.Running, 0);
         };
-        RunSteeringWorker(SteeringContext);
+        RunSteeringWorker(state, SteeringContext);
         for (auto& r : qxsim::ControllerModel::Instance().LinkReports()) {
             qxtest::Print("%lld%s\n", static_cast<long long>(r.arrival),
                           (r.flags & 0x80) ? " new" : "");

@@ -66,11 +66,12 @@ TEST(Allocations, OneSteadyStateCycle) {
     qxsim::ConsoleModel::Instance().SetEcho(false);
     fakecsi::Reset();
     std::strcpy(SteeringContext.InterfaceName, "win32");
-    ASSERT_EQ(InitWlan("I2C"), 0);
-    auto cycle = [] {
-        RefreshInterface(SteeringContext);
+    WlanMonitor wlan;
+    ASSERT_EQ(InitWlan(wlan, "I2C"), 0);
+    auto cycle = [&] {
+        RefreshInterface(wlan, SteeringContext);
         fakecsi::S().next.RxBytes += 1500;
-        return RunLinkStep(SteeringContext, OnPeerStats);
+        return RunLinkStep(wlan, SteeringContext, OnPeerStats);
     };
     ASSERT_EQ(cycle(), 0);  // the peer's record is made here, once
     ASSERT_EQ(cycle(), 0);
@@ -96,7 +97,7 @@ TEST(Allocations, OneSteadyStateCycle) {
         EXPECT_EQ(g_frees, g_allocs) << r.what << ": everything allocated is freed";
     }
     EXPECT_EQ(PeerCount, 1);
-    CloseWlanSource(SteeringContext);
+    CloseWlanSource(wlan, SteeringContext);
     PurgePeers(true);
 }
 

@@ -62,15 +62,18 @@ class WlanTest : public ::testing::Test {
         PurgePeers(true);
     }
     void TearDown() override {
-        CloseWlanSource(SteeringContext);
+        CloseWlanSource(wlan_, SteeringContext);
         PurgePeers(true);
         EXPECT_EQ(fakecsi::S().live_records, 0) << "every record released";
     }
 
+    // The WLAN side main would own; fresh for every test.
+    WlanMonitor wlan_;
+
     // InitWlan with its output captured.
     int Init(std::string* out = nullptr) {
         qxsim::ConsoleModel::Instance().StartCapture();
-        int rc = InitWlan("I2C");
+        int rc = InitWlan(wlan_, "I2C");
         std::string text = qxsim::ConsoleModel::Instance().TakeCapture();
         if (out != nullptr) *out = text;
         return rc;
@@ -81,7 +84,7 @@ class WlanTest : public ::testing::Test {
         fakecsi::S().next = rec;
         StationSample sta;
         std::memset(&sta, 0, sizeof sta);
-        EXPECT_EQ(CollectStationSample(&sta), 0);
+        EXPECT_EQ(CollectStationSample(wlan_, &sta), 0);
         return sta;
     }
 
@@ -265,7 +268,7 @@ TEST_F(WlanTest, InitWlanBindsTheProvidersAdapter) {
     EXPECT_EQ(wlan.LastClientVersion(), 2u);
     EXPECT_EQ(wlan.RegisteredSources(), 0x18u);
     EXPECT_EQ(wlan.OpenHandles(), 1);
-    CloseWlanSource(SteeringContext);
+    CloseWlanSource(wlan_, SteeringContext);
     EXPECT_EQ(wlan.OpenHandles(), 0);
     EXPECT_EQ(fakecsi::S().clean_calls, 1);
 }
@@ -428,12 +431,12 @@ TEST_F(WlanTest, NotificationsAtVirtualTimesReachTheCallback) {
 }
 
 TEST_F(WlanTest, RunLinkStepOutcomes) {
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), -1) << "not ready";
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -1) << "not ready";
     EXPECT_EQ(fakecsi::S().get_calls, 0);
     ASSERT_EQ(Init(), 0);
 
     g_callback_calls = 0;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), 17);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), 17);
     EXPECT_EQ(g_callback_calls, 1);
     const uint8_t adapter[6] = {0x3c, 0xa9, 0xf4, 0x51, 0x7e, 0x20};
     EXPECT_EQ(std::memcmp(g_last.AdapterMac, adapter, 6), 0);
@@ -446,7 +449,7 @@ TEST_F(WlanTest, RunLinkStepOutcomes) {
     EXPECT_EQ(g_last.Stats.TxRateMbps, 65u);
 
     DaemonSettings.FillTxRateFromRx = 1;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), 17);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), 17);
     EXPECT_EQ(g_last.Stats.TxRateMbps, 72u);
     DaemonSettings.FillTxRateFromRx = 0;
 
@@ -454,13 +457,13 @@ TEST_F(WlanTest, RunLinkStepOutcomes) {
     PeerRecord r = g_last;
     ASSERT_EQ(OnPeerStats(&r), 0);
     fakecsi::S().next.ConnectionState = 3;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), -2);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -2);
     EXPECT_EQ(g_callback_calls, 2);
     EXPECT_EQ(FindPeer(r.PeerMac)->Stale, 1);
 
     // No record at all: every peer leaves the table.
     fakecsi::S().deliver = false;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), -1);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -1);
     EXPECT_EQ(PeerTable, nullptr);
     EXPECT_EQ(PeerCount, 0);
 }
@@ -474,9 +477,9 @@ TEST_F(WlanTest, NotificationsRaceTheRefreshWithoutTearing) {
     const Guid ours = NotebookGuid();
     std::memcpy(down.InterfaceGuid, ours.data(), 16);
     std::thread service([&] {
-        for (int i = 0; i < 2000 || !stop.load(); ++i) OnWlanNotification(&down, nullptr);
+        for (int i = 0; i < 2000 || !stop.load(); ++i) OnWlanNotification(&down, &wlan_);
     });
-    for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(SteeringContext), 0);
+    for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(wlan_, SteeringContext), 0);
     stop.store(true);
     service.join();
     EXPECT_EQ(Get(SteeringContext.UpdatePeriodMs), 5000);
@@ -486,11 +489,12 @@ TEST_F(WlanTest, NotificationsRaceTheRefreshWithoutTearing) {
 // the interface's record, report when it was updated and its tag moved, purge
 // stale records every 102nd cycle.
 struct MiniWorker {
+    WlanMonitor& wlan_;
     uint16_t last_tag = 0;
     int cycle = 0;
     int Cycle() {
-        RefreshInterface(SteeringContext);
-        RunLinkStep(SteeringContext, OnPeerStats);
+        RefreshInterface(wlan_, SteeringContext);
+        RunLinkStep(wlan_, SteeringContext, OnPeerStats);
         int sent = 0;
         PeerRecord rec;
         if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&
@@ -511,7 +515,7 @@ TEST_F(WlanTest, ARoamWithoutLinkLossIsReportedOnTheNextCycleAndTheOldRecordLeav
     controller.Reset();
     ASSERT_EQ(TransportOpen(), 0);
     const uint8_t other[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
-    MiniWorker w;
+    MiniWorker w{wlan_};
     uint64_t bytes = 1000;
     auto step = [&] {
         bytes += 1500 + static_cast<uint64_t>(w.cycle);  // the tag moves every cycle
