@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/leak_check.h"
+#include "sim/notebook.h"
 
 namespace qxsim {
 
@@ -27,11 +28,15 @@ struct VThread {
     VTime deadline = -1;             // -1: no deadline
     bool wait_result = false;
     uint32_t exit_code = 0;
+    bool host = false;  // a host thread that became a virtual one, not started by Spawn
 };
 
 namespace {
+// The calling host thread's virtual thread, and the kernel it belongs to: a
+// host thread that outlived a notebook reset is a stranger to the new kernel.
 thread_local VThread* tls_self = nullptr;
-}
+thread_local const void* tls_kernel = nullptr;
+}  // namespace
 
 struct Kernel::Impl {
     std::mutex m;
@@ -47,12 +52,14 @@ struct Kernel::Impl {
     // The calling thread's record; a host thread that never was a virtual
     // thread becomes one here and waits for the token like any other.
     VThread* Self(std::unique_lock<std::mutex>& lk) {
-        if (tls_self != nullptr) return tls_self;
+        if (tls_self != nullptr && tls_kernel == this) return tls_self;
         auto t = std::make_shared<VThread>();
         t->name = live.empty() && next_order == 0 ? "main" : "host";
+        t->host = true;
         t->order = next_order++;
         live.push_back(t);
         tls_self = t.get();
+        tls_kernel = this;
         if (current == nullptr) {
             current = t.get();
             t->state = VThread::State::kRunning;
@@ -139,13 +146,18 @@ struct Kernel::Impl {
     }
 };
 
-Kernel& Kernel::Instance() {
-    // Never destroyed: virtual threads may still wait on it while the host process ends.
-    static Kernel* kernel = new Kernel();
-    return *kernel;
-}
+Kernel::Kernel() : impl_(std::make_shared<Impl>()) {}
 
-Kernel::Kernel() : impl_(new Impl()) {}
+Kernel::~Kernel() = default;
+
+std::vector<std::string> Kernel::RunningThreads() {
+    std::unique_lock<std::mutex> lk(impl_->m);
+    std::vector<std::string> names;
+    for (auto& t : impl_->live) {
+        if (!t->host && t->state != VThread::State::kExited) names.push_back(t->name);
+    }
+    return names;
+}
 
 VTime Kernel::Now() {
     std::unique_lock<std::mutex> lk(impl_->m);
@@ -166,9 +178,10 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
     impl_->live.push_back(t);
     impl_->ready.push_back(t.get());
     auto handle = std::make_shared<ThreadHandle>(t);
-    Impl* impl = impl_;
+    std::shared_ptr<Impl> impl = impl_;
     std::thread([impl, t, body = std::move(body)]() mutable {
         tls_self = t.get();
+        tls_kernel = impl.get();
         {
             std::unique_lock<std::mutex> run(impl->m);
             while (impl->current != t.get()) t->cv.wait(run);
@@ -267,10 +280,10 @@ void Kernel::SetEventState(Event& event, bool signalled) {
 }
 
 void Event::Set() {
-    Kernel::Instance().SetEventState(*this, true);
+    Notebook::Current().Kernel().SetEventState(*this, true);
 }
 void Event::Reset() {
-    Kernel::Instance().SetEventState(*this, false);
+    Notebook::Current().Kernel().SetEventState(*this, false);
 }
 
 bool ThreadHandle::IsSignalled() const {

@@ -1,4 +1,5 @@
 #include "daemon/controller/os_clock.h"
+#include "sim/notebook.h"
 #include "sim/vkernel.h"
 
 namespace qx::os {
@@ -8,7 +9,7 @@ namespace qx::os {
 constexpr uint64_t kBootFileTime = 134169120000000000ull;
 
 bool SystemTimeAsFileTime(uint64_t* filetime, uint16_t* milliseconds) {
-    const uint64_t ms = static_cast<uint64_t>(qxsim::Kernel::Instance().Now());
+    const uint64_t ms = static_cast<uint64_t>(qxsim::Notebook::Current().Kernel().Now());
     *filetime = kBootFileTime + ms * 10000;
     *milliseconds = static_cast<uint16_t>(*filetime / 10000 % 1000);
     return true;

@@ -1,21 +1,24 @@
 #include <cstdint>
 
 #include "daemon/core/os_eventlog.h"
+#include "sim/notebook.h"
 #include "sim/eventlog_model.h"
 
 namespace qx::os {
 
 EventSource EventLogRegister(const char16_t* source_name) {
-    return reinterpret_cast<EventSource>(qxsim::EventLogModel::Instance().Register(source_name));
+    return reinterpret_cast<EventSource>(
+        qxsim::Notebook::Current().EventLog().Register(source_name));
 }
 
 void EventLogDeregister(EventSource source) {
-    qxsim::EventLogModel::Instance().Deregister(reinterpret_cast<uintptr_t>(source));
+    qxsim::Notebook::Current().EventLog().Deregister(reinterpret_cast<uintptr_t>(source));
 }
 
 void EventLogReportInfo(EventSource source, const char* text) {
     std::u16string wide = qxsim::AnsiToUtf16(text);
-    qxsim::EventLogModel::Instance().Report(reinterpret_cast<uintptr_t>(source), 4, 1, 2, {wide});
+    qxsim::Notebook::Current().EventLog().Report(reinterpret_cast<uintptr_t>(source), 4, 1, 2,
+                                                 {wide});
 }
 
 }  // namespace qx::os

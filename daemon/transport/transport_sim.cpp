@@ -5,6 +5,7 @@
 // exactly what they would see on a notebook.
 #include "daemon/transport/transport.h"
 
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
@@ -26,7 +27,7 @@ int64_t g_device = 0;
 int64_t g_handle = 0;
 
 void CloseHandleOnce() {
-    qxsim::DeviceHandles::Instance().Close(g_handle);
+    qxsim::Notebook::Current().DeviceHandles().Close(g_handle);
     g_handle = 0;
     g_device = 0;
 }
@@ -35,8 +36,10 @@ void CloseHandleOnce() {
 // two threads are on the transport at once.
 class BusScope {
   public:
-    explicit BusScope(const char* operation) { ControllerModel::Instance().BusEnter(operation); }
-    ~BusScope() { ControllerModel::Instance().BusLeave(); }
+    explicit BusScope(const char* operation) {
+        qxsim::Notebook::Current().Controller().BusEnter(operation);
+    }
+    ~BusScope() { qxsim::Notebook::Current().Controller().BusLeave(); }
     BusScope(const BusScope&) = delete;
     BusScope& operator=(const BusScope&) = delete;
 };
@@ -45,8 +48,8 @@ enum class Ended { Completed, Cancelled, NothingToCancel };
 
 // The life of one overlapped request after it was issued.
 Ended RunTransfer(bool write, uint32_t wait_ms) {
-    auto& model = ControllerModel::Instance();
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& model = qxsim::Notebook::Current().Controller();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     // A handle opened before the device was removed fails every request at once.
     if (!model.HandleValid(g_device)) return Ended::NothingToCancel;
     TransferOutcome outcome = write ? model.NextWriteOutcome() : model.NextReadOutcome();
@@ -82,13 +85,14 @@ int TransportOpen() {
     CloseHandleOnce();
     int64_t handle = 0;
     // ERROR_ACCESS_DENIED: another program has the device.
-    if (qxsim::DeviceHandles::Instance().Open(&handle) != qxsim::DeviceHandles::kErrorSuccess)
+    if (qxsim::Notebook::Current().DeviceHandles().Open(&handle) !=
+        qxsim::DeviceHandles::kErrorSuccess)
         return -1;
-    int64_t generation = ControllerModel::Instance().Open();
+    int64_t generation = qxsim::Notebook::Current().Controller().Open();
     // 0: CreateFileW found no device; -1: the driver refused its open request,
     // and the transport closed what it had opened.
     if (generation <= 0) {
-        qxsim::DeviceHandles::Instance().Close(handle);
+        qxsim::Notebook::Current().DeviceHandles().Close(handle);
         return -1;
     }
     g_handle = handle;
@@ -107,7 +111,7 @@ int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {
     iostat_t own = {0, 0};
     iostat_t* st = iostat ? iostat : &own;
     Ended e = RunTransfer(true, kWriteWaitMs);
-    if (e == Ended::Completed) ControllerModel::Instance().Write(buf, len);
+    if (e == Ended::Completed) qxsim::Notebook::Current().Controller().Write(buf, len);
     st->wr_status = StatusOf(e);
     return e == Ended::Completed ? 0 : -1;
 }
@@ -118,7 +122,7 @@ int TransportRead(uint8_t* buf, uint32_t len, iostat_t* iostat) {
     iostat_t own = {0, 0};
     iostat_t* st = iostat ? iostat : &own;
     Ended e = RunTransfer(false, kReadWaitMs);
-    if (e == Ended::Completed) ControllerModel::Instance().Read(buf, len);
+    if (e == Ended::Completed) qxsim::Notebook::Current().Controller().Read(buf, len);
     st->rd_status = StatusOf(e);
     // A read that was cancelled still counts as issued; only one that could
     // not even be started fails.

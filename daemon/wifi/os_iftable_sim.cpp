@@ -2,12 +2,13 @@
 #include <vector>
 
 #include "daemon/wifi/os_iftable.h"
+#include "sim/notebook.h"
 #include "sim/iphlp_model.h"
 
 namespace qx::os {
 
 uint32_t GetInterfaceTable(void* table, uint32_t* size) {
-    auto& model = qxsim::IpHelperModel::Instance();
+    auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t failure = model.TakeIfTableFailure(); failure != 0) return failure;
     std::vector<qxsim::SimIfRow> rows = model.IfTable();
     uint32_t needed = static_cast<uint32_t>(kIfTableRowsOffset + rows.size() * sizeof(IfTableRow));

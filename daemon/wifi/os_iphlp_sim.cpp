@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "daemon/wifi/os_iphlp.h"
+#include "sim/notebook.h"
 #include "sim/iphlp_model.h"
 
 namespace qx::os {
@@ -42,7 +43,7 @@ void Put(void* context, const qxsim::Mac& mac, const char* name, const char* des
 }  // namespace
 
 uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
-    auto& model = qxsim::IpHelperModel::Instance();
+    auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t code = model.TakeAdaptersInfoFailure(); code != 0) {
         if (code == kErrorBufferOverflow) *size += sizeof(AdapterInfoRecord);
         return code;

@@ -2,6 +2,7 @@
 
 #include "daemon/core/os_process.h"
 #include "daemon/wifi/os_wlan.h"
+#include "sim/notebook.h"
 #include "sim/wlan_model.h"
 
 namespace qx::os {
@@ -25,14 +26,14 @@ const qxsim::Guid* Guids(const WlanInterfaceList* list) {
 
 uint32_t WlanOpen(uint32_t client_version, WlanHandle* handle) {
     uintptr_t h = 0;
-    uint32_t rc = qxsim::WlanModel::Instance().Open(client_version, &h);
+    uint32_t rc = qxsim::Notebook::Current().Wlan().Open(client_version, &h);
     if (rc == 0) *handle = reinterpret_cast<WlanHandle>(h);
     return rc;
 }
 
 uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate, WlanNoticeFn fn,
                       void* context) {
-    return qxsim::WlanModel::Instance().Register(
+    return qxsim::Notebook::Current().Wlan().Register(
         reinterpret_cast<uintptr_t>(handle), sources, ignore_duplicate,
         [fn, context](uint32_t source, uint32_t code, const qxsim::Guid& guid) {
             WlanNotice notice;
@@ -44,11 +45,11 @@ uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate
 }
 
 uint32_t WlanClose(WlanHandle handle) {
-    return qxsim::WlanModel::Instance().Close(reinterpret_cast<uintptr_t>(handle));
+    return qxsim::Notebook::Current().Wlan().Close(reinterpret_cast<uintptr_t>(handle));
 }
 
 uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
-    auto& model = qxsim::WlanModel::Instance();
+    auto& model = qxsim::Notebook::Current().Wlan();
     uint32_t rc = model.Enum(reinterpret_cast<uintptr_t>(handle));
     if (rc != 0) return rc;
     auto* l = static_cast<WlanInterfaceList*>(

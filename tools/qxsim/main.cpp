@@ -17,6 +17,7 @@
 
 #include "daemon/core/daemon_main.h"
 #include "protocol/wire.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
@@ -109,8 +110,8 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
 
 void Say(const std::string& text) {
     std::string line =
-        "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
-    qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
+        "[" + qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()) + "] " + text + "\n";
+    qxsim::Notebook::Current().Console().Write(line.data(), line.size());
 }
 
 // Arrival times of every link report, for the roam and link-back gap: the
@@ -119,10 +120,10 @@ std::mutex g_arrivals_m;
 std::vector<int64_t> g_arrivals;
 
 void PrintSummary(uint32_t exit_code) {
-    auto& ctl = qxsim::ControllerModel::Instance();
+    auto& ctl = qxsim::Notebook::Current().Controller();
     std::ostringstream s;
     s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
-      << qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) << " s of virtual time\n"
+      << qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()) << " s of virtual time\n"
       << "  link reports received by the controller: " << ctl.LinkReportCount() << " ("
       << ctl.NewBssidReportCount() << " with a new BSSID)\n"
       << "  controller set-ups: " << ctl.SetupCount() << "\n"
@@ -143,7 +144,7 @@ void PrintSummary(uint32_t exit_code) {
           << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << ")\n";
     }
     std::string text = s.str();
-    qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
+    qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
 
 }  // namespace
@@ -268,17 +269,17 @@ int main(int argc, char** argv) {
     for (; i < argc; ++i) daemon_args.push_back(argv[i]);
     daemon_args.push_back(nullptr);
 
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     kernel.SetSpeed(speed);
     if (frames) {
-        qxsim::ControllerModel::Instance().SetFrameObserver(
+        qxsim::Notebook::Current().Controller().SetFrameObserver(
             [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
     }
     qxsim::SetScenarioReporter([](const std::string& what) {
         Say("notebook: " + what);
         qxsim::SessionOutputsOnScenario(what);
     });
-    qxsim::ControllerModel::Instance().SetReportObserver([](const qxsim::LinkReportSeen& r) {
+    qxsim::Notebook::Current().Controller().SetReportObserver([](const qxsim::LinkReportSeen& r) {
         std::lock_guard<std::mutex> lk(g_arrivals_m);
         g_arrivals.push_back(r.arrival);
     });

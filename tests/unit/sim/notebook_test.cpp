@@ -10,6 +10,7 @@
 #include "daemon/core/steering_context.h"
 #include "daemon/transport/transport.h"
 #include "daemon/wifi/wlan_monitor.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/link_model.h"
@@ -19,12 +20,12 @@ namespace qx {
 namespace {
 
 TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
-    auto& k = qxsim::Kernel::Instance();
-    auto& link = qxsim::LinkModel::Instance();
-    auto& controller = qxsim::ControllerModel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
+    auto& link = qxsim::Notebook::Current().Link();
+    auto& controller = qxsim::Notebook::Current().Controller();
     link.Reset();
     controller.Reset();
-    qxsim::ConsoleModel::Instance().SetEcho(false);
+    qxsim::Notebook::Current().Console().SetEcho(false);
     std::strcpy(SteeringContext.InterfaceName, "win32");
     WlanMonitor wlan;
     ASSERT_EQ(InitWlan(wlan, "I2C"), 0);

@@ -8,6 +8,7 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -39,14 +40,14 @@ ControllerConfig Config(int32_t a = 0, int32_t w = 10, int32_t s = 50, int32_t n
 std::string RunSetup(const ControllerConfig& config,
                      const std::function<void(ControllerModel&)>& knobs, bool open = true) {
     auto r = qxtest::RunInChild([&] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         if (open) TransportOpen();
         knobs(m);
         uint8_t fwrev[3] = {9, 9, 9};
-        auto t0 = Kernel::Instance().Now();
+        auto t0 = qxsim::Notebook::Current().Kernel().Now();
         int rc = SetupController(config, fwrev);
-        auto dt = Kernel::Instance().Now() - t0;
+        auto dt = qxsim::Notebook::Current().Kernel().Now() - t0;
         qxtest::Print("rc %d, %lld ms, rev %d.%d.%d, setups %d, settings [%s], table [%s]\n", rc,
                       static_cast<long long>(dt), fwrev[0], fwrev[1], fwrev[2], m.SetupCount(),
                       Hex(m.Settings()).c_str(), Hex(m.SwitchTable()).c_str());
@@ -118,7 +119,7 @@ TEST(SetupControllerTest, ClosedTransportFailsAfterFiveAttempts) {
 
 TEST(SetupControllerTest, WireSequence) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
@@ -143,7 +144,7 @@ TEST(SetupControllerTest, WireSequence) {
 // judged on the echo the first one left behind on the stack.
 TEST(SetupControllerTest, SilentControllerAfterGoodSetupFails) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
@@ -159,7 +160,7 @@ TEST(SetupControllerTest, SilentControllerAfterGoodSetupFails) {
 
 TEST(ReadControllerVersionTest, MissingOrUnwrittenQuery) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3] = {9, 9, 9};
@@ -180,7 +181,7 @@ TEST(ReadControllerVersionTest, MissingOrUnwrittenQuery) {
 
 TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         FrameBuffer buf;
@@ -191,7 +192,7 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
         e.Rssi1 = 0xA0;
         int32_t len = LinkReport(buf, 123456, e);
         TransportWrite(buf, static_cast<uint32_t>(len), nullptr);
-        Kernel::Instance().Sleep(250);
+        qxsim::Notebook::Current().Kernel().Sleep(250);
         e.NewBssid = 0;
         len = LinkReport(buf, 0x7E, e);
         buf[3] ^= 0x01;  // corrupted on the way: the checksum no longer matches
@@ -210,7 +211,7 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
 // counts them all, and shows every one to an observer as it arrives.
 TEST(LinkReportTest, ModelKeepsRecentReportsCountsAllAndShowsEachToObserver) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         uint64_t observed = 0;
         uint32_t last_observed = 0;

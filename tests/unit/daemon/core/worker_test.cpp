@@ -12,6 +12,7 @@
 #include "daemon/core/steering_context.h"
 #include "daemon/core/worker.h"
 #include "daemon/wifi/wlan_monitor.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
@@ -29,7 +30,7 @@ const uint8_t kOther[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
 // times and new-BSSID flags after the run.
 qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) {
     return qxtest::RunInChild([&] {
-        qxsim::ConsoleModel::Instance().SetEcho(false);
+        qxsim::Notebook::Current().Console().SetEcho(false);
         fakecsi::Reset();
         DaemonSettings.UpdateRateMs = 100;
         std::strcpy(SteeringContext.InterfaceName, "win32");
@@ -46,7 +47,7 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
             if (call == cycles) Put(SteeringContext.Running, 0);
         };
         RunSteeringWorker(state, SteeringContext);
-        for (auto& r : qxsim::ControllerModel::Instance().LinkReports()) {
+        for (auto& r : qxsim::Notebook::Current().Controller().LinkReports()) {
             qxtest::Print("%lld%s\n", static_cast<long long>(r.arrival),
                           (r.flags & 0x80) ? " new" : "");
         }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "tests/support/child_process.h"
@@ -33,7 +34,7 @@ TEST(NodeResetTest, VerboseLines) {
     };
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
-            auto& m = ControllerModel::Instance();
+            auto& m = qxsim::Notebook::Current().Controller();
             m.Reset();
             m.SetNodePresent(c.present);
             auto state = [&] {
@@ -55,9 +56,9 @@ TEST(NodeResetTest, VerboseLines) {
 // fresh handle works.
 TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
-        qxsim::DeviceHandles::Instance().Reset();
+        qxsim::Notebook::Current().DeviceHandles().Reset();
         TransportOpen();
         uint8_t b = 0;
         iostat_t st = {7, 7};
@@ -80,13 +81,13 @@ TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
 // device and bus stay up through a second daemon's reset.
 TEST(NodeResetTest, AnotherProgramsHandleVetoesTheDisable) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
-        qxsim::DeviceHandles::Instance().Reset();
-        qxsim::DeviceHandles::Instance().OpenByAnotherProgram();
+        qxsim::Notebook::Current().DeviceHandles().Reset();
+        qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram();
         DisableControllerNode(true);
         qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
-        qxsim::DeviceHandles::Instance().CloseAnotherProgram();
+        qxsim::Notebook::Current().DeviceHandles().CloseAnotherProgram();
         DisableControllerNode(true);
         qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
     });

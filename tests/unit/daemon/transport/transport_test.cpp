@@ -7,6 +7,7 @@
 #include <string>
 
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
@@ -23,18 +24,18 @@ using qxsim::TransferOutcome;
 std::string Transfer(bool open, const std::function<void(ControllerModel&)>& knobs,
                      bool with_iostat = true) {
     auto r = qxtest::RunInChild([&] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         if (open) TransportOpen();
         knobs(m);
         iostat_t st = {7, 7};
         iostat_t* p = with_iostat ? &st : nullptr;
         uint8_t buf[8] = {0x03, 0x02, 0x7D, 0xBC, 0x7E};
-        auto t0 = Kernel::Instance().Now();
+        auto t0 = qxsim::Notebook::Current().Kernel().Now();
         int w = TransportWrite(buf, 5, p);
-        auto t1 = Kernel::Instance().Now();
+        auto t1 = qxsim::Notebook::Current().Kernel().Now();
         int rd = TransportRead(buf, 5, p);
-        auto t2 = Kernel::Instance().Now();
+        auto t2 = qxsim::Notebook::Current().Kernel().Now();
         qxtest::Print("write %d %d %lld, read %d %d %lld\n", w, st.wr_status,
                       static_cast<long long>(t1 - t0), rd, st.rd_status,
                       static_cast<long long>(t2 - t1));
@@ -117,7 +118,7 @@ TEST(TransportSimTest, WithoutIostatOnlyTheReturnValueTells) {
 
 TEST(TransportSimTest, OpenResults) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         int a = TransportOpen();
         int b = TransportOpen();  // opening again replaces the handle
@@ -137,8 +138,8 @@ TEST(TransportSimTest, OpenResults) {
 // the model notices when they are.
 TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
     auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
-        auto& m = ControllerModel::Instance();
+        auto& k = qxsim::Notebook::Current().Kernel();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         m.SetWriteOutcome(TransferOutcome::Pending, 1);
@@ -162,8 +163,8 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
 // Scenarios change the controller from timer actions of the virtual clock.
 TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
     auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
-        auto& m = ControllerModel::Instance();
+        auto& k = qxsim::Notebook::Current().Kernel();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         k.At(100, [&m] { m.SetWriteOutcome(TransferOutcome::FailNow); });
@@ -190,8 +191,8 @@ namespace {
 // fails with ERROR_ACCESS_DENIED, and the holder's transfers go on.
 TEST(TransportSimTest, TheDeviceIsExclusive) {
     auto r = qxtest::RunInChild([] {
-        auto& handles = qxsim::DeviceHandles::Instance();
-        ControllerModel::Instance().Reset();
+        auto& handles = qxsim::Notebook::Current().DeviceHandles();
+        qxsim::Notebook::Current().Controller().Reset();
         handles.Reset();
         uint8_t buf[2] = {0xFF, 0x7E};
         qxtest::Print("open %d\n", TransportOpen());

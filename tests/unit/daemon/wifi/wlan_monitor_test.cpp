@@ -15,6 +15,7 @@
 #include "daemon/wifi/vht_rates.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/iphlp_model.h"
@@ -43,10 +44,10 @@ Guid OtherGuid() {
 class WlanTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        qxsim::LinkModel::Instance().Reset();
-        qxsim::IpHelperModel::Instance().Reset();
-        qxsim::WlanModel::Instance().Reset();
-        qxsim::ConsoleModel::Instance().SetEcho(false);
+        qxsim::Notebook::Current().Link().Reset();
+        qxsim::Notebook::Current().IpHelper().Reset();
+        qxsim::Notebook::Current().Wlan().Reset();
+        qxsim::Notebook::Current().Console().SetEcho(false);
         fakecsi::Reset();
         DaemonSettings.UpdateRateMs = 100;
         DaemonSettings.UseAverageCsi = 0;
@@ -72,9 +73,9 @@ class WlanTest : public ::testing::Test {
 
     // InitWlan with its output captured.
     int Init(std::string* out = nullptr) {
-        qxsim::ConsoleModel::Instance().StartCapture();
+        qxsim::Notebook::Current().Console().StartCapture();
         int rc = InitWlan(wlan_, "I2C");
-        std::string text = qxsim::ConsoleModel::Instance().TakeCapture();
+        std::string text = qxsim::Notebook::Current().Console().TakeCapture();
         if (out != nullptr) *out = text;
         return rc;
     }
@@ -264,7 +265,7 @@ TEST_F(WlanTest, InitWlanBindsTheProvidersAdapter) {
     EXPECT_STREQ(SteeringContext.InterfaceName, "3c:a9:f4:51:7e:20");
     EXPECT_EQ(Get(SteeringContext.WlanReady), 1);
     EXPECT_EQ(Get(SteeringContext.UpdatePeriodMs), 100);
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     EXPECT_EQ(wlan.LastClientVersion(), 2u);
     EXPECT_EQ(wlan.RegisteredSources(), 0x18u);
     EXPECT_EQ(wlan.OpenHandles(), 1);
@@ -293,7 +294,7 @@ TEST_F(WlanTest, ARemoteAddressOpensTheTelemetryEndpoint) {
 
 TEST_F(WlanTest, NoProviderTriesThreeTimesFiveSecondsApart) {
     fakecsi::S().present = false;
-    auto& k = qxsim::Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     const qxsim::VTime start = k.Now();
     std::string out;
     EXPECT_EQ(Init(&out), -2);
@@ -304,11 +305,11 @@ TEST_F(WlanTest, NoProviderTriesThreeTimesFiveSecondsApart) {
               "QUELLIX: Failed to initialize the wifi driver. \n Please verify that the installed "
               "wifi driver is Veltrane capable.\n"
               "QUELLIX: Error initializing win32\n");
-    EXPECT_EQ(qxsim::WlanModel::Instance().OpenHandles(), 0);
+    EXPECT_EQ(qxsim::Notebook::Current().Wlan().OpenHandles(), 0);
 }
 
 TEST_F(WlanTest, AProviderOnTheSecondAttemptCostsOnePause) {
-    auto& k = qxsim::Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     fakecsi::S().present = false;
     k.At(k.Now() + 1, [] { fakecsi::S().present = true; });
     const qxsim::VTime start = k.Now();
@@ -318,7 +319,7 @@ TEST_F(WlanTest, AProviderOnTheSecondAttemptCostsOnePause) {
 }
 
 TEST_F(WlanTest, WlanClientFailures) {
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     const std::string failed =
         "QUELLIX: Failed to initialize the wifi driver. \n Please verify that the installed "
         "wifi driver is Veltrane capable.\n"
@@ -339,7 +340,7 @@ TEST_F(WlanTest, WlanClientFailures) {
 }
 
 TEST_F(WlanTest, AnAdapterMissingFromIpHelperIsNotFound) {
-    qxsim::IpHelperModel::Instance().SetWifiAdapterListed(false);
+    qxsim::Notebook::Current().IpHelper().SetWifiAdapterListed(false);
     std::string out;
     EXPECT_EQ(Init(&out), -3);
     EXPECT_EQ(out,
@@ -349,14 +350,14 @@ TEST_F(WlanTest, AnAdapterMissingFromIpHelperIsNotFound) {
 }
 
 TEST_F(WlanTest, AnAdapterWithoutAWlanInterfaceIsNotFound) {
-    qxsim::WlanModel::Instance().SetInterfaces({OtherGuid()});
+    qxsim::Notebook::Current().Wlan().SetInterfaces({OtherGuid()});
     EXPECT_EQ(Init(), -3);
-    qxsim::WlanModel::Instance().SetInterfaces({OtherGuid(), NotebookGuid()});
+    qxsim::Notebook::Current().Wlan().SetInterfaces({OtherGuid(), NotebookGuid()});
     EXPECT_EQ(Init(), 0);
 }
 
 TEST_F(WlanTest, FindAdapterByMacRetriesOnceWithTheSizeItWasTold) {
-    auto& ip = qxsim::IpHelperModel::Instance();
+    auto& ip = qxsim::Notebook::Current().IpHelper();
     char name[kAdapterNameSize];
     uint8_t mac[6];
     // The default chain holds two adapters: the 704-byte first try overflows.
@@ -386,8 +387,8 @@ TEST_F(WlanTest, FindAdapterByMacRetriesOnceWithTheSizeItWasTold) {
 }
 
 TEST_F(WlanTest, ALongAdapterNameIsCutAndTerminated) {
-    qxsim::LinkModel::Instance().SetAdapter(qxsim::kNotebookAdapterMac,
-                                            std::string(qxsim::kNotebookAdapterName) + "-TAIL");
+    qxsim::Notebook::Current().Link().SetAdapter(
+        qxsim::kNotebookAdapterMac, std::string(qxsim::kNotebookAdapterName) + "-TAIL");
     char name[kAdapterNameSize + 8];
     std::memset(name, 'x', sizeof name);
     uint8_t mac[6];
@@ -398,7 +399,7 @@ TEST_F(WlanTest, ALongAdapterNameIsCutAndTerminated) {
 
 TEST_F(WlanTest, NotificationsFollowTheSteeredInterfaceOnly) {
     ASSERT_EQ(Init(), 0);
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     const uint32_t acm = qxsim::kWlanSourceAcm, msm = qxsim::kWlanSourceMsm;
     const struct {
         bool ours;
@@ -420,8 +421,8 @@ TEST_F(WlanTest, NotificationsFollowTheSteeredInterfaceOnly) {
 
 TEST_F(WlanTest, NotificationsAtVirtualTimesReachTheCallback) {
     ASSERT_EQ(Init(), 0);
-    auto& k = qxsim::Kernel::Instance();
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     wlan.NotifyAt(k.Now() + 1000, qxsim::kWlanSourceAcm, 21, NotebookGuid());
     wlan.NotifyAt(k.Now() + 3000, qxsim::kWlanSourceAcm, 10, NotebookGuid());
     k.Sleep(2000);
@@ -511,7 +512,7 @@ struct MiniWorker {
 
 TEST_F(WlanTest, ARoamWithoutLinkLossIsReportedOnTheNextCycleAndTheOldRecordLeavesAtThePurge) {
     ASSERT_EQ(Init(), 0);
-    auto& controller = qxsim::ControllerModel::Instance();
+    auto& controller = qxsim::Notebook::Current().Controller();
     controller.Reset();
     ASSERT_EQ(TransportOpen(), 0);
     const uint8_t other[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
