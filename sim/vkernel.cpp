@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -34,11 +35,15 @@ struct VThread {
 namespace {
 // The calling host thread's virtual thread, and the kernel it belongs to: a
 // host thread that outlived a notebook reset is a stranger to the new kernel.
+// Kernels are told apart by a serial number, never by address: a new kernel
+// may well be built where the old one was.
 thread_local VThread* tls_self = nullptr;
-thread_local const void* tls_kernel = nullptr;
+thread_local uint64_t tls_kernel = 0;
+std::atomic<uint64_t> g_kernel_serial{0};
 }  // namespace
 
 struct Kernel::Impl {
+    const uint64_t serial = ++g_kernel_serial;
     std::mutex m;
     VTime now = 0;
     VThread* current = nullptr;
@@ -52,14 +57,14 @@ struct Kernel::Impl {
     // The calling thread's record; a host thread that never was a virtual
     // thread becomes one here and waits for the token like any other.
     VThread* Self(std::unique_lock<std::mutex>& lk) {
-        if (tls_self != nullptr && tls_kernel == this) return tls_self;
+        if (tls_self != nullptr && tls_kernel == serial) return tls_self;
         auto t = std::make_shared<VThread>();
         t->name = live.empty() && next_order == 0 ? "main" : "host";
         t->host = true;
         t->order = next_order++;
         live.push_back(t);
         tls_self = t.get();
-        tls_kernel = this;
+        tls_kernel = serial;
         if (current == nullptr) {
             current = t.get();
             t->state = VThread::State::kRunning;
@@ -181,7 +186,7 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
     std::shared_ptr<Impl> impl = impl_;
     std::thread([impl, t, body = std::move(body)]() mutable {
         tls_self = t.get();
-        tls_kernel = impl.get();
+        tls_kernel = impl->serial;
         {
             std::unique_lock<std::mutex> run(impl->m);
             while (impl->current != t.get()) t->cv.wait(run);

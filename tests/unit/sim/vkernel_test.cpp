@@ -12,9 +12,10 @@
 namespace qxsim {
 namespace {
 
-// Each scenario runs in a child: the kernel is process-wide.
+// Each scenario starts on a fresh notebook; only the one that ends the
+// process needs a child.
 TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         std::vector<std::string> log;
         auto a = k.Spawn("a", [&] {
@@ -40,7 +41,7 @@ TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
 }
 
 TEST(VirtualKernelTest, WaitsTimeOutOrWakeOnSignal) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         Event manual(true, false), automatic(false, false);
         bool timed_out = !k.Wait(manual, 500);

@@ -1,5 +1,6 @@
 // The daemon's start-up and exit paths, each run as a process of its own on
-// the virtual notebook.
+// the virtual notebook (the exit path ends the process); the window's own
+// life cycle runs here on a fresh notebook.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -255,7 +256,8 @@ TEST(DaemonMainTest, NothingReachesTheEventLogAfterTheExitPathClosedIt) {
 }
 
 TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
+        Put(SteeringContext.Suspended, 0);
         DaemonSettings.Verbosity = 1;
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& power = qxsim::Notebook::Current().Power();
@@ -274,6 +276,9 @@ TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
                       Get(SteeringContext.Suspended));
         qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
         qxtest::Print("window %d\n", power.WindowExists());
+        // The daemons the other scenarios fork start from the records as built.
+        DaemonSettings.Verbosity = 0;
+        Put(SteeringContext.Running, 0);
     });
     EXPECT_EQ(r.out,
               "QUELLIX: Suspending.\nrunning 0 suspended 1\n"
@@ -281,7 +286,7 @@ TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
 }
 
 TEST(DaemonMainTest, CleanupRightAfterInitWaitsForTheWindowAndItsThread) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         qxtest::Print("init %d\n", qx_winevent_init(OnPowerEvent));
         qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
         qxtest::Print("again %d\n", qx_winevent_cleanup());

@@ -33,7 +33,7 @@ TEST(NodeResetTest, VerboseLines) {
         {false, false, "state 1 0 0\nstate 1 0 0\n"},
     };
     for (const auto& c : cases) {
-        auto r = qxtest::RunInChild([&] {
+        auto r = qxtest::RunOnFreshNotebook([&] {
             auto& m = qxsim::Notebook::Current().Controller();
             m.Reset();
             m.SetNodePresent(c.present);
@@ -55,7 +55,7 @@ TEST(NodeResetTest, VerboseLines) {
 // closed the node goes down, nothing opens until it is back, and then a
 // fresh handle works.
 TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         qxsim::Notebook::Current().DeviceHandles().Reset();
@@ -80,7 +80,7 @@ TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
 // Another program's open handle vetoes the disable (CR_REMOVE_VETOED): its
 // device and bus stay up through a second daemon's reset.
 TEST(NodeResetTest, AnotherProgramsHandleVetoesTheDisable) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         qxsim::Notebook::Current().DeviceHandles().Reset();
