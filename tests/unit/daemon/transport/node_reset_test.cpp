@@ -73,6 +73,7 @@ TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
         int reopened = TransportOpen();
         int fresh = TransportWrite(&b, 1, &st);
         qxtest::Print("%d %d %d\n", open_while_disabled, reopened, fresh);
+        TransportClose();
     });
     EXPECT_EQ(r.out, "1 1 0\n-1 0 0\n");
 }

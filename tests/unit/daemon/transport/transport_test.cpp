@@ -23,7 +23,7 @@ using qxsim::TransferOutcome;
 // One write and one read after `knobs`; prints "ret status ms" of each.
 std::string Transfer(bool open, const std::function<void(ControllerModel&)>& knobs,
                      bool with_iostat = true) {
-    auto r = qxtest::RunInChild([&] {
+    auto r = qxtest::RunOnFreshNotebook([&] {
         auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         if (open) TransportOpen();
@@ -39,6 +39,7 @@ std::string Transfer(bool open, const std::function<void(ControllerModel&)>& kno
         qxtest::Print("write %d %d %lld, read %d %d %lld\n", w, st.wr_status,
                       static_cast<long long>(t1 - t0), rd, st.rd_status,
                       static_cast<long long>(t2 - t1));
+        TransportClose();  // as the end of a process would: the next scenario starts closed
     });
     EXPECT_EQ(r.exit_code, 0);
     return r.out;
@@ -117,7 +118,7 @@ TEST(TransportSimTest, WithoutIostatOnlyTheReturnValueTells) {
 }
 
 TEST(TransportSimTest, OpenResults) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         int a = TransportOpen();
@@ -130,6 +131,7 @@ TEST(TransportSimTest, OpenResults) {
         m.SetRefuseOpen(true);
         int d = TransportOpen();
         qxtest::Print("%d %d %d %d\n", a, b, c, d);
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0 0 -1 -1\n");
 }
@@ -137,7 +139,7 @@ TEST(TransportSimTest, OpenResults) {
 // The worker and the shutdown path must never be on the transport together;
 // the model notices when they are.
 TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
@@ -156,13 +158,14 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
         uint8_t b = 0;
         TransportWrite(&b, 1, nullptr);
         for (const auto& e : m.BusErrors()) qxtest::Print("%s\n", e.c_str());
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
 }
 
 // Scenarios change the controller from timer actions of the virtual clock.
 TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
@@ -177,6 +180,7 @@ TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
             if (i == 1) m.SetWriteOutcome(TransferOutcome::Complete);
             k.Sleep(150);
         }
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0 0 0\n150 -1 -2\n300 0 0\n450 -1 -2\n");
 }
@@ -190,7 +194,7 @@ namespace {
 // The device is exclusive: whoever opened it first keeps it, the other open
 // fails with ERROR_ACCESS_DENIED, and the holder's transfers go on.
 TEST(TransportSimTest, TheDeviceIsExclusive) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         auto& handles = qxsim::Notebook::Current().DeviceHandles();
         qxsim::Notebook::Current().Controller().Reset();
         handles.Reset();
@@ -205,6 +209,7 @@ TEST(TransportSimTest, TheDeviceIsExclusive) {
         qxtest::Print("open %d write %d\n", TransportOpen(), TransportWrite(buf, 2, nullptr));
         handles.CloseAnotherProgram();
         qxtest::Print("open %d\n", TransportOpen());
+        TransportClose();
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,
