@@ -54,6 +54,9 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
                     const std::function<void()>& setup) {
     DaemonRun run;
     run.child = RunInChild([&] {
+        // The daemon ends through ExitProcess, so it needs a process of its
+        // own; what it finds there is the notebook at power-on.
+        qxsim::Notebook::Current().Reset();
         qxsim::Scenario parsed;
         std::string error;
         if (!qxsim::ParseScenario(scenario, &parsed, &error)) {

@@ -74,6 +74,7 @@ void ReportEventsAtExit() {
 qxtest::ChildResult RunDaemon(std::vector<std::string> words,
                               const std::function<void()>& setup = {}) {
     return qxtest::RunInChild([&] {
+        qxsim::Notebook::Current().Reset();
         if (setup) setup();
         std::vector<char*> argv;
         for (auto& w : words) argv.push_back(w.data());
