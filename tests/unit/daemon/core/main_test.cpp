@@ -181,6 +181,22 @@ TEST(DaemonMainTest, ConsoleEventsEndTheDaemonOrGoToTheDefaultHandler) {
     }
 }
 
+TEST(DaemonMainTest, WithoutMainsStateTheHandlersLeaveTheEndToWindows) {
+    // Another user of the handlers (no daemon main, nothing attached): Ctrl+C
+    // goes on to the default handler instead of shutting down state that
+    // does not exist, and a power event only sets the flags.
+    auto r = qxtest::RunInChild([] {
+        AttachEventHandlers(nullptr);
+        qxtest::Print("power %d\n", OnPowerEvent(kPowerSuspend));
+        qxsim::Notebook::Current().Console().InstallHandler(ConsoleControlHandler);
+        qxsim::Notebook::Current().Console().RaiseCtrlEvent(0);
+        qxsim::Notebook::Current().Kernel().Sleep(1000);
+        qxtest::Print("still running");
+    });
+    EXPECT_EQ(r.exit_code, 0x3A) << "STATUS_CONTROL_C_EXIT";
+    EXPECT_EQ(r.out, "power 1\n");
+}
+
 TEST(DaemonMainTest, AProcessWithUser32GetsNoLogoffOrShutdownConsoleEvents) {
     // Windows' rule: those two go to its windows instead; Ctrl+C still comes.
     struct Case {
