@@ -61,7 +61,8 @@ uint32_t SteeringThreadMain(void* launch);
 // open) or -6 (set-up failed and -f is off).
 int32_t InitController();
 
-// One steering run: initialisation, the cycle, the end step. Returns -1.
+// One steering run on state's WLAN monitor (state.Wlan must be set):
+// initialisation, the cycle, the end step. Returns -1.
 int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& context);
 
 // Shuts the controller down and closes the daemon's channels.
