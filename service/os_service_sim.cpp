@@ -12,6 +12,7 @@
 #include "sim/process_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -51,13 +52,13 @@ struct ChildProcess {
 };
 
 bool ServiceRunDispatcher(const char16_t* name, ServiceMainEntry main, uint32_t* error) {
-    return qxsim::ScmModel::Instance().RunDispatcher(
+    return qxsim::Notebook::Current().Scm().RunDispatcher(
         name, [main] { main(); }, error);
 }
 
 ServiceStatusHandle ServiceRegisterHandler(const char16_t* name, ServiceControlEntry handler,
                                            uint32_t* error) {
-    const uintptr_t handle = qxsim::ScmModel::Instance().RegisterHandler(
+    const uintptr_t handle = qxsim::Notebook::Current().Scm().RegisterHandler(
         name, [handler](uint32_t control) { handler(control); }, error);
     if (handle == 0) t_last_error = *error;
     return reinterpret_cast<ServiceStatusHandle>(handle);
@@ -73,8 +74,8 @@ bool ServiceSetStatus(ServiceStatusHandle handle, const service::StatusRecord& r
     status.check_point = record.check_point;
     status.wait_hint = record.wait_hint;
     uint32_t error = 0;
-    const bool ok =
-        qxsim::ScmModel::Instance().SetStatus(reinterpret_cast<uintptr_t>(handle), status, &error);
+    const bool ok = qxsim::Notebook::Current().Scm().SetStatus(reinterpret_cast<uintptr_t>(handle),
+                                                               status, &error);
     if (!ok) t_last_error = error;
     return ok;
 }
@@ -89,7 +90,7 @@ StopEvent* StopEventCreate(uint32_t* error) {
 
 void StopEventSet(StopEvent* event) {
     // SetEvent enters the kernel: another thread may run first.
-    qxsim::Kernel::Instance().Sleep(0);
+    qxsim::Notebook::Current().Kernel().Sleep(0);
     if (event->closed) ClosedEventUsed("SetEvent");
     event->set = true;
     if (event->wake != nullptr) event->wake->Set();
@@ -102,7 +103,7 @@ void StopEventClose(StopEvent* event) {
 }
 
 ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error) {
-    const uintptr_t handle = qxsim::ProcessModel::Instance().Start(command_line, error);
+    const uintptr_t handle = qxsim::Notebook::Current().Processes().Start(command_line, error);
     if (handle == 0) {
         t_last_error = *error;
         return nullptr;
@@ -111,8 +112,8 @@ ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error) {
 }
 
 uint32_t WaitStopOrChild(StopEvent* stop, ChildProcess* child, uint32_t ms, uint32_t*) {
-    auto& processes = qxsim::ProcessModel::Instance();
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& processes = qxsim::Notebook::Current().Processes();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     // One wake-up event for both objects stands in for waiting on the pair.
     qxsim::Event wake(false, false);
     stop->wake = &wake;
@@ -144,20 +145,20 @@ uint32_t WaitStopOrChild(StopEvent* stop, ChildProcess* child, uint32_t ms, uint
 }
 
 void ChildTerminate(ChildProcess* child, uint32_t exit_code) {
-    qxsim::ProcessModel::Instance().Terminate(child->handle, exit_code);
+    qxsim::Notebook::Current().Processes().Terminate(child->handle, exit_code);
 }
 
 bool ChildWait(ChildProcess* child, uint32_t ms) {
-    return qxsim::ProcessModel::Instance().Wait(child->handle, ms);
+    return qxsim::Notebook::Current().Processes().Wait(child->handle, ms);
 }
 
 void ChildClose(ChildProcess* child) {
-    qxsim::ProcessModel::Instance().Close(child->handle);
+    qxsim::Notebook::Current().Processes().Close(child->handle);
     delete child;
 }
 
 void EventLogWrite(const char16_t* source, uint16_t type, uint32_t event_id, const char16_t* text) {
-    auto& log = qxsim::EventLogModel::Instance();
+    auto& log = qxsim::Notebook::Current().EventLog();
     const uintptr_t handle = log.Register(source);
     if (handle == 0) return;
     log.Report(handle, type, 0, event_id, {source, text});
@@ -171,7 +172,7 @@ uint32_t LastError() {
 size_t ModulePath(char16_t* out, size_t capacity) {
     // GetModuleFileNameW as Windows since Vista: a path that does not fit is
     // cut, terminated, and the capacity returned with ERROR_INSUFFICIENT_BUFFER.
-    const std::u16string path = qxsim::ProcessModel::Instance().OwnImagePath();
+    const std::u16string path = qxsim::Notebook::Current().Processes().OwnImagePath();
     if (capacity == 0) return 0;
     const size_t n = path.size() < capacity ? path.size() : capacity - 1;
     std::memcpy(out, path.data(), n * sizeof(char16_t));
@@ -182,7 +183,7 @@ size_t ModulePath(char16_t* out, size_t capacity) {
 }
 
 InstallStep ServiceInstall(const char16_t* name, const char16_t* binary_path, uint32_t* error) {
-    auto& scm = qxsim::ScmModel::Instance();
+    auto& scm = qxsim::Notebook::Current().Scm();
     const uintptr_t manager = scm.OpenManager(error);
     if (manager == 0) return InstallStep::kOpenManager;
     qxsim::ScmModel::Service service;
@@ -201,7 +202,7 @@ InstallStep ServiceInstall(const char16_t* name, const char16_t* binary_path, ui
 }
 
 void ConsoleWrite(const char* text) {
-    qxsim::ConsoleModel::Instance().Write(text, std::strlen(text));
+    qxsim::Notebook::Current().Console().Write(text, std::strlen(text));
 }
 
 }  // namespace qx::os

@@ -1,3 +1,4 @@
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 
 #include <unistd.h>
@@ -5,11 +6,6 @@
 #include "sim/vkernel.h"
 
 namespace qxsim {
-
-ConsoleModel& ConsoleModel::Instance() {
-    static ConsoleModel* model = new ConsoleModel();
-    return *model;
-}
 
 void ConsoleModel::Write(const char* data, size_t len) {
     std::lock_guard<std::mutex> lk(m_);
@@ -86,16 +82,16 @@ void ConsoleModel::RaiseCtrlEvent(uint32_t ctrl_type) {
         }
         handlers = handlers_;
     }
-    Kernel::Instance().Spawn("console-ctrl", [handlers, ctrl_type]() -> uint32_t {
+    Notebook::Current().Kernel().Spawn("console-ctrl", [handlers, ctrl_type]() -> uint32_t {
         for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
             if ((*it)(ctrl_type) != 0) return 0;
         }
-        Kernel::Instance().ExitProcess(kStatusControlCExit);
+        Notebook::Current().Kernel().ExitProcess(kStatusControlCExit);
     });
 }
 
 void ConsoleModel::RaiseCtrlEventAt(int64_t vtime_ms, uint32_t ctrl_type) {
-    Kernel::Instance().At(vtime_ms, [this, ctrl_type] { RaiseCtrlEvent(ctrl_type); });
+    Notebook::Current().Kernel().At(vtime_ms, [this, ctrl_type] { RaiseCtrlEvent(ctrl_type); });
 }
 
 }  // namespace qxsim

@@ -14,7 +14,7 @@ class ConsoleModel {
   public:
     using Handler = int (*)(uint32_t ctrl_type);
 
-    static ConsoleModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Standard output of the simulated process. Echoed to the host's stdout
     // unless muted; captured for tests while a capture is on.

@@ -1,13 +1,9 @@
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 
 #include "sim/fault_plan.h"
 
 namespace qxsim {
-
-ControllerModel& ControllerModel::Instance() {
-    static ControllerModel* model = new ControllerModel();
-    return *model;
-}
 
 void ControllerModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
@@ -168,8 +164,8 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
     }
     if (observer) observer(bytes, count);
     NotifyBus(BusActivity::Write, bytes, count);
-    std::string thread = Kernel::Instance().CurrentThreadName();
-    VTime now = Kernel::Instance().Now();
+    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
+    VTime now = Notebook::Current().Kernel().Now();
     std::vector<LinkReportSeen> fresh;
     std::function<void(const LinkReportSeen&)> report_observer;
     {
@@ -221,8 +217,8 @@ void ControllerModel::LogTransfer(TransferSeen t) {
 }
 
 void ControllerModel::Read(uint8_t* buf, uint32_t count) {
-    std::string thread = Kernel::Instance().CurrentThreadName();
-    VTime now = Kernel::Instance().Now();
+    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
+    VTime now = Notebook::Current().Kernel().Now();
     std::unique_lock<std::mutex> lk(m_);
     firmware_.Read(buf, count, now);
     LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
@@ -231,8 +227,8 @@ void ControllerModel::Read(uint8_t* buf, uint32_t count) {
 }
 
 void ControllerModel::BusEnter(const char* operation) {
-    std::string thread = Kernel::Instance().CurrentThreadName();
-    VTime now = Kernel::Instance().Now();
+    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
+    VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     if (bus_users_ > 0 && ++bus_error_count_ <= kBusErrorLogSize) {
         bus_errors_.push_back(FormatVTime(now) + " " + thread + " " + operation + " while " +

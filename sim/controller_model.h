@@ -49,7 +49,7 @@ using TransferOutcome = qxproto::Outcome;
 
 class ControllerModel {
   public:
-    static ControllerModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Back to a freshly powered notebook: node present and enabled, device
     // present, firmware with default answers, no faults, empty logs.

@@ -2,11 +2,6 @@
 
 namespace qxsim {
 
-DeviceHandles& DeviceHandles::Instance() {
-    static DeviceHandles instance;
-    return instance;
-}
-
 void DeviceHandles::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     own_ = 0;

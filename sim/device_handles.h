@@ -16,7 +16,7 @@ class DeviceHandles {
     static constexpr uint32_t kErrorSuccess = 0;
     static constexpr uint32_t kErrorAccessDenied = 5;
 
-    static DeviceHandles& Instance();
+    friend class Notebook;  // builds the one instance
     void Reset();
 
     // CreateFile of the device by this process: kErrorSuccess with a handle

@@ -16,11 +16,6 @@ std::u16string Fold(const std::u16string& text) {
 
 }  // namespace
 
-DeviceInstallModel& DeviceInstallModel::Instance() {
-    static DeviceInstallModel* model = new DeviceInstallModel();
-    return *model;
-}
-
 void DeviceInstallModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     devices_.clear();

@@ -29,7 +29,7 @@ struct DeviceNode {
 
 class DeviceInstallModel {
   public:
-    static DeviceInstallModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // No devices, no packages, no lists, no violations.
     void Reset();

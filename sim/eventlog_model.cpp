@@ -4,11 +4,6 @@
 
 namespace qxsim {
 
-EventLogModel& EventLogModel::Instance() {
-    static EventLogModel* model = new EventLogModel();
-    return *model;
-}
-
 void EventLogModel::SetRegisterFails(bool fails) {
     std::lock_guard<std::mutex> lk(m_);
     register_fails_ = fails;

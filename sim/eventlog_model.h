@@ -22,7 +22,7 @@ struct EventRecord {
 
 class EventLogModel {
   public:
-    static EventLogModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     void SetRegisterFails(bool fails);
     // Returns a non-zero handle, or 0 when registration fails.

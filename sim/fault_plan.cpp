@@ -47,12 +47,6 @@ bool FaultKindFromName(const std::string& name, FaultKind* kind) {
     return false;
 }
 
-FaultPlan& FaultPlan::Instance() {
-    // Plain atomics only: usable from any thread, before main and after exit.
-    static FaultPlan plan;
-    return plan;
-}
-
 void FaultPlan::Reset() {
     for (Slot& s : slots_) {
         s.fail_at.store(0, std::memory_order_relaxed);

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/notebook.h"
+
 namespace qxsim {
 
 enum class FaultKind : int {
@@ -54,7 +56,7 @@ bool FaultKindFromName(const std::string& name, FaultKind* kind);
 
 class FaultPlan {
   public:
-    static FaultPlan& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Nothing armed, every count back to zero. One call, so that whoever
     // resets the notebook resets this with it.
@@ -85,7 +87,7 @@ class FaultPlan {
 
 // The seam's one-liner: `if (qxsim::InjectFault(FaultKind::kX)) return <failure>;`
 inline bool InjectFault(FaultKind kind) {
-    return FaultPlan::Instance().Fails(kind);
+    return Notebook::Current().Faults().Fails(kind);
 }
 
 }  // namespace qxsim

@@ -2,11 +2,6 @@
 
 namespace qxsim {
 
-FileModel& FileModel::Instance() {
-    static FileModel* model = new FileModel();
-    return *model;
-}
-
 void FileModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     windows_dir_ = u"C:\\windows";

@@ -13,7 +13,7 @@ namespace qxsim {
 
 class FileModel {
   public:
-    static FileModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // No files, "C:\windows" as the Windows directory, nothing recorded.
     void Reset();

@@ -1,3 +1,4 @@
+#include "sim/notebook.h"
 #include "sim/intel_lib_model.h"
 
 #include <cstring>
@@ -19,11 +20,11 @@ constexpr uint32_t kInjectedFailure = 31;  // ERROR_GEN_FAILURE
 constexpr uint32_t kNotFound = 1168;
 
 uint32_t ModelWifiGetAdapterList(void* header, void** list) {
-    return IntelLibModel::Instance().GetAdapterList(header, list);
+    return Notebook::Current().IntelLib().GetAdapterList(header, list);
 }
 
 uint32_t ModelWifiGetBSSConfigurationStatistics(uint32_t id, void* header, void* bss) {
-    return IntelLibModel::Instance().GetStatistics(id, header, bss);
+    return Notebook::Current().IntelLib().GetStatistics(id, header, bss);
 }
 
 bool HeaderIs(const void* header, uint32_t size) {
@@ -44,18 +45,9 @@ void Put64(uint8_t* p, uint64_t v) {
 
 }  // namespace
 
-IntelLibModel& IntelLibModel::Instance() {
-    static IntelLibModel* model = [] {
-        auto* m = new IntelLibModel();
-        m->Reset();
-        return m;
-    }();
-    return *model;
-}
-
 void IntelLibModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
-    adapters_ = {SimIntelAdapter{1, LinkModel::Instance().AdapterMac(), 1, true}};
+    adapters_ = {SimIntelAdapter{1, Notebook::Current().Link().AdapterMac(), 1, true}};
     reported_count_ = -1;
     missing_.clear();
     list_fail_status_ = 0;
@@ -138,7 +130,7 @@ bool IntelLibModel::Load(const wchar_t* path) {
         std::lock_guard<std::mutex> lk(m_);
         ++load_attempts_;
     }
-    if (LinkModel::Instance().Vendor() != LinkVendor::kIntel) return false;
+    if (Notebook::Current().Link().Vendor() != LinkVendor::kIntel) return false;
     if (std::wcscmp(path, L"C:\\Program Files\\Intel\\WiFi\\bin\\murocapi.dll") != 0) return false;
     std::lock_guard<std::mutex> lk(m_);
     ++loads_;
@@ -219,7 +211,7 @@ uint32_t IntelLibModel::GetStatistics(uint32_t id, void* header, void* bss) {
     Put32(out, word);
     if (!adapter.follows_link) return 0;  // not associated: state 0, no peer
 
-    LinkModel& link = LinkModel::Instance();
+    LinkModel& link = Notebook::Current().Link();
     if (!link.ProviderAvailable()) return kNotFound;
     LinkState s = link.Current();
     LinkCounters c = link.Counters();

@@ -23,7 +23,7 @@ struct SimIntelAdapter {
 
 class IntelLibModel {
   public:
-    static IntelLibModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // One flagged adapter (id 1) with the link model's MAC; no failures.
     void Reset();

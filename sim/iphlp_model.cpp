@@ -1,3 +1,4 @@
+#include "sim/notebook.h"
 #include "sim/iphlp_model.h"
 
 namespace qxsim {
@@ -15,15 +16,6 @@ SimAdapter DefaultEthernet() {
 }
 }  // namespace
 
-IpHelperModel& IpHelperModel::Instance() {
-    static IpHelperModel* model = [] {
-        auto* m = new IpHelperModel();
-        m->extra_.push_back(DefaultEthernet());
-        return m;
-    }();
-    return *model;
-}
-
 void IpHelperModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     extra_.assign(1, DefaultEthernet());
@@ -36,7 +28,7 @@ void IpHelperModel::Reset() {
 }
 
 std::vector<SimAdapter> IpHelperModel::Adapters() {
-    LinkModel& link = LinkModel::Instance();
+    LinkModel& link = Notebook::Current().Link();
     SimAdapter wifi;
     wifi.mac = link.AdapterMac();
     wifi.adapter_name = link.AdapterName();
@@ -51,7 +43,7 @@ std::vector<SimAdapter> IpHelperModel::Adapters() {
 void IpHelperModel::VisitAdapters(AdapterVisitor visit, void* context) {
     Mac mac{};
     char name[64];
-    LinkModel::Instance().AdapterIdentity(&mac, name, sizeof name);
+    Notebook::Current().Link().AdapterIdentity(&mac, name, sizeof name);
     std::lock_guard<std::mutex> lk(m_);
     for (const SimAdapter& a : extra_) {
         visit(context, a.mac, a.adapter_name.c_str(), a.description.c_str(), a.if_index);
@@ -90,7 +82,7 @@ int IpHelperModel::AdaptersInfoCalls() {
 
 std::vector<SimIfRow> IpHelperModel::IfTable() {
     std::vector<SimIfRow> rows;
-    LinkCounters c = LinkModel::Instance().Counters();
+    LinkCounters c = Notebook::Current().Link().Counters();
     for (const SimAdapter& a : Adapters()) {
         SimIfRow r;
         r.if_index = a.if_index;

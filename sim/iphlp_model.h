@@ -35,7 +35,7 @@ struct SimIfRow {
 
 class IpHelperModel {
   public:
-    static IpHelperModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Back to one Ethernet adapter ahead of the Wi-Fi adapter, no failures.
     void Reset();

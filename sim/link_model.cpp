@@ -1,11 +1,7 @@
+#include "sim/notebook.h"
 #include "sim/link_model.h"
 
 namespace qxsim {
-
-LinkModel& LinkModel::Instance() {
-    static LinkModel* model = new LinkModel();
-    return *model;
-}
 
 void LinkModel::AdvanceLocked(VTime now) {
     if (!started_) {
@@ -30,7 +26,7 @@ void LinkModel::AdvanceLocked(VTime now) {
 }
 
 void LinkModel::Reset() {
-    VTime now = Kernel::Instance().Now();
+    VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     adapter_mac_ = kNotebookAdapterMac;
     adapter_name_ = kNotebookAdapterName;
@@ -78,14 +74,14 @@ void LinkModel::Set(const LinkState& state) {
 }
 
 void LinkModel::Change(const std::function<void(LinkState&)>& change) {
-    VTime now = Kernel::Instance().Now();
+    VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     AdvanceLocked(now);  // what passed so far counts at the old rates
     change(state_);
 }
 
 void LinkModel::ChangeAt(VTime when, std::function<void(LinkState&)> change) {
-    Kernel::Instance().At(when, [this, change = std::move(change)] { Change(change); });
+    Notebook::Current().Kernel().At(when, [this, change = std::move(change)] { Change(change); });
 }
 
 void LinkModel::RoamAt(VTime when, const Mac& bssid) {
@@ -108,14 +104,14 @@ void LinkModel::LinkBackAt(VTime when, const Mac& bssid) {
 }
 
 LinkCounters LinkModel::Counters() {
-    VTime now = Kernel::Instance().Now();
+    VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     AdvanceLocked(now);
     return counters_;
 }
 
 void LinkModel::SetCounters(const LinkCounters& counters) {
-    VTime now = Kernel::Instance().Now();
+    VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     AdvanceLocked(now);
     counters_ = counters;
@@ -143,7 +139,7 @@ void LinkModel::SetProviderAvailable(bool available) {
 }
 
 void LinkModel::ProviderLossAt(VTime when, bool available) {
-    Kernel::Instance().At(when, [this, available] { SetProviderAvailable(available); });
+    Notebook::Current().Kernel().At(when, [this, available] { SetProviderAvailable(available); });
 }
 
 }  // namespace qxsim

@@ -64,7 +64,7 @@ enum class LinkVendor { kNone, kIntel, kQca };
 
 class LinkModel {
   public:
-    static LinkModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Back to the default scenery: the adapter above, associated with
     // kHomeBssid, an Intel source present, counters at 0 from now on.

@@ -6,11 +6,6 @@
 
 namespace qxsim {
 
-MemoryModel& MemoryModel::Instance() {
-    static MemoryModel* model = new MemoryModel();
-    return *model;
-}
-
 // Only virtual threads allocate here, one at a time, so no lock is needed.
 void* MemoryModel::AllocZeroed(size_t size) {
     if (InjectFault(FaultKind::kHeapAlloc)) return nullptr;

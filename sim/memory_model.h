@@ -8,7 +8,7 @@ namespace qxsim {
 
 class MemoryModel {
   public:
-    static MemoryModel& Instance();
+    friend class Notebook;  // builds the one instance
     void* AllocZeroed(size_t size);
     void Free(void* p);
     // The next `count` allocations of exactly `size` bytes fail (size 0: any size).

@@ -1,11 +1,7 @@
+#include "sim/notebook.h"
 #include "sim/power_model.h"
 
 namespace qxsim {
-
-PowerModel& PowerModel::Instance() {
-    static PowerModel* model = new PowerModel();
-    return *model;
-}
 
 void PowerModel::SetWindowCreateFails(bool fails) {
     std::lock_guard<std::mutex> lk(m_);
@@ -39,7 +35,7 @@ bool PowerModel::GetMessage(WindowMessage* out) {
                 return out->message != kWmQuit;
             }
         }
-        Kernel::Instance().Wait(pending_, kInfinite);
+        Notebook::Current().Kernel().Wait(pending_, kInfinite);
     }
 }
 
@@ -61,7 +57,7 @@ void PowerModel::Broadcast(uintptr_t pbt_code) {
 }
 
 void PowerModel::BroadcastAt(VTime when, uintptr_t pbt_code) {
-    Kernel::Instance().At(when, [this, pbt_code] { Broadcast(pbt_code); });
+    Notebook::Current().Kernel().At(when, [this, pbt_code] { Broadcast(pbt_code); });
 }
 
 void PowerModel::EndSession(bool ends) {

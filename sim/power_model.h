@@ -26,7 +26,7 @@ struct WindowMessage {
 
 class PowerModel {
   public:
-    static PowerModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Window thread side.
     void SetWindowCreateFails(bool fails);

@@ -1,13 +1,9 @@
 #include "sim/process_model.h"
+#include "sim/notebook.h"
 
 #include <cstdio>
 
 namespace qxsim {
-
-ProcessModel& ProcessModel::Instance() {
-    static ProcessModel* model = new ProcessModel();
-    return *model;
-}
 
 void ProcessModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
@@ -78,7 +74,7 @@ uintptr_t ProcessModel::Start(const std::u16string& command_line, uint32_t* erro
         std::lock_guard<std::mutex> lk(m_);
         delay = launch_delay_ms_;
     }
-    if (delay != 0) Kernel::Instance().Sleep(delay);
+    if (delay != 0) qxsim::Notebook::Current().Kernel().Sleep(delay);
     Plan plan;
     std::function<Plan(const std::u16string&)> script;
     {
@@ -99,12 +95,13 @@ uintptr_t ProcessModel::Start(const std::u16string& command_line, uint32_t* erro
         handle = children_.size();
         if (plan.runs_ms >= 0) {
             const uint64_t generation = generation_;
-            Kernel::Instance().At(Kernel::Instance().Now() + plan.runs_ms,
-                                  [this, handle, generation, code = plan.exit_code] {
-                                      std::lock_guard<std::mutex> inner(m_);
-                                      if (generation != generation_) return;
-                                      End(*children_[handle - 1], code, false);
-                                  });
+            qxsim::Notebook::Current().Kernel().At(
+                qxsim::Notebook::Current().Kernel().Now() + plan.runs_ms,
+                [this, handle, generation, code = plan.exit_code] {
+                    std::lock_guard<std::mutex> inner(m_);
+                    if (generation != generation_) return;
+                    End(*children_[handle - 1], code, false);
+                });
         }
     }
     if (plan.at_start) plan.at_start();
@@ -127,7 +124,7 @@ bool ProcessModel::Wait(uintptr_t handle, uint32_t ms) {
         if (child == nullptr) return false;
         exited = &child->exited;
     }
-    return Kernel::Instance().Wait(*exited, ms);
+    return qxsim::Notebook::Current().Kernel().Wait(*exited, ms);
 }
 
 bool ProcessModel::ExitCode(uintptr_t handle, uint32_t* code) {

@@ -25,7 +25,7 @@ constexpr char16_t kDefaultImagePath[] = u"C:\\Program Files\\Halvorn\\QXservice
 
 class ProcessModel {
   public:
-    static ProcessModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // No children, no script, no violations.
     void Reset();

@@ -1,3 +1,4 @@
+#include "sim/notebook.h"
 #include "sim/qca_device_model.h"
 
 #include <algorithm>
@@ -30,11 +31,6 @@ void Put24(uint8_t* p, uint32_t v) {
 }
 
 }  // namespace
-
-QcaDeviceModel& QcaDeviceModel::Instance() {
-    static QcaDeviceModel* model = new QcaDeviceModel();
-    return *model;
-}
 
 void QcaDeviceModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
@@ -115,7 +111,7 @@ std::array<uint8_t, 132> QcaDeviceModel::RecordLocked() {
         return r;
     }
     if (!logged_) return r;
-    LinkModel& link = LinkModel::Instance();
+    LinkModel& link = Notebook::Current().Link();
     LinkState s = link.Current();
     bool associated = s.connection_state == 1 || s.connection_state == 2;
     r[4] = associated ? 1 : 0;
@@ -150,7 +146,7 @@ uintptr_t QcaDeviceModel::Open(const wchar_t* path) {
         std::lock_guard<std::mutex> lk(m_);
         ++open_attempts_;
     }
-    if (LinkModel::Instance().Vendor() != LinkVendor::kQca) return 0;
+    if (Notebook::Current().Link().Vendor() != LinkVendor::kQca) return 0;
     if (std::wcscmp(path, L"\\\\.\\ATH_WIFIDEV.00") != 0) return 0;
     std::lock_guard<std::mutex> lk(m_);
     ++opens_;
@@ -163,7 +159,7 @@ uintptr_t QcaDeviceModel::Open(const wchar_t* path) {
 bool QcaDeviceModel::Control(uintptr_t handle, uint32_t code, const void* in, uint32_t in_size,
                              void* out, uint32_t out_size, uint32_t* returned) {
     *returned = 0;
-    bool available = LinkModel::Instance().ProviderAvailable();
+    bool available = Notebook::Current().Link().ProviderAvailable();
     std::lock_guard<std::mutex> lk(m_);
     if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) return false;
     if (code != kControlCode || in == nullptr || in_size != 16) return false;

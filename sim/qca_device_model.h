@@ -22,7 +22,7 @@ class QcaDeviceModel {
     static constexpr uint8_t kHt = 8;
     static constexpr uint8_t kVht = 12;
 
-    static QcaDeviceModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // A VHT log of the link; a PPDU already logged; no failures.
     void Reset();

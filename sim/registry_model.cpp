@@ -29,11 +29,6 @@ std::vector<std::u16string> Split(const std::u16string& path) {
 
 }  // namespace
 
-RegistryModel& RegistryModel::Instance() {
-    static RegistryModel* model = new RegistryModel();
-    return *model;
-}
-
 RegistryModel::RegistryModel() : root_(std::make_unique<ModelKey>()) {}
 
 void RegistryModel::Reset() {

@@ -35,7 +35,7 @@ constexpr int32_t kRegErrorKeyDeleted = 1018;
 
 class RegistryModel {
   public:
-    static RegistryModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // An empty registry, no open handles, no violations.
     void Reset();

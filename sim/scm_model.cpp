@@ -1,4 +1,5 @@
 #include "sim/scm_model.h"
+#include "sim/notebook.h"
 
 #include <cstdio>
 
@@ -12,11 +13,6 @@ bool IsPending(uint32_t state) {
 }
 
 }  // namespace
-
-ScmModel& ScmModel::Instance() {
-    static ScmModel* model = new ScmModel();
-    return *model;
-}
 
 void ScmModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
@@ -91,15 +87,16 @@ bool ScmModel::RunDispatcher(const std::u16string&, std::function<void()> servic
         dispatcher_wake_ = std::make_unique<Event>(false, false);
         wake = dispatcher_wake_.get();
     }
-    auto thread = Kernel::Instance().Spawn("ServiceMain", [this, service_main, wake]() -> uint32_t {
-        service_main();
-        {
-            std::lock_guard<std::mutex> lk(m_);
-            main_returned_ = true;
-        }
-        wake->Set();
-        return 0;
-    });
+    auto thread = qxsim::Notebook::Current().Kernel().Spawn(
+        "ServiceMain", [this, service_main, wake]() -> uint32_t {
+            service_main();
+            {
+                std::lock_guard<std::mutex> lk(m_);
+                main_returned_ = true;
+            }
+            wake->Set();
+            return 0;
+        });
 
     for (;;) {
         std::unique_lock<std::mutex> lk(m_);
@@ -112,9 +109,9 @@ bool ScmModel::RunDispatcher(const std::u16string&, std::function<void()> servic
             if (result != 0) continue;
             std::function<void(uint32_t)> handler = handler_;
             lk.unlock();
-            const VTime before = Kernel::Instance().Now();
+            const VTime before = qxsim::Notebook::Current().Kernel().Now();
             handler(control);
-            const VTime took = Kernel::Instance().Now() - before;
+            const VTime took = qxsim::Notebook::Current().Kernel().Now() - before;
             lk.lock();
             delivered_.push_back(control);
             if (took > kHandlerLimitMs) {
@@ -134,11 +131,11 @@ bool ScmModel::RunDispatcher(const std::u16string&, std::function<void()> servic
             break;
         }
         lk.unlock();
-        Kernel::Instance().Wait(*wake, kInfinite);
+        qxsim::Notebook::Current().Kernel().Wait(*wake, kInfinite);
     }
     // The process ends after the dispatcher returns; ServiceMain has nothing
     // left to do after STOPPED and is let finish.
-    Kernel::Instance().Wait(*thread, kInfinite);
+    qxsim::Notebook::Current().Kernel().Wait(*thread, kInfinite);
     std::lock_guard<std::mutex> lk(m_);
     dispatching_ = false;
     handler_ = nullptr;
@@ -176,7 +173,7 @@ void ScmModel::CheckStatusLocked(const ScmStatus& status) {
     // it the manager takes the service for hung.
     if (!history_.empty() && IsPending(history_.back().current_state) &&
         history_.back().wait_hint != 0) {
-        const VTime waited = Kernel::Instance().Now() - last_report_at_;
+        const VTime waited = qxsim::Notebook::Current().Kernel().Now() - last_report_at_;
         if (waited > static_cast<VTime>(history_.back().wait_hint)) {
             Violation("no report within the wait hint of " +
                       std::to_string(history_.back().wait_hint) + " ms (" + std::to_string(waited) +
@@ -211,7 +208,7 @@ bool ScmModel::SetStatus(uintptr_t handle, const ScmStatus& status, uint32_t* er
         }
         CheckStatusLocked(status);
         history_.push_back(status);
-        last_report_at_ = Kernel::Instance().Now();
+        last_report_at_ = qxsim::Notebook::Current().Kernel().Now();
         if (status.current_state == kSvcRunning) was_running_ = true;
         if (status.current_state == kSvcStopped) {
             stopped_reported_ = true;
@@ -256,7 +253,7 @@ void ScmModel::SendControlAt(VTime when, uint32_t control) {
         std::lock_guard<std::mutex> lk(m_);
         generation = generation_;
     }
-    Kernel::Instance().At(when, [this, control, generation] {
+    qxsim::Notebook::Current().Kernel().At(when, [this, control, generation] {
         {
             std::lock_guard<std::mutex> lk(m_);
             if (generation != generation_) return;
@@ -381,17 +378,18 @@ uint32_t ScmModel::ControlStop(uintptr_t service) {
     if (s->stops_after_ms >= 0) {
         const uint64_t generation = generation_;
         const std::u16string name = s->name;
-        Kernel::Instance().At(Kernel::Instance().Now() + s->stops_after_ms,
-                              [this, generation, name] {
-                                  std::lock_guard<std::mutex> inner(m_);
-                                  if (generation != generation_) return;
-                                  Service* later = FindLocked(name);
-                                  if (later == nullptr) return;
-                                  later->state = kSvcStopped;
-                                  if (later->marked_for_delete && !HasHandlesLocked(name)) {
-                                      services_.erase(name);
-                                  }
-                              });
+        qxsim::Notebook::Current().Kernel().At(
+            qxsim::Notebook::Current().Kernel().Now() + s->stops_after_ms,
+            [this, generation, name] {
+                std::lock_guard<std::mutex> inner(m_);
+                if (generation != generation_) return;
+                Service* later = FindLocked(name);
+                if (later == nullptr) return;
+                later->state = kSvcStopped;
+                if (later->marked_for_delete && !HasHandlesLocked(name)) {
+                    services_.erase(name);
+                }
+            });
     }
     return 0;
 }

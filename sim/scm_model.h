@@ -72,7 +72,7 @@ struct ScmStatus {
 
 class ScmModel {
   public:
-    static ScmModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // An empty database, no service process, no violations.
     void Reset();

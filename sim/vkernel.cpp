@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "sim/leak_check.h"
+#include "sim/notebook.h"
 
 namespace qxsim {
 
@@ -27,13 +29,21 @@ struct VThread {
     VTime deadline = -1;             // -1: no deadline
     bool wait_result = false;
     uint32_t exit_code = 0;
+    bool host = false;  // a host thread that became a virtual one, not started by Spawn
 };
 
 namespace {
+// The calling host thread's virtual thread, and the kernel it belongs to: a
+// host thread that outlived a notebook reset is a stranger to the new kernel.
+// Kernels are told apart by a serial number, never by address: a new kernel
+// may well be built where the old one was.
 thread_local VThread* tls_self = nullptr;
-}
+thread_local uint64_t tls_kernel = 0;
+std::atomic<uint64_t> g_kernel_serial{0};
+}  // namespace
 
 struct Kernel::Impl {
+    const uint64_t serial = ++g_kernel_serial;
     std::mutex m;
     VTime now = 0;
     VThread* current = nullptr;
@@ -47,12 +57,14 @@ struct Kernel::Impl {
     // The calling thread's record; a host thread that never was a virtual
     // thread becomes one here and waits for the token like any other.
     VThread* Self(std::unique_lock<std::mutex>& lk) {
-        if (tls_self != nullptr) return tls_self;
+        if (tls_self != nullptr && tls_kernel == serial) return tls_self;
         auto t = std::make_shared<VThread>();
         t->name = live.empty() && next_order == 0 ? "main" : "host";
+        t->host = true;
         t->order = next_order++;
         live.push_back(t);
         tls_self = t.get();
+        tls_kernel = serial;
         if (current == nullptr) {
             current = t.get();
             t->state = VThread::State::kRunning;
@@ -139,13 +151,18 @@ struct Kernel::Impl {
     }
 };
 
-Kernel& Kernel::Instance() {
-    // Never destroyed: virtual threads may still wait on it while the host process ends.
-    static Kernel* kernel = new Kernel();
-    return *kernel;
-}
+Kernel::Kernel() : impl_(std::make_shared<Impl>()) {}
 
-Kernel::Kernel() : impl_(new Impl()) {}
+Kernel::~Kernel() = default;
+
+std::vector<std::string> Kernel::RunningThreads() {
+    std::unique_lock<std::mutex> lk(impl_->m);
+    std::vector<std::string> names;
+    for (auto& t : impl_->live) {
+        if (!t->host && t->state != VThread::State::kExited) names.push_back(t->name);
+    }
+    return names;
+}
 
 VTime Kernel::Now() {
     std::unique_lock<std::mutex> lk(impl_->m);
@@ -166,9 +183,10 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
     impl_->live.push_back(t);
     impl_->ready.push_back(t.get());
     auto handle = std::make_shared<ThreadHandle>(t);
-    Impl* impl = impl_;
+    std::shared_ptr<Impl> impl = impl_;
     std::thread([impl, t, body = std::move(body)]() mutable {
         tls_self = t.get();
+        tls_kernel = impl->serial;
         {
             std::unique_lock<std::mutex> run(impl->m);
             while (impl->current != t.get()) t->cv.wait(run);
@@ -267,10 +285,10 @@ void Kernel::SetEventState(Event& event, bool signalled) {
 }
 
 void Event::Set() {
-    Kernel::Instance().SetEventState(*this, true);
+    Notebook::Current().Kernel().SetEventState(*this, true);
 }
 void Event::Reset() {
-    Kernel::Instance().SetEventState(*this, false);
+    Notebook::Current().Kernel().SetEventState(*this, false);
 }
 
 bool ThreadHandle::IsSignalled() const {

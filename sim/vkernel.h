@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qxsim {
 
@@ -19,9 +20,13 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 class Waitable;
 
+// The notebook (sim/notebook.h) owns the one kernel of the process.
 class Kernel {
   public:
-    static Kernel& Instance();
+    friend class Notebook;  // builds the one instance
+    ~Kernel();
+    Kernel(const Kernel&) = delete;
+    Kernel& operator=(const Kernel&) = delete;
 
     VTime Now();
 
@@ -51,6 +56,9 @@ class Kernel {
     // Name of the calling virtual thread ("main" for the host thread).
     std::string CurrentThreadName();
 
+    // Names of the started virtual threads that have not ended yet.
+    std::vector<std::string> RunningThreads();
+
     // Event state changes go through the kernel so that waiters wake in order.
     void SetEventState(class Event& event, bool signalled);
 
@@ -58,7 +66,9 @@ class Kernel {
 
   private:
     Kernel();
-    Impl* impl_;
+    // Shared with the host threads behind the virtual ones: a thread that
+    // ends after its kernel was let go still unlocks it safely.
+    std::shared_ptr<Impl> impl_;
 };
 
 // Something a virtual thread can wait on: an event or a thread.

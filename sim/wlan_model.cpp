@@ -1,3 +1,4 @@
+#include "sim/notebook.h"
 #include "sim/wlan_model.h"
 
 #include <algorithm>
@@ -49,11 +50,6 @@ void FormatGuidText(const Guid& guid, char16_t out[39]) {
     }
 }
 
-WlanModel& WlanModel::Instance() {
-    static WlanModel* model = new WlanModel();
-    return *model;
-}
-
 void WlanModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     default_interfaces_ = true;
@@ -94,7 +90,7 @@ uint32_t WlanModel::CopyInterfaces(Guid* out, uint32_t max) {
     }
     Mac mac;
     char name[64];
-    LinkModel::Instance().AdapterIdentity(&mac, name, sizeof name);
+    Notebook::Current().Link().AdapterIdentity(&mac, name, sizeof name);
     Guid g{};
     if (!ParseGuidText(name, &g)) return 0;
     if (max > 0) out[0] = g;
@@ -174,7 +170,8 @@ void WlanModel::Notify(uint32_t source, uint32_t code, const Guid& guid) {
 }
 
 void WlanModel::NotifyAt(VTime when, uint32_t source, uint32_t code, const Guid& guid) {
-    Kernel::Instance().At(when, [this, source, code, guid] { Notify(source, code, guid); });
+    Notebook::Current().Kernel().At(when,
+                                    [this, source, code, guid] { Notify(source, code, guid); });
 }
 
 int WlanModel::OpenHandles() {

@@ -28,7 +28,7 @@ class WlanModel {
   public:
     using Callback = std::function<void(uint32_t source, uint32_t code, const Guid& guid)>;
 
-    static WlanModel& Instance();
+    friend class Notebook;  // builds the one instance
 
     // Service up, the default interface list, no client, no failures.
     void Reset();

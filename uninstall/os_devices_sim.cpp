@@ -3,6 +3,7 @@
 #include "sim/device_install_model.h"
 #include "sim/registry_model.h"
 #include "uninstall/os_devices.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -14,7 +15,7 @@ struct DeviceList {
 namespace {
 
 qxsim::DeviceInstallModel& Devices() {
-    return qxsim::DeviceInstallModel::Instance();
+    return qxsim::Notebook::Current().DeviceInstall();
 }
 
 }  // namespace
@@ -62,7 +63,7 @@ bool DevicesHardwareIds(DeviceList* list, char16_t* out, uint32_t bytes) {
 RegKey DevicesOpenDriverKey(DeviceList* list) {
     const qxsim::DeviceNode* device = Devices().At(list->list, list->selected);
     if (device == nullptr || device->driver_key.empty()) return RegKey();
-    auto& registry = qxsim::RegistryModel::Instance();
+    auto& registry = qxsim::Notebook::Current().Registry();
     void* key = nullptr;
     if (registry.Open(registry.Root(), device->driver_key.c_str(), &key) != 0) return RegKey();
     return RegKey(key);

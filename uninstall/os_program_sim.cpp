@@ -3,6 +3,7 @@
 #include "sim/console_model.h"
 #include "sim/process_model.h"
 #include "uninstall/os_program.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -20,11 +21,11 @@ void ProgramPrint(const char16_t* text) {
     for (const char16_t* p = text; *p != 0; ++p) {
         out.push_back(*p > 0x7F ? '?' : static_cast<char>(*p));
     }
-    qxsim::ConsoleModel::Instance().Write(out.data(), out.size());
+    qxsim::Notebook::Current().Console().Write(out.data(), out.size());
 }
 
 uint32_t ProgramRunAndWait(const char16_t* command_line, bool, uint32_t* exit_code) {
-    auto& processes = qxsim::ProcessModel::Instance();
+    auto& processes = qxsim::Notebook::Current().Processes();
     uint32_t error = 0;
     const uintptr_t child = processes.Start(command_line, &error);
     if (child == 0) return error;

@@ -1,13 +1,14 @@
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
 #include "uninstall/os_scm.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
 namespace {
 
 qxsim::ScmModel& Scm() {
-    return qxsim::ScmModel::Instance();
+    return qxsim::Notebook::Current().Scm();
 }
 
 uintptr_t Raw(ScmHandle handle) {
@@ -42,7 +43,7 @@ uint32_t ScmDeleteService(ScmHandle service) {
 }
 
 void ScmSleepMs(uint32_t ms) {
-    qxsim::Kernel::Instance().Sleep(ms);
+    qxsim::Notebook::Current().Kernel().Sleep(ms);
 }
 
 }  // namespace qx::os

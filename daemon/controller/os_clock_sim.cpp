@@ -1,6 +1,7 @@
 #include "daemon/controller/os_clock.h"
 #include "sim/fault_plan.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -10,7 +11,7 @@ constexpr uint64_t kBootFileTime = 134169120000000000ull;
 
 bool SystemTimeAsFileTime(uint64_t* filetime, uint16_t* milliseconds) {
     if (qxsim::InjectFault(qxsim::FaultKind::kClock)) return false;
-    const uint64_t ms = static_cast<uint64_t>(qxsim::Kernel::Instance().Now());
+    const uint64_t ms = static_cast<uint64_t>(qxsim::Notebook::Current().Kernel().Now());
     *filetime = kBootFileTime + ms * 10000;
     *milliseconds = static_cast<uint16_t>(*filetime / 10000 % 1000);
     return true;

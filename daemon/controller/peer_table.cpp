@@ -43,7 +43,9 @@ void Unlink(PeerRecord* p) {
 }  // namespace
 
 void ResetPeerTable() {
-    PeerTable = nullptr;
+    // Dropping only the head would lose the records still linked and leave
+    // PeerCount counting them; the purge frees them and keeps the count in step.
+    PurgePeers(true);
 }
 
 PeerRecord* FindPeer(const uint8_t mac[6]) {
@@ -182,7 +184,7 @@ int32_t SendLinkReport(const ts_t& t, const PeerRecord* record, int32_t debug_ma
     entry.Rssi1 = RssiToReportByte(record->Stats.Rssi[1]);
     if ((debug_mask & kDebugNoReportWrite) != 0) return 0;
 
-    static FrameBuffer wr_buf;  // worker thread only
+    FrameBuffer wr_buf;  // on the caller's stack: nothing shared between threads
     const int32_t len = LinkReport(wr_buf, static_cast<uint64_t>(ms), entry);
     if (len < 0) return -1;
     return TransportWrite(wr_buf, static_cast<uint32_t>(len), nullptr) < 0 ? -1 : 0;

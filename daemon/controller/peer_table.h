@@ -83,7 +83,7 @@ struct ts_t {
     int32_t tv_nsec;
 };
 
-// Empties the table (records still linked are not freed).
+// Empties the table: every record still linked is freed and PeerCount is 0.
 void ResetPeerTable();
 // Merges a sample into the table; 0, or -1 when the table is full or no
 // record could be allocated (the sample is dropped).

@@ -17,15 +17,15 @@ namespace qx {
 
 namespace {
 
-const char* g_program_name = "";
 constexpr uint32_t kQuickRestartPauseMs = 500;
 // Runs that keep failing before they reach the controller wait twice as long
 // each time, up to this: every run costs the controller a node power cycle.
 constexpr uint32_t kMaxBackoffMs = 4000;
 
 // Starts one worker after the other until the controller has failed to
-// initialise four times in a row, or a thread cannot be started.
-void Supervise() {
+// initialise four times in a row (a worker that cannot be started counts as
+// such a failure).
+void Supervise(WorkerState& state) {
     uint32_t backoff_ms = kQuickRestartPauseMs;
     for (;;) {
         while (Get(SteeringContext.Suspended) == 1 || Get(SteeringContext.ShutdownRequested) == 1) {
@@ -33,9 +33,10 @@ void Supervise() {
             os::SleepMs(500);
         }
         auto* block = static_cast<WorkerStartBlock*>(os::HeapAllocZeroed(sizeof(WorkerStartBlock)));
-        os::Thread* worker =
-            block != nullptr ? os::ThreadStart(SteeringThreadMain, block) : nullptr;
-        if (worker == nullptr) {
+        WorkerLaunch launch{block, &state};
+        os::UniqueThread worker;
+        if (block != nullptr) worker = os::UniqueThread(SteeringThreadMain, &launch);
+        if (!worker) {
             // A passing shortage of memory or threads at a restart (a resume,
             // a controller reset) must not end steering for good: a failed
             // start like any other.
@@ -48,8 +49,7 @@ void Supervise() {
             continue;
         }
         const uint64_t started = os::TickMs();
-        os::ThreadWait(worker, os::kWaitForever);
-        os::ThreadClose(worker);
+        worker.reset();  // waits for the run to end, then closes the thread
         const bool failed_early = block->FailedEarly != 0;
         os::HeapFreeBlock(block);
         if (Get(SteeringContext.InitFailures) > 3) return;
@@ -70,8 +70,14 @@ void Supervise() {
 
 void QuellixMain(int argc, char** argv) {
     LogMessage(-1, "QUELLIX: Veltrane Service (%s)\n", QX_DAEMON_VERSION);
-    // Before any handler can run: the shutdown relies on these.
-    PrepareWorkerStart();
+    // What the worker, the handlers and the shutdown share. This function
+    // never returns, so they live as long as the process; the handlers get
+    // them before any of them can run.
+    WorkerState state;
+    WlanMonitor wlan;
+    state.Wlan = &wlan;
+    wlan.Worker = &state;
+    AttachEventHandlers(&state);
     if (!os::InstallConsoleHandler(ConsoleControlHandler)) {
         LogMessage(0, "QUELLIX: Unable to initialize signal handler\n");
     }
@@ -81,7 +87,7 @@ void QuellixMain(int argc, char** argv) {
     SetSessionEndHandler(OnSessionEnd);
     qx_winevent_init(OnPowerEvent);
     std::strcpy(DaemonSettings.DriverInterface, "I2C");
-    g_program_name = ProgramNameOf(argc > 0 && argv[0] != nullptr ? argv[0] : "");
+    const char* program_name = ProgramNameOf(argc > 0 && argv[0] != nullptr ? argv[0] : "");
     Put(SteeringContext.StartCount, 0);
     Put(SteeringContext.InitFailures, 0);
     Put(SteeringContext.Running, 0);
@@ -90,22 +96,22 @@ void QuellixMain(int argc, char** argv) {
     if (DaemonSettings.InterfaceName == nullptr) {
         // Nothing can be configured without it; leave through the usual exit path.
         DeregisterEventLogSource();
-        ExitDaemon();
+        ExitDaemon(state);
     }
     if (ParseDaemonOptions(argc, argv, DaemonSettings) != ParseOutcome::kRun) {
-        PrintUsage(g_program_name);
+        PrintUsage(program_name);
     } else {
         std::strcpy(DaemonSettings.InterfaceName, "win32");
         std::memcpy(SteeringContext.InterfaceName, DaemonSettings.InterfaceName,
                     kInterfaceNameSize);
-        if (InitWlanGuarded(DaemonSettings.DriverInterface) < 0) {
+        if (InitWlanGuarded(state, DaemonSettings.DriverInterface) < 0) {
             LogAlways("QUELLIX: Unable to initialize wlan system.\n");
         } else {
-            Supervise();
+            Supervise(state);
         }
     }
     DeregisterEventLogSource();
-    ExitDaemon();
+    ExitDaemon(state);
 }
 
 }  // namespace qx

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "daemon/core/os_process.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/memory_model.h"
 #include "sim/vkernel.h"
@@ -9,11 +10,11 @@
 namespace qx::os {
 
 void ExitProcess(uint32_t code) {
-    qxsim::Kernel::Instance().ExitProcess(code);
+    qxsim::Notebook::Current().Kernel().ExitProcess(code);
 }
 
 bool StdoutIsValid() {
-    return qxsim::ConsoleModel::Instance().StdoutValid();
+    return qxsim::Notebook::Current().Console().StdoutValid();
 }
 
 void StdoutVprintf(const char* format, va_list args) {
@@ -26,11 +27,11 @@ void StdoutVprintf(const char* format, va_list args) {
         return;
     }
     if (static_cast<size_t>(n) < sizeof small) {
-        qxsim::ConsoleModel::Instance().Write(small, static_cast<size_t>(n));
+        qxsim::Notebook::Current().Console().Write(small, static_cast<size_t>(n));
     } else {
         std::string big(static_cast<size_t>(n) + 1, '\0');
         std::vsnprintf(big.data(), big.size(), format, again);
-        qxsim::ConsoleModel::Instance().Write(big.data(), static_cast<size_t>(n));
+        qxsim::Notebook::Current().Console().Write(big.data(), static_cast<size_t>(n));
     }
     va_end(again);
 }
@@ -43,11 +44,11 @@ void StdoutPrintf(const char* format, ...) {
 }
 
 void* HeapAllocZeroed(size_t size) {
-    return qxsim::MemoryModel::Instance().AllocZeroed(size);
+    return qxsim::Notebook::Current().Memory().AllocZeroed(size);
 }
 
 void HeapFreeBlock(void* block) {
-    qxsim::MemoryModel::Instance().Free(block);
+    qxsim::Notebook::Current().Memory().Free(block);
 }
 
 }  // namespace qx::os

@@ -31,6 +31,83 @@ void EventClose(Event* event);
 
 void SleepMs(uint32_t ms);
 
+// The owner of one thread: move-only; when it lets go (destroyed, reset or
+// assigned over) it waits for the thread to end and closes the handle, so a
+// thread never outlives what it was given and no handle is left open.
+class UniqueThread {
+  public:
+    UniqueThread() = default;
+    UniqueThread(ThreadEntry entry, void* param) : thread_(ThreadStart(entry, param)) {}
+    UniqueThread(const UniqueThread&) = delete;
+    UniqueThread& operator=(const UniqueThread&) = delete;
+    UniqueThread(UniqueThread&& other) noexcept : thread_(other.thread_) {
+        other.thread_ = nullptr;
+    }
+    UniqueThread& operator=(UniqueThread&& other) noexcept {
+        if (this != &other) {
+            reset();
+            thread_ = other.thread_;
+            other.thread_ = nullptr;
+        }
+        return *this;
+    }
+    ~UniqueThread() { reset(); }
+
+    // False when the thread could not be started.
+    explicit operator bool() const { return thread_ != nullptr; }
+    Thread* get() const { return thread_; }
+    // True once the thread has ended; false when ms passed first or none runs.
+    bool Wait(uint32_t ms) const { return thread_ != nullptr && ThreadWait(thread_, ms); }
+    void reset() {
+        if (thread_ == nullptr) return;
+        ThreadWait(thread_, kWaitForever);
+        ThreadClose(thread_);
+        thread_ = nullptr;
+    }
+
+  private:
+    Thread* thread_ = nullptr;
+};
+
+// The owner of one event: move-only, closes it when it lets go. Its waits,
+// sets and resets are no-ops on an empty owner (a wait then fails).
+class UniqueEvent {
+  public:
+    UniqueEvent() = default;
+    UniqueEvent(bool manual_reset, bool initially_set)
+        : event_(EventCreate(manual_reset, initially_set)) {}
+    UniqueEvent(const UniqueEvent&) = delete;
+    UniqueEvent& operator=(const UniqueEvent&) = delete;
+    UniqueEvent(UniqueEvent&& other) noexcept : event_(other.event_) { other.event_ = nullptr; }
+    UniqueEvent& operator=(UniqueEvent&& other) noexcept {
+        if (this != &other) {
+            reset();
+            event_ = other.event_;
+            other.event_ = nullptr;
+        }
+        return *this;
+    }
+    ~UniqueEvent() { reset(); }
+
+    explicit operator bool() const { return event_ != nullptr; }
+    Event* get() const { return event_; }
+    void Set() const {
+        if (event_ != nullptr) EventSet(event_);
+    }
+    void Reset() const {
+        if (event_ != nullptr) EventReset(event_);
+    }
+    bool Wait(uint32_t ms) const { return event_ != nullptr && EventWait(event_, ms); }
+    void reset() {
+        if (event_ == nullptr) return;
+        EventClose(event_);
+        event_ = nullptr;
+    }
+
+  private:
+    Event* event_ = nullptr;
+};
+
 // Milliseconds since boot (GetTickCount64); virtual time on the notebook.
 uint64_t TickMs();
 

@@ -3,6 +3,7 @@
 #include "daemon/core/os_thread.h"
 #include "sim/fault_plan.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -17,12 +18,13 @@ struct Event {
 Thread* ThreadStart(ThreadEntry entry, void* param) {
     if (qxsim::InjectFault(qxsim::FaultKind::kThreadCreate)) return nullptr;
     auto* t = new Thread;
-    t->handle = qxsim::Kernel::Instance().Spawn("thread", [entry, param] { return entry(param); });
+    t->handle = qxsim::Notebook::Current().Kernel().Spawn("thread",
+                                                          [entry, param] { return entry(param); });
     return t;
 }
 
 bool ThreadWait(Thread* thread, uint32_t ms) {
-    return qxsim::Kernel::Instance().Wait(*thread->handle, ms);
+    return qxsim::Notebook::Current().Kernel().Wait(*thread->handle, ms);
 }
 
 void ThreadClose(Thread* thread) {
@@ -42,7 +44,7 @@ void EventReset(Event* event) {
 }
 
 bool EventWait(Event* event, uint32_t ms) {
-    return qxsim::Kernel::Instance().Wait(event->event, ms);
+    return qxsim::Notebook::Current().Kernel().Wait(event->event, ms);
 }
 
 void EventClose(Event* event) {
@@ -50,11 +52,11 @@ void EventClose(Event* event) {
 }
 
 void SleepMs(uint32_t ms) {
-    qxsim::Kernel::Instance().Sleep(ms);
+    qxsim::Notebook::Current().Kernel().Sleep(ms);
 }
 
 uint64_t TickMs() {
-    return static_cast<uint64_t>(qxsim::Kernel::Instance().Now());
+    return static_cast<uint64_t>(qxsim::Notebook::Current().Kernel().Now());
 }
 
 }  // namespace qx::os

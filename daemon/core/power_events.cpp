@@ -1,7 +1,10 @@
 #include "daemon/core/power_events.h"
 
+#include <atomic>
+
 #include "daemon/core/logging.h"
 #include "daemon/core/os_console.h"
+#include "daemon/core/os_process.h"
 #include "daemon/core/steering_context.h"
 #include "daemon/core/worker.h"
 
@@ -10,7 +13,18 @@ namespace qx {
 namespace {
 // Written by main before the window thread starts, only read afterwards.
 SessionEndHandler g_session_end = nullptr;
+// Main's worker state, which the handlers wake and shut down; written by main
+// before any handler is installed.
+std::atomic<WorkerState*> g_handler_state{nullptr};
+
+WorkerState* HandlerState() {
+    return g_handler_state.load(std::memory_order_relaxed);
+}
 }  // namespace
+
+void AttachEventHandlers(WorkerState* state) {
+    g_handler_state.store(state, std::memory_order_relaxed);
+}
 
 int32_t PowerCodeForBroadcast(uintptr_t wparam) {
     switch (wparam) {
@@ -30,12 +44,12 @@ int32_t OnPowerEvent(int32_t event) {
         Put(SteeringContext.Suspended, 1);
         // A worker asleep in a long period (20 s with the link down) would
         // otherwise hold the controller past the resume.
-        WakeSteeringWorker();
+        if (HandlerState() != nullptr) WakeSteeringWorker(*HandlerState());
         LogMessage(0, "QUELLIX: Suspending.\n");
     } else if (event == 7 || event == kPowerResume) {
         Put(SteeringContext.Running, 0);
         Put(SteeringContext.Suspended, 0);
-        WakeSteeringWorker();
+        if (HandlerState() != nullptr) WakeSteeringWorker(*HandlerState());
         LogMessage(0, "QUELLIX: Waking up.\n");
     }
     return 1;
@@ -46,8 +60,11 @@ int ConsoleControlHandler(uint32_t ctrl_type) {
         case os::kCtrlC:
         case os::kCtrlBreak:
         case os::kCtrlShutdown:
+            // Without main's state (nothing to shut down) the next handler
+            // ends the process.
+            if (HandlerState() == nullptr) return 0;
             Put(SteeringContext.ShutdownRequested, 1);
-            ExitDaemon();
+            ExitDaemon(*HandlerState());
         default:
             return 0;
     }
@@ -69,7 +86,9 @@ void OnSessionEnd() {
     // The same way out as a console shutdown event, which Windows does not
     // deliver to a process that has loaded user32.
     Put(SteeringContext.ShutdownRequested, 1);
-    ExitDaemon();
+    WorkerState* state = HandlerState();
+    if (state == nullptr) os::ExitProcess(0);  // nothing of ours to shut down
+    ExitDaemon(*state);
 }
 
 }  // namespace qx

@@ -18,6 +18,13 @@ constexpr int32_t kPowerResume = 18;  // PBT_APMRESUMEAUTOMATIC, also for PBT_AP
 
 using PowerCallbackFn = int32_t (*)(int32_t event);
 
+struct WorkerState;
+
+// The OS calls the power callback, the console handler and the session end
+// without a context of ours, so main hands them its worker state here once,
+// before it installs any of them (null lets go of it again).
+void AttachEventHandlers(WorkerState* state);
+
 // The daemon's power callback: stops the worker on suspend and on resume.
 int32_t OnPowerEvent(int32_t event);
 

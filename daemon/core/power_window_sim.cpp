@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "daemon/core/power_events.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/power_model.h"
 #include "sim/vkernel.h"
@@ -19,7 +20,7 @@ qx::PowerCallbackFn g_power_callback = nullptr;
 PowerEventMonitor* g_monitor = nullptr;
 
 uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
-    auto& power = qxsim::PowerModel::Instance();
+    auto& power = qxsim::Notebook::Current().Power();
     monitor->window = power.CreateHiddenWindow();
     monitor->ready.Set();
     qxsim::WindowMessage msg;
@@ -45,11 +46,11 @@ uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
 int qx_winevent_init(qx::PowerCallbackFn callback) {
     // The window makes this a user32 process: from now on Windows tells it of
     // the session end through its windows only.
-    qxsim::ConsoleModel::Instance().SetUser32Loaded(true);
+    qxsim::Notebook::Current().Console().SetUser32Loaded(true);
     auto* monitor = new PowerEventMonitor;
     g_power_callback = callback;
     g_monitor = monitor;
-    monitor->thread = qxsim::Kernel::Instance().Spawn(
+    monitor->thread = qxsim::Notebook::Current().Kernel().Spawn(
         "power-window", [monitor] { return PowerWindowThread(monitor); });
     return 1;
 }
@@ -58,9 +59,9 @@ int qx_winevent_cleanup(void) {
     PowerEventMonitor* monitor = g_monitor;
     if (monitor == nullptr) return 1;
     g_monitor = nullptr;
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     kernel.Wait(monitor->ready, qxsim::kInfinite);
-    auto& power = qxsim::PowerModel::Instance();
+    auto& power = qxsim::Notebook::Current().Power();
     power.PostMessage(monitor->window ? qxsim::kWmClose : qxsim::kWmQuit, 0);
     kernel.Wait(*monitor->thread, qxsim::kInfinite);
     delete monitor;

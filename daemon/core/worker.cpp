@@ -18,31 +18,14 @@ namespace qx {
 
 namespace {
 
-// The controller, its channel, the peer table and the provider belong to one
-// thread at a time: the worker for its whole run, or the shutdown at the end.
-// The ownership is a binary semaphore (an auto-reset event that is set while
-// nobody holds it), so that the shutdown can wait for it with a time-out.
-os::Event* g_controller_free = nullptr;
-// Ends the worker's sleep early: set by the shutdown, by a power event that
-// ends the run, and by the link coming back. Auto-reset: one wake per cause.
-os::Event* g_worker_wake = nullptr;
-// Held by main while InitWlan runs, so that a shutdown never closes the WLAN
-// client or the provider under it (same binary-semaphore form as above).
-os::Event* g_wlan_free = nullptr;
-std::atomic<bool> g_worker_started{false};
-std::atomic<bool> g_exiting{false};
-// Set by a run that ended for a failure before it had the controller set up
-// (no memory for its cycle record, a failed set-up); main backs off then.
-std::atomic<bool> g_run_failed_early{false};
-
-bool TakeController(uint32_t ms) {
-    return g_controller_free != nullptr && os::EventWait(g_controller_free, ms);
+bool TakeController(WorkerState& state, uint32_t ms) {
+    return state.ControllerFree.Wait(ms);
 }
 
-void ReleaseController() {
+void ReleaseController(WorkerState& state) {
     // Without its event (none could be created at start-up) there is no
-    // ownership to hand back.
-    if (g_controller_free != nullptr) os::EventSet(g_controller_free);
+    // ownership to hand back: the owner's Set does nothing then.
+    state.ControllerFree.Set();
 }
 
 // A suspend or a shutdown arrived: the run must not go on into steering.
@@ -51,22 +34,23 @@ bool StopRequested() {
 }
 
 // The end of the process is under way (console event, session end, main's exit path).
-bool ExitUnderway() {
-    return g_exiting.load(std::memory_order_relaxed) || Get(SteeringContext.ShutdownRequested) != 0;
+bool ExitUnderway(const WorkerState& state) {
+    return state.Exiting.load(std::memory_order_relaxed) ||
+           Get(SteeringContext.ShutdownRequested) != 0;
 }
 
 // The run is over: a shutdown, or a power event cleared Running.
-bool RunOver() {
-    return ExitUnderway() || StopRequested() || Get(SteeringContext.Running) == 0;
+bool RunOver(const WorkerState& state) {
+    return ExitUnderway(state) || StopRequested() || Get(SteeringContext.Running) == 0;
 }
 
 // The cycle's sleep: ends early at any wake (shutdown, suspend or resume,
 // link back). The next cycle then looks at the flags again.
-void WorkerSleep(uint32_t ms) {
-    if (ms == 0 || ExitUnderway()) {
+void WorkerSleep(WorkerState& state, uint32_t ms) {
+    if (ms == 0 || ExitUnderway(state)) {
         os::SleepMs(0);  // a zero period still lets the other threads run
-    } else if (g_worker_wake != nullptr) {
-        os::EventWait(g_worker_wake, ms);
+    } else if (state.Wake) {
+        state.Wake.Wait(ms);
     } else {
         os::SleepMs(ms);
     }
@@ -76,36 +60,36 @@ void WorkerSleep(uint32_t ms) {
 // for the shutdown, the pause after a failed report also for a suspend). A
 // wake for another cause (the link back) is handed on to the cycle's sleep
 // when `hand_on`; before the first cycle it is of no use.
-void WorkerPause(uint32_t ms, bool (*ends)(), bool hand_on) {
+void WorkerPause(WorkerState& state, uint32_t ms, bool (*ends)(const WorkerState&), bool hand_on) {
     const uint64_t deadline = os::TickMs() + ms;
     bool handed_on = false;
     for (;;) {
-        if (ends()) break;
+        if (ends(state)) break;
         const uint64_t now = os::TickMs();
         if (now >= deadline) break;
         const auto left = static_cast<uint32_t>(deadline - now);
-        if (g_worker_wake == nullptr) {
+        if (!state.Wake) {
             os::SleepMs(left);
             break;
         }
-        if (!os::EventWait(g_worker_wake, left)) break;
+        if (!state.Wake.Wait(left)) break;
         handed_on = true;
     }
-    if (handed_on && hand_on) os::EventSet(g_worker_wake);
+    if (handed_on && hand_on) state.Wake.Set();
 }
 
 }  // namespace
 
-void WakeSteeringWorker() {
-    if (g_worker_wake != nullptr) os::EventSet(g_worker_wake);
+void WakeSteeringWorker(WorkerState& state) {
+    state.Wake.Set();
 }
 
-bool LastRunFailedEarly() {
-    return g_run_failed_early.load(std::memory_order_relaxed);
+bool LastRunFailedEarly(const WorkerState& state) {
+    return state.RunFailedEarly.load(std::memory_order_relaxed);
 }
 
-bool WorkerEverStarted() {
-    return g_worker_started.load(std::memory_order_relaxed);
+bool WorkerEverStarted(const WorkerState& state) {
+    return state.Started.load(std::memory_order_relaxed);
 }
 
 uint32_t IdlePeriodMs(int32_t update_period_ms) {
@@ -138,15 +122,16 @@ int32_t InitController() {
     return 0;
 }
 
-int32_t RunSteeringWorker(SteeringContextT& ctx) {
-    g_run_failed_early.store(true, std::memory_order_relaxed);
+int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
+    WlanMonitor& wlan = *state.Wlan;
+    state.RunFailedEarly.store(true, std::memory_order_relaxed);
     auto* cycle = static_cast<PeerRecord*>(os::HeapAllocZeroed(sizeof(PeerRecord)));
     if (cycle != nullptr) {
         bool ready = true;
         if (Get(ctx.StartCount) == 0 || Get(ctx.Running) == 0) {
             if (StopRequested()) {
                 ready = false;
-                g_run_failed_early.store(false, std::memory_order_relaxed);
+                state.RunFailedEarly.store(false, std::memory_order_relaxed);
             } else if (InitController() < 0) {
                 LogMessage(0, "QUELLIX: Unable to initialize the Veltrane controller.\n");
                 ctx.InitFailures.fetch_add(1, std::memory_order_relaxed);
@@ -156,7 +141,7 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                 // was set up again cures what went before (a silent spell
                 // during one resume must not count against the next day's).
                 Put(ctx.InitFailures, 0);
-                g_run_failed_early.store(false, std::memory_order_relaxed);
+                state.RunFailedEarly.store(false, std::memory_order_relaxed);
                 if (StopRequested()) {
                     // The set-up took long enough for a suspend or shutdown to arrive.
                     ready = false;
@@ -165,7 +150,7 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                 }
             }
         } else {
-            g_run_failed_early.store(false, std::memory_order_relaxed);
+            state.RunFailedEarly.store(false, std::memory_order_relaxed);
         }
         if (ready) {
             uint16_t last_tag = 0;
@@ -181,9 +166,9 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
             // Running alone could be set again by a late store; the two
             // request flags close that window.
             while (Get(ctx.Running) != 0 && !StopRequested()) {
-                RefreshInterface(ctx);
+                RefreshInterface(wlan, ctx);
                 uint32_t period_ms;
-                if (RunLinkStep(ctx, OnPeerStats) < 0) {
+                if (RunLinkStep(wlan, ctx, OnPeerStats) < 0) {
                     period_ms = IdlePeriodMs(5000);
                 } else {
                     period_ms = static_cast<uint32_t>(Get(ctx.UpdatePeriodMs));
@@ -202,7 +187,7 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                         if (SteeringUpdate(cycle, DaemonSettings.DebugMask,
                                            DaemonSettings.TestMode) < 0) {
                             ++update_errors;
-                            WorkerPause(2000, RunOver, true);
+                            WorkerPause(state, 2000, RunOver, true);
                         } else {
                             ++updates_ok;
                         }
@@ -212,7 +197,7 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                     }
                 }
                 if (purge_counter > 100) {
-                    PeerCount = PurgePeers(false);
+                    PurgePeers(false);  // the table keeps PeerCount in step itself
                     purge_counter = 0;
                 } else {
                     ++purge_counter;
@@ -229,55 +214,56 @@ int32_t RunSteeringWorker(SteeringContextT& ctx) {
                                update_errors);
                     break;
                 }
-                WorkerSleep(period_ms);
+                WorkerSleep(state, period_ms);
             }
         }
         os::HeapFreeBlock(cycle);
     }
-    PeerCount = PurgePeers(true);
+    PurgePeers(true);
     TransportClose();
     LogMessage(0, "QUELLIX: Veltrane Ended.\n");
     Put(ctx.Running, 0);
     return -1;
 }
 
-uint32_t SteeringThreadMain(void* start_block) {
-    auto* block = static_cast<WorkerStartBlock*>(start_block);
+uint32_t SteeringThreadMain(void* launch) {
+    WorkerStartBlock* block = static_cast<WorkerLaunch*>(launch)->Block;
+    WorkerState& state = *static_cast<WorkerLaunch*>(launch)->State;
     if (!os::StdoutIsValid()) return 1;
-    TakeController(os::kWaitForever);
+    TakeController(state, os::kWaitForever);
     if (Get(SteeringContext.ShutdownRequested) != 0) {
         // The shutdown is on its way; it owns the controller from here.
-        ReleaseController();
+        ReleaseController(state);
         block->Result = -1;
         return static_cast<uint32_t>(-1);
     }
-    g_worker_started.store(true, std::memory_order_relaxed);
+    state.Started.store(true, std::memory_order_relaxed);
     // A wake meant for the previous run (its last sleep had ended) must not
     // cut this run's first sleep short.
-    if (g_worker_wake != nullptr) os::EventReset(g_worker_wake);
+    state.Wake.Reset();
     // Every run starts with a power cycle of the controller's device node;
     // its pauses end early only for the shutdown.
     DisableControllerNode(false);
-    WorkerPause(500, ExitUnderway, false);
+    WorkerPause(state, 500, ExitUnderway, false);
     EnableControllerNode(false);
-    WorkerPause(500, ExitUnderway, false);
-    block->Result = RunSteeringWorker(SteeringContext);
-    block->FailedEarly = LastRunFailedEarly() ? 1 : 0;
-    ReleaseController();
+    WorkerPause(state, 500, ExitUnderway, false);
+    block->Result = RunSteeringWorker(state, SteeringContext);
+    block->FailedEarly = LastRunFailedEarly(state) ? 1 : 0;
+    ReleaseController(state);
     return static_cast<uint32_t>(block->Result);
 }
 
-void ShutdownController() {
+void ShutdownController(WorkerState& state) {
     Put(SteeringContext.Running, 0);
     bool controller_is_ours = true;
-    if (WorkerEverStarted()) {
+    if (WorkerEverStarted(state)) {
         // Wake a sleeping worker and let it leave the controller; a worker
         // stuck in a long set-up is not raced: then nothing of its is touched.
-        WakeSteeringWorker();
-        controller_is_ours = TakeController(kShutdownWaitMs);
+        WakeSteeringWorker(state);
+        controller_is_ours = TakeController(state, kShutdownWaitMs);
         if (controller_is_ours) {
             InitController();
-            PeerCount = PurgePeers(true);
+            PurgePeers(true);
             TransportClose();
         }
     }
@@ -287,35 +273,31 @@ void ShutdownController() {
     // InitWlan opens the telemetry endpoint, the WLAN client and the provider
     // on main's thread; a Ctrl+C during the start-up must not close them under
     // it. If InitWlan does not return in time, they are left to the process end.
-    const bool wlan_is_ours = g_wlan_free == nullptr || os::EventWait(g_wlan_free, kShutdownWaitMs);
+    const bool wlan_is_ours = !state.WlanFree || state.WlanFree.Wait(kShutdownWaitMs);
     if (wlan_is_ours) CloseTelemetry();
-    if (controller_is_ours && wlan_is_ours) CloseWlanSource(SteeringContext);
+    if (controller_is_ours && wlan_is_ours && state.Wlan != nullptr) {
+        CloseWlanSource(*state.Wlan, SteeringContext);
+    }
     LogAlways("QUELLIX: Veltrane Exited.");
 }
 
-void ExitDaemon() {
-    if (g_exiting.exchange(true)) {
+void ExitDaemon(WorkerState& state) {
+    if (state.Exiting.exchange(true)) {
         // A second way out (a console event racing the session end or main's
         // exit path) waits here for the first to end the process.
         for (;;) os::SleepMs(os::kWaitForever - 1);
     }
-    ShutdownController();
+    ShutdownController(state);
     os::HeapFreeBlock(DaemonSettings.InterfaceName);
     DaemonSettings.InterfaceName = nullptr;
     os::ExitProcess(0);
 }
 
-void PrepareWorkerStart() {
-    if (g_controller_free == nullptr) g_controller_free = os::EventCreate(false, true);
-    if (g_worker_wake == nullptr) g_worker_wake = os::EventCreate(false, false);
-    if (g_wlan_free == nullptr) g_wlan_free = os::EventCreate(false, true);
-}
-
-int InitWlanGuarded(const char* driver_interface) {
-    if (g_wlan_free != nullptr) os::EventWait(g_wlan_free, os::kWaitForever);
-    const int rc = InitWlan(driver_interface);
+int InitWlanGuarded(WorkerState& state, const char* driver_interface) {
+    if (state.WlanFree) state.WlanFree.Wait(os::kWaitForever);
+    const int rc = InitWlan(*state.Wlan, driver_interface);
     // Handed back only here: the shutdown, once it has it, keeps it.
-    if (g_wlan_free != nullptr) os::EventSet(g_wlan_free);
+    state.WlanFree.Set();
     return rc;
 }
 

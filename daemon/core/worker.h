@@ -1,11 +1,41 @@
 // The steering worker, its supervision by main, and the end-of-process shutdown.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "daemon/core/os_thread.h"
 #include "daemon/core/steering_context.h"
 
 namespace qx {
+
+struct WlanMonitor;
+
+// What the steering worker, main's supervision, the event handlers and the
+// end-of-process shutdown share. Main owns the one instance for the life of
+// the process and hands it to whom needs it; a test owns its own.
+struct WorkerState {
+    // The controller, its channel, the peer table and the provider belong to
+    // one thread at a time: the worker for its whole run, or the shutdown at
+    // the end. The ownership is a binary semaphore (an auto-reset event that
+    // is set while nobody holds it), so that the shutdown can wait for it
+    // with a time-out.
+    os::UniqueEvent ControllerFree{false, true};
+    // Ends the worker's sleep early: set by the shutdown, by a power event
+    // that ends the run, and by the link coming back. Auto-reset: one wake
+    // per cause.
+    os::UniqueEvent Wake{false, false};
+    // Held by main while InitWlan runs, so that a shutdown never closes the
+    // WLAN client or the provider under it (same binary-semaphore form).
+    os::UniqueEvent WlanFree{false, true};
+    std::atomic<bool> Started{false};
+    std::atomic<bool> Exiting{false};
+    // Set by a run that ended for a failure before it had the controller set
+    // up (no memory for its cycle record, a failed set-up); main backs off then.
+    std::atomic<bool> RunFailedEarly{false};
+    // The WLAN side the worker samples and the shutdown closes.
+    WlanMonitor* Wlan = nullptr;
+};
 
 // The thread parameter of one worker run, allocated zero-filled by main for
 // each start and freed by main after the thread has ended.
@@ -16,42 +46,47 @@ struct WorkerStartBlock {
     int32_t FailedEarly;
 };
 
-// The worker thread's entry: device-node power cycle, then the steering run.
-// Its result is the thread's exit code.
-uint32_t SteeringThreadMain(void* start_block);
+// The worker thread's parameter: its start block and what it shares with main
+// and the shutdown. Main keeps it until the thread has ended.
+struct WorkerLaunch {
+    WorkerStartBlock* Block;
+    WorkerState* State;
+};
+
+// The worker thread's entry, given a WorkerLaunch: device-node power cycle,
+// then the steering run. Its result is the thread's exit code.
+uint32_t SteeringThreadMain(void* launch);
 
 // Opens the channel and sets the controller up: 0, -5 (the channel failed to
 // open) or -6 (set-up failed and -f is off).
 int32_t InitController();
 
-// One steering run: initialisation, the cycle, the end step. Returns -1.
-int32_t RunSteeringWorker(SteeringContextT& context);
+// One steering run on state's WLAN monitor (state.Wlan must be set):
+// initialisation, the cycle, the end step. Returns -1.
+int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& context);
 
 // Shuts the controller down and closes the daemon's channels.
-void ShutdownController();
+void ShutdownController(WorkerState& state);
 
 // ShutdownController, free the interface-name buffer, end the process with
 // code 0. Runs once: a second caller (main's exit path racing the console
 // handler) waits here until the first has ended the process.
-[[noreturn]] void ExitDaemon();
+[[noreturn]] void ExitDaemon(WorkerState& state);
 
-// Creates what the workers and the shutdown share; main calls it once, before
-// it installs the console handler.
-void PrepareWorkerStart();
-
-// InitWlan, holding off a shutdown from closing what InitWlan opens until it
-// has returned (the shutdown waits for it at most kShutdownWaitMs).
-int InitWlanGuarded(const char* driver_interface);
+// InitWlan on state's WLAN monitor, holding off a shutdown from closing what
+// InitWlan opens until it has returned (the shutdown waits for it at most
+// kShutdownWaitMs).
+int InitWlanGuarded(WorkerState& state, const char* driver_interface);
 
 // Ends the worker's current sleep early (the link is back, a power event
 // ended the run, the process is ending). Harmless when no worker runs.
-void WakeSteeringWorker();
+void WakeSteeringWorker(WorkerState& state);
 
 // Whether the last run ended for a failure before its controller was set up.
-bool LastRunFailedEarly();
+bool LastRunFailedEarly(const WorkerState& state);
 
 // True once a worker run has taken the controller in this process.
-bool WorkerEverStarted();
+bool WorkerEverStarted(const WorkerState& state);
 
 // Sleep of the idle cycle: UpdatePeriodMs x IdleLatencyMultiplier, without
 // overflow and always below INFINITE.

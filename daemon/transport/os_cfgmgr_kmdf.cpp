@@ -4,6 +4,7 @@
 // again, as the PnP manager does; the controller model's node follows.
 #include "daemon/transport/os_cfgmgr.h"
 #include "kmdf/kmdfsim.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 
 namespace qx::os {
@@ -23,13 +24,13 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
 uint32_t CmDisableDevNode(uint32_t devinst) {
     (void)devinst;
     if (!kmdfsim::DisableDevice()) return kCrRemoveVetoed;
-    qxsim::ControllerModel::Instance().DisableNode();
+    qxsim::Notebook::Current().Controller().DisableNode();
     return kCrSuccess;
 }
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
     (void)devinst;
-    qxsim::ControllerModel::Instance().EnableNode();
+    qxsim::Notebook::Current().Controller().EnableNode();
     return NT_SUCCESS(kmdfsim::EnableDevice()) ? kCrSuccess : kCrFailure;
 }
 

@@ -4,6 +4,7 @@
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -29,7 +30,7 @@ bool SameId(const char16_t* a, const char16_t* b) {
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
     *devinst = 0;
     if (device_instance_id == nullptr || !SameId(device_instance_id, kControllerId) ||
-        !qxsim::ControllerModel::Instance().NodePresent()) {
+        !qxsim::Notebook::Current().Controller().NodePresent()) {
         return kCrNoSuchDevNode;
     }
     *devinst = kControllerDevInst;
@@ -38,20 +39,20 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
 
 uint32_t CmDisableDevNode(uint32_t devinst) {
     if (qxsim::InjectFault(qxsim::FaultKind::kNodeDisable)) return kCrFailure;
-    if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
+    if (devinst != kControllerDevInst || !qxsim::Notebook::Current().Controller().NodePresent())
         return kCrInvalidDevNode;
     // An open handle vetoes the removal, as on Windows, whoever holds it (this
     // process included); the device, and the holder's bus, stay as they are.
-    if (qxsim::DeviceHandles::Instance().OpenHandles() > 0) return kCrRemoveVetoed;
-    qxsim::ControllerModel::Instance().DisableNode();
+    if (qxsim::Notebook::Current().DeviceHandles().OpenHandles() > 0) return kCrRemoveVetoed;
+    qxsim::Notebook::Current().Controller().DisableNode();
     return kCrSuccess;
 }
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
     if (qxsim::InjectFault(qxsim::FaultKind::kNodeEnable)) return kCrFailure;
-    if (devinst != kControllerDevInst || !qxsim::ControllerModel::Instance().NodePresent())
+    if (devinst != kControllerDevInst || !qxsim::Notebook::Current().Controller().NodePresent())
         return kCrInvalidDevNode;
-    qxsim::ControllerModel::Instance().EnableNode();
+    qxsim::Notebook::Current().Controller().EnableNode();
     return kCrSuccess;
 }
 

@@ -11,6 +11,7 @@
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -41,8 +42,10 @@ constexpr uint32_t kIoctlQxspbOpen = 0x04731E00;
 // serves: the model notices when two threads are on the transport at once.
 class BusScope {
   public:
-    explicit BusScope(const char* operation) { ControllerModel::Instance().BusEnter(operation); }
-    ~BusScope() { ControllerModel::Instance().BusLeave(); }
+    explicit BusScope(const char* operation) {
+        qxsim::Notebook::Current().Controller().BusEnter(operation);
+    }
+    ~BusScope() { qxsim::Notebook::Current().Controller().BusLeave(); }
     BusScope(const BusScope&) = delete;
     BusScope& operator=(const BusScope&) = delete;
 };
@@ -66,7 +69,7 @@ bool Pending(const IoRequest* request) {
 // A transfer as the driver takes it. A handle opened before the device was
 // removed fails every request at once.
 IoRequest* IssueTransfer(IoDevice* device, IoRequest::Kind kind) {
-    auto& model = ControllerModel::Instance();
+    auto& model = qxsim::Notebook::Current().Controller();
     auto* request = new IoRequest{kind, IoRequest::State::kFailed};
     if (device == nullptr || !model.HandleValid(device->generation)) return request;
     TransferOutcome outcome =
@@ -85,9 +88,9 @@ void Complete(IoRequest* request) {
     request->busy_ms = 0;
     request->state = IoRequest::State::kSucceeded;
     if (request->kind == IoRequest::Kind::kWrite) {
-        ControllerModel::Instance().Write(request->write_buf, request->len);
+        qxsim::Notebook::Current().Controller().Write(request->write_buf, request->len);
     } else if (request->kind == IoRequest::Kind::kRead) {
-        ControllerModel::Instance().Read(request->read_buf, request->len);
+        qxsim::Notebook::Current().Controller().Read(request->read_buf, request->len);
     }
 }
 
@@ -97,12 +100,13 @@ IoDevice* IoOpen() {
     BusScope bus("TransportOpen");
     int64_t handle = 0;
     // ERROR_ACCESS_DENIED: another program has the device.
-    if (qxsim::DeviceHandles::Instance().Open(&handle) != qxsim::DeviceHandles::kErrorSuccess)
+    if (qxsim::Notebook::Current().DeviceHandles().Open(&handle) !=
+        qxsim::DeviceHandles::kErrorSuccess)
         return nullptr;
     // 0: CreateFileW finds no device; -1: the driver will refuse the open code.
-    int64_t generation = ControllerModel::Instance().Open();
+    int64_t generation = qxsim::Notebook::Current().Controller().Open();
     if (generation == 0) {
-        qxsim::DeviceHandles::Instance().Close(handle);
+        qxsim::Notebook::Current().DeviceHandles().Close(handle);
         return nullptr;
     }
     return new IoDevice{handle, generation, generation < 0};
@@ -111,7 +115,7 @@ IoDevice* IoOpen() {
 void IoClose(IoDevice* device) {
     BusScope bus("TransportClose");
     if (device == nullptr) return;
-    qxsim::DeviceHandles::Instance().Close(device->handle);
+    qxsim::Notebook::Current().DeviceHandles().Close(device->handle);
     delete device;
 }
 
@@ -141,7 +145,7 @@ IoRequest* IoIssueControl(IoDevice* device, uint32_t code) {
 
 IoWaitResult IoWait(IoRequest* request, uint32_t ms) {
     BusScope bus(OperationOf(request));
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     if (request->state == IoRequest::State::kSucceeded) return IoWaitResult::kSucceeded;
     if (request->state == IoRequest::State::kFailed) return IoWaitResult::kFailed;
     if (request->late && ms != kIoWaitForever && request->state == IoRequest::State::kBusy) {

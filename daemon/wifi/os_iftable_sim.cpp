@@ -4,12 +4,13 @@
 #include "daemon/wifi/os_iftable.h"
 #include "sim/fault_plan.h"
 #include "sim/iphlp_model.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
 uint32_t GetInterfaceTable(void* table, uint32_t* size) {
     if (qxsim::InjectFault(qxsim::FaultKind::kProviderList)) return 8;  // ERROR_NOT_ENOUGH_MEMORY
-    auto& model = qxsim::IpHelperModel::Instance();
+    auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t failure = model.TakeIfTableFailure(); failure != 0) return failure;
     std::vector<qxsim::SimIfRow> rows = model.IfTable();
     uint32_t needed = static_cast<uint32_t>(kIfTableRowsOffset + rows.size() * sizeof(IfTableRow));

@@ -3,6 +3,7 @@
 #include "daemon/wifi/os_iphlp.h"
 #include "sim/fault_plan.h"
 #include "sim/iphlp_model.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -44,7 +45,7 @@ void Put(void* context, const qxsim::Mac& mac, const char* name, const char* des
 
 uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
     if (qxsim::InjectFault(qxsim::FaultKind::kWlanQuery)) return 8;  // ERROR_NOT_ENOUGH_MEMORY
-    auto& model = qxsim::IpHelperModel::Instance();
+    auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t code = model.TakeAdaptersInfoFailure(); code != 0) {
         if (code == kErrorBufferOverflow) *size += sizeof(AdapterInfoRecord);
         return code;

@@ -4,6 +4,7 @@
 #include "daemon/wifi/os_wlan.h"
 #include "sim/fault_plan.h"
 #include "sim/wlan_model.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
@@ -29,7 +30,7 @@ const qxsim::Guid* Guids(const WlanInterfaceList* list) {
 uint32_t WlanOpen(uint32_t client_version, WlanHandle* handle) {
     if (qxsim::InjectFault(qxsim::FaultKind::kWlanOpen)) return kErrorNoSystemResources;
     uintptr_t h = 0;
-    uint32_t rc = qxsim::WlanModel::Instance().Open(client_version, &h);
+    uint32_t rc = qxsim::Notebook::Current().Wlan().Open(client_version, &h);
     if (rc == 0) *handle = reinterpret_cast<WlanHandle>(h);
     return rc;
 }
@@ -37,7 +38,7 @@ uint32_t WlanOpen(uint32_t client_version, WlanHandle* handle) {
 uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate, WlanNoticeFn fn,
                       void* context) {
     if (qxsim::InjectFault(qxsim::FaultKind::kWlanRegister)) return kErrorNoSystemResources;
-    return qxsim::WlanModel::Instance().Register(
+    return qxsim::Notebook::Current().Wlan().Register(
         reinterpret_cast<uintptr_t>(handle), sources, ignore_duplicate,
         [fn, context](uint32_t source, uint32_t code, const qxsim::Guid& guid) {
             WlanNotice notice;
@@ -49,12 +50,12 @@ uint32_t WlanRegister(WlanHandle handle, uint32_t sources, bool ignore_duplicate
 }
 
 uint32_t WlanClose(WlanHandle handle) {
-    return qxsim::WlanModel::Instance().Close(reinterpret_cast<uintptr_t>(handle));
+    return qxsim::Notebook::Current().Wlan().Close(reinterpret_cast<uintptr_t>(handle));
 }
 
 uint32_t WlanEnumInterfaces(WlanHandle handle, WlanInterfaceList** list) {
     if (qxsim::InjectFault(qxsim::FaultKind::kWlanEnum)) return kErrorNotEnoughMemory;
-    auto& model = qxsim::WlanModel::Instance();
+    auto& model = qxsim::Notebook::Current().Wlan();
     uint32_t rc = model.Enum(reinterpret_cast<uintptr_t>(handle));
     if (rc != 0) return rc;
     auto* l = static_cast<WlanInterfaceList*>(

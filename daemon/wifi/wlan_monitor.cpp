@@ -18,7 +18,6 @@ namespace qx {
 
 namespace {
 
-constexpr int kGuidTextUnits = 39;
 constexpr int kProviderAttempts = 3;
 constexpr uint32_t kProviderRetryMs = 5000;
 constexpr uint32_t kWlanClientVersion = 2;
@@ -32,41 +31,31 @@ constexpr uint32_t kAcmInterfaceRemoval = 14;
 constexpr uint32_t kAcmDisconnected = 21;
 constexpr uint32_t kMsmSignalQualityChange = 8;
 
-os::WlanHandle g_wlan_handle = nullptr;
-// Written by the worker, read by the WLAN service's notification thread:
-// unit by unit atomics, so a reader sees each unit whole (the text changes
-// only when the adapter's interface does).
-std::atomic<char16_t> g_interface_guid[kGuidTextUnits];
-// The MAC parsed from InterfaceName at the last refresh; the providers are
-// handed a copy.
-uint8_t g_adapter_mac[6] = {};
-// Cumulative byte counters of the previous sample; 0 = none yet.
-uint64_t g_prev_rx_bytes = 0;
-uint64_t g_prev_tx_bytes = 0;
-
 // The notification's new base period. The link coming back (from the
 // link-down period to the update rate) also ends the worker's long sleep, so
 // that steering resumes within a period instead of up to 20 s later.
-void SetUpdatePeriod(int32_t ms) {
+void SetUpdatePeriod(WlanMonitor& monitor, int32_t ms) {
     const int32_t before = SteeringContext.UpdatePeriodMs.exchange(ms, std::memory_order_relaxed);
-    if (before == kLinkDownPeriodMs && ms != kLinkDownPeriodMs) WakeSteeringWorker();
+    if (before == kLinkDownPeriodMs && ms != kLinkDownPeriodMs && monitor.Worker != nullptr) {
+        WakeSteeringWorker(*monitor.Worker);
+    }
 }
 
-bool GuidTextEquals(const char16_t* text) {
+bool GuidTextEquals(const WlanMonitor& monitor, const char16_t* text) {
     for (int i = 0; i < kGuidTextUnits; ++i) {
-        const char16_t stored = g_interface_guid[i].load(std::memory_order_relaxed);
+        const char16_t stored = monitor.InterfaceGuid[i].load(std::memory_order_relaxed);
         if (stored != text[i]) return false;
         if (stored == 0) return true;
     }
     return true;
 }
 
-void StoreGuidText(const char16_t* text) {
+void StoreGuidText(WlanMonitor& monitor, const char16_t* text) {
     bool ended = false;
     for (int i = 0; i < kGuidTextUnits; ++i) {
         const char16_t unit = ended ? 0 : text[i];
         if (unit == 0) ended = true;
-        g_interface_guid[i].store(unit, std::memory_order_relaxed);
+        monitor.InterfaceGuid[i].store(unit, std::memory_order_relaxed);
     }
 }
 
@@ -118,7 +107,7 @@ uint32_t Airtime(uint64_t byte_delta, uint32_t rate_mbps) {
 
 }  // namespace
 
-void* OpenWlanSource() {
+void* OpenWlanSource(WlanMonitor& monitor) {
     uint8_t thisMac[6] = {};
     bool found = false;
     for (int attempt = 0; attempt < kProviderAttempts && !found; ++attempt) {
@@ -134,14 +123,14 @@ void* OpenWlanSource() {
         FormatMac(thisMac, text);
         std::snprintf(SteeringContext.InterfaceName, sizeof SteeringContext.InterfaceName, "%s",
                       text);
-        if (os::WlanOpen(kWlanClientVersion, &g_wlan_handle) == 0) {
-            if (os::WlanRegister(g_wlan_handle, os::kWlanSourceAcm | os::kWlanSourceMsm, true,
-                                 OnWlanNotification, nullptr) == 0) {
-                return g_wlan_handle;
+        if (os::WlanOpen(kWlanClientVersion, &monitor.Handle) == 0) {
+            if (os::WlanRegister(monitor.Handle, os::kWlanSourceAcm | os::kWlanSourceMsm, true,
+                                 OnWlanNotification, &monitor) == 0) {
+                return monitor.Handle;
             }
             LogAlways("Unable to register Veltrane for notifications\n");
-            os::WlanClose(g_wlan_handle);
-            g_wlan_handle = nullptr;
+            os::WlanClose(monitor.Handle);
+            monitor.Handle = nullptr;
         }
     }
     LogAlways(
@@ -150,17 +139,17 @@ void* OpenWlanSource() {
     return nullptr;
 }
 
-int InitWlan(const char* /*driver_interface*/) {
+int InitWlan(WlanMonitor& monitor, const char* /*driver_interface*/) {
     SteeringContextT& ctx = SteeringContext;
     LogMessage(-1, "QUELLIX: Initializing wlan for Veltrane\n");
     ResetPeerTable();
     Put(ctx.UpdatePeriodMs, DaemonSettings.UpdateRateMs);
-    ctx.WlanClient = OpenWlanSource();
+    ctx.WlanClient = OpenWlanSource(monitor);
     if (ctx.WlanClient == nullptr) {
         LogMessage(0, "QUELLIX: Error initializing %s\n", ctx.InterfaceName);
         return -2;
     }
-    if (RefreshInterface(ctx) != 0) {
+    if (RefreshInterface(monitor, ctx) != 0) {
         LogMessage(0, "QUELLIX: Unable to determine interface configuration for %s.\n",
                    ctx.InterfaceName);
         return -3;
@@ -207,14 +196,14 @@ int32_t FindAdapterByMac(const char* mac_text, char adapter_name[kAdapterNameSiz
     return result;
 }
 
-int32_t RefreshInterface(SteeringContextT& context) {
+int32_t RefreshInterface(WlanMonitor& monitor, SteeringContextT& context) {
     char guidchar[kAdapterNameSize] = {};
     uint8_t mac[6] = {};
     if (FindAdapterByMac(context.InterfaceName, guidchar, mac) != 1) return -1;
     char16_t wide[kGuidTextUnits];
     if (!WidenName(guidchar, wide, kGuidTextUnits)) return -1;
     os::WlanInterfaceList* list = nullptr;
-    if (os::WlanEnumInterfaces(g_wlan_handle, &list) != 0) return -1;
+    if (os::WlanEnumInterfaces(monitor.Handle, &list) != 0) return -1;
     int32_t result = -1;
     const uint32_t count = os::WlanInterfaceCount(list);
     for (uint32_t i = 0; i < count; ++i) {
@@ -232,8 +221,8 @@ int32_t RefreshInterface(SteeringContextT& context) {
         }
         if (!equal) continue;
         std::memcpy(context.AdapterMac, mac, 6);
-        std::memcpy(g_adapter_mac, mac, 6);
-        StoreGuidText(text);
+        std::memcpy(monitor.AdapterMac, mac, 6);
+        StoreGuidText(monitor, text);
         result = 0;
         break;
     }
@@ -241,10 +230,12 @@ int32_t RefreshInterface(SteeringContextT& context) {
     return result;
 }
 
-void OnWlanNotification(const os::WlanNotice* notice, void* /*context*/) {
+void OnWlanNotification(const os::WlanNotice* notice, void* context) {
+    if (context == nullptr) return;
+    WlanMonitor& monitor = *static_cast<WlanMonitor*>(context);
     char16_t text[kGuidTextUnits];
     if (os::FormatGuid(notice->InterfaceGuid, text, kGuidTextUnits) == 0) return;
-    if (!GuidTextEquals(text)) return;
+    if (!GuidTextEquals(monitor, text)) return;
     const int32_t up = DaemonSettings.UpdateRateMs;
     // The source first: ACM and MSM reuse code numbers (8 is "signal quality
     // change" only from MSM).
@@ -253,34 +244,34 @@ void OnWlanNotification(const os::WlanNotice* notice, void* /*context*/) {
             case kAcmConnectionStart:
             case kAcmConnectionComplete:
             case kAcmInterfaceArrival:
-                SetUpdatePeriod(up);
+                SetUpdatePeriod(monitor, up);
                 break;
             case kAcmConnectionAttemptFail:
             case kAcmInterfaceRemoval:
             case kAcmDisconnected:
-                SetUpdatePeriod(kLinkDownPeriodMs);
+                SetUpdatePeriod(monitor, kLinkDownPeriodMs);
                 break;
             default:
                 break;
         }
     } else if (notice->Source == os::kWlanSourceMsm) {
-        if (notice->Code == kMsmSignalQualityChange) SetUpdatePeriod(up);
+        if (notice->Code == kMsmSignalQualityChange) SetUpdatePeriod(monitor, up);
     }
 }
 
-int32_t CollectStationSample(StationSample* sta) {
+int32_t CollectStationSample(WlanMonitor& monitor, StationSample* sta) {
     uint8_t mac[6];
-    std::memcpy(mac, g_adapter_mac, 6);
+    std::memcpy(mac, monitor.AdapterMac, 6);
     CsiRecord* rec = qx_wifi_getCSI(mac);
     if (rec == nullptr) return -1;
 
     sta->ProviderOk = rec->Status == 0 ? 1 : 0;
     std::memcpy(sta->PeerMac, rec->PeerMac, 6);
 
-    sta->RxBytesDelta = ByteDelta(rec->RxBytes, g_prev_rx_bytes);
-    sta->TxBytesDelta = ByteDelta(rec->TxBytes, g_prev_tx_bytes);
-    g_prev_rx_bytes = rec->RxBytes;
-    g_prev_tx_bytes = rec->TxBytes;
+    sta->RxBytesDelta = ByteDelta(rec->RxBytes, monitor.PrevRxBytes);
+    sta->TxBytesDelta = ByteDelta(rec->TxBytes, monitor.PrevTxBytes);
+    monitor.PrevRxBytes = rec->RxBytes;
+    monitor.PrevTxBytes = rec->TxBytes;
 
     sta->RxPackets = static_cast<uint32_t>(rec->RxPackets);
     sta->TxPackets = static_cast<uint32_t>(rec->TxPackets);
@@ -320,13 +311,14 @@ int32_t CollectStationSample(StationSample* sta) {
     return 0;
 }
 
-int32_t RunLinkStep(SteeringContextT& context, int32_t (*callback)(PeerRecord*)) {
+int32_t RunLinkStep(WlanMonitor& monitor, SteeringContextT& context,
+                    int32_t (*callback)(PeerRecord*)) {
     if (Get(context.WlanReady) == 0) return -1;
     PeerRecord mycsi;
     std::memset(&mycsi, 0, sizeof mycsi);
     StationSample sta;
     std::memset(&sta, 0, sizeof sta);
-    if (CollectStationSample(&sta) != 0) {
+    if (CollectStationSample(monitor, &sta) != 0) {
         PurgePeers(true);
         return -1;
     }
@@ -351,10 +343,10 @@ int32_t RunLinkStep(SteeringContextT& context, int32_t (*callback)(PeerRecord*))
     return callback(&mycsi);
 }
 
-void CloseWlanSource(SteeringContextT& context) {
+void CloseWlanSource(WlanMonitor& monitor, SteeringContextT& context) {
     if (context.WlanClient != nullptr) {
-        os::WlanClose(g_wlan_handle);
-        g_wlan_handle = nullptr;
+        os::WlanClose(monitor.Handle);
+        monitor.Handle = nullptr;
         context.WlanClient = nullptr;
     }
     qx_wifi_cleanCSI();

@@ -6,6 +6,7 @@
 
 #include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -17,11 +18,11 @@ namespace {
 class ControllerPeripheral final : public Peripheral {
   public:
     size_t Write(const uint8_t* bytes, size_t count) override {
-        qxsim::ControllerModel::Instance().Write(bytes, static_cast<uint32_t>(count));
+        qxsim::Notebook::Current().Controller().Write(bytes, static_cast<uint32_t>(count));
         return count;
     }
     size_t Read(uint8_t* buf, size_t count) override {
-        qxsim::ControllerModel::Instance().Read(buf, static_cast<uint32_t>(count));
+        qxsim::Notebook::Current().Controller().Read(buf, static_cast<uint32_t>(count));
         return count;
     }
 };

@@ -10,25 +10,27 @@
 #include "daemon/controller/peer_table.h"
 #include "daemon/core/steering_context.h"
 #include "daemon/wifi/wlan_monitor.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/vkernel.h"
 
 namespace {
 
 void BM_RunLinkStep(benchmark::State& state) {
-    qxsim::ConsoleModel::Instance().SetEcho(false);
+    qxsim::Notebook::Current().Console().SetEcho(false);
     std::strcpy(qx::SteeringContext.InterfaceName, "win32");
-    if (qx::InitWlan("I2C") != 0) {
+    qx::WlanMonitor wlan;
+    if (qx::InitWlan(wlan, "I2C") != 0) {
         state.SkipWithError("no provider on the notebook");
         return;
     }
-    qx::RunLinkStep(qx::SteeringContext, qx::OnPeerStats);
+    qx::RunLinkStep(wlan, qx::SteeringContext, qx::OnPeerStats);
     for (auto _ : state) {
-        qxsim::Kernel::Instance().Sleep(100);  // the traffic counters move on
-        int32_t rc = qx::RunLinkStep(qx::SteeringContext, qx::OnPeerStats);
+        qxsim::Notebook::Current().Kernel().Sleep(100);  // the traffic counters move on
+        int32_t rc = qx::RunLinkStep(wlan, qx::SteeringContext, qx::OnPeerStats);
         benchmark::DoNotOptimize(rc);
     }
-    qx::CloseWlanSource(qx::SteeringContext);
+    qx::CloseWlanSource(wlan, qx::SteeringContext);
 }
 BENCHMARK(BM_RunLinkStep)->Iterations(1000);
 

@@ -18,6 +18,7 @@
 #include "daemon/wifi/qca_provider.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "daemon/controller/peer_table.h"
+#include "sim/notebook.h"
 #include "sim/intel_lib_model.h"
 #include "sim/iphlp_model.h"
 #include "sim/link_model.h"
@@ -69,17 +70,18 @@ void Ppdu(const uint8_t* data, size_t size) {
 // The record through the provider and the station sample the worker builds.
 void PpduThroughProvider(const uint8_t* data, size_t size) {
     static bool opened = [] {
-        qxsim::LinkModel::Instance().Reset();
-        qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kQca);
-        qxsim::IpHelperModel::Instance().Reset();
-        qxsim::QcaDeviceModel::Instance().Reset();
+        qxsim::Notebook::Current().Link().Reset();
+        qxsim::Notebook::Current().Link().SetVendor(qxsim::LinkVendor::kQca);
+        qxsim::Notebook::Current().IpHelper().Reset();
+        qxsim::Notebook::Current().QcaDevice().Reset();
         uint8_t mac[6] = {};
         return qx_wifi_initCSI(mac) == 1;
     }();
     Check(opened, "the QCA provider did not open on the model");
-    qxsim::QcaDeviceModel::Instance().SetRawRecord(Block(data, size, qx::kPpduRecordSize));
+    qxsim::Notebook::Current().QcaDevice().SetRawRecord(Block(data, size, qx::kPpduRecordSize));
     qx::StationSample sta{};
-    if (qx::CollectStationSample(&sta) != 0) return;
+    qx::WlanMonitor wlan;  // a first sample each time: no deltas carried between inputs
+    if (qx::CollectStationSample(wlan, &sta) != 0) return;
     Check(sta.LinkState <= 2, "link state outside 0-2");
 }
 

@@ -17,6 +17,7 @@
 #include "uninstall/uninstall_logic.h"
 
 #include "tests/fuzz/fuzz_input.h"
+#include "sim/notebook.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ struct Reader : qxfuzz::Reader {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    RegistryModel& registry = RegistryModel::Instance();
+    RegistryModel& registry = qxsim::Notebook::Current().Registry();
     registry.Reset();
     Reader in{{data, size}};
     std::vector<std::u16string> paths{kRoot};

@@ -7,8 +7,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "sim/leak_check.h"
+#include "sim/notebook.h"
+#include "sim/vkernel.h"
 
 namespace qxtest {
 
@@ -50,6 +54,40 @@ ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds) {
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+ChildResult RunOnFreshNotebook(const std::function<void()>& body) {
+    ChildResult result;
+    qxsim::Notebook& notebook = qxsim::Notebook::Current();
+    notebook.Reset();
+    std::fflush(nullptr);
+    FILE* capture = std::tmpfile();
+    const int saved = dup(1);
+    if (capture == nullptr || saved < 0) {
+        if (capture != nullptr) std::fclose(capture);
+        if (saved >= 0) close(saved);
+        return result;
+    }
+    dup2(fileno(capture), 1);
+    body();
+    std::fflush(nullptr);
+    dup2(saved, 1);
+    close(saved);
+    result.exit_code = 0;
+    const std::vector<std::string> left = notebook.Kernel().RunningThreads();
+    if (!left.empty()) {
+        std::fprintf(stderr, "virtual threads still running after the scenario:");
+        for (const auto& name : left) std::fprintf(stderr, " %s", name.c_str());
+        std::fprintf(stderr, "\n");
+        result.exit_code = 3;
+    }
+    std::rewind(capture);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, capture)) > 0;) result.out.append(buf, n);
+    std::fclose(capture);
+    // Leaves no reference into this scenario's notebook behind.
+    if (left.empty()) notebook.Reset();
     return result;
 }
 

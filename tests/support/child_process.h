@@ -1,7 +1,7 @@
 // Runs a piece of the simulated process in a forked child, the way the
 // daemon runs as a process of its own: whatever it writes to standard output
-// and its exit code come back to the test. Every scenario starts from fresh
-// globals, and ExitProcess really ends it.
+// and its exit code come back to the test, and ExitProcess really ends it.
+// Scenarios that only want fresh simulated state run in this process instead.
 #pragma once
 
 #include <functional>
@@ -17,6 +17,13 @@ struct ChildResult {
 
 // body runs in the child; if it returns, the child exits with 0.
 ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds = 60);
+
+// body runs here, on the notebook reset to power-on state, with standard
+// output captured: for a scenario that only needs fresh simulated state and
+// neither ends the process nor leaves a virtual thread behind. A thread left
+// running is reported on standard error and gives exit code 3, and the
+// notebook is reset again so that the next scenario starts clean.
+ChildResult RunOnFreshNotebook(const std::function<void()>& body);
 
 }  // namespace qxtest
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "sim/notebook.h"
 #include "sim/leak_check.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -44,7 +45,7 @@ TEST(LeakCheckTest, ExitProcessFailsALeakingProcess) {
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
             // Held by a parked virtual thread's stack: reachable, no leak.
-            auto& k = qxsim::Kernel::Instance();
+            auto& k = qxsim::Notebook::Current().Kernel();
             k.Spawn("holder", [&] {
                 volatile char* held = static_cast<char*>(std::malloc(32));
                 qxsim::Event never(true, false);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "daemon/core/daemon_main.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/link_model.h"
@@ -20,7 +21,7 @@ constexpr const char* kMarker = "\n@@end\n";
 std::vector<qxsim::LinkReportSeen> g_reports;
 
 void WriteSummary(uint32_t code) {
-    auto& ctl = qxsim::ControllerModel::Instance();
+    auto& ctl = qxsim::Notebook::Current().Controller();
     std::ostringstream s;
     s << kMarker;
     for (auto& r : g_reports) {
@@ -29,10 +30,10 @@ void WriteSummary(uint32_t code) {
     }
     s << "counts " << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount()
       << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " "
-      << qxsim::Kernel::Instance().Now() << " " << code << "\n";
+      << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
     for (auto& e : ctl.BusErrors()) s << "buserror " << e << "\n";
     std::string text = s.str();
-    qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
+    qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
 }  // namespace
 
@@ -53,6 +54,9 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
                     const std::function<void()>& setup, int timeout_seconds) {
     DaemonRun run;
     const auto body = [&] {
+        // The daemon ends through ExitProcess, so it needs a process of its
+        // own; what it finds there is the notebook at power-on.
+        qxsim::Notebook::Current().Reset();
         qxsim::Scenario parsed;
         std::string error;
         if (!qxsim::ParseScenario(scenario, &parsed, &error)) {
@@ -60,9 +64,9 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
             return;
         }
         if (setup) setup();
-        qxsim::ControllerModel::Instance().SetReportObserver(
+        qxsim::Notebook::Current().Controller().SetReportObserver(
             [](const qxsim::LinkReportSeen& r) { g_reports.push_back(r); });
-        qxsim::Kernel::Instance().AddExitHook(WriteSummary);
+        qxsim::Notebook::Current().Kernel().AddExitHook(WriteSummary);
         qxsim::ScheduleScenario(parsed);
         std::vector<std::string> words{"quellix.exe"};
         words.insert(words.end(), args.begin(), args.end());

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/link_model.h"
@@ -64,7 +65,7 @@ TEST(DaemonSystemTest, LaterRunsAnnounceOnlyAtVerbosityOne) {
 }
 
 TEST(DaemonSystemTest, SetupFailureEndsTheRunUnlessForced) {
-    auto silent = [] { ControllerModel::Instance().SetSilent(true); };
+    auto silent = [] { qxsim::Notebook::Current().Controller().SetSilent(true); };
     auto forced = RunDaemon({"-f", "-v", "1"}, "10s ctrl-c\n", silent);
     EXPECT_EQ(forced.Count("QUELLIX: Unable to init Veltrane hardware.\n"), 2) << forced.out;
     EXPECT_EQ(forced.Count("QUELLIX: Veltrane Controller (0.0.0).\n"), 2);
@@ -295,7 +296,7 @@ TEST(DaemonSystemTest, NoMemoryForTheStartBlockIsRetriedLikeAFailedStart) {
     const size_t block = sizeof(qx::WorkerStartBlock);
     // A passing shortage: logged, retried after the quick-restart pause.
     auto once = RunDaemon({}, "5s ctrl-c\n",
-                          [block] { qxsim::MemoryModel::Instance().FailNext(block, 1); });
+                          [block] { qxsim::Notebook::Current().Memory().FailNext(block, 1); });
     EXPECT_EQ(once.Count("QUELLIX: Unable to start steering process\n"), 1) << once.out;
     EXPECT_EQ(once.disables, 1);
     ASSERT_GT(once.reports.size(), 0u);
@@ -303,7 +304,7 @@ TEST(DaemonSystemTest, NoMemoryForTheStartBlockIsRetriedLikeAFailedStart) {
     // A lasting one ends supervision at the fourth failure in a row, through
     // the exit path, without ever touching the node.
     auto lasting =
-        RunDaemon({}, "", [block] { qxsim::MemoryModel::Instance().FailNext(block, 100); });
+        RunDaemon({}, "", [block] { qxsim::Notebook::Current().Memory().FailNext(block, 100); });
     EXPECT_EQ(lasting.Count("QUELLIX: Unable to start steering process\n"), 4) << lasting.out;
     EXPECT_EQ(lasting.disables, 0);
     EXPECT_EQ(lasting.exit_code, 0);
@@ -316,13 +317,13 @@ TEST(DaemonSystemTest, RunsThatNeverReachTheControllerBackOff) {
     // to 4 s instead of a node reset every half second.
     const size_t record = sizeof(qx::PeerRecord);
     auto run = RunDaemon({}, "40s ctrl-c\n",
-                         [record] { qxsim::MemoryModel::Instance().FailNext(record, 1000); });
+                         [record] { qxsim::Notebook::Current().Memory().FailNext(record, 1000); });
     EXPECT_LE(run.disables, 12) << "node resets in 40 s";
     EXPECT_GE(run.disables, 6);
     EXPECT_TRUE(run.reports.empty());
     // Cured after three runs (pauses 0.5, 1 and 2 s): steering starts.
     auto cured = RunDaemon({}, "30s ctrl-c\n",
-                           [record] { qxsim::MemoryModel::Instance().FailNext(record, 3); });
+                           [record] { qxsim::Notebook::Current().Memory().FailNext(record, 3); });
     ASSERT_GT(cured.reports.size(), 0u) << cured.out;
     EXPECT_LE(cured.reports[0].at_ms, 4 * kNodeReset + 500 + 1000 + 2000 + kSetup + 1000);
 }
@@ -382,9 +383,10 @@ TEST(DaemonSystemTest, CtrlCDuringTheWlanStartUpWaitsForItBeforeClosing) {
     };
     for (const auto& row : rows) {
         auto run = RunDaemon({}, std::string("7s provider back\n") + row.at + " ctrl-c\n", [] {
-            qxsim::LinkModel::Instance().SetProviderAvailable(false);
-            qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
-                qxtest::Print("\nwlan handles %d\n", qxsim::WlanModel::Instance().OpenHandles());
+            qxsim::Notebook::Current().Link().SetProviderAvailable(false);
+            qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
+                qxtest::Print("\nwlan handles %d\n",
+                              qxsim::Notebook::Current().Wlan().OpenHandles());
             });
         });
         EXPECT_EQ(run.exit_code, 0) << row.at;
@@ -399,7 +401,7 @@ TEST(DaemonSystemTest, CtrlCDuringTheWlanStartUpWaitsForItBeforeClosing) {
 // A second daemon while another program (the first daemon) has the device:
 // its node reset is vetoed, its open fails, and it never writes to the bus.
 TEST(DaemonSystemTest, ASecondDaemonFindsTheDeviceTakenAndLeavesItAlone) {
-    auto taken = [] { qxsim::DeviceHandles::Instance().OpenByAnotherProgram(); };
+    auto taken = [] { qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram(); };
     auto run = RunDaemon({"-v", "1"}, "8s ctrl-c\n", taken);
     EXPECT_GE(run.Count("QUELLIX: Unable to open driver/hardware interface.\n"), 1) << run.out;
     EXPECT_EQ(run.disables, 0) << "the node of the first daemon's device was disabled";
@@ -412,8 +414,9 @@ TEST(DaemonSystemTest, ASecondDaemonFindsTheDeviceTakenAndLeavesItAlone) {
 // refused and the daemon's reports go on.
 TEST(DaemonSystemTest, WhileTheDaemonSteersAnotherOpenIsRefused) {
     auto later = [] {
-        qxsim::Kernel::Instance().At(3000, [] {
-            printf("other open: %u\n", qxsim::DeviceHandles::Instance().OpenByAnotherProgram());
+        qxsim::Notebook::Current().Kernel().At(3000, [] {
+            printf("other open: %u\n",
+                   qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram());
             fflush(stdout);
         });
     };

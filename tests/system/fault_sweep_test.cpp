@@ -23,6 +23,7 @@
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
 #include "tests/system/daemon_run.h"
+#include "sim/notebook.h"
 
 namespace qxtest {
 namespace {
@@ -60,7 +61,7 @@ struct Notebook {
 };
 const Notebook kNotebooks[] = {
     {"intel", [] {}},
-    {"qca", [] { qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kQca); }},
+    {"qca", [] { qxsim::Notebook::Current().Link().SetVendor(qxsim::LinkVendor::kQca); }},
 };
 
 struct Counts {
@@ -70,16 +71,16 @@ struct Counts {
 
 // In the child: after the daemon's own summary, the plan's counts.
 void ReportPlanAtExit() {
-    qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+    qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
         std::ostringstream s;
-        auto& plan = FaultPlan::Instance();
+        auto& plan = qxsim::Notebook::Current().Faults();
         for (int k = 0; k < qxsim::kFaultKinds; ++k) {
             auto kind = static_cast<FaultKind>(k);
             s << "fault " << qxsim::FaultKindName(kind) << " " << plan.Calls(kind) << " "
               << plan.Injected(kind) << "\n";
         }
         std::string text = s.str();
-        qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
+        qxsim::Notebook::Current().Console().Write(text.data(), text.size());
     });
 }
 
@@ -105,8 +106,8 @@ DaemonRun RunWithFault(const Notebook& notebook, FaultKind kind, uint64_t index,
         kArgs, kScenario,
         [&] {
             notebook.setup();
-            FaultPlan::Instance().Reset();
-            if (index > 0) FaultPlan::Instance().FailCall(kind, index, every);
+            qxsim::Notebook::Current().Faults().Reset();
+            if (index > 0) qxsim::Notebook::Current().Faults().FailCall(kind, index, every);
             ReportPlanAtExit();
         },
         30);

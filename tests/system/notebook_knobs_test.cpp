@@ -13,6 +13,7 @@
 #include "sim/qca_device_model.h"
 #include "sim/wlan_model.h"
 #include "tests/system/daemon_run.h"
+#include "sim/notebook.h"
 
 namespace qxtest {
 namespace {
@@ -24,12 +25,12 @@ constexpr const char* kExited = "QUELLIX: Veltrane Exited.";
 // after its pause, never in a busy loop, until Ctrl+C.
 TEST(NotebookKnobsTest, NoStandardOutputKeepsTheControllerAlone) {
     auto run = RunDaemon({"-r", "250"}, "10s ctrl-c\n", [&] {
-        qxsim::ConsoleModel::Instance().SetStdoutValid(false);
-        qxsim::FaultPlan::Instance().Reset();
-        qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+        qxsim::Notebook::Current().Console().SetStdoutValid(false);
+        qxsim::Notebook::Current().Faults().Reset();
+        qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
             std::printf("threads %llu\n",
-                        static_cast<unsigned long long>(
-                            qxsim::FaultPlan::Instance().Calls(qxsim::FaultKind::kThreadCreate)));
+                        static_cast<unsigned long long>(qxsim::Notebook::Current().Faults().Calls(
+                            qxsim::FaultKind::kThreadCreate)));
             std::fflush(stdout);
         });
     });
@@ -60,8 +61,8 @@ TEST(NotebookKnobsTest, QcaRawRecordIsWhatGetsReported) {
     std::copy(qxsim::kNotebookAdapterMac.begin(), qxsim::kNotebookAdapterMac.end(),
               record.begin() + 33);
     auto run = RunDaemon({"-r", "250"}, "0s traffic 400000 80000\n8s ctrl-c\n", [&] {
-        qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kQca);
-        qxsim::QcaDeviceModel::Instance().SetRawRecord(record);
+        qxsim::Notebook::Current().Link().SetVendor(qxsim::LinkVendor::kQca);
+        qxsim::Notebook::Current().QcaDevice().SetRawRecord(record);
     });
     ASSERT_GE(run.reports.size(), 3u) << run.out;
     for (const ReportSeen& r : run.reports) {
@@ -75,7 +76,7 @@ TEST(NotebookKnobsTest, QcaRawRecordIsWhatGetsReported) {
 // WLAN layer, so no worker, and the usual way out.
 TEST(NotebookKnobsTest, InterfaceListFailureAtStartEndsTheDaemon) {
     auto run =
-        RunDaemon({}, "10s ctrl-c\n", [] { qxsim::WlanModel::Instance().FailEnum(1062, 1); });
+        RunDaemon({}, "10s ctrl-c\n", [] { qxsim::Notebook::Current().Wlan().FailEnum(1062, 1); });
     EXPECT_EQ(run.Count("QUELLIX: Unable to initialize wlan system.\n"), 1) << run.out;
     EXPECT_EQ(run.disables, 0);
     EXPECT_TRUE(run.reports.empty());

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "daemon/core/daemon_main.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
@@ -284,7 +285,7 @@ void OnReport(const qxsim::LinkReportSeen& r) {
 // Once a second of virtual time: silence beyond what the events allow, and an
 // event whose bound passed without a report.
 void Check(int64_t end) {
-    auto& k = Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     const int64_t now = k.Now();
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
@@ -336,7 +337,8 @@ void Arm(const Planned& p) {
 void SampleHeap(int64_t t, int64_t end) {
     const size_t now = HeapInUse();
     if (std::getenv("QX_SOAK_VERBOSE") != nullptr) {
-        Print("[%s] soak: heap %zu\n", qxsim::FormatVTime(Kernel::Instance().Now()).c_str(), now);
+        Print("[%s] soak: heap %zu\n",
+              qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()).c_str(), now);
     }
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
@@ -345,7 +347,8 @@ void SampleHeap(int64_t t, int64_t end) {
         g_watch->heap_end = now;
     }
     const int64_t next = std::min(t + kHour, end - 1);
-    if (next > t) Kernel::Instance().At(next, [next, end] { SampleHeap(next, end); });
+    if (next > t)
+        qxsim::Notebook::Current().Kernel().At(next, [next, end] { SampleHeap(next, end); });
 }
 
 const std::vector<Planned>* g_day = nullptr;
@@ -355,10 +358,10 @@ const std::vector<Planned>* g_day = nullptr;
 // schedule hides a growing daemon).
 void PlayEvent(size_t i) {
     const Planned& p = (*g_day)[i];
-    auto& k = Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     if (p.write_failures > 0) {
-        ControllerModel::Instance().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
-                                                    p.write_failures);
+        qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
+                                                                p.write_failures);
     }
     Arm(p);
     qxsim::Scenario actions;
@@ -371,7 +374,7 @@ void PlayEvent(size_t i) {
 }
 
 void WriteSummary(uint32_t code) {
-    auto& ctl = ControllerModel::Instance();
+    auto& ctl = qxsim::Notebook::Current().Controller();
     std::ostringstream s;
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
@@ -383,7 +386,7 @@ void WriteSummary(uint32_t code) {
         for (const auto& f : w.faults) s << "fault " << f << "\n";
         for (const auto& due : w.waiting) {
             // An event late in the day may be due after the end.
-            if (due.by >= Kernel::Instance().Now()) continue;
+            if (due.by >= qxsim::Notebook::Current().Kernel().Now()) continue;
             s << "fault " << kKindNames[due.event->kind] << " at "
               << qxsim::FormatVTime(due.event->at) << ": no report before the end\n";
         }
@@ -393,12 +396,12 @@ void WriteSummary(uint32_t code) {
     s << "counts " << ctl.LinkReportCount() << " " << ctl.NewBssidReportCount() << " "
       << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount() << " "
       << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " " << ctl.TransferCount() << " "
-      << qxsim::EventLogModel::Instance().EventCount() << " "
-      << qxsim::EventLogModel::Instance().OpenHandles() << " " << Kernel::Instance().Now() << " "
-      << code << "\n";
+      << qxsim::Notebook::Current().EventLog().EventCount() << " "
+      << qxsim::Notebook::Current().EventLog().OpenHandles() << " "
+      << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
     for (const auto& e : ctl.BusErrors()) s << "fault overlapping use: " << e << "\n";
     const std::string text = s.str();
-    qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
+    qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
 
 void PlayDay(uint64_t seed, int64_t length) {
@@ -408,14 +411,14 @@ void PlayDay(uint64_t seed, int64_t length) {
     g_watch = new Watch();
     // The models keep a few recent entries only, so their own memory is
     // full within minutes and the heap figure is the daemon's.
-    ControllerModel::Instance().SetLogLimit(100);
-    qxsim::EventLogModel::Instance().SetLogLimit(100);
+    qxsim::Notebook::Current().Controller().SetLogLimit(100);
+    qxsim::Notebook::Current().EventLog().SetLogLimit(100);
 
-    auto& k = Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     g_day = &day;
     if (!day.empty()) k.At(day.front().at, [] { PlayEvent(0); });
-    k.At(length, [] { qxsim::ConsoleModel::Instance().RaiseCtrlEvent(0); });
-    ControllerModel::Instance().SetReportObserver(OnReport);
+    k.At(length, [] { qxsim::Notebook::Current().Console().RaiseCtrlEvent(0); });
+    qxsim::Notebook::Current().Controller().SetReportObserver(OnReport);
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
         // Start-up: the first report comes after the node reset and set-up.

@@ -17,6 +17,7 @@
 
 #include "daemon/core/daemon_main.h"
 #include "protocol/wire.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
@@ -109,15 +110,15 @@ std::string DescribeFrame(const uint8_t* wire, size_t n) {
 
 void Say(const std::string& text) {
     std::string line =
-        "[" + qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) + "] " + text + "\n";
-    qxsim::ConsoleModel::Instance().Write(line.data(), line.size());
+        "[" + qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()) + "] " + text + "\n";
+    qxsim::Notebook::Current().Console().Write(line.data(), line.size());
 }
 
 void PrintSummary(uint32_t exit_code) {
-    auto& ctl = qxsim::ControllerModel::Instance();
+    auto& ctl = qxsim::Notebook::Current().Controller();
     std::ostringstream s;
     s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
-      << qxsim::FormatVTime(qxsim::Kernel::Instance().Now()) << " s of virtual time\n"
+      << qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()) << " s of virtual time\n"
       << "  link reports received by the controller: " << ctl.LinkReportCount() << " ("
       << ctl.NewBssidReportCount() << " with a new BSSID)\n"
       << "  controller set-ups: " << ctl.SetupCount() << "\n"
@@ -133,7 +134,7 @@ void PrintSummary(uint32_t exit_code) {
           << gap.event.what << " at " << qxsim::FormatVTime(gap.event.at) << ")\n";
     }
     std::string text = s.str();
-    qxsim::ConsoleModel::Instance().Write(text.data(), text.size());
+    qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
 
 }  // namespace
@@ -258,10 +259,10 @@ int main(int argc, char** argv) {
     for (; i < argc; ++i) daemon_args.push_back(argv[i]);
     daemon_args.push_back(nullptr);
 
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     kernel.SetSpeed(speed);
     if (frames) {
-        qxsim::ControllerModel::Instance().SetFrameObserver(
+        qxsim::Notebook::Current().Controller().SetFrameObserver(
             [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
     }
     qxsim::SetScenarioReporter([](const std::string& what) {
@@ -269,7 +270,7 @@ int main(int argc, char** argv) {
         qxsim::SessionOutputsOnScenario(what);
     });
     // The roam and link-back gap follows every report, without keeping them.
-    qxsim::ControllerModel::Instance().SetReportObserver(
+    qxsim::Notebook::Current().Controller().SetReportObserver(
         [](const qxsim::LinkReportSeen& r) { qxsim::NoteReportArrival(r.arrival); });
     kernel.AddExitHook(PrintSummary);
     outputs.title = "qxsim: scenario " + scenario_arg;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/link_model.h"
@@ -113,12 +114,12 @@ std::string CheckArgs(const ScenarioEvent& e) {
 
 // A hung controller fails every write until its node is power-cycled.
 void HangUntilNodeReset(int disables_before) {
-    auto& ctl = ControllerModel::Instance();
+    auto& ctl = qxsim::Notebook::Current().Controller();
     if (ctl.DisableCount() != disables_before) {
         ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
         return;
     }
-    auto& k = Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     k.At(k.Now() + 100, [disables_before] { HangUntilNodeReset(disables_before); });
 }
 
@@ -131,14 +132,14 @@ LinkGapTracker g_link_gaps;
 
 void NoteLinkEvent(const std::string& what) {
     std::lock_guard<std::mutex> lk(g_link_events_m);
-    g_link_gaps.Event(LinkEvent{Kernel::Instance().Now(), what});
+    g_link_gaps.Event(LinkEvent{qxsim::Notebook::Current().Kernel().Now(), what});
 }
 
 // The WLAN service tells its clients about the steered interface's link.
 void NotifyWlan(uint32_t code) {
     Guid guid;
-    if (ParseGuidText(LinkModel::Instance().AdapterName().c_str(), &guid)) {
-        WlanModel::Instance().Notify(kWlanSourceAcm, code, guid);
+    if (ParseGuidText(qxsim::Notebook::Current().Link().AdapterName().c_str(), &guid)) {
+        qxsim::Notebook::Current().Wlan().Notify(kWlanSourceAcm, code, guid);
     }
 }
 constexpr uint32_t kAcmConnectionComplete = 10;
@@ -150,10 +151,10 @@ void Apply(const ScenarioEvent& e) {
         for (auto& a : e.args) what += " " + a;
         g_reporter(what);
     }
-    auto& link = LinkModel::Instance();
-    auto& power = PowerModel::Instance();
-    auto& ctl = ControllerModel::Instance();
-    auto& console = ConsoleModel::Instance();
+    auto& link = qxsim::Notebook::Current().Link();
+    auto& power = qxsim::Notebook::Current().Power();
+    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& console = qxsim::Notebook::Current().Console();
     long a = 0, b = 0;
     Mac mac{};
     if (e.action == "rssi") {
@@ -177,15 +178,15 @@ void Apply(const ScenarioEvent& e) {
         });
     } else if (e.action == "roam") {
         ParseMac(e.args[0], &mac);
-        link.RoamAt(Kernel::Instance().Now(), mac);
+        link.RoamAt(qxsim::Notebook::Current().Kernel().Now(), mac);
         NoteLinkEvent("roam");
     } else if (e.action == "linkloss") {
-        link.LinkLossAt(Kernel::Instance().Now());
+        link.LinkLossAt(qxsim::Notebook::Current().Kernel().Now());
         NotifyWlan(kAcmDisconnected);
     } else if (e.action == "linkback") {
         mac = link.Current().bssid;
         if (!e.args.empty()) ParseMac(e.args[0], &mac);
-        link.LinkBackAt(Kernel::Instance().Now(), mac);
+        link.LinkBackAt(qxsim::Notebook::Current().Kernel().Now(), mac);
         NotifyWlan(kAcmConnectionComplete);
         NoteLinkEvent("link back");
     } else if (e.action == "suspend") {
@@ -406,7 +407,7 @@ void SetScenarioReporter(std::function<void(const std::string&)> reporter) {
 }
 
 void ScheduleScenario(const Scenario& scenario) {
-    auto& k = Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     const VTime base = k.Now();
     for (const auto& e : scenario.events) {
         auto event = std::make_shared<ScenarioEvent>(e);

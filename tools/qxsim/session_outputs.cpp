@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/vkernel.h"
@@ -55,7 +56,7 @@ std::string Utf8(const std::u16string& text) {
 }
 
 void OnBus(ControllerModel::BusActivity what, const uint8_t* bytes, size_t count) {
-    VTime now = Kernel::Instance().Now();
+    VTime now = qxsim::Notebook::Current().Kernel().Now();
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     using A = ControllerModel::BusActivity;
@@ -69,7 +70,7 @@ void OnBus(ControllerModel::BusActivity what, const uint8_t* bytes, size_t count
 }
 
 void OnEvent(const EventRecord& e) {
-    VTime now = Kernel::Instance().Now();
+    VTime now = qxsim::Notebook::Current().Kernel().Now();
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (!s.timeline || e.strings.empty()) return;
@@ -77,7 +78,7 @@ void OnEvent(const EventRecord& e) {
 }
 
 void Finish(uint32_t) {
-    VTime now = Kernel::Instance().Now();
+    VTime now = qxsim::Notebook::Current().Kernel().Now();
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (s.vcd && !s.vcd->Close()) {
@@ -121,15 +122,15 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
         }
         fclose(f);
         s.timeline.reset(new SessionTimeline);
-        EventLogModel::Instance().SetReportObserver(OnEvent);
+        qxsim::Notebook::Current().EventLog().SetReportObserver(OnEvent);
     }
-    ControllerModel::Instance().SetBusObserver(OnBus);
-    Kernel::Instance().AddExitHook(Finish);
+    qxsim::Notebook::Current().Controller().SetBusObserver(OnBus);
+    qxsim::Notebook::Current().Kernel().AddExitHook(Finish);
     return true;
 }
 
 void SessionOutputsOnScenario(const std::string& action) {
-    VTime now = Kernel::Instance().Now();
+    VTime now = qxsim::Notebook::Current().Kernel().Now();
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (s.timeline) s.timeline->OnScenario(now, action);

@@ -10,6 +10,7 @@
 #include "kmdf/kmdfsim.h"
 #include "kmdf/stack/stack.h"
 #include "kmdf/usermode.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 
 namespace qxtest {
@@ -20,7 +21,7 @@ using qxsim::ControllerModel;
 class DriverStackTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ControllerModel::Instance().Reset();
+        qxsim::Notebook::Current().Controller().Reset();
         ASSERT_EQ(kmdfsim::StartDriverStack(kmdfsim::BusDevice::Controller), STATUS_SUCCESS);
     }
     void TearDown() override {
@@ -37,7 +38,7 @@ TEST_F(DriverStackTest, SetupControllerSucceedsThroughTheDriver) {
     ASSERT_EQ(qx::TransportOpen(), 0);
     uint8_t fwrev[3] = {9, 9, 9};
     EXPECT_EQ(qx::SetupController(qx::ControllerConfig{1, 3, 10, 50, 1, 515, 134349066}, fwrev), 0);
-    auto& model = ControllerModel::Instance();
+    auto& model = qxsim::Notebook::Current().Controller();
     EXPECT_EQ(model.SetupCount(), 1);
     EXPECT_EQ(model.WakeBytes(), 1);
     EXPECT_EQ(model.SwitchTables(), 1);
@@ -69,7 +70,7 @@ TEST_F(DriverStackTest, LinkReportsArriveDecoded) {
         EXPECT_EQ(io.wr_status, 0);
         EXPECT_EQ(io.rd_status, 7);
     }
-    auto seen = ControllerModel::Instance().LinkReports();
+    auto seen = qxsim::Notebook::Current().Controller().LinkReports();
     ASSERT_EQ(seen.size(), 2u);
     for (size_t i = 0; i < 2; i++) {
         EXPECT_EQ(seen[i].timestamp, static_cast<uint32_t>(reports[i].timestamp));

@@ -14,6 +14,7 @@
 #include "sim/process_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::service {
 namespace {
@@ -30,22 +31,22 @@ struct Outcome {
 class ServiceHostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ScmModel::Instance().Reset();
-        qxsim::ProcessModel::Instance().Reset();
-        qxsim::EventLogModel::Instance().Clear();
-        qxsim::ConsoleModel::Instance().SetEcho(false);
-        qxsim::ConsoleModel::Instance().StartCapture();
+        qxsim::Notebook::Current().Scm().Reset();
+        qxsim::Notebook::Current().Processes().Reset();
+        qxsim::Notebook::Current().EventLog().Clear();
+        qxsim::Notebook::Current().Console().SetEcho(false);
+        qxsim::Notebook::Current().Console().StartCapture();
     }
     void TearDown() override {
         // Every run leaves the models clean: nothing open, nothing broken.
-        EXPECT_EQ(std::vector<std::string>{}, ScmModel::Instance().Violations());
-        EXPECT_EQ(std::vector<std::string>{}, qxsim::ProcessModel::Instance().Violations());
-        EXPECT_EQ(0, ScmModel::Instance().OpenHandles());
-        EXPECT_EQ(0, qxsim::ProcessModel::Instance().OpenHandles());
-        EXPECT_EQ(0, qxsim::ProcessModel::Instance().RunningChildren());
-        EXPECT_EQ(0, qxsim::EventLogModel::Instance().OpenHandles());
-        qxsim::ConsoleModel::Instance().TakeCapture();
-        qxsim::ConsoleModel::Instance().SetEcho(true);
+        EXPECT_EQ(std::vector<std::string>{}, qxsim::Notebook::Current().Scm().Violations());
+        EXPECT_EQ(std::vector<std::string>{}, qxsim::Notebook::Current().Processes().Violations());
+        EXPECT_EQ(0, qxsim::Notebook::Current().Scm().OpenHandles());
+        EXPECT_EQ(0, qxsim::Notebook::Current().Processes().OpenHandles());
+        EXPECT_EQ(0, qxsim::Notebook::Current().Processes().RunningChildren());
+        EXPECT_EQ(0, qxsim::Notebook::Current().EventLog().OpenHandles());
+        qxsim::Notebook::Current().Console().TakeCapture();
+        qxsim::Notebook::Current().Console().SetEcho(true);
     }
 
     static Outcome Run(std::vector<std::u16string> args = {u"QXservice.exe"}) {
@@ -53,20 +54,20 @@ class ServiceHostTest : public ::testing::Test {
         for (const auto& a : args) argv.push_back(a.c_str());
         EXPECT_EQ(0, ServiceProgramMain(static_cast<int>(argv.size()), argv.data()));
         Outcome o;
-        for (const auto& s : ScmModel::Instance().StatusHistory()) {
+        for (const auto& s : qxsim::Notebook::Current().Scm().StatusHistory()) {
             o.states.push_back(s.current_state);
             o.exit_code = s.win32_exit_code;
         }
-        for (const auto& e : qxsim::EventLogModel::Instance().Events()) {
+        for (const auto& e : qxsim::Notebook::Current().EventLog().Events()) {
             EXPECT_EQ(u"Halvorn Veltrane Service", e.source);
             EXPECT_EQ(2u, e.strings.size());
             if (e.strings.size() == 2) o.events.push_back(e.strings[1]);
         }
-        o.out = qxsim::ConsoleModel::Instance().TakeCapture();
+        o.out = qxsim::Notebook::Current().Console().TakeCapture();
         return o;
     }
 
-    static qxsim::VTime Now() { return qxsim::Kernel::Instance().Now(); }
+    static qxsim::VTime Now() { return qxsim::Notebook::Current().Kernel().Now(); }
 };
 
 // One run of the service from the manager's start to SERVICE_STOPPED.
@@ -138,7 +139,7 @@ TEST_F(ServiceHostTest, RunsFromStartToStopped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        auto& processes = qxsim::ProcessModel::Instance();
+        auto& processes = qxsim::Notebook::Current().Processes();
         processes.SetLaunchDelayMs(c.launch_delay);
         processes.SetScript([&c](const std::u16string&) {
             qxsim::ProcessModel::Plan plan;
@@ -149,15 +150,15 @@ TEST_F(ServiceHostTest, RunsFromStartToStopped) {
         });
         const qxsim::VTime start = Now();
         for (uint32_t at : c.stops_at) {
-            ScmModel::Instance().SendControlAt(start + at, qxsim::kSvcControlStop);
+            qxsim::Notebook::Current().Scm().SendControlAt(start + at, qxsim::kSvcControlStop);
         }
         const Outcome o = Run();
         EXPECT_EQ(c.states, o.states);
         EXPECT_EQ(c.exit_code, o.exit_code);
         EXPECT_EQ(c.events, o.events);
         EXPECT_EQ("", o.out);
-        EXPECT_FALSE(ScmModel::Instance().StartTimedOut());
-        EXPECT_EQ(c.control_results, ScmModel::Instance().ControlResults());
+        EXPECT_FALSE(qxsim::Notebook::Current().Scm().StartTimedOut());
+        EXPECT_EQ(c.control_results, qxsim::Notebook::Current().Scm().ControlResults());
         const auto children = processes.Children();
         if (c.start_error != 0) {
             EXPECT_TRUE(children.empty());
@@ -174,20 +175,20 @@ TEST_F(ServiceHostTest, RunsFromStartToStopped) {
 // Without its stop event the service cannot be stopped: it reports the
 // failure as its exit code and never starts the daemon.
 TEST_F(ServiceHostTest, NoStopEventStopsTheServiceBeforeTheDaemon) {
-    qxsim::FaultPlan::Instance().Reset();
-    qxsim::FaultPlan::Instance().FailCall(qxsim::FaultKind::kEventCreate, 1);
+    qxsim::Notebook::Current().Faults().Reset();
+    qxsim::Notebook::Current().Faults().FailCall(qxsim::FaultKind::kEventCreate, 1);
     const Outcome o = Run();
-    qxsim::FaultPlan::Instance().Reset();
+    qxsim::Notebook::Current().Faults().Reset();
     EXPECT_EQ((std::vector<uint32_t>{2, 1}), o.states);
     EXPECT_EQ(8u, o.exit_code);
-    EXPECT_TRUE(qxsim::ProcessModel::Instance().Children().empty());
+    EXPECT_TRUE(qxsim::Notebook::Current().Processes().Children().empty());
 }
 
 // Check points and wait hints as the manager sees them over a stopped run.
 TEST_F(ServiceHostTest, PendingStatesCarryCheckPointsAndHints) {
-    ScmModel::Instance().SendControlAt(Now() + 50, qxsim::kSvcControlStop);
+    qxsim::Notebook::Current().Scm().SendControlAt(Now() + 50, qxsim::kSvcControlStop);
     Run();
-    const auto history = ScmModel::Instance().StatusHistory();
+    const auto history = qxsim::Notebook::Current().Scm().StatusHistory();
     ASSERT_EQ(5u, history.size());
     const struct {
         uint32_t state, controls, check_point, wait_hint;
@@ -205,18 +206,18 @@ TEST_F(ServiceHostTest, PendingStatesCarryCheckPointsAndHints) {
 // Without a handler nothing can report for the service: the error goes to
 // the event log and the manager times the start out.
 TEST_F(ServiceHostTest, FailedHandlerRegistrationIsLogged) {
-    ScmModel::Instance().SetRegisterHandlerError(5);
+    qxsim::Notebook::Current().Scm().SetRegisterHandlerError(5);
     const Outcome o = Run();
     EXPECT_TRUE(o.states.empty());
-    EXPECT_TRUE(ScmModel::Instance().StartTimedOut());
+    EXPECT_TRUE(qxsim::Notebook::Current().Scm().StartTimedOut());
     EXPECT_EQ(std::vector<std::u16string>{u"Halvorn Veltrane Antenna Service Application Service "
                                           u"Handler Registration faile"},
               o.events);
-    EXPECT_TRUE(qxsim::ProcessModel::Instance().Children().empty());
+    EXPECT_TRUE(qxsim::Notebook::Current().Processes().Children().empty());
 }
 
 TEST_F(ServiceHostTest, StartedFromAConsoleDoesNothing) {
-    ScmModel::Instance().SetStartedByManager(false);
+    qxsim::Notebook::Current().Scm().SetStartedByManager(false);
     const Outcome o = Run();
     EXPECT_TRUE(o.states.empty());
     EXPECT_TRUE(o.events.empty());
@@ -248,9 +249,9 @@ TEST_F(ServiceHostTest, Install) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        auto& scm = ScmModel::Instance();
+        auto& scm = qxsim::Notebook::Current().Scm();
         scm.SetOpenManagerError(c.open_manager_error);
-        qxsim::ProcessModel::Instance().SetOwnImagePath(c.image);
+        qxsim::Notebook::Current().Processes().SetOwnImagePath(c.image);
         if (c.installed_before) scm.AddService({u"Halvorn Veltrane Service"});
         const Outcome o = Run({u"QXservice.exe", c.arg});
         EXPECT_EQ(c.out, o.out);
@@ -275,10 +276,10 @@ TEST_F(ServiceHostTest, OtherArgumentsRunTheService) {
     for (const char16_t* arg : {u"installx", u"instal", u"", u"-install"}) {
         SCOPED_TRACE(std::string(arg, arg + std::char_traits<char16_t>::length(arg)));
         SetUp();
-        ScmModel::Instance().SendControlAt(Now() + 10, qxsim::kSvcControlStop);
+        qxsim::Notebook::Current().Scm().SendControlAt(Now() + 10, qxsim::kSvcControlStop);
         const Outcome o = Run({u"QXservice.exe", arg});
         EXPECT_EQ((std::vector<uint32_t>{2, 4, 3, 3, 1}), o.states);
-        EXPECT_EQ(nullptr, ScmModel::Instance().Find(u"Halvorn Veltrane Service"));
+        EXPECT_EQ(nullptr, qxsim::Notebook::Current().Scm().Find(u"Halvorn Veltrane Service"));
         TearDown();
     }
 }

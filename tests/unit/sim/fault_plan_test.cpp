@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/fault_plan.h"
+#include "sim/notebook.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ TEST(FaultPlanTest, FailsTheChosenCallsOfOneKind) {
         {8, false, ".......x"}, {9, false, "........"}, {3, true, "..xxxxxx"},
         {1, true, "xxxxxxxx"},
     };
-    auto& plan = FaultPlan::Instance();
+    auto& plan = qxsim::Notebook::Current().Faults();
     for (const Case& c : cases) {
         plan.Reset();
         plan.FailCall(FaultKind::kEventCreate, c.at, c.from_then_on);

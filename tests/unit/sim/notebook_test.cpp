@@ -10,8 +10,13 @@
 #include "daemon/core/steering_context.h"
 #include "daemon/transport/transport.h"
 #include "daemon/wifi/wlan_monitor.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/device_handles.h"
+#include "sim/eventlog_model.h"
+#include "sim/memory_model.h"
+#include "sim/power_model.h"
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
 
@@ -19,14 +24,15 @@ namespace qx {
 namespace {
 
 TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
-    auto& k = qxsim::Kernel::Instance();
-    auto& link = qxsim::LinkModel::Instance();
-    auto& controller = qxsim::ControllerModel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
+    auto& link = qxsim::Notebook::Current().Link();
+    auto& controller = qxsim::Notebook::Current().Controller();
     link.Reset();
     controller.Reset();
-    qxsim::ConsoleModel::Instance().SetEcho(false);
+    qxsim::Notebook::Current().Console().SetEcho(false);
     std::strcpy(SteeringContext.InterfaceName, "win32");
-    ASSERT_EQ(InitWlan("I2C"), 0);
+    WlanMonitor wlan;
+    ASSERT_EQ(InitWlan(wlan, "I2C"), 0);
     ASSERT_EQ(TransportOpen(), 0);
 
     const qxsim::VTime t0 = k.Now();
@@ -43,8 +49,8 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
         link.Change([cycle](qxsim::LinkState& s) {
             s.rx_bytes_per_s = 1000000 + 1000 * static_cast<uint64_t>(cycle % 7);
         });
-        RefreshInterface(SteeringContext);
-        const int32_t rc = RunLinkStep(SteeringContext, OnPeerStats);
+        RefreshInterface(wlan, SteeringContext);
+        const int32_t rc = RunLinkStep(wlan, SteeringContext, OnPeerStats);
         ++results[rc == 0 ? 0 : rc == -1 ? 1 : rc == -2 ? 2 : 3];
         PeerRecord rec;
         if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&
@@ -70,7 +76,67 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
     EXPECT_EQ(flagged, 1) << "one more flag: the roam";
     EXPECT_EQ(std::memcmp(LastReportedBssid, qxsim::kOtherBssid.data(), 6), 0);
     TransportClose();
-    CloseWlanSource(SteeringContext);
+    CloseWlanSource(wlan, SteeringContext);
+}
+
+// Every knob a scenario turns, and the clock and its pending timers, are back
+// at power-on after a reset; a model left as the last scenario had it would
+// make the next one depend on the order the tests run in.
+TEST(Notebook, ResetReturnsClockTimersAndEveryModelToPowerOn) {
+    auto& nb = qxsim::Notebook::Current();
+    nb.Reset();
+    bool late_timer_fired = false;
+    nb.Kernel().At(5000, [&] { late_timer_fired = true; });
+    nb.Kernel().Spawn("ended", [] { return 0u; });
+    nb.Kernel().Sleep(1200);
+    nb.Link().SetVendor(qxsim::LinkVendor::kNone);
+    nb.Memory().FailNext(0, 5);
+    nb.DeviceHandles().OpenByAnotherProgram();
+    nb.EventLog().Register(u"Quellix");
+    nb.Controller().SetSilent(true);
+    nb.Console().SetEcho(false);
+
+    nb.Reset();
+    struct Check {
+        const char* what;
+        long long got;
+        long long want;
+    };
+    void* block = nb.Memory().AllocZeroed(16);
+    const Check checks[] = {
+        {"clock", nb.Kernel().Now(), 0},
+        {"vendor", static_cast<long long>(nb.Link().Vendor()),
+         static_cast<long long>(qxsim::LinkVendor::kIntel)},
+        {"allocation", block != nullptr, 1},
+        {"device handles", nb.DeviceHandles().OpenHandles(), 0},
+        {"event sources", nb.EventLog().OpenHandles(), 0},
+        {"set-ups", nb.Controller().SetupCount(), 0},
+        {"window", nb.Power().WindowExists(), 0},
+        {"threads", static_cast<long long>(nb.Kernel().RunningThreads().size()), 0},
+    };
+    for (const auto& c : checks) EXPECT_EQ(c.got, c.want) << c.what;
+    nb.Memory().Free(block);
+    nb.Kernel().Sleep(6000);
+    EXPECT_FALSE(late_timer_fired) << "a timer of the old clock fired on the new one";
+    EXPECT_EQ(nb.Kernel().Now(), 6000);
+}
+
+// A virtual thread still waiting would be left on a clock nobody drives any
+// more: the reset refuses and says which thread it was.
+TEST(NotebookDeathTest, ResetRefusesWhileAVirtualThreadStillRuns) {
+    EXPECT_EXIT(
+        {
+            auto& nb = qxsim::Notebook::Current();
+            nb.Reset();
+            static qxsim::Event never(true, false);
+            nb.Kernel().Spawn("stuck-reader", [&nb] {
+                nb.Kernel().Wait(never, qxsim::kInfinite);
+                return 0u;
+            });
+            nb.Kernel().Sleep(10);
+            nb.Reset();
+        },
+        ::testing::ExitedWithCode(3), "stuck-reader");
 }
 
 }  // namespace

@@ -11,12 +11,13 @@
 #include "sim/process_model.h"
 #include "sim/registry_model.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qxsim {
 namespace {
 
 TEST(RegistryModelHandles, MisuseIsReportedAndDeletedKeysStayValid) {
-    auto& reg = RegistryModel::Instance();
+    auto& reg = qxsim::Notebook::Current().Registry();
     reg.Reset();
     reg.Create(u"A\\B");
     void* a = nullptr;
@@ -62,8 +63,8 @@ TEST(RegistryModelHandles, MisuseIsReportedAndDeletedKeysStayValid) {
 }
 
 TEST(ProcessModelChildren, RunTerminateAndMisuse) {
-    auto& processes = ProcessModel::Instance();
-    auto& kernel = Kernel::Instance();
+    auto& processes = qxsim::Notebook::Current().Processes();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     processes.Reset();
     processes.SetScript([](const std::u16string& line) {
         ProcessModel::Plan plan;
@@ -108,7 +109,7 @@ TEST(ProcessModelChildren, RunTerminateAndMisuse) {
 }
 
 TEST(FileModelPaths, DeleteAnswers) {
-    auto& files = FileModel::Instance();
+    auto& files = qxsim::Notebook::Current().Files();
     files.Reset();
     files.AddFile(u"C:\\Windows\\Halvorn\\Quellix.exe");
     files.AddFile(u"C:\\Windows\\Halvorn\\busy.exe");
@@ -126,7 +127,7 @@ TEST(FileModelPaths, DeleteAnswers) {
 }
 
 TEST(DeviceInstallModelLists, SnapshotAndMisuse) {
-    auto& devices = DeviceInstallModel::Instance();
+    auto& devices = qxsim::Notebook::Current().DeviceInstall();
     devices.Reset();
     for (const char16_t* id : {u"ACPI\\VLT0949\\1", u"ACPI\\VLT09490\\1", u"acpi\\vlt0949\\2"}) {
         DeviceNode node;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qxsim {
 namespace {
@@ -37,7 +38,7 @@ ScmStatus Pause(uint32_t ms) {
 // Runs a service whose ServiceMain registers a handler and makes the reports.
 std::vector<std::string> RunReports(const std::vector<ScmStatus>& reports,
                                     bool bad_handle = false) {
-    auto& scm = ScmModel::Instance();
+    auto& scm = qxsim::Notebook::Current().Scm();
     scm.Reset();
     uint32_t error = 0;
     EXPECT_TRUE(scm.RunDispatcher(
@@ -49,7 +50,7 @@ std::vector<std::string> RunReports(const std::vector<ScmStatus>& reports,
             if (bad_handle) ++handle;
             for (const auto& r : reports) {
                 if (r.current_state == 0) {
-                    Kernel::Instance().Sleep(r.wait_hint);
+                    qxsim::Notebook::Current().Kernel().Sleep(r.wait_hint);
                 } else {
                     scm.SetStatus(handle, r, &e);
                 }
@@ -129,8 +130,8 @@ TEST(ScmModelControls, DeliveredOnlyWhenAccepted) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        auto& scm = ScmModel::Instance();
-        auto& kernel = Kernel::Instance();
+        auto& scm = qxsim::Notebook::Current().Scm();
+        auto& kernel = qxsim::Notebook::Current().Kernel();
         scm.Reset();
         Event done(true, false);
         uint32_t handled = 0;
@@ -159,7 +160,7 @@ TEST(ScmModelControls, DeliveredOnlyWhenAccepted) {
 }
 
 TEST(ScmModelDispatcher, RefusesWithoutTheManagerAndWithoutDispatcher) {
-    auto& scm = ScmModel::Instance();
+    auto& scm = qxsim::Notebook::Current().Scm();
     scm.Reset();
     uint32_t error = 0;
     EXPECT_EQ(0u, scm.RegisterHandler(
@@ -174,7 +175,7 @@ TEST(ScmModelDispatcher, RefusesWithoutTheManagerAndWithoutDispatcher) {
 
 // The database as the installer and the uninstaller meet it.
 TEST(ScmModelDatabase, HandlesAccessAndDeletion) {
-    auto& scm = ScmModel::Instance();
+    auto& scm = qxsim::Notebook::Current().Scm();
     scm.Reset();
     uint32_t error = 0;
     const uintptr_t manager = scm.OpenManager(&error);
@@ -199,7 +200,7 @@ TEST(ScmModelDatabase, HandlesAccessAndDeletion) {
     EXPECT_EQ(kErrServiceCannotAcceptCtrl, scm.ControlStop(stop));
     EXPECT_EQ(0u, scm.QueryState(stop, &state));
     EXPECT_EQ(kSvcStopPending, state);
-    Kernel::Instance().Sleep(200);
+    qxsim::Notebook::Current().Kernel().Sleep(200);
     EXPECT_EQ(0u, scm.QueryState(query, &state));
     EXPECT_EQ(kSvcStopped, state);
     EXPECT_EQ(kErrServiceNotActive, scm.ControlStop(stop));

@@ -5,16 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "sim/notebook.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
 
 namespace qxsim {
 namespace {
 
-// Each scenario runs in a child: the kernel is process-wide.
+// Each scenario starts on a fresh notebook; only the one that ends the
+// process needs a child.
 TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
-    auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
         std::vector<std::string> log;
         auto a = k.Spawn("a", [&] {
             for (int i = 0; i < 3; ++i) {
@@ -39,8 +41,8 @@ TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
 }
 
 TEST(VirtualKernelTest, WaitsTimeOutOrWakeOnSignal) {
-    auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
         Event manual(true, false), automatic(false, false);
         bool timed_out = !k.Wait(manual, 500);
         qxtest::Print("timeout %d at %lld\n", timed_out, static_cast<long long>(k.Now()));
@@ -57,7 +59,7 @@ TEST(VirtualKernelTest, WaitsTimeOutOrWakeOnSignal) {
 
 TEST(VirtualKernelTest, ExitProcessRunsHooksAndEndsWithTheCode) {
     auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
+        auto& k = qxsim::Notebook::Current().Kernel();
         k.AddExitHook([](uint32_t code) { qxtest::Print("hook %u\n", code); });
         k.Spawn("stuck", [&] {
             Event never(true, false);

@@ -9,6 +9,7 @@
 #include "sim/registry_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::uninstall {
 namespace {
@@ -17,8 +18,8 @@ using qxsim::RegistryModel;
 
 // The virtual notebook's registry, empty.
 RegistryModel& FreshRegistry() {
-    RegistryModel::Instance().Reset();
-    return RegistryModel::Instance();
+    qxsim::Notebook::Current().Registry().Reset();
+    return qxsim::Notebook::Current().Registry();
 }
 
 const char16_t kRoot[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -217,8 +218,8 @@ TEST(MsiexecCommand, FormatsAndRefusesOverlongCodes) {
 
 // The virtual notebook's files, empty, with their calls recorded.
 qxsim::FileModel& FreshFiles() {
-    qxsim::FileModel::Instance().Reset();
-    return qxsim::FileModel::Instance();
+    qxsim::Notebook::Current().Files().Reset();
+    return qxsim::Notebook::Current().Files();
 }
 
 TEST(InstalledFiles, DeletedInOrderWithInfAndUninstallerAtRestart) {
@@ -273,8 +274,8 @@ TEST(ServiceWait, BoundedPolling) {
         {"never stops: gives up at the limit", true, -1, -1, false, 10000},
         {"status cannot be read", true, -1, 50, false, 100},
     };
-    auto& scm = qxsim::ScmModel::Instance();
-    auto& kernel = qxsim::Kernel::Instance();
+    auto& scm = qxsim::Notebook::Current().Scm();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         scm.Reset();

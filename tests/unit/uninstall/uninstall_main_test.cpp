@@ -17,6 +17,7 @@
 #include "sim/registry_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
+#include "sim/notebook.h"
 
 namespace qx::uninstall {
 namespace {
@@ -30,22 +31,22 @@ const std::u16string kHalvorn = u"C:\\windows\\Halvorn\\";
 
 // A notebook with everything the installer put there.
 void Install() {
-    ScmModel::Instance().Reset();
-    qxsim::RegistryModel::Instance().Reset();
-    qxsim::DeviceInstallModel::Instance().Reset();
-    qxsim::FileModel::Instance().Reset();
-    qxsim::ProcessModel::Instance().Reset();
+    qxsim::Notebook::Current().Scm().Reset();
+    qxsim::Notebook::Current().Registry().Reset();
+    qxsim::Notebook::Current().DeviceInstall().Reset();
+    qxsim::Notebook::Current().Files().Reset();
+    qxsim::Notebook::Current().Processes().Reset();
 
     ScmModel::Service helper;
     helper.name = u"QXVeltraneHelper";
     helper.state = qxsim::kSvcRunning;
     helper.stops_after_ms = 300;
-    ScmModel::Instance().AddService(helper);
+    qxsim::Notebook::Current().Scm().AddService(helper);
     ScmModel::Service self;
     self.name = u"Halvorn Veltrane Service";
-    ScmModel::Instance().AddService(self);
+    qxsim::Notebook::Current().Scm().AddService(self);
 
-    auto& registry = qxsim::RegistryModel::Instance();
+    auto& registry = qxsim::Notebook::Current().Registry();
     registry.Create(kRoot + u"\\Quellix\\Parts\\Driver");
     registry.SetString(kRoot + u"\\{A}", u"DisplayName", u"Halvorn Veltrane");
     registry.SetString(kRoot + u"\\{B}", u"DisplayName", u"Halvorn Veltrane");
@@ -56,16 +57,16 @@ void Install() {
     node.instance_id = u"ACPI\\VLT0949\\1";
     node.hardware_ids = {u"ACPI\\VLT0949", u"*VLT0949"};
     node.driver_key = kDriverKey;
-    qxsim::DeviceInstallModel::Instance().AddDevice(node);
-    qxsim::DeviceInstallModel::Instance().AddDriverPackage(u"oem7.inf");
+    qxsim::Notebook::Current().DeviceInstall().AddDevice(node);
+    qxsim::Notebook::Current().DeviceInstall().AddDriverPackage(u"oem7.inf");
 
     for (const char16_t* file : {u"Quellix.exe", u"qxveltrane.cat", u"QXservice.exe",
                                  u"QXVeltrane.sys", u"QXVeltrane.inf", u"QXuninstall.exe"}) {
-        qxsim::FileModel::Instance().AddFile(kHalvorn + file);
+        qxsim::Notebook::Current().Files().AddFile(kHalvorn + file);
     }
 
     // Windows Installer removes the product and with it its uninstall entry.
-    qxsim::ProcessModel::Instance().SetScript([](const std::u16string& command_line) {
+    qxsim::Notebook::Current().Processes().SetScript([](const std::u16string& command_line) {
         qxsim::ProcessModel::Plan plan;
         plan.runs_ms = 2000;
         const size_t open = command_line.find(u'{'), close = command_line.find(u'}');
@@ -74,7 +75,7 @@ void Install() {
             const std::u16string entry =
                 kRoot + u"\\" + command_line.substr(open, close - open + 1);
             plan.at_start = [entry] {
-                auto& reg = qxsim::RegistryModel::Instance();
+                auto& reg = qxsim::Notebook::Current().Registry();
                 reg.DeleteKey(reg.Root(), entry.c_str());
             };
         }
@@ -89,24 +90,24 @@ struct Outcome {
 };
 
 Outcome Uninstall(int argc) {
-    auto& console = qxsim::ConsoleModel::Instance();
+    auto& console = qxsim::Notebook::Current().Console();
     console.SetEcho(false);
     console.StartCapture();
-    const qxsim::VTime start = qxsim::Kernel::Instance().Now();
+    const qxsim::VTime start = qxsim::Notebook::Current().Kernel().Now();
     Outcome o;
     o.exit_code = UninstallProgramMain(argc);
-    o.took = qxsim::Kernel::Instance().Now() - start;
+    o.took = qxsim::Notebook::Current().Kernel().Now() - start;
     o.out = console.TakeCapture();
     console.SetEcho(true);
     // Whatever happened, nothing is left open or misused.
-    EXPECT_EQ(0, ScmModel::Instance().OpenHandles());
-    EXPECT_EQ(0u, qxsim::RegistryModel::Instance().OpenHandles());
-    EXPECT_EQ(0, qxsim::DeviceInstallModel::Instance().OpenLists());
-    EXPECT_EQ(0, qxsim::ProcessModel::Instance().OpenHandles());
-    EXPECT_EQ(std::vector<std::string>{}, ScmModel::Instance().Violations());
-    EXPECT_EQ(std::vector<std::string>{}, qxsim::RegistryModel::Instance().Violations());
-    EXPECT_EQ(std::vector<std::string>{}, qxsim::DeviceInstallModel::Instance().Violations());
-    EXPECT_EQ(std::vector<std::string>{}, qxsim::ProcessModel::Instance().Violations());
+    EXPECT_EQ(0, qxsim::Notebook::Current().Scm().OpenHandles());
+    EXPECT_EQ(0u, qxsim::Notebook::Current().Registry().OpenHandles());
+    EXPECT_EQ(0, qxsim::Notebook::Current().DeviceInstall().OpenLists());
+    EXPECT_EQ(0, qxsim::Notebook::Current().Processes().OpenHandles());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::Notebook::Current().Scm().Violations());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::Notebook::Current().Registry().Violations());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::Notebook::Current().DeviceInstall().Violations());
+    EXPECT_EQ(std::vector<std::string>{}, qxsim::Notebook::Current().Processes().Violations());
     return o;
 }
 
@@ -128,8 +129,8 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
         bool device_removed;
         bool services_gone = true;
     };
-    auto& scm = ScmModel::Instance();
-    auto& devices = qxsim::DeviceInstallModel::Instance();
+    auto& scm = qxsim::Notebook::Current().Scm();
+    auto& devices = qxsim::Notebook::Current().DeviceInstall();
     const Case cases[] = {
         {"verbose", 2, [] {},
          std::string("Service \"Halvorn Veltrane Service\" deleted\n"
@@ -138,7 +139,7 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
          0, true, true},
         {"silent", 1, [] {}, "", 0, true, true},
         // Without the helper the files may still be in use: they stay.
-        {"no helper service", 2, [] { ScmModel::Instance().Reset(); },
+        {"no helper service", 2, [] { qxsim::Notebook::Current().Scm().Reset(); },
          std::string("OpenService failed (1060)\n") + kDeviceLines +
              "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
          0, false, true},
@@ -190,7 +191,7 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
         EXPECT_EQ(c.out, o.out);
         EXPECT_EQ(c.exit_code, o.exit_code);
 
-        auto& registry = qxsim::RegistryModel::Instance();
+        auto& registry = qxsim::Notebook::Current().Registry();
         EXPECT_EQ(nullptr, registry.Find(kRoot + u"\\Quellix"));
         EXPECT_EQ(nullptr, registry.Find(kRoot + u"\\{A}"));
         EXPECT_EQ(nullptr, registry.Find(kRoot + u"\\{B}"));
@@ -198,7 +199,7 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
         EXPECT_EQ(c.services_gone, scm.Find(u"QXVeltraneHelper") == nullptr);
         EXPECT_EQ(c.services_gone, scm.Find(u"Halvorn Veltrane Service") == nullptr);
 
-        auto& files = qxsim::FileModel::Instance();
+        auto& files = qxsim::Notebook::Current().Files();
         for (const char16_t* file :
              {u"Quellix.exe", u"qxveltrane.cat", u"QXservice.exe", u"QXVeltrane.sys"}) {
             EXPECT_EQ(!c.files_deleted, files.Exists(kHalvorn + file));
@@ -212,7 +213,7 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
         EXPECT_EQ(!c.device_removed && !nodes.empty(), devices.HasDriverPackage(u"oem7.inf"));
 
         // Each product went through Windows Installer, one after the other.
-        const auto children = qxsim::ProcessModel::Instance().Children();
+        const auto children = qxsim::Notebook::Current().Processes().Children();
         ASSERT_EQ(2u, children.size());
         EXPECT_EQ(u"msiexec /X{A} /qb /promptrestart", children[0].command_line);
         EXPECT_EQ(u"msiexec /X{B} /qb /promptrestart", children[1].command_line);
@@ -234,11 +235,11 @@ TEST(Uninstall, WaitsForTheHelperServiceWithinTheLimit) {
         helper.name = u"QXVeltraneHelper";
         helper.state = qxsim::kSvcRunning;
         helper.stops_after_ms = c.stops_after_ms;
-        ScmModel::Instance().AddService(helper);
+        qxsim::Notebook::Current().Scm().AddService(helper);
         const Outcome o = Uninstall(1);
         // Two products of 2 s each, plus the wait for the service.
         EXPECT_EQ(c.gone ? 300 + 4000 : kServiceStopLimitMs + 4000, o.took);
-        const auto* left = ScmModel::Instance().Find(u"QXVeltraneHelper");
+        const auto* left = qxsim::Notebook::Current().Scm().Find(u"QXVeltraneHelper");
         EXPECT_EQ(c.gone, left == nullptr);
         if (left != nullptr) {
             EXPECT_TRUE(left->marked_for_delete);

@@ -85,7 +85,8 @@ int main() {
     qx::DaemonSettings.UpdateRateMs = 100;
     std::strcpy(qx::SteeringContext.InterfaceName, "win32");
 
-    int rc = qx::InitWlan("I2C");
+    qx::WlanMonitor wlan;
+    int rc = qx::InitWlan(wlan, "I2C");
     std::printf("init %d\n", rc);
     std::printf("standins wlanapi=%d iphlpapi=%d\n", HasExport(L"wlanapi.dll", "QxWlanStandIn"),
                 HasExport(L"iphlpapi.dll", "QxIphlpStandIn"));
@@ -94,12 +95,12 @@ int main() {
                 qx::Get(qx::SteeringContext.UpdatePeriodMs));
 
     // The stand-in's default statistics, then two chosen ones.
-    std::printf("refresh %d\n", qx::RefreshInterface(qx::SteeringContext));
-    std::printf("step %d\n", qx::RunLinkStep(qx::SteeringContext, PrintSample));
+    std::printf("refresh %d\n", qx::RefreshInterface(wlan, qx::SteeringContext));
+    std::printf("step %d\n", qx::RunLinkStep(wlan, qx::SteeringContext, PrintSample));
     SetBss(1, 1250000 + 3000, 250000 + 1000, 65535, 7, 0, 1);
-    std::printf("step %d\n", qx::RunLinkStep(qx::SteeringContext, PrintSample));
+    std::printf("step %d\n", qx::RunLinkStep(wlan, qx::SteeringContext, PrintSample));
     SetBss(3, 1250000 + 3000, 250000 + 1000, 65535, 7, 0, 1);
-    std::printf("step %d\n", qx::RunLinkStep(qx::SteeringContext, PrintSample));
+    std::printf("step %d\n", qx::RunLinkStep(wlan, qx::SteeringContext, PrintSample));
 
     auto fire = reinterpret_cast<FireFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"wlanapi.dll"), "QxWlanFire")));
@@ -115,7 +116,7 @@ int main() {
                         qx::Get(qx::SteeringContext.UpdatePeriodMs));
         }
     }
-    qx::CloseWlanSource(qx::SteeringContext);
+    qx::CloseWlanSource(wlan, qx::SteeringContext);
     std::printf("closed\n");
     return 0;
 }

@@ -1,6 +1,5 @@
 // The set-up sequence against the controller model, in virtual time. Every
-// scenario runs in a child process: the virtual kernel and the models are
-// process-wide.
+// scenario starts on a fresh notebook and leaves the transport closed.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +7,7 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -38,18 +38,19 @@ ControllerConfig Config(int32_t a = 0, int32_t w = 10, int32_t s = 50, int32_t n
 // result, the virtual time it took, the revision and what the firmware kept.
 std::string RunSetup(const ControllerConfig& config,
                      const std::function<void(ControllerModel&)>& knobs, bool open = true) {
-    auto r = qxtest::RunInChild([&] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([&] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         if (open) TransportOpen();
         knobs(m);
         uint8_t fwrev[3] = {9, 9, 9};
-        auto t0 = Kernel::Instance().Now();
+        auto t0 = qxsim::Notebook::Current().Kernel().Now();
         int rc = SetupController(config, fwrev);
-        auto dt = Kernel::Instance().Now() - t0;
+        auto dt = qxsim::Notebook::Current().Kernel().Now() - t0;
         qxtest::Print("rc %d, %lld ms, rev %d.%d.%d, setups %d, settings [%s], table [%s]\n", rc,
                       static_cast<long long>(dt), fwrev[0], fwrev[1], fwrev[2], m.SetupCount(),
                       Hex(m.Settings()).c_str(), Hex(m.SwitchTable()).c_str());
+        TransportClose();  // as the end of a process would: the next scenario starts closed
     });
     EXPECT_EQ(r.exit_code, 0);
     return r.out;
@@ -117,8 +118,8 @@ TEST(SetupControllerTest, ClosedTransportFailsAfterFiveAttempts) {
 }
 
 TEST(SetupControllerTest, WireSequence) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
@@ -128,6 +129,7 @@ TEST(SetupControllerTest, WireSequence) {
                           Hex(t.bytes).c_str());
         }
         qxtest::Print("wake %d rejected %d\n", m.WakeBytes(), m.RejectedFrames());
+        TransportClose();
     });
     EXPECT_EQ(r.out,
               "0 W 00\n"
@@ -142,8 +144,8 @@ TEST(SetupControllerTest, WireSequence) {
 // A second set-up against a controller that has gone silent must not be
 // judged on the echo the first one left behind on the stack.
 TEST(SetupControllerTest, SilentControllerAfterGoodSetupFails) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
@@ -153,13 +155,14 @@ TEST(SetupControllerTest, SilentControllerAfterGoodSetupFails) {
         ControllerSettings cfg = BuildControllerSettings(Config());
         int third = ConfigureController(cfg, 1);
         qxtest::Print("%d %d %d\n", first, second, third);
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0 -1 -1\n");
 }
 
 TEST(ReadControllerVersionTest, MissingOrUnwrittenQuery) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3] = {9, 9, 9};
@@ -174,13 +177,14 @@ TEST(ReadControllerVersionTest, MissingOrUnwrittenQuery) {
         m.SetFirmwareVersion(2, 4, 5);
         rc = ReadControllerVersion(fwrev);
         qxtest::Print("answered %d %d.%d.%d\n", rc, fwrev[0], fwrev[1], fwrev[2]);
+        TransportClose();
     });
     EXPECT_EQ(r.out, "silent 0 0.0.0\nunwritten 0 9.9.9\nanswered 0 2.4.5\n");
 }
 
 TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         FrameBuffer buf;
@@ -191,7 +195,7 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
         e.Rssi1 = 0xA0;
         int32_t len = LinkReport(buf, 123456, e);
         TransportWrite(buf, static_cast<uint32_t>(len), nullptr);
-        Kernel::Instance().Sleep(250);
+        qxsim::Notebook::Current().Kernel().Sleep(250);
         e.NewBssid = 0;
         len = LinkReport(buf, 0x7E, e);
         buf[3] ^= 0x01;  // corrupted on the way: the checksum no longer matches
@@ -202,6 +206,7 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
                           s.traffic, s.rssi0, s.rssi1);
         }
         qxtest::Print("rejected %d\n", m.RejectedFrames());
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0: n 1 ts 123456 flags 80 traffic 300 rssi C8 A0\nrejected 1\n");
 }
@@ -209,8 +214,8 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
 // A day of reports must not fill the notebook: the model keeps the recent ones,
 // counts them all, and shows every one to an observer as it arrives.
 TEST(LinkReportTest, ModelKeepsRecentReportsCountsAllAndShowsEachToObserver) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         uint64_t observed = 0;
         uint32_t last_observed = 0;
@@ -237,6 +242,7 @@ TEST(LinkReportTest, ModelKeepsRecentReportsCountsAllAndShowsEachToObserver) {
         m.Reset();
         qxtest::Print("after reset %zu %llu\n", m.LinkReports().size(),
                       static_cast<unsigned long long>(m.LinkReportCount()));
+        TransportClose();
     });
     EXPECT_EQ(r.out,
               "kept 10000 first 6 last 10005 count 10005 new 10 observed 10005 last 10005\n"

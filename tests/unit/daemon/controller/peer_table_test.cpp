@@ -7,6 +7,7 @@
 
 #include "daemon/controller/peer_table.h"
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/memory_model.h"
 #include "sim/vkernel.h"
@@ -109,6 +110,27 @@ TEST_F(PeerTableTest, PurgeAllEmptiesTheTable) {
     EXPECT_EQ(PeerCount, 0);
 }
 
+// A reset that only dropped the head would leak every linked record and leave
+// PeerCount behind, so that a full table before the reset would refuse every
+// new peer after it. The table and its count change together.
+TEST_F(PeerTableTest, ResetEmptiesTableAndCountTogether) {
+    for (const int before : {0, 3, kMaxPeers}) {
+        for (int i = 0; i < before; ++i) {
+            PeerRecord r = Sample(static_cast<uint8_t>(i));
+            ASSERT_EQ(OnPeerStats(&r), 0) << i;
+        }
+        ResetPeerTable();
+        EXPECT_EQ(PeerTable, nullptr) << before;
+        EXPECT_EQ(PeerCount, 0) << before;
+        for (int i = 0; i < kMaxPeers; ++i) {
+            PeerRecord r = Sample(static_cast<uint8_t>(i));
+            ASSERT_EQ(OnPeerStats(&r), 0) << before << " then " << i;
+        }
+        EXPECT_EQ(CheckedOrder().size(), static_cast<size_t>(kMaxPeers));
+        PurgePeers(true);
+    }
+}
+
 TEST_F(PeerTableTest, The129thPeerIsRefusedUntilAPurgeMakesRoom) {
     for (int i = 0; i < kMaxPeers; ++i) {
         PeerRecord r = Sample(static_cast<uint8_t>(i));
@@ -140,7 +162,7 @@ TEST_F(PeerTableTest, The129thPeerIsRefusedUntilAPurgeMakesRoom) {
 }
 
 TEST_F(PeerTableTest, AFailedAllocationDropsTheSample) {
-    qxsim::MemoryModel::Instance().FailNext(sizeof(PeerRecord), 1);
+    qxsim::Notebook::Current().Memory().FailNext(sizeof(PeerRecord), 1);
     PeerRecord r = Sample(1);
     EXPECT_EQ(OnPeerStats(&r), -1);
     EXPECT_EQ(PeerTable, nullptr);
@@ -271,7 +293,7 @@ TEST(LinkReportValues, FormatMacIsLowerCaseColonSeparated) {
 TEST(LinkReportValues, UnixTimeMovesInWholeMillisecondsWithTheClock) {
     tv_t a, b;
     UnixTimeNow(&a);
-    qxsim::Kernel::Instance().Sleep(1234);
+    qxsim::Notebook::Current().Kernel().Sleep(1234);
     UnixTimeNow(&b);
     EXPECT_EQ(a.tv_usec % 1000, 0);
     const int64_t ms_a = int64_t(a.tv_sec) * 1000 + a.tv_usec / 1000;
@@ -286,7 +308,7 @@ class SteeringUpdateTest : public PeerTableTest {
   protected:
     void SetUp() override {
         PeerTableTest::SetUp();
-        qxsim::ControllerModel::Instance().Reset();
+        qxsim::Notebook::Current().Controller().Reset();
         ASSERT_EQ(TransportOpen(), 0);
     }
     void TearDown() override {
@@ -294,7 +316,7 @@ class SteeringUpdateTest : public PeerTableTest {
         PeerTableTest::TearDown();
     }
     static std::vector<qxsim::LinkReportSeen> Reports() {
-        return qxsim::ControllerModel::Instance().LinkReports();
+        return qxsim::Notebook::Current().Controller().LinkReports();
     }
 };
 
@@ -343,7 +365,7 @@ TEST_F(SteeringUpdateTest, TestModeSuppressesWithoutMovingTheBssidButDebugMaskMo
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "mask " << row.debug_mask << " mode " << row.test_mode);
         std::memset(LastReportedBssid, 0, 6);
-        qxsim::ControllerModel::Instance().Reset();
+        qxsim::Notebook::Current().Controller().Reset();
         TransportClose();
         ASSERT_EQ(TransportOpen(), 0);
         PeerRecord r = Sample(1);
@@ -358,7 +380,7 @@ TEST_F(SteeringUpdateTest, TestModeSuppressesWithoutMovingTheBssidButDebugMaskMo
 }
 
 TEST_F(SteeringUpdateTest, AFailedWriteIsReported) {
-    qxsim::ControllerModel::Instance().SetWriteOutcome(qxsim::TransferOutcome::FailNow, 1);
+    qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow, 1);
     PeerRecord r = Sample(1);
     EXPECT_EQ(SteeringUpdate(&r, 0, 0), -1);
     EXPECT_TRUE(Reports().empty());

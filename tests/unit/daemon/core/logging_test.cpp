@@ -6,6 +6,7 @@
 
 #include "daemon/core/logging.h"
 #include "daemon/core/settings.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/eventlog_model.h"
 
@@ -15,19 +16,19 @@ namespace {
 class LoggingTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto& console = qxsim::ConsoleModel::Instance();
+        auto& console = qxsim::Notebook::Current().Console();
         console.SetEcho(false);
         console.StartCapture();
-        qxsim::EventLogModel::Instance().Clear();
+        qxsim::Notebook::Current().EventLog().Clear();
         ASSERT_EQ(RegisterEventLogSource(), 0);
     }
     void TearDown() override {
         DeregisterEventLogSource();
         DaemonSettings.Verbosity = 0;
     }
-    static std::string Out() { return qxsim::ConsoleModel::Instance().TakeCapture(); }
+    static std::string Out() { return qxsim::Notebook::Current().Console().TakeCapture(); }
     static std::vector<qxsim::EventRecord> Events() {
-        return qxsim::EventLogModel::Instance().Events();
+        return qxsim::Notebook::Current().EventLog().Events();
     }
 };
 
@@ -82,22 +83,22 @@ TEST_F(LoggingTest, AfterDeregistrationOnlyTheConsoleIsWritten) {
     LogAlways("QUELLIX: Veltrane Exited.");
     EXPECT_EQ(Out(), "QUELLIX: Veltrane Exited.");
     EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(qxsim::EventLogModel::Instance().OpenHandles(), 0);
+    EXPECT_EQ(qxsim::Notebook::Current().EventLog().OpenHandles(), 0);
     DeregisterEventLogSource();  // a second close is harmless
 }
 
 TEST_F(LoggingTest, WithoutAnEventSourceMessagesStillReachTheConsole) {
     DeregisterEventLogSource();
-    qxsim::EventLogModel::Instance().SetRegisterFails(true);
+    qxsim::Notebook::Current().EventLog().SetRegisterFails(true);
     EXPECT_EQ(RegisterEventLogSource(), -1);
-    qxsim::EventLogModel::Instance().SetRegisterFails(false);
+    qxsim::Notebook::Current().EventLog().SetRegisterFails(false);
     LogAlways("x");
     EXPECT_EQ(Out(), "x");
     EXPECT_TRUE(Events().empty());
 }
 
 TEST_F(LoggingTest, TheEventLogKeepsTheRecentEventsAndCountsThemAll) {
-    auto& log = qxsim::EventLogModel::Instance();
+    auto& log = qxsim::Notebook::Current().EventLog();
     const size_t total = qxsim::EventLogModel::kEventLogSize + 3;
     for (size_t i = 0; i < total; ++i) LogAlways("%zu", i);
     Out();

@@ -1,5 +1,6 @@
 // The daemon's start-up and exit paths, each run as a process of its own on
-// the virtual notebook.
+// the virtual notebook (the exit path ends the process); the window's own
+// life cycle runs here on a fresh notebook.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "daemon/core/settings.h"
 #include "daemon/core/steering_context.h"
 #include "daemon/core/worker.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
@@ -59,19 +61,20 @@ std::string Usage(const std::string& program) {
 
 // Prints what reached the event log once the process ends.
 void ReportEventsAtExit() {
-    qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+    qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
         std::string all = "\n[events]";
-        for (auto& e : qxsim::EventLogModel::Instance().Events()) {
+        for (auto& e : qxsim::Notebook::Current().EventLog().Events()) {
             all += "\n";
             for (char16_t c : e.strings.at(0)) all += static_cast<char>(c);
         }
-        qxsim::ConsoleModel::Instance().Write(all.data(), all.size());
+        qxsim::Notebook::Current().Console().Write(all.data(), all.size());
     });
 }
 
 qxtest::ChildResult RunDaemon(std::vector<std::string> words,
                               const std::function<void()>& setup = {}) {
     return qxtest::RunInChild([&] {
+        qxsim::Notebook::Current().Reset();
         if (setup) setup();
         std::vector<char*> argv;
         for (auto& w : words) argv.push_back(w.data());
@@ -97,7 +100,7 @@ TEST(DaemonMainTest, UsageTextForHelpAndBadCommandLines) {
 // A notebook without a link-statistics provider: the WLAN start-up fails and
 // the daemon takes its exit path.
 void NoProvider() {
-    qxsim::LinkModel::Instance().SetVendor(qxsim::LinkVendor::kNone);
+    qxsim::Notebook::Current().Link().SetVendor(qxsim::LinkVendor::kNone);
 }
 
 TEST(DaemonMainTest, BannerFirstAndExitLineLast) {
@@ -112,8 +115,8 @@ TEST(DaemonMainTest, StartUpFailuresOfHandlerAndEventSourceAreQuietAtDefaultVerb
     // Verbosity is read from the command line only after both steps, so even
     // -v 5 cannot show these two messages.
     auto r = RunDaemon({"quellix", "-v", "5", "-h"}, [] {
-        qxsim::ConsoleModel::Instance().SetInstallFails(true);
-        qxsim::EventLogModel::Instance().SetRegisterFails(true);
+        qxsim::Notebook::Current().Console().SetInstallFails(true);
+        qxsim::Notebook::Current().EventLog().SetRegisterFails(true);
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out.find("Unable to initialize"), std::string::npos) << r.out;
@@ -138,16 +141,17 @@ TEST(DaemonMainTest, TheEventLogGetsMessagesUntilTheExitPathClosesIt) {
 }
 
 TEST(DaemonMainTest, NoMemoryForTheInterfaceNameEndsThroughTheExitPath) {
-    auto r = RunDaemon({"quellix"}, [] { qxsim::MemoryModel::Instance().FailNext(256, 1); });
+    auto r = RunDaemon({"quellix"}, [] { qxsim::Notebook::Current().Memory().FailNext(256, 1); });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, std::string(kBanner) + kExited);
 }
 
 TEST(DaemonMainTest, ExitDaemonRunsOnceWhenTwoThreadsRaceForIt) {
     auto r = qxtest::RunInChild([] {
-        auto& k = qxsim::Kernel::Instance();
-        k.Spawn("console-ctrl", []() -> uint32_t { ExitDaemon(); });
-        ExitDaemon();
+        auto& k = qxsim::Notebook::Current().Kernel();
+        WorkerState state;
+        k.Spawn("console-ctrl", [&]() -> uint32_t { ExitDaemon(state); });
+        ExitDaemon(state);
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, kExited);
@@ -165,14 +169,32 @@ TEST(DaemonMainTest, ConsoleEventsEndTheDaemonOrGoToTheDefaultHandler) {
         {0, 0, true}, {1, 0, true}, {6, 0, true}, {2, 0x3A, false}, {5, 0x3A, false}};
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
-            qxsim::ConsoleModel::Instance().InstallHandler(ConsoleControlHandler);
-            qxsim::ConsoleModel::Instance().RaiseCtrlEvent(c.type);
-            qxsim::Kernel::Instance().Sleep(1000);
+            WorkerState state;
+            AttachEventHandlers(&state);
+            qxsim::Notebook::Current().Console().InstallHandler(ConsoleControlHandler);
+            qxsim::Notebook::Current().Console().RaiseCtrlEvent(c.type);
+            qxsim::Notebook::Current().Kernel().Sleep(1000);
             qxtest::Print("still running");
         });
         EXPECT_EQ(r.exit_code, c.exit_code) << c.type;
         EXPECT_EQ(r.out == kExited, c.exited_line) << c.type << ": " << r.out;
     }
+}
+
+TEST(DaemonMainTest, WithoutMainsStateTheHandlersLeaveTheEndToWindows) {
+    // Another user of the handlers (no daemon main, nothing attached): Ctrl+C
+    // goes on to the default handler instead of shutting down state that
+    // does not exist, and a power event only sets the flags.
+    auto r = qxtest::RunInChild([] {
+        AttachEventHandlers(nullptr);
+        qxtest::Print("power %d\n", OnPowerEvent(kPowerSuspend));
+        qxsim::Notebook::Current().Console().InstallHandler(ConsoleControlHandler);
+        qxsim::Notebook::Current().Console().RaiseCtrlEvent(0);
+        qxsim::Notebook::Current().Kernel().Sleep(1000);
+        qxtest::Print("still running");
+    });
+    EXPECT_EQ(r.exit_code, 0x3A) << "STATUS_CONTROL_C_EXIT";
+    EXPECT_EQ(r.out, "power 1\n");
 }
 
 TEST(DaemonMainTest, AProcessWithUser32GetsNoLogoffOrShutdownConsoleEvents) {
@@ -186,11 +208,13 @@ TEST(DaemonMainTest, AProcessWithUser32GetsNoLogoffOrShutdownConsoleEvents) {
         {5, 0, "still running withheld 1"}, {6, 0, "still running withheld 1"}, {0, 0, kExited}};
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
-            auto& console = qxsim::ConsoleModel::Instance();
+            auto& console = qxsim::Notebook::Current().Console();
+            WorkerState state;
+            AttachEventHandlers(&state);
             console.InstallHandler(ConsoleControlHandler);
             console.SetUser32Loaded(true);
             console.RaiseCtrlEvent(c.type);
-            qxsim::Kernel::Instance().Sleep(1000);
+            qxsim::Notebook::Current().Kernel().Sleep(1000);
             qxtest::Print("still running withheld %d", console.WithheldEvents());
         });
         EXPECT_EQ(r.exit_code, c.exit_code) << c.type;
@@ -212,12 +236,14 @@ TEST(DaemonMainTest, TheHiddenWindowEndsTheDaemonWhenTheSessionEnds) {
                           {false, true, "answers 1 still running"}};
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
-            auto& power = qxsim::PowerModel::Instance();
+            auto& power = qxsim::Notebook::Current().Power();
+            WorkerState state;
+            AttachEventHandlers(&state);
             if (c.handler) SetSessionEndHandler(OnSessionEnd);
             qx_winevent_init(OnPowerEvent);
-            qxsim::Kernel::Instance().Sleep(1);
+            qxsim::Notebook::Current().Kernel().Sleep(1);
             power.EndSession(c.ends);
-            qxsim::Kernel::Instance().Sleep(1000);
+            qxsim::Notebook::Current().Kernel().Sleep(1000);
             qxtest::Print("answers %zu still running", power.QueryEndSessionAnswers().size());
         });
         EXPECT_EQ(r.exit_code, 0);
@@ -229,17 +255,17 @@ TEST(DaemonMainTest, NothingReachesTheEventLogAfterTheExitPathClosedIt) {
     // The daemon, ending through its exit path after the fourth failed set-up:
     // the shutdown's set-up logs after the deregistration.
     auto ended = RunDaemon({"quellix", "-v", "3"}, [] {
-        qxsim::ControllerModel::Instance().SetSilent(true);
-        qxsim::Kernel::Instance().AddExitHook([](uint32_t) {
+        qxsim::Notebook::Current().Controller().SetSilent(true);
+        qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
             qxtest::Print("\nclosed-handle calls %d\n",
-                          qxsim::EventLogModel::Instance().CallsOnClosedHandles());
+                          qxsim::Notebook::Current().EventLog().CallsOnClosedHandles());
         });
     });
     EXPECT_NE(ended.out.find("QUELLIX: Unable to initialize the Veltrane controller."),
               std::string::npos);
     EXPECT_NE(ended.out.find("\nclosed-handle calls 0\n"), std::string::npos) << ended.out;
     // The model counts calls on a deregistered handle; proof that it does.
-    auto& model = qxsim::EventLogModel::Instance();
+    auto& model = qxsim::Notebook::Current().EventLog();
     const uintptr_t h = model.Register(u"Quellix");
     model.Deregister(h);
     EXPECT_FALSE(model.Report(h, 4, 1, 2, {u"late"}));
@@ -247,10 +273,11 @@ TEST(DaemonMainTest, NothingReachesTheEventLogAfterTheExitPathClosedIt) {
 }
 
 TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
+        Put(SteeringContext.Suspended, 0);
         DaemonSettings.Verbosity = 1;
-        auto& k = qxsim::Kernel::Instance();
-        auto& power = qxsim::PowerModel::Instance();
+        auto& k = qxsim::Notebook::Current().Kernel();
+        auto& power = qxsim::Notebook::Current().Power();
         qx_winevent_init(OnPowerEvent);
         k.Sleep(1);
         Put(SteeringContext.Running, 1);
@@ -266,6 +293,9 @@ TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
                       Get(SteeringContext.Suspended));
         qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
         qxtest::Print("window %d\n", power.WindowExists());
+        // The daemons the other scenarios fork start from the records as built.
+        DaemonSettings.Verbosity = 0;
+        Put(SteeringContext.Running, 0);
     });
     EXPECT_EQ(r.out,
               "QUELLIX: Suspending.\nrunning 0 suspended 1\n"
@@ -273,11 +303,11 @@ TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
 }
 
 TEST(DaemonMainTest, CleanupRightAfterInitWaitsForTheWindowAndItsThread) {
-    auto r = qxtest::RunInChild([] {
+    auto r = qxtest::RunOnFreshNotebook([] {
         qxtest::Print("init %d\n", qx_winevent_init(OnPowerEvent));
         qxtest::Print("cleanup %d\n", qx_winevent_cleanup());
         qxtest::Print("again %d\n", qx_winevent_cleanup());
-        qxsim::PowerModel::Instance().SetWindowCreateFails(true);
+        qxsim::Notebook::Current().Power().SetWindowCreateFails(true);
         qx_winevent_init(OnPowerEvent);
         qxtest::Print("no window %d\n", qx_winevent_cleanup());
     });

@@ -12,6 +12,7 @@
 #include "daemon/core/steering_context.h"
 #include "daemon/core/worker.h"
 #include "daemon/wifi/wlan_monitor.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/vkernel.h"
@@ -24,17 +25,35 @@ namespace {
 const uint8_t kHome[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xc3};
 const uint8_t kOther[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
 
-// One worker run of `cycles` cycles at -r 100 in a child process; `each`
+// The process-wide records as a fresh daemon process has them.
+void FreshRecords() {
+    Put(SteeringContext.Running, 0);
+    Put(SteeringContext.Suspended, 0);
+    Put(SteeringContext.ShutdownRequested, 0);
+    Put(SteeringContext.StartCount, 0);
+    Put(SteeringContext.InitFailures, 0);
+    Put(SteeringContext.WlanReady, 0);
+    SteeringContext.WlanClient = nullptr;
+    PurgePeers(true);
+    UpdateInProgress.store(0);
+    std::memset(LastReportedBssid, 0, 6);
+}
+
+// One worker run of `cycles` cycles at -r 100 on a fresh notebook; `each`
 // runs at every sample (cycle number from 1). Prints the reports' arrival
 // times and new-BSSID flags after the run.
 qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) {
-    return qxtest::RunInChild([&] {
-        qxsim::ConsoleModel::Instance().SetEcho(false);
+    return qxtest::RunOnFreshNotebook([&] {
+        FreshRecords();
+        qxsim::Notebook::Current().Console().SetEcho(false);
         fakecsi::Reset();
         DaemonSettings.UpdateRateMs = 100;
         std::strcpy(SteeringContext.InterfaceName, "win32");
-        PrepareWorkerStart();
-        if (InitWlan("I2C") != 0) {
+        WorkerState state;
+        WlanMonitor wlan;
+        state.Wlan = &wlan;
+        wlan.Worker = &state;
+        if (InitWlan(wlan, "I2C") != 0) {
             qxtest::Print("no wlan\n");
             return;
         }
@@ -42,8 +61,9 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
             if (each) each(call);
             if (call == cycles) Put(SteeringContext.Running, 0);
         };
-        RunSteeringWorker(SteeringContext);
-        for (auto& r : qxsim::ControllerModel::Instance().LinkReports()) {
+        RunSteeringWorker(state, SteeringContext);
+        CloseWlanSource(wlan, SteeringContext);
+        for (auto& r : qxsim::Notebook::Current().Controller().LinkReports()) {
             qxtest::Print("%lld%s\n", static_cast<long long>(r.arrival),
                           (r.flags & 0x80) ? " new" : "");
         }

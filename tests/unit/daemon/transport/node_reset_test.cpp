@@ -6,6 +6,7 @@
 #include <string>
 
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "tests/support/child_process.h"
@@ -32,8 +33,8 @@ TEST(NodeResetTest, VerboseLines) {
         {false, false, "state 1 0 0\nstate 1 0 0\n"},
     };
     for (const auto& c : cases) {
-        auto r = qxtest::RunInChild([&] {
-            auto& m = ControllerModel::Instance();
+        auto r = qxtest::RunOnFreshNotebook([&] {
+            auto& m = qxsim::Notebook::Current().Controller();
             m.Reset();
             m.SetNodePresent(c.present);
             auto state = [&] {
@@ -54,10 +55,10 @@ TEST(NodeResetTest, VerboseLines) {
 // closed the node goes down, nothing opens until it is back, and then a
 // fresh handle works.
 TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
-        qxsim::DeviceHandles::Instance().Reset();
+        qxsim::Notebook::Current().DeviceHandles().Reset();
         TransportOpen();
         uint8_t b = 0;
         iostat_t st = {7, 7};
@@ -72,6 +73,7 @@ TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
         int reopened = TransportOpen();
         int fresh = TransportWrite(&b, 1, &st);
         qxtest::Print("%d %d %d\n", open_while_disabled, reopened, fresh);
+        TransportClose();
     });
     EXPECT_EQ(r.out, "1 1 0\n-1 0 0\n");
 }
@@ -79,14 +81,14 @@ TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
 // Another program's open handle vetoes the disable (CR_REMOVE_VETOED): its
 // device and bus stay up through a second daemon's reset.
 TEST(NodeResetTest, AnotherProgramsHandleVetoesTheDisable) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
-        qxsim::DeviceHandles::Instance().Reset();
-        qxsim::DeviceHandles::Instance().OpenByAnotherProgram();
+        qxsim::Notebook::Current().DeviceHandles().Reset();
+        qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram();
         DisableControllerNode(true);
         qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
-        qxsim::DeviceHandles::Instance().CloseAnotherProgram();
+        qxsim::Notebook::Current().DeviceHandles().CloseAnotherProgram();
         DisableControllerNode(true);
         qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
     });

@@ -13,6 +13,7 @@
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
+#include "sim/notebook.h"
 
 namespace qx {
 namespace {
@@ -22,7 +23,7 @@ using qxsim::Kernel;
 using qxsim::TransferOutcome;
 
 long long Now() {
-    return static_cast<long long>(Kernel::Instance().Now());
+    return static_cast<long long>(qxsim::Notebook::Current().Kernel().Now());
 }
 
 // Bus time against the waits: a write must be done before 1000 ms, a read
@@ -39,9 +40,9 @@ TEST(TransportWaitTest, BusTimeAgainstTheWaits) {
     };
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
-            ControllerModel::Instance().Reset();
+            qxsim::Notebook::Current().Controller().Reset();
             TransportOpen();
-            ControllerModel::Instance().SetTransferTime(c.bus_ms);
+            qxsim::Notebook::Current().Controller().SetTransferTime(c.bus_ms);
             iostat_t st = {7, 7};
             uint8_t buf[4] = {0};
             long long t0 = Now();
@@ -60,7 +61,7 @@ TEST(TransportWaitTest, BusTimeAgainstTheWaits) {
 // the written bytes, and the reader's buffer keeps what it held.
 TEST(TransportWaitTest, CancelledTransfersLeaveTheBusAndTheBufferAlone) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         m.SetWriteOutcome(TransferOutcome::Pending, 1);
@@ -97,13 +98,13 @@ TEST(TransportWaitTest, FailedOpenLeavesTheTransportClosed) {
         {"another program has it",
          [](ControllerModel&) {
              TransportClose();
-             qxsim::DeviceHandles::Instance().OpenByAnotherProgram();
+             qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram();
          }},
     };
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
-            auto& m = ControllerModel::Instance();
-            auto& handles = qxsim::DeviceHandles::Instance();
+            auto& m = qxsim::Notebook::Current().Controller();
+            auto& handles = qxsim::Notebook::Current().DeviceHandles();
             m.Reset();
             handles.Reset();
             int first = TransportOpen();
@@ -127,7 +128,7 @@ TEST(TransportWaitTest, FailedOpenLeavesTheTransportClosed) {
 // time each call spends.
 TEST(OverlappedSimTest, RequestLifeCallByCall) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
         uint8_t b = 0;
@@ -178,7 +179,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
         os::IoClose(device);
         os::IoClose(nullptr);
         qxtest::Print("handles %d bus errors %llu\n",
-                      qxsim::DeviceHandles::Instance().OpenHandles(),
+                      qxsim::Notebook::Current().DeviceHandles().OpenHandles(),
                       static_cast<unsigned long long>(m.BusErrorCount()));
     });
     EXPECT_EQ(r.exit_code, 0);
@@ -194,7 +195,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
 // freeing a record the driver still owns.
 TEST(OverlappedSimTest, WaitingForeverOnARequestThatNeverEndsIsReported) {
     auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
         m.SetWriteOutcome(TransferOutcome::Pending, 1);
@@ -207,7 +208,7 @@ TEST(OverlappedSimTest, WaitingForeverOnARequestThatNeverEndsIsReported) {
     EXPECT_EQ(r.out, "");
 
     r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
         m.SetWriteOutcome(TransferOutcome::Pending, 1);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
@@ -23,22 +24,23 @@ using qxsim::TransferOutcome;
 // One write and one read after `knobs`; prints "ret status ms" of each.
 std::string Transfer(bool open, const std::function<void(ControllerModel&)>& knobs,
                      bool with_iostat = true) {
-    auto r = qxtest::RunInChild([&] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([&] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         if (open) TransportOpen();
         knobs(m);
         iostat_t st = {7, 7};
         iostat_t* p = with_iostat ? &st : nullptr;
         uint8_t buf[8] = {0x03, 0x02, 0x7D, 0xBC, 0x7E};
-        auto t0 = Kernel::Instance().Now();
+        auto t0 = qxsim::Notebook::Current().Kernel().Now();
         int w = TransportWrite(buf, 5, p);
-        auto t1 = Kernel::Instance().Now();
+        auto t1 = qxsim::Notebook::Current().Kernel().Now();
         int rd = TransportRead(buf, 5, p);
-        auto t2 = Kernel::Instance().Now();
+        auto t2 = qxsim::Notebook::Current().Kernel().Now();
         qxtest::Print("write %d %d %lld, read %d %d %lld\n", w, st.wr_status,
                       static_cast<long long>(t1 - t0), rd, st.rd_status,
                       static_cast<long long>(t2 - t1));
+        TransportClose();  // as the end of a process would: the next scenario starts closed
     });
     EXPECT_EQ(r.exit_code, 0);
     return r.out;
@@ -73,8 +75,8 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
         // Completed just as the wait expired: the cancel finds nothing.
         {"done as the wait expires", true,
          [](ControllerModel&) {
-             qxsim::FaultPlan::Instance().FailCall(qxsim::FaultKind::kTransportWriteLate, 1);
-             qxsim::FaultPlan::Instance().FailCall(qxsim::FaultKind::kTransportReadLate, 1);
+             qxsim::Notebook::Current().Faults().FailCall(qxsim::FaultKind::kTransportWriteLate, 1);
+             qxsim::Notebook::Current().Faults().FailCall(qxsim::FaultKind::kTransportReadLate, 1);
          },
          "write -1 -2 1000, read -1 -2 2000\n"},
         // Disabling the node cuts off the open handle.
@@ -124,8 +126,8 @@ TEST(TransportSimTest, WithoutIostatOnlyTheReturnValueTells) {
 }
 
 TEST(TransportSimTest, OpenResults) {
-    auto r = qxtest::RunInChild([] {
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         int a = TransportOpen();
         int b = TransportOpen();  // opening again replaces the handle
@@ -137,6 +139,7 @@ TEST(TransportSimTest, OpenResults) {
         m.SetRefuseOpen(true);
         int d = TransportOpen();
         qxtest::Print("%d %d %d %d\n", a, b, c, d);
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0 0 -1 -1\n");
 }
@@ -144,9 +147,9 @@ TEST(TransportSimTest, OpenResults) {
 // The worker and the shutdown path must never be on the transport together;
 // the model notices when they are.
 TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
-    auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         m.SetWriteOutcome(TransferOutcome::Pending, 1);
@@ -163,15 +166,16 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
         uint8_t b = 0;
         TransportWrite(&b, 1, nullptr);
         for (const auto& e : m.BusErrors()) qxtest::Print("%s\n", e.c_str());
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
 }
 
 // Scenarios change the controller from timer actions of the virtual clock.
 TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
-    auto r = qxtest::RunInChild([] {
-        auto& k = Kernel::Instance();
-        auto& m = ControllerModel::Instance();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
+        auto& m = qxsim::Notebook::Current().Controller();
         m.Reset();
         TransportOpen();
         k.At(100, [&m] { m.SetWriteOutcome(TransferOutcome::FailNow); });
@@ -184,6 +188,7 @@ TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
             if (i == 1) m.SetWriteOutcome(TransferOutcome::Complete);
             k.Sleep(150);
         }
+        TransportClose();
     });
     EXPECT_EQ(r.out, "0 0 0\n150 -1 -2\n300 0 0\n450 -1 -2\n");
 }
@@ -197,9 +202,9 @@ namespace {
 // The device is exclusive: whoever opened it first keeps it, the other open
 // fails with ERROR_ACCESS_DENIED, and the holder's transfers go on.
 TEST(TransportSimTest, TheDeviceIsExclusive) {
-    auto r = qxtest::RunInChild([] {
-        auto& handles = qxsim::DeviceHandles::Instance();
-        ControllerModel::Instance().Reset();
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& handles = qxsim::Notebook::Current().DeviceHandles();
+        qxsim::Notebook::Current().Controller().Reset();
         handles.Reset();
         uint8_t buf[2] = {0xFF, 0x7E};
         qxtest::Print("open %d\n", TransportOpen());
@@ -212,6 +217,7 @@ TEST(TransportSimTest, TheDeviceIsExclusive) {
         qxtest::Print("open %d write %d\n", TransportOpen(), TransportWrite(buf, 2, nullptr));
         handles.CloseAnotherProgram();
         qxtest::Print("open %d\n", TransportOpen());
+        TransportClose();
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,

@@ -10,6 +10,7 @@
 #include "daemon/core/settings.h"
 #include "daemon/core/steering_context.h"
 #include "daemon/wifi/wlan_monitor.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/iphlp_model.h"
 #include "sim/link_model.h"
@@ -60,17 +61,18 @@ namespace {
 
 TEST(Allocations, OneSteadyStateCycle) {
     if (!QX_COUNTING) GTEST_SKIP() << "the sanitizers own the allocator";
-    qxsim::LinkModel::Instance().Reset();
-    qxsim::IpHelperModel::Instance().Reset();
-    qxsim::WlanModel::Instance().Reset();
-    qxsim::ConsoleModel::Instance().SetEcho(false);
+    qxsim::Notebook::Current().Link().Reset();
+    qxsim::Notebook::Current().IpHelper().Reset();
+    qxsim::Notebook::Current().Wlan().Reset();
+    qxsim::Notebook::Current().Console().SetEcho(false);
     fakecsi::Reset();
     std::strcpy(SteeringContext.InterfaceName, "win32");
-    ASSERT_EQ(InitWlan("I2C"), 0);
-    auto cycle = [] {
-        RefreshInterface(SteeringContext);
+    WlanMonitor wlan;
+    ASSERT_EQ(InitWlan(wlan, "I2C"), 0);
+    auto cycle = [&] {
+        RefreshInterface(wlan, SteeringContext);
         fakecsi::S().next.RxBytes += 1500;
-        return RunLinkStep(SteeringContext, OnPeerStats);
+        return RunLinkStep(wlan, SteeringContext, OnPeerStats);
     };
     ASSERT_EQ(cycle(), 0);  // the peer's record is made here, once
     ASSERT_EQ(cycle(), 0);
@@ -84,8 +86,8 @@ TEST(Allocations, OneSteadyStateCycle) {
         {"behind an Ethernet adapter", true, 4},  // plus the retried adapter list
     };
     for (const auto& r : rows) {
-        qxsim::IpHelperModel::Instance().Reset();
-        if (!r.ethernet_first) qxsim::IpHelperModel::Instance().SetExtraAdapters({});
+        qxsim::Notebook::Current().IpHelper().Reset();
+        if (!r.ethernet_first) qxsim::Notebook::Current().IpHelper().SetExtraAdapters({});
         cycle();
         g_allocs = g_frees = 0;
         g_counting = true;
@@ -96,7 +98,7 @@ TEST(Allocations, OneSteadyStateCycle) {
         EXPECT_EQ(g_frees, g_allocs) << r.what << ": everything allocated is freed";
     }
     EXPECT_EQ(PeerCount, 1);
-    CloseWlanSource(SteeringContext);
+    CloseWlanSource(wlan, SteeringContext);
     PurgePeers(true);
 }
 

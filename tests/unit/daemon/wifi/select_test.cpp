@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "daemon/wifi/csi_provider.h"
+#include "sim/notebook.h"
 #include "sim/intel_lib_model.h"
 #include "sim/iphlp_model.h"
 #include "sim/link_model.h"
@@ -27,15 +28,15 @@ class ProvidersTest : public ::testing::Test {
   protected:
     void SetUp() override {
         qx_wifi_cleanCSI();
-        LinkModel::Instance().Reset();
-        IpHelperModel::Instance().Reset();
-        IntelLibModel::Instance().Reset();
-        QcaDeviceModel::Instance().Reset();
+        qxsim::Notebook::Current().Link().Reset();
+        qxsim::Notebook::Current().IpHelper().Reset();
+        qxsim::Notebook::Current().IntelLib().Reset();
+        qxsim::Notebook::Current().QcaDevice().Reset();
     }
     void TearDown() override { qx_wifi_cleanCSI(); }
 
-    static void Vendor(LinkVendor v) { LinkModel::Instance().SetVendor(v); }
-    static void Pass(uint32_t ms) { qxsim::Kernel::Instance().Sleep(ms); }
+    static void Vendor(LinkVendor v) { qxsim::Notebook::Current().Link().SetVendor(v); }
+    static void Pass(uint32_t ms) { qxsim::Notebook::Current().Kernel().Sleep(ms); }
     static Mac InitMac(int* result) {
         Mac mac{};
         *result = qx_wifi_initCSI(mac.data());
@@ -53,12 +54,12 @@ TEST_F(ProvidersTest, IntelIsTriedFirstAndKept) {
     int rc = 0;
     EXPECT_EQ(InitMac(&rc), qxsim::kNotebookAdapterMac);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(QcaDeviceModel::Instance().OpenAttempts(), 0);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().OpenAttempts(), 0);
     Pass(2000);
 
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     ASSERT_NE(r, nullptr);
-    qxsim::LinkCounters c = LinkModel::Instance().Counters();
+    qxsim::LinkCounters c = qxsim::Notebook::Current().Link().Counters();
     EXPECT_GT(c.rx_bytes, 0u);
     EXPECT_EQ(r->Status, 0u);
     EXPECT_EQ(r->ConnectionState, 1u);
@@ -75,7 +76,7 @@ TEST_F(ProvidersTest, IntelIsTriedFirstAndKept) {
     // A second init asks the held provider again; nothing is loaded anew.
     EXPECT_EQ(InitMac(&rc), qxsim::kNotebookAdapterMac);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(IntelLibModel::Instance().LoadAttempts(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadAttempts(), 1);
 }
 
 TEST_F(ProvidersTest, NoVendorSourceTriesEachKindOncePerCall) {
@@ -85,8 +86,8 @@ TEST_F(ProvidersTest, NoVendorSourceTriesEachKindOncePerCall) {
         std::memset(mac, 0xAA, sizeof mac);
         EXPECT_EQ(qx_wifi_initCSI(mac), 0);
         EXPECT_EQ(mac[0], 0xAA);
-        EXPECT_EQ(IntelLibModel::Instance().LoadAttempts(), call);
-        EXPECT_EQ(QcaDeviceModel::Instance().OpenAttempts(), call);
+        EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadAttempts(), call);
+        EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().OpenAttempts(), call);
         EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
     }
 }
@@ -105,7 +106,7 @@ TEST_F(ProvidersTest, CleanUnloadsAndTheNextInitSelectsAnew) {
     CsiRecord* kept = qx_wifi_getCSI(nullptr);
     ASSERT_NE(kept, nullptr);
     EXPECT_EQ(qx_wifi_cleanCSI(), 1);
-    EXPECT_EQ(IntelLibModel::Instance().LoadedNow(), 0);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadedNow(), 0);
     EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
     // A record outlives the provider until it is released.
     EXPECT_EQ(MacOf(kept->PeerMac), qxsim::kHomeBssid);
@@ -114,8 +115,8 @@ TEST_F(ProvidersTest, CleanUnloadsAndTheNextInitSelectsAnew) {
     Vendor(LinkVendor::kQca);
     InitMac(&rc);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(IntelLibModel::Instance().LoadAttempts(), 2);
-    EXPECT_EQ(QcaDeviceModel::Instance().Opens(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadAttempts(), 2);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().Opens(), 1);
 }
 
 TEST_F(ProvidersTest, IntelWithoutAnExportIsUnloadedAndItsListLeftAlone) {
@@ -123,32 +124,32 @@ TEST_F(ProvidersTest, IntelWithoutAnExportIsUnloadedAndItsListLeftAlone) {
     // allocator would be reported by the sanitizer build.
     for (const char* missing : {"WifiGetBSSConfigurationStatistics", "WifiGetAdapterList"}) {
         SetUp();
-        IntelLibModel::Instance().SetMissingExport(missing);
+        qxsim::Notebook::Current().IntelLib().SetMissingExport(missing);
         int rc = -1;
         InitMac(&rc);
         EXPECT_EQ(rc, 0) << missing;
-        EXPECT_EQ(IntelLibModel::Instance().Loads(), 1) << missing;
-        EXPECT_EQ(IntelLibModel::Instance().LoadedNow(), 0) << missing;
-        EXPECT_EQ(QcaDeviceModel::Instance().OpenAttempts(), 1) << missing;
+        EXPECT_EQ(qxsim::Notebook::Current().IntelLib().Loads(), 1) << missing;
+        EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadedNow(), 0) << missing;
+        EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().OpenAttempts(), 1) << missing;
     }
 }
 
 TEST_F(ProvidersTest, IntelWithoutFlaggedAdapterStaysHeldButGivesNothing) {
-    IntelLibModel::Instance().SetAdapters({{1, qxsim::kNotebookAdapterMac, 0, true}});
+    qxsim::Notebook::Current().IntelLib().SetAdapters({{1, qxsim::kNotebookAdapterMac, 0, true}});
     for (int i = 0; i < 3; ++i) {
         int rc = -1;
         InitMac(&rc);
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
     }
-    EXPECT_EQ(IntelLibModel::Instance().LoadAttempts(), 1);
-    EXPECT_EQ(IntelLibModel::Instance().StatisticsCalls(), 1);  // Open's only
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadAttempts(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().StatisticsCalls(), 1);  // Open's only
 }
 
 TEST_F(ProvidersTest, IntelBindsTheAdapterItSamples) {
     const Mac a = {0x02, 0, 0, 0, 0, 0xA1};
     const Mac b = {0x02, 0, 0, 0, 0, 0xB2};
-    IntelLibModel::Instance().SetAdapters({
+    qxsim::Notebook::Current().IntelLib().SetAdapters({
         {11, a, 1, false},
         {12, b, 0, false},
         {13, qxsim::kNotebookAdapterMac, 1, true},
@@ -158,7 +159,7 @@ TEST_F(ProvidersTest, IntelBindsTheAdapterItSamples) {
     EXPECT_EQ(rc, 1);
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(IntelLibModel::Instance().LastStatisticsId(), 13u);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LastStatisticsId(), 13u);
     EXPECT_EQ(MacOf(r->PeerMac), qxsim::kHomeBssid);
     qx_wifi_releaseCSI(r);
 }
@@ -168,42 +169,42 @@ TEST_F(ProvidersTest, IntelReadsNoMoreEntriesThanTheRequestHadRoomFor) {
     for (uint32_t i = 0; i < 20; ++i)
         adapters.push_back({100 + i, Mac{0x02, 0, 0, 0, 0, uint8_t(i)}, 0, false});
     adapters[6] = {106, qxsim::kNotebookAdapterMac, 1, true};
-    IntelLibModel::Instance().SetAdapters(adapters);
-    IntelLibModel::Instance().SetReportedCount(1000);
+    qxsim::Notebook::Current().IntelLib().SetAdapters(adapters);
+    qxsim::Notebook::Current().IntelLib().SetReportedCount(1000);
     int rc = 0;
     EXPECT_EQ(InitMac(&rc), qxsim::kNotebookAdapterMac);
     EXPECT_EQ(rc, 1);
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(IntelLibModel::Instance().LastStatisticsId(), 106u);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LastStatisticsId(), 106u);
     qx_wifi_releaseCSI(r);
 }
 
 TEST_F(ProvidersTest, IntelFailedAdapterListCountsAsEmpty) {
-    IntelLibModel::Instance().SetAdapters({{0, qxsim::kNotebookAdapterMac, 1, true}});
-    IntelLibModel::Instance().FailAdapterList(31, 1);
+    qxsim::Notebook::Current().IntelLib().SetAdapters({{0, qxsim::kNotebookAdapterMac, 1, true}});
+    qxsim::Notebook::Current().IntelLib().FailAdapterList(31, 1);
     int rc = -1;
     InitMac(&rc);
     EXPECT_EQ(rc, 0);  // open (adapter 0 answers) but no adapter to bind
-    EXPECT_EQ(IntelLibModel::Instance().Loads(), 1);
-    EXPECT_EQ(IntelLibModel::Instance().LastStatisticsId(), 0u);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().Loads(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LastStatisticsId(), 0u);
     EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
-    EXPECT_EQ(IntelLibModel::Instance().ListCalls(), 1);  // never asked again
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().ListCalls(), 1);  // never asked again
 }
 
 TEST_F(ProvidersTest, IntelStatisticsFailuresGiveNoRecordForThatCycle) {
     int rc = 0;
     InitMac(&rc);
     ASSERT_EQ(rc, 1);
-    IntelLibModel::Instance().FailStatistics(5, 1);
+    qxsim::Notebook::Current().IntelLib().FailStatistics(5, 1);
     EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
-    IntelLibModel::Instance().SetBssStatusWord(2);
+    qxsim::Notebook::Current().IntelLib().SetBssStatusWord(2);
     EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
-    IntelLibModel::Instance().SetBssStatusWord(0);
+    qxsim::Notebook::Current().IntelLib().SetBssStatusWord(0);
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     EXPECT_NE(r, nullptr);
     qx_wifi_releaseCSI(r);
-    LinkModel::Instance().SetProviderAvailable(false);
+    qxsim::Notebook::Current().Link().SetProviderAvailable(false);
     EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
 }
 
@@ -212,12 +213,12 @@ TEST_F(ProvidersTest, QcaWhenIntelIsAbsent) {
     int rc = 0;
     EXPECT_EQ(InitMac(&rc), qxsim::kNotebookAdapterMac);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(IntelLibModel::Instance().LoadAttempts(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().IntelLib().LoadAttempts(), 1);
     Pass(3000);
 
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     ASSERT_NE(r, nullptr);
-    qxsim::LinkCounters c = LinkModel::Instance().Counters();
+    qxsim::LinkCounters c = qxsim::Notebook::Current().Link().Counters();
     EXPECT_EQ(r->Status, 1u);
     EXPECT_EQ(r->ConnectionState, 2u);
     EXPECT_EQ(MacOf(r->PeerMac), qxsim::kHomeBssid);
@@ -239,7 +240,7 @@ TEST_F(ProvidersTest, QcaWhenIntelIsAbsent) {
     EXPECT_EQ(r->RxPackets, static_cast<uint32_t>(c.rx_packets));
     EXPECT_EQ(r->TxPackets, static_cast<uint32_t>(c.tx_packets));
     qx_wifi_releaseCSI(r);
-    EXPECT_TRUE(QcaDeviceModel::Instance().Logging());
+    EXPECT_TRUE(qxsim::Notebook::Current().QcaDevice().Logging());
 
     qx_wifi_cleanCSI();
     const std::vector<std::string> want = {
@@ -248,19 +249,19 @@ TEST_F(ProvidersTest, QcaWhenIntelIsAbsent) {
         "ppdulog_stop", "ppdulog_read",  "ppdulog_start",  // GetCsi
         "ppdulog_stop",                                    // Close
     };
-    EXPECT_EQ(QcaDeviceModel::Instance().Commands(), want);
-    EXPECT_EQ(QcaDeviceModel::Instance().OpenHandles(), 0);
-    EXPECT_FALSE(QcaDeviceModel::Instance().Logging());
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().Commands(), want);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().OpenHandles(), 0);
+    EXPECT_FALSE(qxsim::Notebook::Current().QcaDevice().Logging());
 }
 
 TEST_F(ProvidersTest, QcaWaitsForAFirstPpduBeforeBinding) {
     Vendor(LinkVendor::kQca);
-    QcaDeviceModel::Instance().SetPpduLogged(false);
+    qxsim::Notebook::Current().QcaDevice().SetPpduLogged(false);
     uint8_t mac[6];
     std::memset(mac, 0xAA, sizeof mac);
     EXPECT_EQ(qx_wifi_initCSI(mac), 0);
     EXPECT_EQ(mac[5], 0xAA);
-    EXPECT_TRUE(QcaDeviceModel::Instance().Logging());
+    EXPECT_TRUE(qxsim::Notebook::Current().QcaDevice().Logging());
     // No own address yet: no interface row can be ours.
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     ASSERT_NE(r, nullptr);
@@ -268,23 +269,23 @@ TEST_F(ProvidersTest, QcaWaitsForAFirstPpduBeforeBinding) {
     EXPECT_EQ(r->RxBytes + r->TxBytes, 0u);
     qx_wifi_releaseCSI(r);
 
-    QcaDeviceModel::Instance().SetPpduLogged(true);
+    qxsim::Notebook::Current().QcaDevice().SetPpduLogged(true);
     EXPECT_EQ(qx_wifi_initCSI(mac), 1);
     EXPECT_EQ(MacOf(mac), qxsim::kNotebookAdapterMac);
-    EXPECT_EQ(QcaDeviceModel::Instance().Opens(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().Opens(), 1);
 }
 
 TEST_F(ProvidersTest, QcaFailedOpenClosesItsHandle) {
     Vendor(LinkVendor::kQca);
-    QcaDeviceModel::Instance().FailCommand("ppdulog_start", 1);
+    qxsim::Notebook::Current().QcaDevice().FailCommand("ppdulog_start", 1);
     int rc = -1;
     InitMac(&rc);
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(QcaDeviceModel::Instance().Opens(), 1);
-    EXPECT_EQ(QcaDeviceModel::Instance().OpenHandles(), 0);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().Opens(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().OpenHandles(), 0);
     InitMac(&rc);
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(QcaDeviceModel::Instance().OpenHandles(), 1);
+    EXPECT_EQ(qxsim::Notebook::Current().QcaDevice().OpenHandles(), 1);
 }
 
 TEST_F(ProvidersTest, QcaCountersStayZeroWithoutItsInterfaceRow) {
@@ -305,8 +306,8 @@ TEST_F(ProvidersTest, QcaCountersStayZeroWithoutItsInterfaceRow) {
         {"too small twice: no endless retry", true, 122, 2},
     };
     for (const Case& c : cases) {
-        IpHelperModel::Instance().SetWifiAdapterListed(c.listed);
-        IpHelperModel::Instance().FailIfTable(c.fail_code, c.fail_count);
+        qxsim::Notebook::Current().IpHelper().SetWifiAdapterListed(c.listed);
+        qxsim::Notebook::Current().IpHelper().FailIfTable(c.fail_code, c.fail_count);
         CsiRecord* r = qx_wifi_getCSI(nullptr);
         ASSERT_NE(r, nullptr) << c.what;
         EXPECT_EQ(r->RxBytes + r->TxBytes + r->RxPackets + r->TxPackets, 0u) << c.what;
@@ -320,9 +321,9 @@ TEST_F(ProvidersTest, QcaFailedReadOrLostLink) {
     int rc = 0;
     InitMac(&rc);
     ASSERT_EQ(rc, 1);
-    QcaDeviceModel::Instance().FailCommand("ppdulog_read", 1);
+    qxsim::Notebook::Current().QcaDevice().FailCommand("ppdulog_read", 1);
     EXPECT_EQ(qx_wifi_getCSI(nullptr), nullptr);
-    LinkModel::Instance().LinkLossAt(qxsim::Kernel::Instance().Now());
+    qxsim::Notebook::Current().Link().LinkLossAt(qxsim::Notebook::Current().Kernel().Now());
     Pass(10);
     CsiRecord* r = qx_wifi_getCSI(nullptr);
     ASSERT_NE(r, nullptr);
@@ -333,7 +334,7 @@ TEST_F(ProvidersTest, QcaFailedReadOrLostLink) {
 
 TEST_F(ProvidersTest, QcaHtAndLegacyThroughTheDevice) {
     Vendor(LinkVendor::kQca);
-    LinkModel::Instance().Change([](qxsim::LinkState& s) { s.rx = {0, 7, 2, 1, 1}; });
+    qxsim::Notebook::Current().Link().Change([](qxsim::LinkState& s) { s.rx = {0, 7, 2, 1, 1}; });
     int rc = 0;
     InitMac(&rc);
     ASSERT_EQ(rc, 1);
@@ -342,7 +343,7 @@ TEST_F(ProvidersTest, QcaHtAndLegacyThroughTheDevice) {
     };
     const Case cases[] = {{8, 7, 2, 1, 1}, {9, 7, 2, 1, 1}, {4, 0, 1, 0, 0}, {13, 7, 2, 1, 1}};
     for (const Case& c : cases) {
-        QcaDeviceModel::Instance().SetPpduType(c.type);
+        qxsim::Notebook::Current().QcaDevice().SetPpduType(c.type);
         CsiRecord* r = qx_wifi_getCSI(nullptr);
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->RxMcs, c.mcs) << int(c.type);

@@ -15,6 +15,7 @@
 #include "daemon/wifi/vht_rates.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "daemon/transport/transport.h"
+#include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
 #include "sim/iphlp_model.h"
@@ -43,10 +44,10 @@ Guid OtherGuid() {
 class WlanTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        qxsim::LinkModel::Instance().Reset();
-        qxsim::IpHelperModel::Instance().Reset();
-        qxsim::WlanModel::Instance().Reset();
-        qxsim::ConsoleModel::Instance().SetEcho(false);
+        qxsim::Notebook::Current().Link().Reset();
+        qxsim::Notebook::Current().IpHelper().Reset();
+        qxsim::Notebook::Current().Wlan().Reset();
+        qxsim::Notebook::Current().Console().SetEcho(false);
         fakecsi::Reset();
         DaemonSettings.UpdateRateMs = 100;
         DaemonSettings.UseAverageCsi = 0;
@@ -62,16 +63,19 @@ class WlanTest : public ::testing::Test {
         PurgePeers(true);
     }
     void TearDown() override {
-        CloseWlanSource(SteeringContext);
+        CloseWlanSource(wlan_, SteeringContext);
         PurgePeers(true);
         EXPECT_EQ(fakecsi::S().live_records, 0) << "every record released";
     }
 
+    // The WLAN side main would own; fresh for every test.
+    WlanMonitor wlan_;
+
     // InitWlan with its output captured.
     int Init(std::string* out = nullptr) {
-        qxsim::ConsoleModel::Instance().StartCapture();
-        int rc = InitWlan("I2C");
-        std::string text = qxsim::ConsoleModel::Instance().TakeCapture();
+        qxsim::Notebook::Current().Console().StartCapture();
+        int rc = InitWlan(wlan_, "I2C");
+        std::string text = qxsim::Notebook::Current().Console().TakeCapture();
         if (out != nullptr) *out = text;
         return rc;
     }
@@ -81,7 +85,7 @@ class WlanTest : public ::testing::Test {
         fakecsi::S().next = rec;
         StationSample sta;
         std::memset(&sta, 0, sizeof sta);
-        EXPECT_EQ(CollectStationSample(&sta), 0);
+        EXPECT_EQ(CollectStationSample(wlan_, &sta), 0);
         return sta;
     }
 
@@ -261,11 +265,11 @@ TEST_F(WlanTest, InitWlanBindsTheProvidersAdapter) {
     EXPECT_STREQ(SteeringContext.InterfaceName, "3c:a9:f4:51:7e:20");
     EXPECT_EQ(Get(SteeringContext.WlanReady), 1);
     EXPECT_EQ(Get(SteeringContext.UpdatePeriodMs), 100);
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     EXPECT_EQ(wlan.LastClientVersion(), 2u);
     EXPECT_EQ(wlan.RegisteredSources(), 0x18u);
     EXPECT_EQ(wlan.OpenHandles(), 1);
-    CloseWlanSource(SteeringContext);
+    CloseWlanSource(wlan_, SteeringContext);
     EXPECT_EQ(wlan.OpenHandles(), 0);
     EXPECT_EQ(fakecsi::S().clean_calls, 1);
 }
@@ -290,7 +294,7 @@ TEST_F(WlanTest, ARemoteAddressOpensTheTelemetryEndpoint) {
 
 TEST_F(WlanTest, NoProviderTriesThreeTimesFiveSecondsApart) {
     fakecsi::S().present = false;
-    auto& k = qxsim::Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     const qxsim::VTime start = k.Now();
     std::string out;
     EXPECT_EQ(Init(&out), -2);
@@ -301,11 +305,11 @@ TEST_F(WlanTest, NoProviderTriesThreeTimesFiveSecondsApart) {
               "QUELLIX: Failed to initialize the wifi driver. \n Please verify that the installed "
               "wifi driver is Veltrane capable.\n"
               "QUELLIX: Error initializing win32\n");
-    EXPECT_EQ(qxsim::WlanModel::Instance().OpenHandles(), 0);
+    EXPECT_EQ(qxsim::Notebook::Current().Wlan().OpenHandles(), 0);
 }
 
 TEST_F(WlanTest, AProviderOnTheSecondAttemptCostsOnePause) {
-    auto& k = qxsim::Kernel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
     fakecsi::S().present = false;
     k.At(k.Now() + 1, [] { fakecsi::S().present = true; });
     const qxsim::VTime start = k.Now();
@@ -315,7 +319,7 @@ TEST_F(WlanTest, AProviderOnTheSecondAttemptCostsOnePause) {
 }
 
 TEST_F(WlanTest, WlanClientFailures) {
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     const std::string failed =
         "QUELLIX: Failed to initialize the wifi driver. \n Please verify that the installed "
         "wifi driver is Veltrane capable.\n"
@@ -336,7 +340,7 @@ TEST_F(WlanTest, WlanClientFailures) {
 }
 
 TEST_F(WlanTest, AnAdapterMissingFromIpHelperIsNotFound) {
-    qxsim::IpHelperModel::Instance().SetWifiAdapterListed(false);
+    qxsim::Notebook::Current().IpHelper().SetWifiAdapterListed(false);
     std::string out;
     EXPECT_EQ(Init(&out), -3);
     EXPECT_EQ(out,
@@ -346,14 +350,14 @@ TEST_F(WlanTest, AnAdapterMissingFromIpHelperIsNotFound) {
 }
 
 TEST_F(WlanTest, AnAdapterWithoutAWlanInterfaceIsNotFound) {
-    qxsim::WlanModel::Instance().SetInterfaces({OtherGuid()});
+    qxsim::Notebook::Current().Wlan().SetInterfaces({OtherGuid()});
     EXPECT_EQ(Init(), -3);
-    qxsim::WlanModel::Instance().SetInterfaces({OtherGuid(), NotebookGuid()});
+    qxsim::Notebook::Current().Wlan().SetInterfaces({OtherGuid(), NotebookGuid()});
     EXPECT_EQ(Init(), 0);
 }
 
 TEST_F(WlanTest, FindAdapterByMacRetriesOnceWithTheSizeItWasTold) {
-    auto& ip = qxsim::IpHelperModel::Instance();
+    auto& ip = qxsim::Notebook::Current().IpHelper();
     char name[kAdapterNameSize];
     uint8_t mac[6];
     // The default chain holds two adapters: the 704-byte first try overflows.
@@ -383,8 +387,8 @@ TEST_F(WlanTest, FindAdapterByMacRetriesOnceWithTheSizeItWasTold) {
 }
 
 TEST_F(WlanTest, ALongAdapterNameIsCutAndTerminated) {
-    qxsim::LinkModel::Instance().SetAdapter(qxsim::kNotebookAdapterMac,
-                                            std::string(qxsim::kNotebookAdapterName) + "-TAIL");
+    qxsim::Notebook::Current().Link().SetAdapter(
+        qxsim::kNotebookAdapterMac, std::string(qxsim::kNotebookAdapterName) + "-TAIL");
     char name[kAdapterNameSize + 8];
     std::memset(name, 'x', sizeof name);
     uint8_t mac[6];
@@ -395,7 +399,7 @@ TEST_F(WlanTest, ALongAdapterNameIsCutAndTerminated) {
 
 TEST_F(WlanTest, NotificationsFollowTheSteeredInterfaceOnly) {
     ASSERT_EQ(Init(), 0);
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     const uint32_t acm = qxsim::kWlanSourceAcm, msm = qxsim::kWlanSourceMsm;
     const struct {
         bool ours;
@@ -417,8 +421,8 @@ TEST_F(WlanTest, NotificationsFollowTheSteeredInterfaceOnly) {
 
 TEST_F(WlanTest, NotificationsAtVirtualTimesReachTheCallback) {
     ASSERT_EQ(Init(), 0);
-    auto& k = qxsim::Kernel::Instance();
-    auto& wlan = qxsim::WlanModel::Instance();
+    auto& k = qxsim::Notebook::Current().Kernel();
+    auto& wlan = qxsim::Notebook::Current().Wlan();
     wlan.NotifyAt(k.Now() + 1000, qxsim::kWlanSourceAcm, 21, NotebookGuid());
     wlan.NotifyAt(k.Now() + 3000, qxsim::kWlanSourceAcm, 10, NotebookGuid());
     k.Sleep(2000);
@@ -428,12 +432,12 @@ TEST_F(WlanTest, NotificationsAtVirtualTimesReachTheCallback) {
 }
 
 TEST_F(WlanTest, RunLinkStepOutcomes) {
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), -1) << "not ready";
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -1) << "not ready";
     EXPECT_EQ(fakecsi::S().get_calls, 0);
     ASSERT_EQ(Init(), 0);
 
     g_callback_calls = 0;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), 17);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), 17);
     EXPECT_EQ(g_callback_calls, 1);
     const uint8_t adapter[6] = {0x3c, 0xa9, 0xf4, 0x51, 0x7e, 0x20};
     EXPECT_EQ(std::memcmp(g_last.AdapterMac, adapter, 6), 0);
@@ -446,7 +450,7 @@ TEST_F(WlanTest, RunLinkStepOutcomes) {
     EXPECT_EQ(g_last.Stats.TxRateMbps, 65u);
 
     DaemonSettings.FillTxRateFromRx = 1;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), 17);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), 17);
     EXPECT_EQ(g_last.Stats.TxRateMbps, 72u);
     DaemonSettings.FillTxRateFromRx = 0;
 
@@ -454,13 +458,13 @@ TEST_F(WlanTest, RunLinkStepOutcomes) {
     PeerRecord r = g_last;
     ASSERT_EQ(OnPeerStats(&r), 0);
     fakecsi::S().next.ConnectionState = 3;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), -2);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -2);
     EXPECT_EQ(g_callback_calls, 2);
     EXPECT_EQ(FindPeer(r.PeerMac)->Stale, 1);
 
     // No record at all: every peer leaves the table.
     fakecsi::S().deliver = false;
-    EXPECT_EQ(RunLinkStep(SteeringContext, Capture), -1);
+    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -1);
     EXPECT_EQ(PeerTable, nullptr);
     EXPECT_EQ(PeerCount, 0);
 }
@@ -474,9 +478,9 @@ TEST_F(WlanTest, NotificationsRaceTheRefreshWithoutTearing) {
     const Guid ours = NotebookGuid();
     std::memcpy(down.InterfaceGuid, ours.data(), 16);
     std::thread service([&] {
-        for (int i = 0; i < 2000 || !stop.load(); ++i) OnWlanNotification(&down, nullptr);
+        for (int i = 0; i < 2000 || !stop.load(); ++i) OnWlanNotification(&down, &wlan_);
     });
-    for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(SteeringContext), 0);
+    for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(wlan_, SteeringContext), 0);
     stop.store(true);
     service.join();
     EXPECT_EQ(Get(SteeringContext.UpdatePeriodMs), 5000);
@@ -486,11 +490,12 @@ TEST_F(WlanTest, NotificationsRaceTheRefreshWithoutTearing) {
 // the interface's record, report when it was updated and its tag moved, purge
 // stale records every 102nd cycle.
 struct MiniWorker {
+    WlanMonitor& wlan_;
     uint16_t last_tag = 0;
     int cycle = 0;
     int Cycle() {
-        RefreshInterface(SteeringContext);
-        RunLinkStep(SteeringContext, OnPeerStats);
+        RefreshInterface(wlan_, SteeringContext);
+        RunLinkStep(wlan_, SteeringContext, OnPeerStats);
         int sent = 0;
         PeerRecord rec;
         if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&
@@ -507,11 +512,11 @@ struct MiniWorker {
 
 TEST_F(WlanTest, ARoamWithoutLinkLossIsReportedOnTheNextCycleAndTheOldRecordLeavesAtThePurge) {
     ASSERT_EQ(Init(), 0);
-    auto& controller = qxsim::ControllerModel::Instance();
+    auto& controller = qxsim::Notebook::Current().Controller();
     controller.Reset();
     ASSERT_EQ(TransportOpen(), 0);
     const uint8_t other[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
-    MiniWorker w;
+    MiniWorker w{wlan_};
     uint64_t bytes = 1000;
     auto step = [&] {
         bytes += 1500 + static_cast<uint64_t>(w.cycle);  // the tag moves every cycle
