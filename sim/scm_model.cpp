@@ -21,6 +21,16 @@ void ScmModel::Reset() {
     started_by_manager_ = true;
     register_error_ = 0;
     dispatching_ = false;
+    ClearRunLocked();
+    control_results_.clear();
+    delivered_.clear();
+    services_.clear();
+    handles_.clear();
+    open_manager_error_ = 0;
+    query_error_ = 0;
+}
+
+void ScmModel::ClearRunLocked() {
     status_handle_ = 0;
     handler_ = nullptr;
     stopped_reported_ = false;
@@ -29,14 +39,8 @@ void ScmModel::Reset() {
     start_timed_out_ = false;
     history_.clear();
     pending_controls_.clear();
-    control_results_.clear();
-    delivered_.clear();
     // A thread of an earlier run may still be parked on it.
     if (dispatcher_wake_) retired_events_.push_back(std::move(dispatcher_wake_));
-    services_.clear();
-    handles_.clear();
-    open_manager_error_ = 0;
-    query_error_ = 0;
 }
 
 void ScmModel::Violation(std::string what) {
@@ -75,15 +79,7 @@ bool ScmModel::RunDispatcher(const std::u16string&, std::function<void()> servic
             return false;
         }
         dispatching_ = true;
-        status_handle_ = 0;
-        handler_ = nullptr;
-        stopped_reported_ = false;
-        was_running_ = false;
-        main_returned_ = false;
-        start_timed_out_ = false;
-        history_.clear();
-        pending_controls_.clear();
-        if (dispatcher_wake_) retired_events_.push_back(std::move(dispatcher_wake_));
+        ClearRunLocked();
         dispatcher_wake_ = std::make_unique<Event>(false, false);
         wake = dispatcher_wake_.get();
     }

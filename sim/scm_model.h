@@ -150,6 +150,8 @@ class ScmModel {
     std::vector<std::string> Violations();
 
   private:
+    // What one run of the service process leaves behind, cleared for the next.
+    void ClearRunLocked();
     struct Handle {
         bool manager = false;
         std::u16string service;
