@@ -10,6 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -104,8 +106,11 @@ class UserModeWaitTest : public ::testing::Test {
         kmdfsim::Reset();
     }
 
-    // um::Wait(io, ms) on a thread of its own. Nullopt-like -1 when it did not
-    // return within the watchdog (the request is then cancelled to free it).
+    // um::Wait(io, ms) on a thread of its own: 1 completed, 0 timed out, -1
+    // when it did not return within the watchdog. The request is then
+    // cancelled, which releases a waiter that merely missed its completion; a
+    // waiter that not even that releases ends the run, loudly, since nothing
+    // else could free it.
     int WaitWatched(um::Io* io, uint32_t ms) {
         std::packaged_task<bool()> task([io, ms] { return um::Wait(io, ms); });
         std::future<bool> result = task.get_future();
@@ -115,6 +120,11 @@ class UserModeWaitTest : public ::testing::Test {
             outcome = result.get() ? 1 : 0;
         } else {
             um::Cancel(io);
+            if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+                std::fprintf(stderr, "um::Wait(io, %u) never returned, even after a cancel\n",
+                             static_cast<unsigned>(ms));
+                std::abort();
+            }
         }
         waiter.join();
         return outcome;
