@@ -33,6 +33,7 @@ Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLeng
                   uint32_t outLength);
 
 // Waits up to ms (0xFFFFFFFF: forever) for completion; true when completed.
+// 0 is a poll: it never blocks (as GetOverlappedResult without waiting).
 bool Wait(Io* io, uint32_t ms);
 bool Done(Io* io);
 NtStatus Status(Io* io);  // valid once completed

