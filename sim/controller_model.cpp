@@ -1,6 +1,7 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 
+#include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
 
 namespace qxsim {
@@ -16,7 +17,6 @@ void ControllerModel::ResetLocked() {
     transfer_time_ = 0;
     refuse_open_ = false;
     device_present_ = true;
-    node_present_ = true;
     node_enabled_ = true;
     generation_ = 1;
     disables_ = enables_ = 0;
@@ -85,9 +85,12 @@ void ControllerModel::SetDevicePresent(bool present) {
     if (!present) ++generation_;
 }
 
+// The device installation holds the node; the model's own lock is not taken,
+// so the two locks never nest.
 void ControllerModel::SetNodePresent(bool present) {
-    std::lock_guard<std::mutex> lk(m_);
-    node_present_ = present;
+    auto& devices = Notebook::Current().DeviceInstall();
+    if (!devices.SetPresent(kControllerInstanceId, present) && present)
+        devices.AddDevice(DeviceInstallModel::ControllerNode());
 }
 
 int64_t ControllerModel::Open() {
@@ -244,8 +247,7 @@ void ControllerModel::BusLeave() {
 }
 
 bool ControllerModel::NodePresent() {
-    std::lock_guard<std::mutex> lk(m_);
-    return node_present_;
+    return Notebook::Current().DeviceInstall().Present(kControllerInstanceId);
 }
 
 void ControllerModel::DisableNode() {
