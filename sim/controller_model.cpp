@@ -95,8 +95,11 @@ void ControllerModel::SetNodePresent(bool present) {
 
 int64_t ControllerModel::Open() {
     if (InjectFault(FaultKind::kTransportOpen)) return -1;  // the driver refuses the open
+    // A removed node takes the driver's device with it: nothing to open. Asked
+    // before the lock is taken, so that the two models' locks never nest.
+    const bool node_present = NodePresent();
     std::lock_guard<std::mutex> lk(m_);
-    if (!device_present_ || !node_enabled_) return 0;
+    if (!node_present || !device_present_ || !node_enabled_) return 0;
     if (refuse_open_) return -1;
     return generation_;
 }

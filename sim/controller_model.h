@@ -84,7 +84,8 @@ class ControllerModel {
 
     // ---- Device side, for the transport ----
     // Opens a handle; returns its generation (> 0), or 0 when the device is
-    // absent or disabled, or -1 when the open request is refused.
+    // absent, its node removed or disabled, or -1 when the open request is
+    // refused.
     int64_t Open();
     bool HandleValid(int64_t generation);
     TransferOutcome NextWriteOutcome();
