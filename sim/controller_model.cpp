@@ -1,6 +1,7 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 
+#include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
 
 namespace qxsim {
@@ -16,7 +17,6 @@ void ControllerModel::ResetLocked() {
     transfer_time_ = 0;
     refuse_open_ = false;
     device_present_ = true;
-    node_present_ = true;
     node_enabled_ = true;
     generation_ = 1;
     disables_ = enables_ = 0;
@@ -85,15 +85,21 @@ void ControllerModel::SetDevicePresent(bool present) {
     if (!present) ++generation_;
 }
 
+// The device installation holds the node; the model's own lock is not taken,
+// so the two locks never nest.
 void ControllerModel::SetNodePresent(bool present) {
-    std::lock_guard<std::mutex> lk(m_);
-    node_present_ = present;
+    auto& devices = Notebook::Current().DeviceInstall();
+    if (!devices.SetPresent(kControllerInstanceId, present) && present)
+        devices.AddDevice(DeviceInstallModel::ControllerNode());
 }
 
 int64_t ControllerModel::Open() {
     if (InjectFault(FaultKind::kTransportOpen)) return -1;  // the driver refuses the open
+    // A removed node takes the driver's device with it: nothing to open. Asked
+    // before the lock is taken, so that the two models' locks never nest.
+    const bool node_present = NodePresent();
     std::lock_guard<std::mutex> lk(m_);
-    if (!device_present_ || !node_enabled_) return 0;
+    if (!node_present || !device_present_ || !node_enabled_) return 0;
     if (refuse_open_) return -1;
     return generation_;
 }
@@ -244,8 +250,7 @@ void ControllerModel::BusLeave() {
 }
 
 bool ControllerModel::NodePresent() {
-    std::lock_guard<std::mutex> lk(m_);
-    return node_present_;
+    return Notebook::Current().DeviceInstall().Present(kControllerInstanceId);
 }
 
 void ControllerModel::DisableNode() {

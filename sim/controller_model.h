@@ -8,8 +8,10 @@
 // what it was told; its fault modes are the knobs below, and it decides how a
 // transfer through "\\.\QXSPB" ends: at once, failed at once, or pending until
 // cancelled. The device side adds the bus time, the driver's open and the
-// device node, which can be absent, disabled and enabled; disabling it cuts
-// off every handle opened before, as removing the driver's device does.
+// device node, which can be disabled and enabled; disabling it cuts off every
+// handle opened before, as removing the driver's device does. Whether the node
+// is there at all is the device installation's to say (one node, one state):
+// SetNodePresent and NodePresent go through it.
 #pragma once
 
 #include <cstddef>
@@ -51,8 +53,10 @@ class ControllerModel {
   public:
     friend class Notebook;  // builds the one instance
 
-    // Back to a freshly powered notebook: node present and enabled, device
-    // present, firmware with default answers, no faults, empty logs.
+    // Back to a freshly powered notebook: node enabled, device present,
+    // firmware with default answers, no faults, empty logs. The node's
+    // presence belongs to the device installation, which its own Reset (or
+    // the notebook's) brings back.
     void Reset();
 
     // ---- Knobs ----
@@ -73,12 +77,15 @@ class ControllerModel {
     void SetRefuseOpen(bool refuse);
     // The device "\\.\QXSPB" exists (driver loaded); default true.
     void SetDevicePresent(bool present);
-    // The node "ACPI\VLT0949\1" exists for the Configuration Manager; default true.
+    // The node "ACPI\VLT0949\1" exists (for the Configuration Manager and
+    // SetupAPI alike); default true. Making it present again after it was
+    // forgotten brings back the power-on node.
     void SetNodePresent(bool present);
 
     // ---- Device side, for the transport ----
     // Opens a handle; returns its generation (> 0), or 0 when the device is
-    // absent or disabled, or -1 when the open request is refused.
+    // absent, its node removed or disabled, or -1 when the open request is
+    // refused.
     int64_t Open();
     bool HandleValid(int64_t generation);
     TransferOutcome NextWriteOutcome();
@@ -161,7 +168,6 @@ class ControllerModel {
     uint32_t transfer_time_;
     bool refuse_open_;
     bool device_present_;
-    bool node_present_;
     bool node_enabled_;
     int64_t generation_;
     int disables_, enables_;

@@ -18,10 +18,43 @@ std::u16string Fold(const std::u16string& text) {
 
 void DeviceInstallModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
-    devices_.clear();
+    ResetLocked();
+}
+
+void DeviceInstallModel::ResetLocked() {
+    devices_.assign(1, ControllerNode());
     packages_.clear();
     lists_.clear();
     violations_.clear();
+}
+
+DeviceNode DeviceInstallModel::ControllerNode() {
+    DeviceNode node;
+    node.instance_id = kControllerInstanceId;
+    node.hardware_ids = {u"ACPI\\VLT0949", u"*VLT0949"};
+    return node;
+}
+
+DeviceNode* DeviceInstallModel::FindLocked(const std::u16string& instance_id) {
+    const std::u16string wanted = Fold(instance_id);
+    for (auto& device : devices_) {
+        if (Fold(device.instance_id) == wanted) return &device;
+    }
+    return nullptr;
+}
+
+bool DeviceInstallModel::Present(const std::u16string& instance_id) {
+    std::lock_guard<std::mutex> lk(m_);
+    const DeviceNode* device = FindLocked(instance_id);
+    return device != nullptr && device->present;
+}
+
+bool DeviceInstallModel::SetPresent(const std::u16string& instance_id, bool present) {
+    std::lock_guard<std::mutex> lk(m_);
+    DeviceNode* device = FindLocked(instance_id);
+    if (device == nullptr) return false;
+    device->present = present;
+    return true;
 }
 
 void DeviceInstallModel::Violation(std::string what) {
@@ -31,6 +64,11 @@ void DeviceInstallModel::Violation(std::string what) {
 
 void DeviceInstallModel::AddDevice(const DeviceNode& device) {
     std::lock_guard<std::mutex> lk(m_);
+    // Replaced in place, so that the indexes open lists hold stay right.
+    if (DeviceNode* same = FindLocked(device.instance_id)) {
+        *same = device;
+        return;
+    }
     devices_.push_back(device);
 }
 

@@ -3,6 +3,12 @@
 // registry model), device information lists over them, and the driver store's
 // OEM packages.
 //
+// The device nodes here are the notebook's only ones: the Configuration
+// Manager's view (daemon/transport/os_cfgmgr_sim.cpp, through the controller
+// model) asks this model whether the controller's node is there, so a node
+// removed through SetupAPI is gone for CM_Locate_DevNode as well, and a node
+// the Configuration Manager lacks is not enumerated here either.
+//
 // Strict like Windows: a list used or destroyed after it was destroyed is a
 // violation (printed on standard error and kept); lists hold a snapshot, so
 // removing a device does not move the others' indexes within a list.
@@ -27,14 +33,29 @@ struct DeviceNode {
     bool needs_restart = false;      // the removal asks for a restart
 };
 
+// The antenna controller's node, as the notebook has it at power-on.
+constexpr char16_t kControllerInstanceId[] = u"ACPI\\VLT0949\\1";
+
 class DeviceInstallModel {
   public:
     friend class Notebook;  // builds the one instance
 
-    // No devices, no packages, no lists, no violations.
+    // Power-on: the controller's node alone (ControllerNode()), no packages,
+    // no lists, no violations.
     void Reset();
 
+    // "ACPI\VLT0949\1" with hardware IDs "ACPI\VLT0949" and "*VLT0949",
+    // present, without a driver key.
+    static DeviceNode ControllerNode();
+
+    // Instance IDs are unique, case aside: a device with the ID of one the
+    // model has takes that one's place (and its place in open lists).
     void AddDevice(const DeviceNode& device);
+    // Whether a device with this instance ID is there and present.
+    bool Present(const std::u16string& instance_id);
+    // Marks the device with this instance ID present or not; false when the
+    // model has no such device.
+    bool SetPresent(const std::u16string& instance_id, bool present);
     void AddDriverPackage(const std::u16string& inf_name);
     bool HasDriverPackage(const std::u16string& inf_name);
     std::vector<DeviceNode> Devices();
@@ -55,6 +76,9 @@ class DeviceInstallModel {
     std::vector<std::string> Violations();
 
   private:
+    DeviceInstallModel() { ResetLocked(); }
+    void ResetLocked();
+    DeviceNode* FindLocked(const std::u16string& instance_id);
     DeviceNode* AtLocked(uintptr_t list, uint32_t index);
     void Violation(std::string what);
 

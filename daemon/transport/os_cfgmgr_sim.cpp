@@ -1,7 +1,10 @@
-// The Configuration Manager on the virtual notebook: one device node,
-// "ACPI\VLT0949\1", present or not, held by the controller model.
+// The Configuration Manager on the virtual notebook, for the controller's
+// device node "ACPI\VLT0949\1": it is there while the device installation
+// (what SetupAPI lists) has it present, so the uninstaller's removal takes it
+// away from here too; disabled and enabled, it is the controller model's.
 #include "daemon/transport/os_cfgmgr.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
 #include "sim/notebook.h"
@@ -14,7 +17,6 @@ constexpr uint32_t kCrNoSuchDevNode = 0x0D;
 constexpr uint32_t kCrFailure = 0x13;
 constexpr uint32_t kCrRemoveVetoed = 0x17;
 constexpr uint32_t kControllerDevInst = 0x4D1;
-const char16_t kControllerId[] = u"ACPI\\VLT0949\\1";
 
 bool SameId(const char16_t* a, const char16_t* b) {
     // Instance ids compare case-insensitively, as the Configuration Manager does.
@@ -29,7 +31,8 @@ bool SameId(const char16_t* a, const char16_t* b) {
 
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
     *devinst = 0;
-    if (device_instance_id == nullptr || !SameId(device_instance_id, kControllerId) ||
+    if (device_instance_id == nullptr ||
+        !SameId(device_instance_id, qxsim::kControllerInstanceId) ||
         !qxsim::Notebook::Current().Controller().NodePresent()) {
         return kCrNoSuchDevNode;
     }

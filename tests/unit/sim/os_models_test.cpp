@@ -3,9 +3,11 @@
 // would let a leaking or double-closing program pass.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "sim/controller_model.h"
 #include "sim/device_install_model.h"
 #include "sim/file_model.h"
 #include "sim/process_model.h"
@@ -158,6 +160,76 @@ TEST(DeviceInstallModelLists, SnapshotAndMisuse) {
                                         "SetupDiDestroyDeviceInfoList on a list that is not open"}),
               devices.Violations());
     EXPECT_EQ(0, devices.OpenLists());
+}
+
+// The notebook has one controller node, whichever side asks: the device
+// installation (SetupAPI) and the controller model (the Configuration
+// Manager) read and change the same record, and instance IDs stay unique.
+TEST(DeviceInstallModelNodes, OneControllerNodeForBothViews) {
+    struct Case {
+        const char* what;
+        std::function<void()> change;  // to the power-on notebook
+        size_t records;
+        bool present;  // of the controller's record, as both sides see it
+        std::u16string instance_id;
+        std::vector<std::u16string> hardware_ids;
+    };
+    const std::vector<std::u16string> kIds = {u"ACPI\\VLT0949", u"*VLT0949"};
+    const Case cases[] = {
+        {"power-on", [] {}, 1, true, u"ACPI\\VLT0949\\1", kIds},
+        {"the node goes away", [] { Notebook::Current().Controller().SetNodePresent(false); }, 1,
+         false, u"ACPI\\VLT0949\\1", kIds},
+        {"and comes back",
+         [] {
+             Notebook::Current().Controller().SetNodePresent(false);
+             Notebook::Current().Controller().SetNodePresent(true);
+         },
+         1, true, u"ACPI\\VLT0949\\1", kIds},
+        {"SetupAPI marks it absent",
+         [] { Notebook::Current().DeviceInstall().SetPresent(u"acpi\\vlt0949\\1", false); }, 1,
+         false, u"ACPI\\VLT0949\\1", kIds},
+        {"the same ID added again replaces it, case aside",
+         [] {
+             DeviceNode node;
+             node.instance_id = u"acpi\\VLT0949\\1";
+             node.hardware_ids = {u"ACPI\\VLT0949"};
+             node.present = false;
+             Notebook::Current().DeviceInstall().AddDevice(node);
+         },
+         1,
+         false,
+         u"acpi\\VLT0949\\1",
+         {u"ACPI\\VLT0949"}},
+        {"another node beside it",
+         [] {
+             DeviceNode node;
+             node.instance_id = u"ACPI\\VLT0949\\2";
+             Notebook::Current().DeviceInstall().AddDevice(node);
+         },
+         2, true, u"ACPI\\VLT0949\\1", kIds},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Notebook::Current().Controller().Reset();
+        Notebook::Current().DeviceInstall().Reset();
+        c.change();
+        auto& devices = Notebook::Current().DeviceInstall();
+        const auto nodes = devices.Devices();
+        ASSERT_EQ(c.records, nodes.size());
+        EXPECT_EQ(c.instance_id, nodes[0].instance_id);
+        EXPECT_EQ(c.hardware_ids, nodes[0].hardware_ids);
+        EXPECT_EQ(c.present, nodes[0].present);
+        EXPECT_EQ(c.present, devices.Present(kControllerInstanceId));
+        EXPECT_EQ(c.present, Notebook::Current().Controller().NodePresent());
+        const uintptr_t list = devices.OpenList(u"ACPI\\VLT0949");
+        const DeviceNode* first = devices.At(list, 0);
+        EXPECT_EQ(c.present, first != nullptr && first->instance_id == c.instance_id);
+        devices.CloseList(list);
+    }
+    // A device the model does not have cannot be marked.
+    EXPECT_FALSE(Notebook::Current().DeviceInstall().SetPresent(u"ACPI\\VLT0949\\9", true));
+    EXPECT_FALSE(Notebook::Current().DeviceInstall().Present(u"ACPI\\VLT0949\\9"));
+    EXPECT_TRUE(Notebook::Current().DeviceInstall().Violations().empty());
 }
 
 }  // namespace

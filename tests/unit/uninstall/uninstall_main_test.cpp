@@ -177,7 +177,11 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
                      "Service deleted successfully\n") +
              kDeviceLines + "    Must reboot to complete uninstall    Removed Driver\n" + kProducts,
          0, true, true},
-        {"no controller device", 2, [&devices] { devices.Reset(); },
+        {"no controller device", 2,
+         [&devices] {
+             devices.Reset();
+             devices.SetPresent(qxsim::kControllerInstanceId, false);
+         },
          std::string("Service \"Halvorn Veltrane Service\" deleted\n"
                      "Service deleted successfully\n") +
              kProducts,
