@@ -49,6 +49,11 @@ bool DeviceInstallModel::Present(const std::u16string& instance_id) {
     return device != nullptr && device->present;
 }
 
+bool DeviceInstallModel::LocateControllerNode(const char16_t* instance_id) {
+    if (instance_id == nullptr || Fold(instance_id) != Fold(kControllerInstanceId)) return false;
+    return Present(instance_id);
+}
+
 bool DeviceInstallModel::SetPresent(const std::u16string& instance_id, bool present) {
     std::lock_guard<std::mutex> lk(m_);
     DeviceNode* device = FindLocked(instance_id);

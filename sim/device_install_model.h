@@ -53,6 +53,9 @@ class DeviceInstallModel {
     void AddDevice(const DeviceNode& device);
     // Whether a device with this instance ID is there and present.
     bool Present(const std::u16string& instance_id);
+    // CM_Locate_DevNode as the notebook's Configuration Manager answers it:
+    // it knows the controller's node alone, named in any case, while present.
+    bool LocateControllerNode(const char16_t* instance_id);
     // Marks the device with this instance ID present or not; false when the
     // model has no such device.
     bool SetPresent(const std::u16string& instance_id, bool present);

@@ -6,17 +6,19 @@
 #include "kmdf/kmdfsim.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 
 namespace qx::os {
 
 namespace {
-constexpr uint32_t kCrRemoveVetoed = 0x17;
-constexpr uint32_t kCrFailure = 0x13;
 constexpr uint32_t kControllerDevInst = 0x4D1;
 }  // namespace
 
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
-    (void)device_instance_id;
+    *devinst = 0;
+    // The node is the notebook's one device node, whichever half drives it.
+    if (!qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id))
+        return kCrNoSuchDevNode;
     *devinst = kControllerDevInst;
     return kCrSuccess;
 }

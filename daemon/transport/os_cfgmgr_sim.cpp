@@ -12,30 +12,14 @@
 namespace qx::os {
 
 namespace {
-constexpr uint32_t kCrInvalidDevNode = 0x05;
-constexpr uint32_t kCrNoSuchDevNode = 0x0D;
-constexpr uint32_t kCrFailure = 0x13;
-constexpr uint32_t kCrRemoveVetoed = 0x17;
 constexpr uint32_t kControllerDevInst = 0x4D1;
 
-bool SameId(const char16_t* a, const char16_t* b) {
-    // Instance ids compare case-insensitively, as the Configuration Manager does.
-    for (;; ++a, ++b) {
-        char16_t x = (*a >= u'a' && *a <= u'z') ? static_cast<char16_t>(*a - 32) : *a;
-        char16_t y = (*b >= u'a' && *b <= u'z') ? static_cast<char16_t>(*b - 32) : *b;
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
-}
 }  // namespace
 
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
     *devinst = 0;
-    if (device_instance_id == nullptr ||
-        !SameId(device_instance_id, qxsim::kControllerInstanceId) ||
-        !qxsim::Notebook::Current().Controller().NodePresent()) {
+    if (!qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id))
         return kCrNoSuchDevNode;
-    }
     *devinst = kControllerDevInst;
     return kCrSuccess;
 }
