@@ -8,6 +8,7 @@
 
 #include "kmdf/kmdfsim.h"
 #include "kmdf/usermode.h"
+#include "tests/unit/kmdf/read_driver.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ std::atomic<NTSTATUS> g_sentStatus{STATUS_PENDING};
 
 EVT_WDF_IO_QUEUE_IO_READ TinyRead;
 EVT_WDF_REQUEST_CANCEL TinyCancel;
-EVT_WDF_DRIVER_DEVICE_ADD TinyAdd;
 EVT_WDF_OBJECT_CONTEXT_CLEANUP TinyCleanup;
 EVT_WDF_REQUEST_COMPLETION_ROUTINE TinyCompletion;
 
@@ -56,27 +56,6 @@ VOID TinyRead(WDFQUEUE, WDFREQUEST Request, size_t) {
     }
 }
 
-NTSTATUS TinyAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
-    WDFDEVICE device;
-    NTSTATUS status = WdfDeviceCreate(&DeviceInit, WDF_NO_OBJECT_ATTRIBUTES, &device);
-    if (!NT_SUCCESS(status)) return status;
-    WDF_IO_QUEUE_CONFIG config;
-    WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(&config, WdfIoQueueDispatchParallel);
-    config.PowerManaged = WdfFalse;
-    config.EvtIoRead = TinyRead;
-    status = WdfIoQueueCreate(device, &config, WDF_NO_OBJECT_ATTRIBUTES, WDF_NO_HANDLE);
-    if (!NT_SUCCESS(status)) return status;
-    DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
-    return WdfDeviceCreateSymbolicLink(device, &link);
-}
-
-NTSTATUS TinyEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
-    WDF_DRIVER_CONFIG config;
-    WDF_DRIVER_CONFIG_INIT(&config, TinyAdd);
-    return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
-                           WDF_NO_HANDLE);
-}
-
 bool Reported(const std::string& part) {
     for (const auto& v : kmdfsim::Violations()) {
         if (v.find(part) != std::string::npos) return true;
@@ -91,7 +70,7 @@ class SimulationTest : public ::testing::Test {
         g_parked = nullptr;
         g_reads = 0;
         g_cleanups = 0;
-        ASSERT_EQ(kmdfsim::LoadDriver(TinyEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverEntry<TinyRead>), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
         handle_ = um::Open("\\\\.\\QXSPB");
         ASSERT_NE(handle_, nullptr);

@@ -17,6 +17,7 @@
 
 #include "kmdf/kmdfsim.h"
 #include "kmdf/usermode.h"
+#include "tests/unit/kmdf/read_driver.h"
 
 namespace {
 
@@ -32,7 +33,6 @@ std::atomic<WDFREQUEST> g_parked{nullptr};
 
 EVT_WDF_IO_QUEUE_IO_READ WaitRead;
 EVT_WDF_REQUEST_CANCEL WaitCancel;
-EVT_WDF_DRIVER_DEVICE_ADD WaitAdd;
 
 VOID WaitCancel(WDFREQUEST Request) {
     g_parked = nullptr;
@@ -48,27 +48,6 @@ VOID WaitRead(WDFQUEUE, WDFREQUEST Request, size_t) {
     }
     EXPECT_EQ(WdfRequestMarkCancelableEx(Request, WaitCancel), STATUS_SUCCESS);
     g_parked = Request;
-}
-
-NTSTATUS WaitAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
-    WDFDEVICE device;
-    NTSTATUS status = WdfDeviceCreate(&DeviceInit, WDF_NO_OBJECT_ATTRIBUTES, &device);
-    if (!NT_SUCCESS(status)) return status;
-    WDF_IO_QUEUE_CONFIG config;
-    WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(&config, WdfIoQueueDispatchParallel);
-    config.PowerManaged = WdfFalse;
-    config.EvtIoRead = WaitRead;
-    status = WdfIoQueueCreate(device, &config, WDF_NO_OBJECT_ATTRIBUTES, WDF_NO_HANDLE);
-    if (!NT_SUCCESS(status)) return status;
-    DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
-    return WdfDeviceCreateSymbolicLink(device, &link);
-}
-
-NTSTATUS WaitEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
-    WDF_DRIVER_CONFIG config;
-    WDF_DRIVER_CONFIG_INIT(&config, WaitAdd);
-    return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
-                           WDF_NO_HANDLE);
 }
 
 // Completes the parked request as the driver would from its own thread; false
@@ -92,7 +71,7 @@ class UserModeWaitTest : public ::testing::Test {
         kmdfsim::Reset();
         g_park = false;
         g_parked = nullptr;
-        ASSERT_EQ(kmdfsim::LoadDriver(WaitEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverEntry<WaitRead>), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
         handle_ = um::Open("\\\\.\\QXSPB");
         ASSERT_NE(handle_, nullptr);

@@ -1,0 +1,32 @@
+// The smallest driver the simulation's tests load: one parallel queue, not
+// power managed, whose reads go to Read, behind "\\.\QXSPB".
+#pragma once
+
+#include <wdf.h>
+
+namespace kmdftest {
+
+template <PFN_WDF_IO_QUEUE_IO_READ Read>
+NTSTATUS ReadDriverAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
+    WDFDEVICE device;
+    NTSTATUS status = WdfDeviceCreate(&DeviceInit, WDF_NO_OBJECT_ATTRIBUTES, &device);
+    if (!NT_SUCCESS(status)) return status;
+    WDF_IO_QUEUE_CONFIG config;
+    WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(&config, WdfIoQueueDispatchParallel);
+    config.PowerManaged = WdfFalse;
+    config.EvtIoRead = Read;
+    status = WdfIoQueueCreate(device, &config, WDF_NO_OBJECT_ATTRIBUTES, WDF_NO_HANDLE);
+    if (!NT_SUCCESS(status)) return status;
+    DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
+    return WdfDeviceCreateSymbolicLink(device, &link);
+}
+
+template <PFN_WDF_IO_QUEUE_IO_READ Read>
+NTSTATUS ReadDriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
+    WDF_DRIVER_CONFIG config;
+    WDF_DRIVER_CONFIG_INIT(&config, ReadDriverAdd<Read>);
+    return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
+                           WDF_NO_HANDLE);
+}
+
+}  // namespace kmdftest
