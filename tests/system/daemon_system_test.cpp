@@ -296,7 +296,7 @@ TEST(DaemonSystemTest, NoMemoryForTheStartBlockIsRetriedLikeAFailedStart) {
     const size_t block = sizeof(qx::WorkerStartBlock);
     // A passing shortage: logged, retried after the quick-restart pause.
     auto once = RunDaemon({}, "5s ctrl-c\n",
-                          [block] { qxsim::Notebook::Current().Memory().FailNext(block, 1); });
+                          [=] { qxsim::Notebook::Current().Memory().FailNext(block, 1); });
     EXPECT_EQ(once.Count("QUELLIX: Unable to start steering process\n"), 1) << once.out;
     EXPECT_EQ(once.disables, 1);
     ASSERT_GT(once.reports.size(), 0u);
@@ -304,7 +304,7 @@ TEST(DaemonSystemTest, NoMemoryForTheStartBlockIsRetriedLikeAFailedStart) {
     // A lasting one ends supervision at the fourth failure in a row, through
     // the exit path, without ever touching the node.
     auto lasting =
-        RunDaemon({}, "", [block] { qxsim::Notebook::Current().Memory().FailNext(block, 100); });
+        RunDaemon({}, "", [=] { qxsim::Notebook::Current().Memory().FailNext(block, 100); });
     EXPECT_EQ(lasting.Count("QUELLIX: Unable to start steering process\n"), 4) << lasting.out;
     EXPECT_EQ(lasting.disables, 0);
     EXPECT_EQ(lasting.exit_code, 0);
@@ -317,13 +317,13 @@ TEST(DaemonSystemTest, RunsThatNeverReachTheControllerBackOff) {
     // to 4 s instead of a node reset every half second.
     const size_t record = sizeof(qx::PeerRecord);
     auto run = RunDaemon({}, "40s ctrl-c\n",
-                         [record] { qxsim::Notebook::Current().Memory().FailNext(record, 1000); });
+                         [=] { qxsim::Notebook::Current().Memory().FailNext(record, 1000); });
     EXPECT_LE(run.disables, 12) << "node resets in 40 s";
     EXPECT_GE(run.disables, 6);
     EXPECT_TRUE(run.reports.empty());
     // Cured after three runs (pauses 0.5, 1 and 2 s): steering starts.
     auto cured = RunDaemon({}, "30s ctrl-c\n",
-                           [record] { qxsim::Notebook::Current().Memory().FailNext(record, 3); });
+                           [=] { qxsim::Notebook::Current().Memory().FailNext(record, 3); });
     ASSERT_GT(cured.reports.size(), 0u) << cured.out;
     EXPECT_LE(cured.reports[0].at_ms, 4 * kNodeReset + 500 + 1000 + 2000 + kSetup + 1000);
 }

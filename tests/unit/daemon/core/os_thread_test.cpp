@@ -55,7 +55,8 @@ TEST(UniqueThreadTest, AMovedThreadHasOneOwner) {
     ASSERT_TRUE(b);
     EXPECT_TRUE(b.Wait(kWaitForever));
     EXPECT_EQ(run.done, 1);
-    b = std::move(b);  // self-move keeps the thread
+    UniqueThread& same = b;  // through a reference, as a self-move happens in real code
+    b = std::move(same);     // self-move keeps the thread
     EXPECT_TRUE(b);
 }
 
