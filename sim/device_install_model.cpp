@@ -49,9 +49,12 @@ bool DeviceInstallModel::Present(const std::u16string& instance_id) {
     return device != nullptr && device->present;
 }
 
-bool DeviceInstallModel::LocateControllerNode(const char16_t* instance_id) {
+bool DeviceInstallModel::LocateControllerNode(const char16_t* instance_id, uint32_t* devinst) {
+    *devinst = 0;
     if (instance_id == nullptr || Fold(instance_id) != Fold(kControllerInstanceId)) return false;
-    return Present(instance_id);
+    if (!Present(instance_id)) return false;
+    *devinst = kControllerDevInst;
+    return true;
 }
 
 bool DeviceInstallModel::SetPresent(const std::u16string& instance_id, bool present) {

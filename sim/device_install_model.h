@@ -35,6 +35,8 @@ struct DeviceNode {
 
 // The antenna controller's node, as the notebook has it at power-on.
 constexpr char16_t kControllerInstanceId[] = u"ACPI\\VLT0949\\1";
+// The device instance handle the Configuration Manager gives that node.
+constexpr uint32_t kControllerDevInst = 0x4D1;
 
 class DeviceInstallModel {
   public:
@@ -55,7 +57,8 @@ class DeviceInstallModel {
     bool Present(const std::u16string& instance_id);
     // CM_Locate_DevNode as the notebook's Configuration Manager answers it:
     // it knows the controller's node alone, named in any case, while present.
-    bool LocateControllerNode(const char16_t* instance_id);
+    // devinst receives kControllerDevInst, or 0 when it is not found.
+    bool LocateControllerNode(const char16_t* instance_id, uint32_t* devinst);
     // Marks the device with this instance ID present or not; false when the
     // model has no such device.
     bool SetPresent(const std::u16string& instance_id, bool present);

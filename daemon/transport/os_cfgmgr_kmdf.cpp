@@ -10,17 +10,12 @@
 
 namespace qx::os {
 
-namespace {
-constexpr uint32_t kControllerDevInst = 0x4D1;
-}  // namespace
-
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
-    *devinst = 0;
     // The node is the notebook's one device node, whichever half drives it.
-    if (!qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id))
-        return kCrNoSuchDevNode;
-    *devinst = kControllerDevInst;
-    return kCrSuccess;
+    return qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id,
+                                                                           devinst)
+               ? kCrSuccess
+               : kCrNoSuchDevNode;
 }
 
 uint32_t CmDisableDevNode(uint32_t devinst) {

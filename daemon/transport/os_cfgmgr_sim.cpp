@@ -11,22 +11,20 @@
 
 namespace qx::os {
 
-namespace {
-constexpr uint32_t kControllerDevInst = 0x4D1;
-
-}  // namespace
+namespace {}  // namespace
 
 uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
-    *devinst = 0;
-    if (!qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id))
-        return kCrNoSuchDevNode;
-    *devinst = kControllerDevInst;
-    return kCrSuccess;
+    // The node is the notebook's one device node, whichever half drives it.
+    return qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id,
+                                                                           devinst)
+               ? kCrSuccess
+               : kCrNoSuchDevNode;
 }
 
 uint32_t CmDisableDevNode(uint32_t devinst) {
     if (qxsim::InjectFault(qxsim::FaultKind::kNodeDisable)) return kCrFailure;
-    if (devinst != kControllerDevInst || !qxsim::Notebook::Current().Controller().NodePresent())
+    if (devinst != qxsim::kControllerDevInst ||
+        !qxsim::Notebook::Current().Controller().NodePresent())
         return kCrInvalidDevNode;
     // An open handle vetoes the removal, as on Windows, whoever holds it (this
     // process included); the device, and the holder's bus, stay as they are.
@@ -37,7 +35,8 @@ uint32_t CmDisableDevNode(uint32_t devinst) {
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
     if (qxsim::InjectFault(qxsim::FaultKind::kNodeEnable)) return kCrFailure;
-    if (devinst != kControllerDevInst || !qxsim::Notebook::Current().Controller().NodePresent())
+    if (devinst != qxsim::kControllerDevInst ||
+        !qxsim::Notebook::Current().Controller().NodePresent())
         return kCrInvalidDevNode;
     qxsim::Notebook::Current().Controller().EnableNode();
     return kCrSuccess;
