@@ -8,10 +8,14 @@
 source "$(dirname "$0")/../lib.sh"
 wine_setup
 
-# The event log of Wine only traces what is reported: restart the wineserver
-# with that channel on, so the service (started by it) writes its texts here.
+# The event log of Wine only traces what is reported: restart the session
+# with that channel on, so the services (started by wineboot) write their
+# texts here. The wineserver is kept alive between commands: otherwise Wine
+# ends the session about 3 s after the last program, and the next command
+# would start a services.exe that traces nothing.
 evlog=$QX_WORK/eventlog.txt
 timeout 30 wineserver -k >/dev/null 2>&1
+wineserver -p >/dev/null 2>&1 </dev/null
 WINEDEBUG=-all,+eventlog timeout 60 wineboot >/dev/null 2>"$evlog" </dev/null
 
 dir="$(wine_c)/Program Files/Halvorn Test"
@@ -100,10 +104,34 @@ expect_contains "failure reported with its code" "$evlog" \
 mv "$dir/quellix.off" "$dir/quellix.exe"
 
 # --- 20 start/stop cycles --------------------------------------------------
+# Seen once in many runs on a CI machine: a start that never reached RUNNING
+# and started no daemon. When the service manager itself refused the start
+# (sc fails, the service is STOPPED with exit code 0, no daemon ran), the
+# cycle is tried once more, and the output says so; any other failed start,
+# or a second refusal, fails the test with what was seen.
+retried=0
+start_cycle() {  # start_cycle CYCLE LOG_LINES_BEFORE
+    wine_run 30 "$out" sc start "$svc"
+    wait_state 4 && return 0
+    local rc=$WINE_RC state code
+    state=$(svc_field STATE)
+    code=$(svc_field WIN32_EXIT_CODE)
+    if [ "$retried" -eq 0 ] && [ "$rc" -ne 0 ] && [ "$state" == 1 ] && [ "$code" == 0 ] &&
+        [ "$(log_lines)" -eq "$2" ]; then
+        retried=1
+        echo "note: cycle $1: the service manager refused the start (sc exit $rc); trying once more"
+        start_cycle "$1" "$2"
+        return
+    fi
+    fail "cycle $1: not RUNNING (sc start exit $rc, then state $state with exit code $code)"
+    cat "$out" "$out.err" >&2
+    echo "last daemon lines:" >&2
+    tail -3 "$dir/quellix.log" >&2
+    return 1
+}
 before=$(log_lines)
 for cycle in $(seq 1 20); do
-    wine_run 30 "$out" sc start "$svc"
-    wait_state 4 || { fail "cycle $cycle: not RUNNING"; break; }
+    start_cycle "$cycle" $((before + cycle - 1)) || break
     # The daemon is started right after RUNNING is reported.
     for i in $(seq 1 50); do
         [ "$(log_lines)" -ge $((before + cycle)) ] && break
