@@ -18,11 +18,17 @@ wine_cleanup() {
 
 # Copies the template and starts this prefix's wineserver before any
 # WINEDLLOVERRIDES is set, so Wine's own services never inherit an override.
+# The wineserver stays up until wine_cleanup: without -p Wine ends the whole
+# session (services.exe included) about 3 s after the last program, so a test
+# with a pause would run its next command in a new session. Loaded CI
+# machines have seen rare Wine commands that failed without a word; the
+# session's end and restart are no longer among the suspects.
 wine_setup() {
     [ -d "$QX_WINE_TEMPLATE" ] || { echo "no template prefix at $QX_WINE_TEMPLATE" >&2; exit 1; }
     rm -rf "$WINEPREFIX"
     cp -a "$QX_WINE_TEMPLATE" "$WINEPREFIX"
     trap wine_cleanup EXIT
+    wineserver -p >/dev/null 2>&1 </dev/null
     timeout 60 wineboot >/dev/null 2>&1 </dev/null || true
 }
 

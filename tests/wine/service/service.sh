@@ -10,9 +10,8 @@ wine_setup
 
 # The event log of Wine only traces what is reported: restart the session
 # with that channel on, so the services (started by wineboot) write their
-# texts here. The wineserver is kept alive between commands: otherwise Wine
-# ends the session about 3 s after the last program, and the next command
-# would start a services.exe that traces nothing.
+# texts here. The new wineserver is kept alive as wine_setup's was: a
+# services.exe started again by a later command would trace nothing.
 evlog=$QX_WORK/eventlog.txt
 timeout 30 wineserver -k >/dev/null 2>&1
 wineserver -p >/dev/null 2>&1 </dev/null
