@@ -3,30 +3,22 @@
 // device (D0 exit, release hardware) and enabling it adds and starts it
 // again, as the PnP manager does; the controller model's node follows.
 #include "daemon/transport/os_cfgmgr.h"
+#include "daemon/transport/os_cfgmgr_notebook.h"
 #include "kmdf/kmdfsim.h"
-#include "sim/notebook.h"
 #include "sim/controller_model.h"
-#include "sim/device_install_model.h"
+#include "sim/notebook.h"
 
 namespace qx::os {
 
-uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
-    // The node is the notebook's one device node, whichever half drives it.
-    return qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id,
-                                                                           devinst)
-               ? kCrSuccess
-               : kCrNoSuchDevNode;
-}
-
 uint32_t CmDisableDevNode(uint32_t devinst) {
-    (void)devinst;
+    if (!IsControllerNode(devinst)) return kCrInvalidDevNode;
     if (!kmdfsim::DisableDevice()) return kCrRemoveVetoed;
     qxsim::Notebook::Current().Controller().DisableNode();
     return kCrSuccess;
 }
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
-    (void)devinst;
+    if (!IsControllerNode(devinst)) return kCrInvalidDevNode;
     qxsim::Notebook::Current().Controller().EnableNode();
     return NT_SUCCESS(kmdfsim::EnableDevice()) ? kCrSuccess : kCrFailure;
 }

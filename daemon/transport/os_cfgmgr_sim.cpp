@@ -3,29 +3,17 @@
 // (what SetupAPI lists) has it present, so the uninstaller's removal takes it
 // away from here too; disabled and enabled, it is the controller model's.
 #include "daemon/transport/os_cfgmgr.h"
+#include "daemon/transport/os_cfgmgr_notebook.h"
 #include "sim/controller_model.h"
-#include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
 #include "sim/notebook.h"
 
 namespace qx::os {
 
-namespace {}  // namespace
-
-uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) {
-    // The node is the notebook's one device node, whichever half drives it.
-    return qxsim::Notebook::Current().DeviceInstall().LocateControllerNode(device_instance_id,
-                                                                           devinst)
-               ? kCrSuccess
-               : kCrNoSuchDevNode;
-}
-
 uint32_t CmDisableDevNode(uint32_t devinst) {
     if (qxsim::InjectFault(qxsim::FaultKind::kNodeDisable)) return kCrFailure;
-    if (devinst != qxsim::kControllerDevInst ||
-        !qxsim::Notebook::Current().Controller().NodePresent())
-        return kCrInvalidDevNode;
+    if (!IsControllerNode(devinst)) return kCrInvalidDevNode;
     // An open handle vetoes the removal, as on Windows, whoever holds it (this
     // process included); the device, and the holder's bus, stay as they are.
     if (qxsim::Notebook::Current().DeviceHandles().OpenHandles() > 0) return kCrRemoveVetoed;
@@ -35,9 +23,7 @@ uint32_t CmDisableDevNode(uint32_t devinst) {
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
     if (qxsim::InjectFault(qxsim::FaultKind::kNodeEnable)) return kCrFailure;
-    if (devinst != qxsim::kControllerDevInst ||
-        !qxsim::Notebook::Current().Controller().NodePresent())
-        return kCrInvalidDevNode;
+    if (!IsControllerNode(devinst)) return kCrInvalidDevNode;
     qxsim::Notebook::Current().Controller().EnableNode();
     return kCrSuccess;
 }
