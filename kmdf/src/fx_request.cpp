@@ -427,7 +427,7 @@ void Queue::Teardown() {
 
 }  // namespace kmdfsim
 
-using namespace kmdfsim;
+namespace kmdfsim::fx {
 
 // ---- Queue methods ----------------------------------------------------------------------
 
@@ -644,3 +644,26 @@ WDFFILEOBJECT WdfRequestGetFileObject(WDFREQUEST Request) {
     if (r == nullptr || r->file == nullptr) return nullptr;
     return reinterpret_cast<WDFFILEOBJECT>(static_cast<Object*>(r->file));
 }
+
+// ---- Table entries ----------------------------------------------------------------------
+
+void AddRequestMethods(MethodTable& table) {
+    FX_METHOD(table, WdfIoQueueCreate, PFN_WDFIOQUEUECREATE);
+    FX_METHOD(table, WdfIoQueueGetDevice, PFN_WDFIOQUEUEGETDEVICE);
+    FX_METHOD(table, WdfRequestCreate, PFN_WDFREQUESTCREATE);
+    FX_METHOD(table, WdfRequestReuse, PFN_WDFREQUESTREUSE);
+    FX_METHOD(table, WdfRequestGetParameters, PFN_WDFREQUESTGETPARAMETERS);
+    FX_METHOD(table, WdfRequestComplete, PFN_WDFREQUESTCOMPLETE);
+    FX_METHOD(table, WdfRequestCompleteWithInformation, PFN_WDFREQUESTCOMPLETEWITHINFORMATION);
+    FX_METHOD(table, WdfRequestGetStatus, PFN_WDFREQUESTGETSTATUS);
+    FX_METHOD(table, WdfRequestRetrieveInputMemory, PFN_WDFREQUESTRETRIEVEINPUTMEMORY);
+    FX_METHOD(table, WdfRequestRetrieveOutputMemory, PFN_WDFREQUESTRETRIEVEOUTPUTMEMORY);
+    FX_METHOD(table, WdfRequestRetrieveInputBuffer, PFN_WDFREQUESTRETRIEVEINPUTBUFFER);
+    FX_METHOD(table, WdfRequestRetrieveOutputBuffer, PFN_WDFREQUESTRETRIEVEOUTPUTBUFFER);
+    FX_METHOD(table, WdfRequestMarkCancelableEx, PFN_WDFREQUESTMARKCANCELABLEEX);
+    FX_METHOD(table, WdfRequestUnmarkCancelable, PFN_WDFREQUESTUNMARKCANCELABLE);
+    FX_METHOD(table, WdfRequestSetCompletionRoutine, PFN_WDFREQUESTSETCOMPLETIONROUTINE);
+    FX_METHOD(table, WdfRequestForwardToIoQueue, PFN_WDFREQUESTFORWARDTOIOQUEUE);
+}
+
+}  // namespace kmdfsim::fx

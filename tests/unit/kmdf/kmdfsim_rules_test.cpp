@@ -13,6 +13,7 @@
 
 #include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
+#include "kmdf/stub/fx_stub.h"
 #include "kmdf/usermode.h"
 
 namespace {
@@ -83,6 +84,10 @@ NTSTATUS RuleEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
                            WDF_NO_HANDLE);
 }
 
+NTSTATUS RuleImage(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
+    return FxDriverEntryWorker(DriverObject, RegistryPath, RuleEntry);
+}
+
 void SetInRead(std::function<void()> f) {
     std::lock_guard<std::mutex> lock(g_presentedMutex);
     g_inRead = std::move(f);
@@ -106,7 +111,7 @@ class RulesTest : public ::testing::Test {
         g_completionIrql = 0xFF;
         g_cancelIrql = 0xFF;
         g_sentStatus = STATUS_PENDING;
-        ASSERT_EQ(kmdfsim::LoadDriver(RuleEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(RuleImage), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
         handle_ = um::Open("\\\\.\\QXSPB");
         ASSERT_NE(handle_, nullptr);
