@@ -30,6 +30,11 @@ wine_setup() {
     trap wine_cleanup EXIT
     wineserver -p >/dev/null 2>&1 </dev/null
     timeout 60 wineboot >/dev/null 2>&1 </dev/null || true
+    # Windows has PnPUtil in its system folder and the MSI's driver-package
+    # action runs it; Wine has none, so every prefix gets our stand-in.
+    if [ -f "$QX_DIST/doubles/pnputil.exe" ]; then
+        cp "$QX_DIST/doubles/pnputil.exe" "$(wine_c)/windows/system32/pnputil.exe"
+    fi
 }
 
 # The prefix's C: drive on the host.
