@@ -148,6 +148,8 @@ struct Request : Object {
     FileObj* file = nullptr;
     ReqState state = ReqState::Idle;
     Queue* queue = nullptr;
+    // Presented by a sequential queue and not completed yet.
+    bool inSequentialDriver = false;
     // Cancellation.
     bool cancelRequested = false;
     PFN_WDF_REQUEST_CANCEL cancelRoutine = nullptr;
@@ -186,6 +188,9 @@ struct Queue : Object {
     std::condition_variable cv;
     std::deque<Request*> pending;
     Request* current = nullptr;
+    // Requests this sequential queue presented that the driver has not
+    // completed: never more than one, or the queue broke its own rule.
+    int inDriver = 0;
     bool stopping = false;
     // Execution level passive (own or inherited): callbacks only at PASSIVE_LEVEL.
     bool passive = false;

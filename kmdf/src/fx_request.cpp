@@ -154,8 +154,12 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
             Violation("WdfRequestComplete of a driver-created request");
             return;
         }
-        if (r->state == ReqState::Sent)
+        if (r->state == ReqState::Sent) {
+            // A bug check on Windows. The target forgets it, so that closing
+            // the target does not wait for a request that is gone.
             Violation("completing a request that is still sent to a target");
+            if (r->sentTo != nullptr) r->sentTo->sent.erase(r);
+        }
         if (r->cancelBegun && !r->cancelEntered) {
             Violation(
                 "request completed while its cancel routine is owed: the routine would get a "
@@ -344,6 +348,15 @@ void Queue::Present(Request* r) {
     if (passive && CurrentIrql() != PASSIVE_LEVEL) {
         Violation("a queue of passive execution level presented a request above PASSIVE_LEVEL");
     }
+    if (c.DispatchType == WdfIoQueueDispatchSequential) {
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        std::lock_guard<std::mutex> lock(m);
+        if (inDriver > 0) {
+            Violation("a sequential queue presented a request while another one is current");
+        }
+        inDriver++;
+        r->inSequentialDriver = true;
+    }
     t_presenting.push_back(this);
     if (irp.type == WdfRequestTypeRead && c.EvtIoRead != nullptr) {
         c.EvtIoRead(qh, rh, irp.outLength);
@@ -401,6 +414,10 @@ void Queue::OnCompleted(Request* r) {
     {
         std::lock_guard<std::recursive_mutex> fx(Fx().m);
         std::lock_guard<std::mutex> lock(m);
+        if (r->inSequentialDriver) {
+            r->inSequentialDriver = false;
+            inDriver--;
+        }
         if (current != r) return;
         current = nullptr;
         if (!passive && !PresentingHere(this)) next = TakeNextLocked();
