@@ -144,7 +144,7 @@ TEST(InputBoundsTest, HexStreamDecodesEachFrameAsItsEndArrives) {
     EXPECT_EQ(err, "qxdecode: no bytes to decode\n");
 }
 
-TEST(InputBoundsTest, SigrokStreamDecodesATransactionWhenTheNextBegins) {
+TEST(InputBoundsTest, SigrokStreamDecodesATransactionAtItsStopOrWhenTheNextBegins) {
     qxdecode::SigrokStream stream;
     std::string out, err;
     for (const char* line :
@@ -159,8 +159,11 @@ TEST(InputBoundsTest, SigrokStreamDecodesATransactionWhenTheNextBegins) {
     stream.Line("i2c-1: Data read: \x1b[31m", &out, &err);
     EXPECT_EQ(err,
               "qxdecode: line 8: a data byte needs a hex value: i2c-1: Data read: \\x1B[31m\n");
-    EXPECT_EQ(stream.Finish(&out, &err), qxdecode::kBadInput);
+    stream.Line("i2c-1: Stop", &out, &err);
     EXPECT_EQ(out.rfind("transaction 2 (line 7): read from 2C, 0 bytes\n", 0), 0u) << out;
+    out.clear();
+    EXPECT_EQ(stream.Finish(&out, &err), qxdecode::kBadInput);
+    EXPECT_EQ(out, "");
 }
 
 TEST(InputBoundsTest, AnEndlessTransactionIsCut) {

@@ -24,6 +24,12 @@ refuse "cannot create $dir/no/such/dir/x.vcd" "$qxsim" --vcd "$dir/no/such/dir/x
 refuse "cannot create $dir/no/x.html" "$qxsim" --html "$dir/no/x.html"
 refuse "qxdecode: cannot open $dir/missing.txt" "$qxdecode" --sigrok "$dir/missing.txt"
 refuse "--sigrok takes at most one file" "$qxdecode" --sigrok a b
+refuse "--sigrok takes at most one file" "$qxdecode" --sigrok - -
+for address in 2G 400 0x "" --address; do
+    refuse "--address needs the controller's I2C address in hex (2C)" "$qxdecode" --sigrok --address "$address"
+done
+refuse "--address needs the controller's I2C address in hex (2C)" "$qxdecode" --sigrok --address
+refuse "qxdecode: unknown option --adress" "$qxdecode" --sigrok --adress 2C
 refuse "qxdecode: no I2C transactions to decode" "$qxdecode" --sigrok /dev/null
 
 # Values that would run for ever, overflow or convert undefined.
@@ -45,14 +51,15 @@ refuse "qxdecode: line 1 of standard input is longer than 65536 bytes: not text;
 refuse "qxdecode: line 1 of /dev/zero is longer than 65536 bytes" "$qxdecode" --sigrok /dev/zero
 
 # A capture piped in prints as it arrives: the first frame's description
-# appears while the writer still holds the pipe open.
+# appears while the writer still holds the pipe open (a sigrok transaction
+# at its stop).
 for mode in hex sigrok; do
     mkfifo "$dir/pipe-$mode"
     if [ $mode = hex ]; then
         args=() first='03 02 7D BC 7E' want='frame 1 (5 bytes)'
     else
         args=(--sigrok)
-        first=$'i2c-1: Address write: 2C\ni2c-1: Data write: 00\ni2c-1: Address write: 2C'
+        first=$'i2c-1: Address write: 2C\ni2c-1: Data write: 00\ni2c-1: Stop'
         want='wake byte: 00'
     fi
     "$qxdecode" "${args[@]}" <"$dir/pipe-$mode" >"$dir/stream-$mode" 2>&1 &
@@ -72,12 +79,15 @@ for mode in hex sigrok; do
     fi
 done
 
-# Standard input when no file is named.
-printf 'i2c-1: Address write: 2C\ni2c-1: Data write: 00\n' | "$qxdecode" --sigrok >"$dir/out" 2>"$dir/err"
-rc=$?
-if [ "$rc" -ne 0 ] || ! grep -qx 'wake byte: 00' "$dir/out"; then
-    echo "FAIL: --sigrok from standard input: exit code $rc, $(cat "$dir/out" "$dir/err")"
-    failures=$((failures + 1))
-fi
+# Standard input when no file is named, or -; --address before or after it.
+for args in "" "-" "--address 2C -" "- --address 0x2c"; do
+    printf 'i2c-1: Address write: 2C\ni2c-1: Data write: 00\n' |
+        "$qxdecode" --sigrok $args >"$dir/out" 2>"$dir/err"
+    rc=$?
+    if [ "$rc" -ne 0 ] || ! grep -qx 'wake byte: 00' "$dir/out"; then
+        echo "FAIL: --sigrok $args from standard input: exit code $rc, $(cat "$dir/out" "$dir/err")"
+        failures=$((failures + 1))
+    fi
+done
 [ "$failures" -eq 0 ] || exit 1
 echo "ok"
