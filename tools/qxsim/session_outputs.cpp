@@ -10,6 +10,7 @@
 #include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/vkernel.h"
+#include "tools/escape_text.h"
 #include "tools/qxsim/timeline.h"
 
 namespace qxsim {
@@ -21,6 +22,7 @@ struct Outputs {
     SessionOutputOptions options;
     std::unique_ptr<I2cVcdWriter> vcd;
     std::unique_ptr<SessionTimeline> timeline;
+    bool failed = false;  // a file could not be written at the end
 };
 
 Outputs& State() {
@@ -82,8 +84,9 @@ void Finish(uint32_t) {
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (s.vcd && !s.vcd->Close()) {
-        fprintf(stderr, "qxsim: could not write %s: %s\n", s.options.vcd_path.c_str(),
-                strerror(errno));
+        fprintf(stderr, "qxsim: could not write %s: %s\n",
+                qxtools::Escaped(s.options.vcd_path).c_str(), strerror(errno));
+        s.failed = true;
     }
     s.vcd.reset();
     if (!s.timeline) return;
@@ -93,8 +96,9 @@ void Finish(uint32_t) {
     bool ok = f != nullptr && fwrite(page.data(), 1, page.size(), f) == page.size();
     if (f != nullptr) ok = fclose(f) == 0 && ok;
     if (!ok) {
-        fprintf(stderr, "qxsim: could not write %s: %s\n", s.options.html_path.c_str(),
-                strerror(errno));
+        fprintf(stderr, "qxsim: could not write %s: %s\n",
+                qxtools::Escaped(s.options.html_path).c_str(), strerror(errno));
+        s.failed = true;
     }
     s.timeline.reset();
 }
@@ -108,7 +112,7 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
     if (!options.vcd_path.empty()) {
         s.vcd.reset(new I2cVcdWriter(options.speed));
         if (!s.vcd->Open(options.vcd_path)) {
-            *error = "cannot create " + options.vcd_path + ": " + strerror(errno);
+            *error = "cannot create " + qxtools::Escaped(options.vcd_path) + ": " + strerror(errno);
             s.vcd.reset();
             return false;
         }
@@ -117,7 +121,8 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
         // Fail now rather than after a long session.
         FILE* f = fopen(options.html_path.c_str(), "w");
         if (f == nullptr) {
-            *error = "cannot create " + options.html_path + ": " + strerror(errno);
+            *error =
+                "cannot create " + qxtools::Escaped(options.html_path) + ": " + strerror(errno);
             return false;
         }
         fclose(f);
@@ -127,6 +132,12 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
     qxsim::Notebook::Current().Controller().SetBusObserver(OnBus);
     qxsim::Notebook::Current().Kernel().AddExitHook(Finish);
     return true;
+}
+
+bool SessionOutputsFailed() {
+    Outputs& s = State();
+    std::lock_guard<std::mutex> lk(s.m);
+    return s.failed;
 }
 
 void SessionOutputsOnScenario(const std::string& action) {

@@ -51,6 +51,25 @@ TEST(InputBoundsTest, MacAddressesTakeHexDigitsOnly) {
     }
 }
 
+TEST(InputBoundsTest, RssiIsInDbmFromMinus128To0) {
+    const struct {
+        const char* values;
+        bool ok;
+    } cases[] = {
+        {"0 0", true},    {"-128 -128", true}, {"1 -60", false},
+        {"-60 1", false}, {"-129 -60", false}, {"-60 +1", false},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        std::string error;
+        EXPECT_EQ(ParseScenario(std::string("1s rssi ") + c.values + "\n", &s, &error), c.ok)
+            << c.values;
+        if (!c.ok) {
+            EXPECT_EQ(error, "line 1: rssi wants two dBm values from -128 to 0");
+        }
+    }
+}
+
 TEST(InputBoundsTest, BadBytesAreShownEscaped) {
     struct Case {
         std::string text;
