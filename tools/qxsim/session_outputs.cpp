@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/utf8.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
@@ -30,33 +31,6 @@ Outputs& State() {
     return *s;
 }
 
-std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 void OnBus(ControllerModel::BusActivity what, const uint8_t* bytes, size_t count) {
     VTime now = qxsim::Notebook::Current().Kernel().Now();
     Outputs& s = State();
@@ -76,7 +50,7 @@ void OnEvent(const EventRecord& e) {
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (!s.timeline || e.strings.empty()) return;
-    s.timeline->OnMessage(now, Utf8(e.strings.back()));
+    s.timeline->OnMessage(now, qx::Utf8FromUtf16(e.strings.back()));
 }
 
 void Finish(uint32_t) {
