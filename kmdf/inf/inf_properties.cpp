@@ -1,7 +1,5 @@
 #include "kmdf/inf/inf_properties.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "common/bounded_file.h"
 #include "common/utf8.h"
 
 namespace kmdfsim {
@@ -498,32 +497,22 @@ bool DevicePropertiesFromInfBytes(const std::string& bytes, InfDeviceProperties*
 
 bool DevicePropertiesFromInf(const std::string& path, InfDeviceProperties* properties,
                              std::string* error) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error =
-            path + (S_ISDIR(st.st_mode) ? " is a directory" : " is not a file") + ", not an INF";
-        return false;
-    }
-    FILE* in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
     std::string bytes;
-    char chunk[4096];
-    size_t n = 0;
-    while (bytes.size() <= kMaxInfBytes && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        bytes.append(chunk, n);
-    }
-    const bool failed = std::ferror(in) != 0;
-    std::fclose(in);
-    if (failed || bytes.size() > kMaxInfBytes) {
-        *error = failed ? "cannot read " + path : path + " is too large for an INF";
-        return false;
+    switch (qx::ReadBoundedFile(path, kMaxInfBytes, &bytes)) {
+        case qx::FileRead::kOk:
+            break;
+        case qx::FileRead::kDirectory:
+            *error = path + " is a directory, not an INF";
+            return false;
+        case qx::FileRead::kCannotOpen:
+            *error = "cannot read " + path + ": " + std::strerror(errno);
+            return false;
+        case qx::FileRead::kCannotRead:
+            *error = "cannot read " + path;
+            return false;
+        case qx::FileRead::kTooLarge:
+            *error = path + " is larger than any INF";
+            return false;
     }
     if (!DevicePropertiesFromInfBytes(bytes, properties, error)) {
         *error = path + ": " + *error;
