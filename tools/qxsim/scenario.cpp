@@ -1,4 +1,5 @@
 #include "tools/qxsim/scenario.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
