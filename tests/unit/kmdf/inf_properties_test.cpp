@@ -50,10 +50,10 @@ TEST(InfPropertiesTest, ReadsTheHardwareSectionAsWindowsDoes) {
          "[D.NT]\n[D.NTamd64]\n[D.NT.HW]\nAddReg=WD\n" + sy_wd, nullptr, "", false, 0},
         {"another architecture's hardware section is not read",
          "[D.NTarm64.HW]\nAddReg=WD\n" + sy_wd, nullptr, "", false, 0},
-        {"%strkey% from Strings, keys in any case; %% and folder ids",
-         "[D.HW]\nAddReg=%Reg%\n[R]\nHKR,,Security,,%SDDL%\nHKR,,DeviceCharacteristics,0x10001,%"
-         "secure%\n[Strings]\nreg = R\nsddl = \"D:P(A;;GA;;;SY)\"  ; who may open "
-         "it\nSECURE=0x100\n",
+        {"%strkey% from the Strings section, keys in any case",
+         "[D.HW]\nAddReg=%Reg%\n[R]\nHKR,,Security,,%SDDL%\n"
+         "HKR,,DeviceCharacteristics,0x10001,%secure%\n"
+         "[Strings]\nreg = R\nsddl = \"D:P(A;;GA;;;SY)\"  ; who may open it\nSECURE=0x100\n",
          nullptr, kSy, false, 0x100},
         {"%% is one percent sign, %12% a folder id",
          "[D.HW]\nAddReg=R\n[R]\nHKR,,Security,,\"100%% %12%\\x\"\n", nullptr, "100% %12%\\x",
@@ -66,17 +66,17 @@ TEST(InfPropertiesTest, ReadsTheHardwareSectionAsWindowsDoes) {
          "[D.HW]\nAddReg=R\n[R]\nHKR,,Security,,%S%\n[Strings]\nS=WD\n[Strings.0809]\nS=GB\n",
          nullptr, "GB", false, 0},
         {"continued lines, a comment after the backslash; a backslash in quotes is text",
-         "[D.HW]\nAddReg = R, \\\n   "
-         "X\n[R]\nHKR,,Security,,\"D:P(A;;GA;;;SY)\\\"\n[X]\nHKR,,Exclusive,"
-         "0x10001,\\ ; the value follows\n1\n",
+         "[D.HW]\nAddReg = R, \\\n   X\n"
+         "[R]\nHKR,,Security,,\"D:P(A;;GA;;;SY)\\\"\n"
+         "[X]\nHKR,,Exclusive,0x10001,\\ ; the value follows\n1\n",
          nullptr, "D:P(A;;GA;;;SY)\\", true, 0},
         {"quotes keep blanks and commas; \"\" is a quote; CR LF and lone CR end lines",
          "[D.HW]\r\nAddReg=R\r[R]\r\nHKR, , \"Security\" ,, \" a, \"\"b\"\"; c \" \r\n", nullptr,
          " a, \"b\"; c ", false, 0},
         {"only 1 makes the device exclusive; no-clobber keeps an earlier value",
-         "[D.HW]\nAddReg=R,S\n[R]\nHKR,,Exclusive,0x10001,2\n[S]\nHKR,,DeviceCharacteristics,"
-         "0x10001,"
-         "1\nHKR,,DeviceCharacteristics,0x10003,0x100\nHKLM,Software\\X,Exclusive,0x10001,1\n",
+         "[D.HW]\nAddReg=R,S\n[R]\nHKR,,Exclusive,0x10001,2\n"
+         "[S]\nHKR,,DeviceCharacteristics,0x10001,1\nHKR,,DeviceCharacteristics,0x10003,0x100\n"
+         "HKLM,Software\\X,Exclusive,0x10001,1\n",
          nullptr, "", false, 1},
         {"an undefined %strkey%", "[D.HW]\nAddReg=R\n[R]\nHKR,,Security,,%Nope%\n",
          "line 4: %Nope% is not defined in the Strings section: HKR,,Security,,%Nope%", "", false,
