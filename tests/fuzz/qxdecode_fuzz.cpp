@@ -2,7 +2,8 @@
 // annotations (--sigrok). Either gives one of the three exit codes, a
 // diagnosis for every failure, and messages free of raw control bytes.
 //
-// Input: one selector byte, then the text.
+// Input: one selector byte (bit 0: --sigrok; bit 1: with --address 2C), then
+// the text.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,10 +23,11 @@ using qxfuzz::Printable;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const bool sigrok = (data[0] & 1) != 0;
+    const int address = (data[0] & 2) != 0 ? 0x2C : qxdecode::kAnyAddress;
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
     std::string out, err;
-    const int rc =
-        sigrok ? qxdecode::DecodeSigrok(text, &out, &err) : qxdecode::DecodeText(text, &out, &err);
+    const int rc = sigrok ? qxdecode::DecodeSigrok(text, &out, &err, address)
+                          : qxdecode::DecodeText(text, &out, &err);
     Check(rc == qxdecode::kAllGood || rc == qxdecode::kBadFrame || rc == qxdecode::kBadInput,
           "an exit code outside 0-2", std::to_string(rc));
     Check(rc == qxdecode::kAllGood || !err.empty(), "a failure without a message", text);

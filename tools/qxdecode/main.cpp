@@ -2,7 +2,8 @@
 //
 //   qxdecode 0C07014...7E        the arguments, joined
 //   some-capture | qxdecode      standard input when there are no arguments
-//   qxdecode --sigrok [FILE]     sigrok-cli's I2C annotations (sigrok_text.h)
+//   qxdecode --sigrok [--address HEX] [FILE|-]
+//                                sigrok-cli's I2C annotations (sigrok_text.h)
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -68,18 +69,60 @@ int DecodeLines(FILE* in, const char* name, Stream& stream) {
     return too_long ? qxdecode::kBadInput : rc;
 }
 
+// An I2C address as sigrok prints it: hex, 7 or 10 bits; 0x is allowed.
+bool ParseAddress(const char* text, int* address) {
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
+    int v = 0;
+    size_t digits = 0;
+    for (; text[digits] != '\0'; ++digits) {
+        const int d = qxdecode::HexDigitValue(text[digits]);
+        if (d < 0 || digits == 3) return false;
+        v = v << 4 | d;
+    }
+    if (digits == 0 || v > 0x3FF) return false;
+    *address = v;
+    return true;
+}
+
 // qxdecode --sigrok [FILE]: the annotations from a file or standard input.
-int RunSigrok(const char* path) {
+int RunSigrok(const char* path, int address) {
     FILE* in = path != nullptr ? fopen(path, "rb") : stdin;
     if (in == nullptr) {
         fprintf(stderr, "qxdecode: cannot open %s\n", qxtools::Escaped(path).c_str());
         return qxdecode::kBadInput;
     }
-    qxdecode::SigrokStream stream;
+    qxdecode::SigrokStream stream(address);
     const std::string name = path != nullptr ? qxtools::Escaped(path) : "standard input";
     int rc = DecodeLines(in, name.c_str(), stream);
     if (in != stdin) fclose(in);
     return rc;
+}
+
+// --sigrok [--address HEX] [FILE|-], in any order.
+int SigrokCommand(int argc, char** argv) {
+    const char* path = nullptr;
+    bool have_input = false;
+    int address = qxdecode::kAnyAddress;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--address") == 0) {
+            if (i + 1 >= argc || !ParseAddress(argv[i + 1], &address)) {
+                fputs("qxdecode: --address needs the controller's I2C address in hex (2C)\n",
+                      stderr);
+                return qxdecode::kBadInput;
+            }
+            ++i;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            fprintf(stderr, "qxdecode: unknown option %s\n", qxtools::Escaped(argv[i]).c_str());
+            return qxdecode::kBadInput;
+        } else if (have_input) {
+            fputs("qxdecode: --sigrok takes at most one file\n", stderr);
+            return qxdecode::kBadInput;
+        } else {
+            have_input = true;
+            if (strcmp(argv[i], "-") != 0) path = argv[i];
+        }
+    }
+    return RunSigrok(path, address);
 }
 
 }  // namespace
@@ -90,23 +133,21 @@ int main(int argc, char** argv) {
         if (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0) {
             fputs(
                 "usage: qxdecode [HEX...]\n"
-                "       qxdecode --sigrok [FILE]\n"
+                "       qxdecode --sigrok [--address HEX] [FILE|-]\n"
                 "Decodes antenna-controller frames given as hex bytes (spaces optional),\n"
                 "from the arguments or, when there are none, from standard input.\n"
-                "--sigrok reads sigrok-cli's I2C annotations instead (from FILE or standard\n"
-                "input): sigrok-cli -i CAPTURE -P i2c:scl=CH:sda=CH\n"
-                "  -A i2c=address-read:address-write:data-read:data-write | qxdecode --sigrok\n"
+                "--sigrok reads sigrok-cli's I2C annotations instead (from FILE, or standard\n"
+                "input when there is none or it is -):\n"
+                "  sigrok-cli -i CAPTURE -P i2c:scl=CH:sda=CH\n"
+                "    -A i2c=address-read:address-write:data-read:data-write:stop\n"
+                "    | qxdecode --sigrok\n"
+                "--address HEX: only that address is the controller; the other devices on the\n"
+                "bus are listed, not decoded, and do not count in the exit code.\n"
                 "Exit code: 0 all frames good, 1 a frame was bad, 2 the input was not usable.\n",
                 stdout);
             return 0;
         }
-        if (strcmp(argv[1], "--sigrok") == 0) {
-            if (argc > 3) {
-                fputs("qxdecode: --sigrok takes at most one file\n", stderr);
-                return qxdecode::kBadInput;
-            }
-            return RunSigrok(argc == 3 ? argv[2] : nullptr);
-        }
+        if (strcmp(argv[1], "--sigrok") == 0) return SigrokCommand(argc, argv);
         for (int i = 1; i < argc; ++i) {
             text += argv[i];
             text += ' ';

@@ -81,12 +81,17 @@ void PrefixErrors(const std::string& text, const std::string& where, std::string
     }
 }
 
-int Decode(const Transaction& t, int number, std::string* out, std::string* err) {
+int Decode(const Transaction& t, int number, bool controller, std::string* out, std::string* err) {
     char head[160];
-    snprintf(head, sizeof head, "transaction %d (line %d): %s %02X, %zu byte%s\n", number, t.line,
+    snprintf(head, sizeof head, "transaction %d (line %d): %s %02X, %zu byte%s%s\n", number, t.line,
              t.write ? "write to" : "read from", t.address, t.bytes.size(),
-             t.bytes.size() == 1 ? "" : "s");
+             t.bytes.size() == 1 ? "" : "s", controller ? "" : ": another device's traffic");
     *out += head;
+    // Touchpads and sensors share the bus: their bytes are shown, not judged.
+    if (!controller) {
+        if (!t.bytes.empty()) *out += "  bytes: " + Hex(t.bytes) + "\n";
+        return kAllGood;
+    }
     if (!t.write) {
         if (!t.bytes.empty()) *out += "  bytes: " + Hex(t.bytes) + "\n";
         DescribeReply(t.bytes, out);
@@ -116,10 +121,12 @@ int Decode(const Transaction& t, int number, std::string* out, std::string* err)
 constexpr size_t kMaxTransactionBytes = 65536;
 
 struct SigrokState {
+    int address = kAnyAddress;  // the controller's; kAnyAddress: every transaction is its
     int result = kAllGood;
     int line_no = 0;
     int transactions = 0;  // begun so far
-    bool open = false;     // `current` has begun and is not decoded yet
+    int controller_transactions = 0;
+    bool open = false;  // `current` has begun and is not decoded yet
     bool overlong = false;
     Transaction current;
 
@@ -128,12 +135,17 @@ struct SigrokState {
     }
     void DecodeCurrent(std::string* out, std::string* err) {
         if (!open) return;
-        Worse(Decode(current, transactions, out, err));
+        const bool controller =
+            address == kAnyAddress || current.address == static_cast<unsigned>(address);
+        if (controller) ++controller_transactions;
+        Worse(Decode(current, transactions, controller, out, err));
         open = false;
     }
 };
 
-SigrokStream::SigrokStream() : state_(std::make_unique<SigrokState>()) {}
+SigrokStream::SigrokStream(int controller_address) : state_(std::make_unique<SigrokState>()) {
+    state_->address = controller_address;
+}
 SigrokStream::~SigrokStream() = default;
 
 void SigrokStream::Line(const std::string& raw, std::string* out, std::string* err) {
@@ -179,7 +191,9 @@ void SigrokStream::Line(const std::string& raw, std::string* out, std::string* e
             problem = "a data byte needs a hex value";
         } else if (s.transactions == 0) {
             problem = "data before any address";
-        } else if (!s.open || s.current.write != write) {
+        } else if (!s.open) {
+            problem = "data after a stop, before the next address";
+        } else if (s.current.write != write) {
             problem = write ? "data write inside a read" : "data read inside a write";
         } else if (s.current.bytes.size() >= kMaxTransactionBytes) {
             if (!s.overlong)
@@ -188,9 +202,12 @@ void SigrokStream::Line(const std::string& raw, std::string* out, std::string* e
         } else {
             s.current.bytes.push_back(static_cast<uint8_t>(v));
         }
-    } else if ((what == "Start" || what == "Start repeat" || what == "Stop" || what == "ACK" ||
-                what == "NACK" || what == "Read" || what == "Write" || what == "0" ||
-                what == "1") &&
+    } else if (what == "Stop" && value.empty()) {
+        // The transaction is over: a live capture shows it now, not when
+        // the next one begins.
+        s.DecodeCurrent(out, err);
+    } else if ((what == "Start" || what == "Start repeat" || what == "ACK" || what == "NACK" ||
+                what == "Read" || what == "Write" || what == "0" || what == "1") &&
                value.empty()) {
         // Bus conditions and single bits (sigrok prints them without -A):
         // the address and data annotations carry everything needed.
@@ -212,11 +229,20 @@ int SigrokStream::Finish(std::string* out, std::string* err) {
         *err += "qxdecode: no I2C transactions to decode\n";
         return kBadInput;
     }
+    if (s.controller_transactions == 0) {
+        char line[120];
+        snprintf(line, sizeof line,
+                 "qxdecode: none of the %d I2C transactions is with address %02X\n", s.transactions,
+                 static_cast<unsigned>(s.address));
+        *err += line;
+        return kBadInput;
+    }
     return s.result;
 }
 
-int DecodeSigrok(const std::string& text, std::string* out, std::string* err) {
-    SigrokStream stream;
+int DecodeSigrok(const std::string& text, std::string* out, std::string* err,
+                 int controller_address) {
+    SigrokStream stream(controller_address);
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);

@@ -4,6 +4,7 @@
 // providers, commands, transport) on the simulated notebook in virtual time,
 // plays a scenario against it, and prints the daemon's messages interleaved
 // with what the antenna controller received.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/leak_check.h"
 #include "sim/vkernel.h"
 #include "tools/escape_text.h"
 #include "tools/qxsim/scenario.h"
@@ -137,6 +139,39 @@ void PrintSummary(uint32_t exit_code) {
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
 
+// The last thing before the simulated process ends: the summary, and exit
+// code 2 when a picture of the session could not be written (the daemon's
+// own code says nothing about the files).
+void EndSession(uint32_t exit_code) {
+    PrintSummary(exit_code);
+    if (qxsim::SessionOutputsFailed()) {
+        std::fflush(nullptr);
+        _exit(qxsim::ExitCodeAfterLeakCheck(2));
+    }
+}
+
+// A path with its folder resolved, for a file that may not exist yet.
+std::string ResolvedPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char* real = realpath(dir.c_str(), nullptr);
+    if (real == nullptr) return path;
+    std::string resolved = std::string(real) + "/" + path.substr(slash + 1);
+    free(real);
+    return resolved;
+}
+
+// Whether two paths name one file: the same file when both exist (links
+// included), the same place in the same folder when neither does yet.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    const bool has_a = stat(a.c_str(), &sa) == 0;
+    const bool has_b = stat(b.c_str(), &sb) == 0;
+    if (has_a && has_b) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return !has_a && !has_b && ResolvedPath(a) == ResolvedPath(b);
+}
+
 }  // namespace
 
 // --driver runs the same tool built over the driver stack, qxsim-driver,
@@ -165,9 +200,16 @@ int main(int argc, char** argv) {
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
-        auto value = [&](const char* what) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)what;
+        // The next option is no value: "--vcd --duration 1s" would write a
+        // file named --duration and drop the duration.
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) return nullptr;
+            return argv[++i];
+        };
+        // A file name that begins with '-' is far more likely one of the
+        // daemon's options (./-name names such a file).
+        auto file_value = [&]() -> const char* {
+            if (i + 1 >= argc || argv[i + 1][0] == '-') return nullptr;
             return argv[++i];
         };
         if (a == "--") {
@@ -186,16 +228,16 @@ int main(int argc, char** argv) {
             for (auto& n : qxsim::BuiltInScenarioNames()) std::printf("%s\n", n.c_str());
             return 0;
         } else if (a == "--scenario") {
-            const char* v = value("scenario");
+            const char* v = file_value();
             if (v == nullptr) return Fail("--scenario needs a name or a file");
             scenario_arg = v;
         } else if (a == "--duration") {
-            const char* v = value("duration");
+            const char* v = value();
             if (v == nullptr || !qxsim::ParseVirtualTime(v, &duration_ms) || duration_ms == 0) {
                 return Fail("--duration needs a time such as 90s or 5m");
             }
         } else if (a == "--speed") {
-            const char* v = value("speed");
+            const char* v = value();
             char* end = nullptr;
             if (v != nullptr) speed = std::strtod(v, &end);
             // Beyond these the pacing means nothing: a millionth of real time
@@ -207,17 +249,17 @@ int main(int argc, char** argv) {
                     "--speed needs 0 (as fast as possible) or a factor from 0.001 to 1000000");
             }
         } else if (a == "--frames") {
-            const char* v = value("frames");
+            const char* v = value();
             if (v == nullptr || (std::strcmp(v, "all") != 0 && std::strcmp(v, "none") != 0)) {
                 return Fail("--frames needs all or none");
             }
             frames = std::strcmp(v, "all") == 0;
         } else if (a == "--vcd" || a == "--html") {
-            const char* v = value("file");
+            const char* v = file_value();
             if (v == nullptr || *v == '\0') return Fail(a + " needs a file name");
             (a == "--vcd" ? outputs.vcd_path : outputs.html_path) = v;
         } else if (a == "--bus-speed") {
-            const char* v = value("bus-speed");
+            const char* v = value();
             if (v == nullptr || (std::strcmp(v, "standard") != 0 && std::strcmp(v, "fast") != 0)) {
                 return Fail("--bus-speed needs standard or fast");
             }
@@ -231,11 +273,25 @@ int main(int argc, char** argv) {
     }
 
     std::string text;
-    if (const char* builtin = qxsim::BuiltInScenario(scenario_arg)) {
+    const char* builtin = qxsim::BuiltInScenario(scenario_arg);
+    if (builtin != nullptr) {
         text = builtin;
     } else if (std::string error; !qxsim::ReadScenarioFile(scenario_arg, &text, &error)) {
         return Fail("no built-in scenario named " + qxtools::Escaped(scenario_arg) + ", and " +
                     error);
+    }
+    // Written at the end of the session, they would destroy what they name.
+    const std::pair<const char*, std::string> files[] = {{"--vcd", outputs.vcd_path},
+                                                         {"--html", outputs.html_path}};
+    for (const auto& [option, path] : files) {
+        if (!path.empty() && builtin == nullptr && SameFile(path, scenario_arg)) {
+            return Fail(std::string(option) + " names the scenario file " +
+                        qxtools::Escaped(scenario_arg) + "; it would be overwritten");
+        }
+    }
+    if (!outputs.vcd_path.empty() && !outputs.html_path.empty() &&
+        SameFile(outputs.vcd_path, outputs.html_path)) {
+        return Fail("--vcd and --html name the same file " + qxtools::Escaped(outputs.html_path));
     }
     qxsim::Scenario scenario;
     std::string error;
@@ -266,13 +322,14 @@ int main(int argc, char** argv) {
             [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
     }
     qxsim::SetScenarioReporter([](const std::string& what) {
-        Say("notebook: " + what);
+        // A note is the scenario file's text: no raw escape sequence reaches the terminal.
+        Say("notebook: " + qxtools::Escaped(what));
         qxsim::SessionOutputsOnScenario(what);
     });
     // The roam and link-back gap follows every report, without keeping them.
     qxsim::Notebook::Current().Controller().SetReportObserver(
         [](const qxsim::LinkReportSeen& r) { qxsim::NoteReportArrival(r.arrival); });
-    kernel.AddExitHook(PrintSummary);
+    kernel.AddExitHook(EndSession);
     outputs.title = "qxsim: scenario " + scenario_arg;
     std::string output_error;
     if (!qxsim::StartSessionOutputs(outputs, &output_error)) return Fail(output_error);

@@ -1,7 +1,5 @@
 #include "tools/qxsim/scenario.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "common/bounded_file.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
@@ -304,36 +303,24 @@ bool ParseScenario(const std::string& text, Scenario* out, std::string* error) {
 
 bool ReadScenarioFile(const std::string& path, std::string* text, std::string* error) {
     const std::string name = qxtools::Escaped(path);
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        *error = name + " is a directory, not a scenario file";
-        return false;
+    switch (qx::ReadBoundedFile(path, kMaxScenarioBytes, text)) {
+        case qx::FileRead::kOk:
+            return true;
+        case qx::FileRead::kDirectory:
+            *error = name + " is a directory, not a scenario file";
+            break;
+        case qx::FileRead::kCannotOpen:
+            *error = "cannot open " + name + ": " + std::strerror(errno);
+            break;
+        case qx::FileRead::kCannotRead:
+            *error = "cannot read " + name;
+            break;
+        case qx::FileRead::kTooLarge:
+            *error = name + " is larger than " + std::to_string(kMaxScenarioBytes) +
+                     " bytes; that is no scenario";
+            break;
     }
-    FILE* in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        *error = "cannot open " + name + ": " + std::strerror(errno);
-        return false;
-    }
-    // One byte more than allowed tells a file at the limit from a longer one.
-    std::string data;
-    char chunk[4096];
-    size_t n = 0;
-    while (data.size() <= kMaxScenarioBytes && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
-        data.append(chunk, n);
-    }
-    const bool failed = std::ferror(in) != 0;
-    std::fclose(in);
-    if (failed) {
-        *error = "cannot read " + name;
-        return false;
-    }
-    if (data.size() > kMaxScenarioBytes) {
-        *error = name + " is larger than " + std::to_string(kMaxScenarioBytes) +
-                 " bytes; that is no scenario";
-        return false;
-    }
-    *text = std::move(data);
-    return true;
+    return false;
 }
 
 bool ScenarioEnds(const Scenario& scenario) {

@@ -6,10 +6,12 @@
 #include <memory>
 #include <mutex>
 
+#include "common/utf8.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/vkernel.h"
+#include "tools/escape_text.h"
 #include "tools/qxsim/timeline.h"
 
 namespace qxsim {
@@ -21,38 +23,12 @@ struct Outputs {
     SessionOutputOptions options;
     std::unique_ptr<I2cVcdWriter> vcd;
     std::unique_ptr<SessionTimeline> timeline;
+    bool failed = false;  // a file could not be written at the end
 };
 
 Outputs& State() {
     static Outputs* s = new Outputs;  // lives until the process ends, past the exit hooks
     return *s;
-}
-
-std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 void OnBus(ControllerModel::BusActivity what, const uint8_t* bytes, size_t count) {
@@ -74,7 +50,7 @@ void OnEvent(const EventRecord& e) {
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (!s.timeline || e.strings.empty()) return;
-    s.timeline->OnMessage(now, Utf8(e.strings.back()));
+    s.timeline->OnMessage(now, qx::Utf8FromUtf16(e.strings.back()));
 }
 
 void Finish(uint32_t) {
@@ -82,8 +58,9 @@ void Finish(uint32_t) {
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
     if (s.vcd && !s.vcd->Close()) {
-        fprintf(stderr, "qxsim: could not write %s: %s\n", s.options.vcd_path.c_str(),
-                strerror(errno));
+        fprintf(stderr, "qxsim: could not write %s: %s\n",
+                qxtools::Escaped(s.options.vcd_path).c_str(), strerror(errno));
+        s.failed = true;
     }
     s.vcd.reset();
     if (!s.timeline) return;
@@ -93,8 +70,9 @@ void Finish(uint32_t) {
     bool ok = f != nullptr && fwrite(page.data(), 1, page.size(), f) == page.size();
     if (f != nullptr) ok = fclose(f) == 0 && ok;
     if (!ok) {
-        fprintf(stderr, "qxsim: could not write %s: %s\n", s.options.html_path.c_str(),
-                strerror(errno));
+        fprintf(stderr, "qxsim: could not write %s: %s\n",
+                qxtools::Escaped(s.options.html_path).c_str(), strerror(errno));
+        s.failed = true;
     }
     s.timeline.reset();
 }
@@ -108,7 +86,7 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
     if (!options.vcd_path.empty()) {
         s.vcd.reset(new I2cVcdWriter(options.speed));
         if (!s.vcd->Open(options.vcd_path)) {
-            *error = "cannot create " + options.vcd_path + ": " + strerror(errno);
+            *error = "cannot create " + qxtools::Escaped(options.vcd_path) + ": " + strerror(errno);
             s.vcd.reset();
             return false;
         }
@@ -117,7 +95,8 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
         // Fail now rather than after a long session.
         FILE* f = fopen(options.html_path.c_str(), "w");
         if (f == nullptr) {
-            *error = "cannot create " + options.html_path + ": " + strerror(errno);
+            *error =
+                "cannot create " + qxtools::Escaped(options.html_path) + ": " + strerror(errno);
             return false;
         }
         fclose(f);
@@ -127,6 +106,12 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
     qxsim::Notebook::Current().Controller().SetBusObserver(OnBus);
     qxsim::Notebook::Current().Kernel().AddExitHook(Finish);
     return true;
+}
+
+bool SessionOutputsFailed() {
+    Outputs& s = State();
+    std::lock_guard<std::mutex> lk(s.m);
+    return s.failed;
 }
 
 void SessionOutputsOnScenario(const std::string& action) {

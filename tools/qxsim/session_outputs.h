@@ -20,6 +20,10 @@ struct SessionOutputOptions {
 // cannot be created. Does nothing when neither path is set.
 bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error);
 
+// True once a file could not be written when the session ended (the message
+// is on standard error): qxsim then exits with 2 whatever the daemon said.
+bool SessionOutputsFailed();
+
 // qxsim's scenario reporter passes each action on (suspend and link-down spans).
 void SessionOutputsOnScenario(const std::string& action);
 

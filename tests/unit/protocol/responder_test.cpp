@@ -177,10 +177,17 @@ TEST(ResponderTest, Scripts) {
          none,
          {"W 08 09 1A 84 1A 84 00 00 00 00 7D CD 7E", "W " + Framed("07 09 1A 84 1A 84 00 00 00")},
          "ok 2 bad 0 (0) wake 0 cfg 0 echo 0 ver 0 sw 1 lr 0 ign 1"},
-        {"configuration of the wrong length is not taken",
+        {"configuration of the wrong length is not taken: one byte short, one byte over",
          none,
-         {"W " + Framed("09 04 5A C3 96 3C 40 00 0A 32 32|06 03"), "R 8"},
-         "R 00 00 00 00 00 00 00 00\nok 1 bad 0 (0) wake 0 cfg 0 echo 0 ver 0 sw 0 lr 0 ign 2"},
+         {"W " + Framed("09 04 5A C3 96 3C 40 00 0A 32 32|06 03"), "R 8",
+          "W " + Framed("0B 04 5A C3 96 3C 40 00 0A 32 32 00 00|06 03"), "R 8"},
+         "R 00 00 00 00 00 00 00 00\nR 00 00 00 00 00 00 00 00\n"
+         "ok 2 bad 0 (0) wake 0 cfg 0 echo 0 ver 0 sw 0 lr 0 ign 4"},
+        {"an echo asked for with another length is not answered",
+         none,
+         {"W " + Framed(kConfigWrite + "|05 03"), "R 8", "W " + Framed("07 03"), "R 8"},
+         "R 00 00 00 00 00 00 00 00\nR 00 00 00 00 00 00 00 00\n"
+         "ok 2 bad 0 (0) wake 0 cfg 1 echo 0 ver 0 sw 0 lr 0 ign 2"},
     };
     for (const auto& c : cases) {
         Responder r;

@@ -51,6 +51,25 @@ TEST(InputBoundsTest, MacAddressesTakeHexDigitsOnly) {
     }
 }
 
+TEST(InputBoundsTest, RssiIsInDbmFromMinus128To0) {
+    const struct {
+        const char* values;
+        bool ok;
+    } cases[] = {
+        {"0 0", true},    {"-128 -128", true}, {"1 -60", false},
+        {"-60 1", false}, {"-129 -60", false}, {"-60 +1", false},
+    };
+    for (const auto& c : cases) {
+        Scenario s;
+        std::string error;
+        EXPECT_EQ(ParseScenario(std::string("1s rssi ") + c.values + "\n", &s, &error), c.ok)
+            << c.values;
+        if (!c.ok) {
+            EXPECT_EQ(error, "line 1: rssi wants two dBm values from -128 to 0");
+        }
+    }
+}
+
 TEST(InputBoundsTest, BadBytesAreShownEscaped) {
     struct Case {
         std::string text;
@@ -144,7 +163,7 @@ TEST(InputBoundsTest, HexStreamDecodesEachFrameAsItsEndArrives) {
     EXPECT_EQ(err, "qxdecode: no bytes to decode\n");
 }
 
-TEST(InputBoundsTest, SigrokStreamDecodesATransactionWhenTheNextBegins) {
+TEST(InputBoundsTest, SigrokStreamDecodesATransactionAtItsStopOrWhenTheNextBegins) {
     qxdecode::SigrokStream stream;
     std::string out, err;
     for (const char* line :
@@ -159,8 +178,11 @@ TEST(InputBoundsTest, SigrokStreamDecodesATransactionWhenTheNextBegins) {
     stream.Line("i2c-1: Data read: \x1b[31m", &out, &err);
     EXPECT_EQ(err,
               "qxdecode: line 8: a data byte needs a hex value: i2c-1: Data read: \\x1B[31m\n");
-    EXPECT_EQ(stream.Finish(&out, &err), qxdecode::kBadInput);
+    stream.Line("i2c-1: Stop", &out, &err);
     EXPECT_EQ(out.rfind("transaction 2 (line 7): read from 2C, 0 bytes\n", 0), 0u) << out;
+    out.clear();
+    EXPECT_EQ(stream.Finish(&out, &err), qxdecode::kBadInput);
+    EXPECT_EQ(out, "");
 }
 
 TEST(InputBoundsTest, AnEndlessTransactionIsCut) {

@@ -15,9 +15,9 @@ timeout 120 "$qxsim" --vcd "$dir/bus.vcd" "$@" -- -a 3 -n 515 -o 134349066 -r 25
 # compress: idle stretches of the virtual session shrink to 1 ms, so that
 # sigrok does not expand minutes of an idle bus into samples.
 timeout 300 sigrok-cli -I vcd:compress=1000 -i "$dir/bus.vcd" -P i2c:scl=scl:sda=sda \
-    -A i2c=address-read:address-write:data-read:data-write >"$dir/sigrok.txt" 2>"$dir/sigrok.err" ||
+    -A i2c=address-read:address-write:data-read:data-write:stop >"$dir/sigrok.txt" 2>"$dir/sigrok.err" ||
     { echo "FAIL: sigrok-cli failed"; cat "$dir/sigrok.err"; exit 1; }
-"$qxdecode" --sigrok "$dir/sigrok.txt" >"$dir/decoded.txt" 2>"$dir/decoded.err"
+"$qxdecode" --sigrok --address 2C "$dir/sigrok.txt" >"$dir/decoded.txt" 2>"$dir/decoded.err"
 rc=$?
 [ "$rc" -eq 0 ] || { echo "FAIL: qxdecode --sigrok exit code $rc"; head -20 "$dir/decoded.err"; exit 1; }
 
@@ -48,6 +48,13 @@ fi
 if ! diff -u "$dir/expected.txt" "$dir/got.txt" >"$dir/diff.txt"; then
     echo "FAIL: the frames sigrok decoded differ from qxsim's"
     head -40 "$dir/diff.txt"
+    exit 1
+fi
+# Every transaction ended at sigrok's own stop annotation.
+stops=$(grep -c '^i2c-1: Stop$' "$dir/sigrok.txt")
+transactions=$(grep -c '^transaction ' "$dir/decoded.txt")
+if [ "$stops" -ne "$transactions" ]; then
+    echo "FAIL: $transactions transactions but $stops stop annotations"
     exit 1
 fi
 reads=$(grep -c '^transaction .*: read from 2C' "$dir/decoded.txt")

@@ -97,6 +97,13 @@ TEST(SigrokTest, CasesTable) {
         {"another decoder's annotation", "uart-1: RX: 41\n", qxdecode::kBadInput, "",
          "qxdecode: line 1: not an I2C address or data annotation: uart-1: RX: 41\n"
          "qxdecode: no I2C transactions to decode\n"},
+        {"a decoder name with a space is no annotation",
+         "i2c-1: Address write: 2C\ni2c-1: Data write: 00\ni2c 1: Stop\n", qxdecode::kBadInput,
+         "wake byte: 00\n", "qxdecode: line 3: not a sigrok annotation: i2c 1: Stop\n"},
+        {"data between a stop and the next address",
+         "i2c-1: Address write: 2C\ni2c-1: Data write: 00\ni2c-1: Stop\ni2c-1: Data write: 00\n",
+         qxdecode::kBadInput, "wake byte: 00\n",
+         "qxdecode: line 4: data after a stop, before the next address: i2c-1: Data write: 00\n"},
         {"empty input", "", qxdecode::kBadInput, "", "qxdecode: no I2C transactions to decode\n"},
     };
     for (auto& c : cases) {
@@ -104,6 +111,36 @@ TEST(SigrokTest, CasesTable) {
         EXPECT_EQ(DecodeSigrok(c.text, &out, &err), c.rc) << c.name;
         EXPECT_NE(out.find(c.out_has), std::string::npos) << c.name << "\n" << out;
         EXPECT_EQ(err, c.err) << c.name;
+    }
+}
+
+// A bus shared with another device at 15: its write would be a bad frame,
+// and it counts only when 15 is taken for the controller.
+TEST(SigrokTest, AddressPicksTheController) {
+    const std::string shared =
+        "i2c-1: Address write: 2C\ni2c-1: Data write: 00\ni2c-1: Stop\n"
+        "i2c-1: Address write: 15\ni2c-1: Data write: 7E\n"
+        "i2c-1: Address read: 15\ni2c-1: Data read: 41\ni2c-1: Stop\n";
+    const struct {
+        int address;
+        int rc;
+        const char* out_has;
+    } cases[] = {
+        {qxdecode::kAnyAddress, qxdecode::kBadFrame, "frame 1 (1 bytes): 7E\n"},
+        {0x2C, qxdecode::kAllGood,
+         "wake byte: 00\ntransaction 2 (line 4): write to 15, 1 byte: another device's traffic\n"
+         "  bytes: 7E\ntransaction 3 (line 6): read from 15, 1 byte: another device's traffic\n"
+         "  bytes: 41\n"},
+        {0x15, qxdecode::kBadFrame, "write to 2C, 1 byte: another device's traffic\n  bytes: 00\n"},
+        {0x40, qxdecode::kBadInput, "read from 15"},
+    };
+    for (const auto& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(DecodeSigrok(shared, &out, &err, c.address), c.rc) << c.address;
+        EXPECT_NE(out.find(c.out_has), std::string::npos) << c.address << "\n" << out;
+        if (c.rc == qxdecode::kBadInput) {
+            EXPECT_EQ(err, "qxdecode: none of the 3 I2C transactions is with address 40\n");
+        }
     }
 }
 
