@@ -23,10 +23,15 @@ void Unimplemented() {
     std::abort();
 }
 
+// One trap per entry, as an initializer list (a fold over 444 entries
+// exceeds clang's nesting limit).
 template <int... Index>
 void PutUnimplemented(MethodTable& table, std::integer_sequence<int, Index...>) {
-    ((table.entries[Index] = &Unimplemented<Index>), ...);
-    ((table.names[Index] = nullptr), ...);
+    const WDFFUNC traps[] = {&Unimplemented<Index>...};
+    for (int i = 0; i < WdfFunctionTableNumEntries; i++) {
+        table.entries[i] = traps[i];
+        table.names[i] = nullptr;
+    }
 }
 
 MethodTable BuildTable() {

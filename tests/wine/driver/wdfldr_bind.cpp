@@ -65,7 +65,8 @@ NTSTATUS Unexpected() {
 
 template <int... Index>
 void FillUnexpected(WDFFUNC* table, std::integer_sequence<int, Index...>) {
-    ((table[Index] = reinterpret_cast<WDFFUNC>(&Unexpected<Index>)), ...);
+    const WDFFUNC traps[] = {reinterpret_cast<WDFFUNC>(&Unexpected<Index>)...};
+    for (int i = 0; i < WdfFunctionTableNumEntries; i++) table[i] = traps[i];
 }
 
 // The checks on the driver's first call, in order; the first that fails
