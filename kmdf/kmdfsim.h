@@ -23,6 +23,8 @@
 
 namespace kmdfsim {
 
+enum class DevicePower { None, D0, IdleD3, SleepD3 };
+
 // ---- World -------------------------------------------------------------------
 
 // Tears everything down (device removed, driver unloaded, threads joined)
@@ -72,9 +74,27 @@ NTSTATUS AddDevice();
 // otherwise D0 exit, release hardware, device deleted.
 bool DisableDevice();
 NTSTATUS EnableDevice();
-// System sleep and wake with handles left open: D0 exit and D0 entry only.
+// System sleep and wake with handles left open: D0 exit and D0 entry only
+// (a device idle in D3 stays there, as with PowerUpIdleDeviceOnSystemWake
+// left at its default). Also what a D0 loss nobody announces (hibernate,
+// fast startup) looks like to the driver.
 void Suspend();
 NTSTATUS Resume();
+
+// Where the device is: not started, working, idle in D3 (its idle time-out
+// expired), or in D3 with the system asleep.
+DevicePower PowerState();
+bool WaitPowerState(DevicePower state, uint32_t ms);
+// The idle time-out the driver assigned (0: none), and whether it runs now.
+uint32_t IdleTimeoutMs();
+bool IdleTimerRunning();
+// Lets a running idle time-out expire now; true once the device is idle in D3
+// (within ms), false when no time-out ran.
+bool ExpireIdleTimer(uint32_t ms = 2000);
+// Idle references the driver holds (WdfDeviceStopIdle minus ResumeIdle).
+int PowerReferences();
+// D0 exits of the device so far (idle, sleep or removal).
+int D0Exits();
 bool DevicePresent();
 bool DeviceInD0();
 WDFDEVICE DeviceHandle();

@@ -29,14 +29,6 @@ std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> DefaultResources() {
             InterruptResource(0x35)};
 }
 
-void SetConnected(Device* d, bool connected) {
-    Interrupt* i = d->interrupt;
-    if (i == nullptr) return;
-    std::lock_guard<std::mutex> lock(i->m);
-    if (!connected) i->raised = 0;  // a line raised out of D0 is not serviced
-    i->cv.notify_all();
-}
-
 // Removes the device: every handle still open is cleaned up first (only
 // unload does that; a disable is vetoed while handles are open).
 void RemoveDevice(Device* d);
@@ -206,6 +198,7 @@ bool FireInterrupt() {
     if (d == nullptr || !d->inD0 || d->interrupt == nullptr) return false;
     Interrupt* i = d->interrupt;
     std::lock_guard<std::mutex> ilock(i->m);
+    if (!i->connected) return false;
     i->raised++;
     i->cv.notify_all();
     return true;
@@ -301,11 +294,9 @@ void RemoveDevice(Device* d) {
         files.assign(d->files.begin(), d->files.end());
     }
     for (FileObj* f : files) CleanupFile(f);
-    if (d->inD0) {
-        SetConnected(d, false);
-        d->inD0 = false;
-        if (d->pnp.EvtDeviceD0Exit != nullptr)
-            d->pnp.EvtDeviceD0Exit(AsHandle(d), WdfPowerDeviceD3Final);
+    if (PowerStopping(d)) {
+        std::lock_guard<std::recursive_mutex> transition(d->transition);
+        LeaveD0(d, WdfPowerDeviceD3Final);
     }
     if (d->pnp.EvtDeviceReleaseHardware != nullptr)
         d->pnp.EvtDeviceReleaseHardware(AsHandle(d), AsHandle(d->translated));
@@ -362,15 +353,12 @@ NTSTATUS AddDevice() {
                  : STATUS_SUCCESS;
     if (NT_SUCCESS(status) && d->pnp.EvtDeviceD0Entry != nullptr) {
         status = d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3Final);
-        if (NT_SUCCESS(status)) d->inD0 = true;
-    } else if (NT_SUCCESS(status)) {
-        d->inD0 = true;
     }
     if (!NT_SUCCESS(status)) {
         RemoveDevice(d);
         return status;
     }
-    SetConnected(d, true);
+    PowerStarted(d);
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     d->started = true;
     return STATUS_SUCCESS;
@@ -391,36 +379,6 @@ bool DisableDevice() {
 
 NTSTATUS EnableDevice() {
     return AddDevice();
-}
-
-void Suspend() {
-    Device* d;
-    {
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        d = Fx().device;
-        if (d == nullptr || !d->inD0) return;
-        d->inD0 = false;
-    }
-    SetConnected(d, false);
-    if (d->pnp.EvtDeviceD0Exit != nullptr) d->pnp.EvtDeviceD0Exit(AsHandle(d), WdfPowerDeviceD3);
-}
-
-NTSTATUS Resume() {
-    Device* d;
-    {
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        d = Fx().device;
-        if (d == nullptr || d->inD0) return STATUS_INVALID_DEVICE_STATE;
-    }
-    NTSTATUS status = d->pnp.EvtDeviceD0Entry != nullptr
-                          ? d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3)
-                          : STATUS_SUCCESS;
-    if (NT_SUCCESS(status)) {
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        d->inD0 = true;
-    }
-    SetConnected(d, true);
-    return status;
 }
 
 bool DevicePresent() {
@@ -610,6 +568,7 @@ NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES Dev
     d->hasFileConfig = data.hasFileConfig;
     d->requestAttributes = data.requestAttributes;
     d->hasRequestAttributes = data.hasRequestAttributes;
+    d->powerPolicyOwner = data.powerPolicyOwner;
     Attach(d, Fx().driver, DeviceAttributes);
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);

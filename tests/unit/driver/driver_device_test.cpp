@@ -273,22 +273,55 @@ TEST_F(DriverTest, TheDeviceIsExclusiveAndOnlySystemAndAdministratorsMayOpenIt) 
     }
 }
 
-TEST_F(DriverTest, OutOfD0TheBusIsNotReadyAndMustBeReopenedAfterwards) {
+// A D0 exit nobody announced: requests wait for D0 (the queue is
+// power-managed), and D0 entry opens again the connection that was open
+// before, and only that one.
+TEST_F(DriverTest, AcrossAD0ExitRequestsWaitAndTheOpenConnectionComesBack) {
     um::Handle* h = StartAndOpen();
     uint8_t b = 1;
+    const int opens = kmdfsim::Spb().Opens();
     kmdfsim::Suspend();
-    size_t info = 99;
-    EXPECT_EQ(um::WriteSync(h, &b, 1, &info), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(info, 0u);
-    EXPECT_EQ(um::ReadSync(h, &b, 1), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_WRITE_READ, &b, 1, &b, 1), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_CLOSE), STATUS_SUCCESS);
-
+    um::Io* held = um::Write(h, &b, 1);
+    EXPECT_FALSE(um::Wait(held, 50)) << "a request reached the driver out of D0";
     ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
-    EXPECT_FALSE(NT_SUCCESS(um::WriteSync(h, &b, 1)));  // a fresh, unopened target
+    ASSERT_TRUE(um::Wait(held, 2000));
+    EXPECT_EQ(um::Status(held), STATUS_SUCCESS);
+    um::Release(held);
+    EXPECT_EQ(kmdfsim::Spb().Opens(), opens + 1);
+    EXPECT_EQ(um::WriteSync(h, &b, 1), STATUS_SUCCESS);
+
+    // Closed before the D0 exit: closed after it.
+    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_CLOSE), STATUS_SUCCESS);
+    kmdfsim::Suspend();
+    ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
+    EXPECT_FALSE(NT_SUCCESS(um::WriteSync(h, &b, 1)));
+    EXPECT_EQ(kmdfsim::Spb().Opens(), opens + 1);
     EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
     EXPECT_EQ(um::WriteSync(h, &b, 1), STATUS_SUCCESS);
+}
+
+// Idle in S0: the device goes to D3 only while nobody holds the bus
+// connection, and a request brings it back to D0 before the driver sees it.
+TEST_F(DriverTest, TheDeviceIdlesInD3OnlyWhileNobodyHoldsTheBus) {
+    ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
+    EXPECT_EQ(kmdfsim::IdleTimeoutMs(), QX_IDLE_TIMEOUT_MS);
+    um::Handle* h = OpenHandle();
+    ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
+    EXPECT_EQ(kmdfsim::PowerReferences(), 1);
+    EXPECT_FALSE(kmdfsim::ExpireIdleTimer(50)) << "the device idles while the bus is held";
+    EXPECT_EQ(kmdfsim::PowerState(), kmdfsim::DevicePower::D0);
+
+    CloseHandle(h);
+    EXPECT_EQ(kmdfsim::PowerReferences(), 0);
+    const int exits = kmdfsim::D0Exits();
+    ASSERT_TRUE(kmdfsim::ExpireIdleTimer());
+    EXPECT_EQ(kmdfsim::D0Exits(), exits + 1);
+
+    uint8_t b = 1;
+    um::Handle* again = OpenHandle();
+    EXPECT_EQ(um::ControlSync(again, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
+    EXPECT_EQ(kmdfsim::PowerState(), kmdfsim::DevicePower::D0);
+    EXPECT_EQ(um::WriteSync(again, &b, 1), STATUS_SUCCESS);
 }
 
 TEST_F(DriverTest, DisableIsRefusedWhileAHandleIsOpenAndEnableStartsAfresh) {
