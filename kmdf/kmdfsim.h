@@ -61,6 +61,10 @@ struct DeviceProperties {
     // "Exclusive": while one handle is open, every other open fails with
     // STATUS_ACCESS_DENIED.
     bool exclusive = false;
+    // "DeviceCharacteristics". Without FILE_DEVICE_SECURE_OPEN (0x100) the
+    // I/O manager checks the security descriptor only for opens of the device
+    // itself, not for a name inside its namespace ("\\.\QXSPB\any").
+    uint32_t characteristics = 0;
 };
 void SetDeviceProperties(const DeviceProperties& properties);
 DeviceProperties CurrentDeviceProperties();
@@ -95,6 +99,9 @@ bool ExpireIdleTimer(uint32_t ms = 2000);
 int PowerReferences();
 // D0 exits of the device so far (idle, sleep or removal).
 int D0Exits();
+// How long a D0 exit waits for a delivered request or a running interrupt
+// routine before the driver is reported (2 s; Reset restores it).
+void SetTransitionBound(uint32_t ms);
 bool DevicePresent();
 bool DeviceInD0();
 WDFDEVICE DeviceHandle();

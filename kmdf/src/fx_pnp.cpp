@@ -125,7 +125,8 @@ DeviceProperties CurrentDeviceProperties() {
     return g_properties;
 }
 
-FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS* status) {
+FileObj* OpenFile(const std::wstring& link, bool inNamespace, const std::string& account,
+                  NTSTATUS* status) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     Device* d = Fx().device;
     if (d == nullptr || !d->started || d->removing || d->link != link) {
@@ -133,9 +134,12 @@ FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS
         return nullptr;
     }
     // The I/O manager's checks on the named object, before the driver sees
-    // anything: its security descriptor, then its exclusivity. A handle counts
-    // until its clean-up has finished.
-    if (!AccessAllowed(g_properties.security, account) ||
+    // anything: its security descriptor (for a name inside the device's
+    // namespace only with FILE_DEVICE_SECURE_OPEN), then its exclusivity. A
+    // handle counts until its clean-up has finished.
+    constexpr uint32_t kSecureOpen = 0x100;
+    const bool checked = !inNamespace || (g_properties.characteristics & kSecureOpen) != 0;
+    if ((checked && !AccessAllowed(g_properties.security, account)) ||
         (g_properties.exclusive && !d->files.empty())) {
         *status = STATUS_ACCESS_DENIED;
         return nullptr;
@@ -469,6 +473,7 @@ void Reset() {
         g_properties = DeviceProperties();
     }
     g_resources = DefaultResources();
+    SetTransitionBound(2000);
     SetSettingsKey(false);
     SetConnectInterrupt(std::nullopt);
     Spb(2, 1);

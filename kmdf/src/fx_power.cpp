@@ -18,8 +18,8 @@ using Clock = std::chrono::steady_clock;
 constexpr ULONG kDefaultIdleTimeoutMs = 5000;
 // How long a D0 exit may wait for the framework's part before the simulation
 // reports the driver: a request delivered by a power-managed queue, a
-// running interrupt service routine.
-constexpr auto kTransitionBound = std::chrono::seconds(2);
+// running interrupt service routine (SetTransitionBound; 2 s by default).
+std::atomic<uint32_t> g_transitionBoundMs{2000};
 // A routine that never returns would stall the machine until the power
 // watchdog stops it; here the test stops, with the report above.
 constexpr auto kTransitionStall = std::chrono::seconds(60);
@@ -61,10 +61,12 @@ void DisconnectInterrupt(Device* d) {
     i->connected = false;
     i->raised = 0;  // a line raised out of D0 is not serviced
     i->cv.notify_all();
-    if (i->cv.wait_for(lock, kTransitionBound, [&] { return !i->running; })) return;
+    if (i->cv.wait_for(lock, std::chrono::milliseconds(g_transitionBoundMs.load()),
+                       [&] { return !i->running; }))
+        return;
     lock.unlock();
     Violation(
-        "the interrupt service routine kept running for more than 2 s: the D0 exit waits "
+        "the interrupt service routine kept running past the bound of a D0 exit, which waits "
         "for it (on Windows until the power watchdog stops the machine)");
     lock.lock();
     if (!i->cv.wait_for(lock, kTransitionStall, [&] { return !i->running; })) {
@@ -229,10 +231,11 @@ void LeaveD0(Device* d, WDF_POWER_DEVICE_STATE target) {
     auto waited = Clock::now();
     bool reported = false;
     while (DeliveredPm(d) > 0) {
-        if (!reported && Clock::now() - waited > kTransitionBound) {
+        if (!reported &&
+            Clock::now() - waited > std::chrono::milliseconds(g_transitionBoundMs.load())) {
             Violation(
-                "a request delivered by a power-managed queue was not completed for 2 s: "
-                "the device cannot leave D0");
+                "a request delivered by a power-managed queue was not completed within the bound "
+                "of a D0 exit: the device cannot leave D0");
             reported = true;
         }
         if (Clock::now() - waited > kTransitionStall) break;
@@ -401,6 +404,10 @@ int D0Exits() {
     if (d == nullptr) return 0;
     std::lock_guard<std::mutex> lock(d->pm);
     return d->d0Exits;
+}
+
+void SetTransitionBound(uint32_t ms) {
+    g_transitionBoundMs = ms;
 }
 
 }  // namespace kmdfsim
