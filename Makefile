@@ -15,7 +15,7 @@ HOST_PKGS := g++ cmake ninja-build make clang-format libgtest-dev libgmock-dev g
 FUZZ_PKGS := clang libclang-rt-14-dev
 # sigrok-cli decodes qxsim's waveform with sigrok's own I2C decoder; Chromium
 # (with python3 to look at its screenshot) opens qxsim's timeline page.
-TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl valgrind \
+TEST_PKGS := $(HOST_PKGS) g++-mingw-w64-x86-64-posix wine wine64 msitools wixl osslsigncode openssl valgrind \
              sigrok-cli chromium python3 $(FUZZ_PKGS)
 
 JOBS ?= $(shell nproc)

@@ -1,10 +1,29 @@
-// Host stand-in for the Kernel-Mode Driver Framework 1.15 client header: the
-// subset of types, initialisers and methods a client driver of this tree uses,
-// with the framework's names, layouts and contracts. Implemented by the host
-// KMDF simulation (kmdf/src).
+// The Kernel-Mode Driver Framework 1.15 client header of this tree: the
+// types, initialisers and methods QXVeltrane uses, binary-faithful to the
+// framework on x64 Windows. A client never links a framework method: each
+// method below is an inline wrapper that calls through the function table
+// the framework's loader hands the driver when it binds (WdfVersionBind, see
+// wdfldr.h), at the method's fixed index, with the driver's globals first.
+//
+// The same header serves the MinGW build of QXVeltrane.sys, which the real
+// framework (or our stand-in WDFLDR.SYS under Wine) binds, and the host
+// build, whose framework is the KMDF simulation in kmdf/src, bound the same
+// way.
 #pragma once
 
 #include <ntddk.h>
+
+// Every wrapper casts its untyped table entry to the method's type, which is
+// what the table is for: the warning about casts between function types
+// would fire on each one.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---- Handles --------------------------------------------------------------------------
 
 #define DECLARE_WDF_HANDLE(name) typedef struct name##__* name
 typedef HANDLE WDFOBJECT, *PWDFOBJECT;
@@ -30,6 +49,86 @@ typedef struct WDFDEVICE_INIT* PWDFDEVICE_INIT;
 #define WDF_NO_CONTEXT NULL
 #define WDF_NO_EVENT_CALLBACK NULL
 
+// ---- The binding: globals and the function table ---------------------------------------
+
+typedef VOID (*WDFFUNC)(VOID);
+
+typedef struct _WDF_DRIVER_GLOBALS {
+    WDFDRIVER Driver;
+    ULONG DriverFlags;
+    ULONG DriverTag;
+    CHAR DriverName[32];
+    // Set by the framework at the bind: the loader stub then puts its own
+    // unload routine in the driver object, so that the unload unbinds.
+    BOOLEAN DisplaceDriverUnload;
+} WDF_DRIVER_GLOBALS, *PWDF_DRIVER_GLOBALS;
+
+// Both start NULL and are filled by the bind; the loader stub defines them.
+extern WDFFUNC* WdfFunctions_01015;
+extern PWDF_DRIVER_GLOBALS WdfDriverGlobals;
+#define WdfFunctions WdfFunctions_01015
+
+// Where each method sits in the 1.15 table.
+typedef enum _WDFFUNCENUM {
+    WdfDeviceSetDeviceStateTableIndex = 29,
+    WdfDeviceAssignS0IdleSettingsTableIndex = 46,
+    WdfDeviceOpenRegistryKeyTableIndex = 48,
+    WdfDeviceInitSetPnpPowerEventCallbacksTableIndex = 55,
+    WdfDeviceInitSetPowerPolicyOwnershipTableIndex = 57,
+    WdfDeviceInitSetFileObjectConfigTableIndex = 71,
+    WdfDeviceInitSetRequestAttributesTableIndex = 72,
+    WdfDeviceCreateTableIndex = 75,
+    WdfDeviceCreateSymbolicLinkTableIndex = 80,
+    WdfDriverCreateTableIndex = 116,
+    WdfFileObjectGetDeviceTableIndex = 139,
+    WdfInterruptCreateTableIndex = 141,
+    WdfInterruptGetDeviceTableIndex = 151,
+    WdfIoQueueCreateTableIndex = 152,
+    WdfIoQueueGetDeviceTableIndex = 157,
+    WdfIoTargetCreateTableIndex = 167,
+    WdfIoTargetOpenTableIndex = 168,
+    WdfIoTargetCloseTableIndex = 170,
+    WdfIoTargetFormatRequestForReadTableIndex = 183,
+    WdfIoTargetFormatRequestForWriteTableIndex = 185,
+    WdfIoTargetFormatRequestForIoctlTableIndex = 187,
+    WdfMemoryCreatePreallocatedTableIndex = 193,
+    WdfObjectGetTypedContextWorkerTableIndex = 202,
+    WdfObjectDeleteTableIndex = 208,
+    WdfRegistryOpenKeyTableIndex = 229,
+    WdfRegistryCloseTableIndex = 231,
+    WdfRegistryQueryULongTableIndex = 240,
+    WdfRequestCreateTableIndex = 247,
+    WdfRequestReuseTableIndex = 249,
+    WdfRequestSendTableIndex = 253,
+    WdfRequestGetStatusTableIndex = 254,
+    WdfRequestUnmarkCancelableTableIndex = 256,
+    WdfRequestCancelSentRequestTableIndex = 258,
+    WdfRequestSetCompletionRoutineTableIndex = 260,
+    WdfRequestCompleteTableIndex = 263,
+    WdfRequestCompleteWithInformationTableIndex = 265,
+    WdfRequestGetParametersTableIndex = 266,
+    WdfRequestRetrieveInputMemoryTableIndex = 267,
+    WdfRequestRetrieveOutputMemoryTableIndex = 268,
+    WdfRequestRetrieveInputBufferTableIndex = 269,
+    WdfRequestRetrieveOutputBufferTableIndex = 270,
+    WdfRequestForwardToIoQueueTableIndex = 281,
+    WdfCmResourceListGetCountTableIndex = 304,
+    WdfCmResourceListGetDescriptorTableIndex = 305,
+    WdfWaitLockCreateTableIndex = 312,
+    WdfWaitLockAcquireTableIndex = 313,
+    WdfWaitLockReleaseTableIndex = 314,
+    WdfSpinLockCreateTableIndex = 315,
+    WdfSpinLockAcquireTableIndex = 316,
+    WdfSpinLockReleaseTableIndex = 317,
+    WdfRequestMarkCancelableExTableIndex = 393,
+    WdfInterruptQueueWorkItemForIsrTableIndex = 416,
+    WdfDeviceStopIdleActualTableIndex = 438,
+    WdfDeviceResumeIdleActualTableIndex = 439,
+    WdfFunctionTableNumEntries = 444,
+} WDFFUNCENUM;
+
+// ---- Common enumerations ----------------------------------------------------------------
+
 typedef enum _WDF_TRI_STATE { WdfFalse = FALSE, WdfTrue = TRUE, WdfUseDefault = 2 } WDF_TRI_STATE;
 
 typedef enum _WDF_EXECUTION_LEVEL {
@@ -47,7 +146,7 @@ typedef enum _WDF_SYNCHRONIZATION_SCOPE {
     WdfSynchronizationScopeNone,
 } WDF_SYNCHRONIZATION_SCOPE;
 
-// ---- Objects and typed contexts -------------------------------------------
+// ---- Objects and typed contexts ----------------------------------------------------------
 
 typedef VOID EVT_WDF_OBJECT_CONTEXT_CLEANUP(WDFOBJECT Object);
 typedef EVT_WDF_OBJECT_CONTEXT_CLEANUP* PFN_WDF_OBJECT_CONTEXT_CLEANUP;
@@ -84,13 +183,34 @@ FORCEINLINE VOID WDF_OBJECT_ATTRIBUTES_INIT(PWDF_OBJECT_ATTRIBUTES Attributes) {
     Attributes->SynchronizationScope = WdfSynchronizationScopeInheritFromParent;
 }
 
+typedef PVOID (*PFN_WDFOBJECTGETTYPEDCONTEXTWORKER)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                    WDFOBJECT Handle,
+                                                    PCWDF_OBJECT_CONTEXT_TYPE_INFO TypeInfo);
+FORCEINLINE PVOID WdfObjectGetTypedContextWorker(WDFOBJECT Handle,
+                                                 PCWDF_OBJECT_CONTEXT_TYPE_INFO TypeInfo) {
+    return (
+        (PFN_WDFOBJECTGETTYPEDCONTEXTWORKER)WdfFunctions[WdfObjectGetTypedContextWorkerTableIndex])(
+        WdfDriverGlobals, Handle, TypeInfo);
+}
+
+typedef VOID (*PFN_WDFOBJECTDELETE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFOBJECT Object);
+FORCEINLINE VOID WdfObjectDelete(WDFOBJECT Object) {
+    ((PFN_WDFOBJECTDELETE)WdfFunctions[WdfObjectDeleteTableIndex])(WdfDriverGlobals, Object);
+}
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+// A context type: its type information (one per image, never constructed at
+// run time) and its accessor, which asks the framework through the table.
 #define WDF_GET_CONTEXT_TYPE_INFO(_contexttype) (&_WDF_##_contexttype##_TYPE_INFO)
 
 #define WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(_contexttype, _castingfunction)            \
     inline constexpr WDF_OBJECT_CONTEXT_TYPE_INFO _WDF_##_contexttype##_TYPE_INFO = { \
         sizeof(WDF_OBJECT_CONTEXT_TYPE_INFO), #_contexttype, sizeof(_contexttype),    \
         &_WDF_##_contexttype##_TYPE_INFO, NULL};                                      \
-    inline _contexttype* _castingfunction(WDFOBJECT Handle) {                         \
+    FORCEINLINE _contexttype* _castingfunction(WDFOBJECT Handle) {                    \
         return (_contexttype*)WdfObjectGetTypedContextWorker(                         \
             Handle, WDF_GET_CONTEXT_TYPE_INFO(_contexttype));                         \
     }
@@ -102,10 +222,11 @@ FORCEINLINE VOID WDF_OBJECT_ATTRIBUTES_INIT(PWDF_OBJECT_ATTRIBUTES Attributes) {
     WDF_OBJECT_ATTRIBUTES_INIT(_attributes);                               \
     WDF_OBJECT_ATTRIBUTES_SET_CONTEXT_TYPE(_attributes, _contexttype)
 
-PVOID WdfObjectGetTypedContextWorker(WDFOBJECT Handle, PCWDF_OBJECT_CONTEXT_TYPE_INFO TypeInfo);
-VOID WdfObjectDelete(WDFOBJECT Object);
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// ---- Driver ------------------------------------------------------------------
+// ---- Driver ----------------------------------------------------------------------------------
 
 typedef NTSTATUS EVT_WDF_DRIVER_DEVICE_ADD(WDFDRIVER Driver, PWDFDEVICE_INIT DeviceInit);
 typedef EVT_WDF_DRIVER_DEVICE_ADD* PFN_WDF_DRIVER_DEVICE_ADD;
@@ -127,11 +248,18 @@ FORCEINLINE VOID WDF_DRIVER_CONFIG_INIT(PWDF_DRIVER_CONFIG Config,
     Config->EvtDriverDeviceAdd = EvtDriverDeviceAdd;
 }
 
-NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryPath,
-                         PWDF_OBJECT_ATTRIBUTES DriverAttributes, PWDF_DRIVER_CONFIG DriverConfig,
-                         WDFDRIVER* Driver);
+typedef NTSTATUS (*PFN_WDFDRIVERCREATE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                        PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryPath,
+                                        PWDF_OBJECT_ATTRIBUTES DriverAttributes,
+                                        PWDF_DRIVER_CONFIG DriverConfig, WDFDRIVER* Driver);
+FORCEINLINE NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryPath,
+                                     PWDF_OBJECT_ATTRIBUTES DriverAttributes,
+                                     PWDF_DRIVER_CONFIG DriverConfig, WDFDRIVER* Driver) {
+    return ((PFN_WDFDRIVERCREATE)WdfFunctions[WdfDriverCreateTableIndex])(
+        WdfDriverGlobals, DriverObject, RegistryPath, DriverAttributes, DriverConfig, Driver);
+}
 
-// ---- Device --------------------------------------------------------------------
+// ---- Device -------------------------------------------------------------------------------------
 
 typedef enum _WDF_POWER_DEVICE_STATE {
     WdfPowerDeviceInvalid = 0,
@@ -240,61 +368,282 @@ FORCEINLINE VOID WDF_DEVICE_STATE_INIT(PWDF_DEVICE_STATE PnpDeviceState) {
     PnpDeviceState->ResourcesChanged = WdfUseDefault;
 }
 
-VOID WdfDeviceInitSetPnpPowerEventCallbacks(PWDFDEVICE_INIT DeviceInit,
-                                            PWDF_PNPPOWER_EVENT_CALLBACKS PnpPowerEventCallbacks);
-VOID WdfDeviceInitSetFileObjectConfig(PWDFDEVICE_INIT DeviceInit,
-                                      PWDF_FILEOBJECT_CONFIG FileObjectConfig,
-                                      PWDF_OBJECT_ATTRIBUTES FileObjectAttributes);
-VOID WdfDeviceInitSetRequestAttributes(PWDFDEVICE_INIT DeviceInit,
-                                       PWDF_OBJECT_ATTRIBUTES RequestAttributes);
-NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES DeviceAttributes,
-                         WDFDEVICE* Device);
-VOID WdfDeviceSetDeviceState(WDFDEVICE Device, PWDF_DEVICE_STATE DeviceState);
-NTSTATUS WdfDeviceCreateSymbolicLink(WDFDEVICE Device, PCUNICODE_STRING SymbolicLinkName);
-WDFDEVICE WdfFileObjectGetDevice(WDFFILEOBJECT FileObject);
+typedef VOID (*PFN_WDFDEVICEINITSETPNPPOWEREVENTCALLBACKS)(
+    PWDF_DRIVER_GLOBALS DriverGlobals, PWDFDEVICE_INIT DeviceInit,
+    PWDF_PNPPOWER_EVENT_CALLBACKS PnpPowerEventCallbacks);
+FORCEINLINE VOID WdfDeviceInitSetPnpPowerEventCallbacks(
+    PWDFDEVICE_INIT DeviceInit, PWDF_PNPPOWER_EVENT_CALLBACKS PnpPowerEventCallbacks) {
+    ((PFN_WDFDEVICEINITSETPNPPOWEREVENTCALLBACKS)
+         WdfFunctions[WdfDeviceInitSetPnpPowerEventCallbacksTableIndex])(
+        WdfDriverGlobals, DeviceInit, PnpPowerEventCallbacks);
+}
 
-// ---- Registry --------------------------------------------------------------------
+typedef VOID (*PFN_WDFDEVICEINITSETPOWERPOLICYOWNERSHIP)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                         PWDFDEVICE_INIT DeviceInit,
+                                                         BOOLEAN IsPowerPolicyOwner);
+FORCEINLINE VOID WdfDeviceInitSetPowerPolicyOwnership(PWDFDEVICE_INIT DeviceInit,
+                                                      BOOLEAN IsPowerPolicyOwner) {
+    ((PFN_WDFDEVICEINITSETPOWERPOLICYOWNERSHIP)
+         WdfFunctions[WdfDeviceInitSetPowerPolicyOwnershipTableIndex])(WdfDriverGlobals, DeviceInit,
+                                                                       IsPowerPolicyOwner);
+}
+
+typedef VOID (*PFN_WDFDEVICEINITSETFILEOBJECTCONFIG)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                     PWDFDEVICE_INIT DeviceInit,
+                                                     PWDF_FILEOBJECT_CONFIG FileObjectConfig,
+                                                     PWDF_OBJECT_ATTRIBUTES FileObjectAttributes);
+FORCEINLINE VOID WdfDeviceInitSetFileObjectConfig(PWDFDEVICE_INIT DeviceInit,
+                                                  PWDF_FILEOBJECT_CONFIG FileObjectConfig,
+                                                  PWDF_OBJECT_ATTRIBUTES FileObjectAttributes) {
+    ((PFN_WDFDEVICEINITSETFILEOBJECTCONFIG)
+         WdfFunctions[WdfDeviceInitSetFileObjectConfigTableIndex])(
+        WdfDriverGlobals, DeviceInit, FileObjectConfig, FileObjectAttributes);
+}
+
+typedef VOID (*PFN_WDFDEVICEINITSETREQUESTATTRIBUTES)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                      PWDFDEVICE_INIT DeviceInit,
+                                                      PWDF_OBJECT_ATTRIBUTES RequestAttributes);
+FORCEINLINE VOID WdfDeviceInitSetRequestAttributes(PWDFDEVICE_INIT DeviceInit,
+                                                   PWDF_OBJECT_ATTRIBUTES RequestAttributes) {
+    ((PFN_WDFDEVICEINITSETREQUESTATTRIBUTES)
+         WdfFunctions[WdfDeviceInitSetRequestAttributesTableIndex])(WdfDriverGlobals, DeviceInit,
+                                                                    RequestAttributes);
+}
+
+typedef NTSTATUS (*PFN_WDFDEVICECREATE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                        PWDFDEVICE_INIT* DeviceInit,
+                                        PWDF_OBJECT_ATTRIBUTES DeviceAttributes, WDFDEVICE* Device);
+FORCEINLINE NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit,
+                                     PWDF_OBJECT_ATTRIBUTES DeviceAttributes, WDFDEVICE* Device) {
+    return ((PFN_WDFDEVICECREATE)WdfFunctions[WdfDeviceCreateTableIndex])(
+        WdfDriverGlobals, DeviceInit, DeviceAttributes, Device);
+}
+
+typedef VOID (*PFN_WDFDEVICESETDEVICESTATE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+                                            PWDF_DEVICE_STATE DeviceState);
+FORCEINLINE VOID WdfDeviceSetDeviceState(WDFDEVICE Device, PWDF_DEVICE_STATE DeviceState) {
+    ((PFN_WDFDEVICESETDEVICESTATE)WdfFunctions[WdfDeviceSetDeviceStateTableIndex])(
+        WdfDriverGlobals, Device, DeviceState);
+}
+
+typedef NTSTATUS (*PFN_WDFDEVICECREATESYMBOLICLINK)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                    WDFDEVICE Device,
+                                                    PCUNICODE_STRING SymbolicLinkName);
+FORCEINLINE NTSTATUS WdfDeviceCreateSymbolicLink(WDFDEVICE Device,
+                                                 PCUNICODE_STRING SymbolicLinkName) {
+    return ((PFN_WDFDEVICECREATESYMBOLICLINK)WdfFunctions[WdfDeviceCreateSymbolicLinkTableIndex])(
+        WdfDriverGlobals, Device, SymbolicLinkName);
+}
+
+typedef WDFDEVICE (*PFN_WDFFILEOBJECTGETDEVICE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                WDFFILEOBJECT FileObject);
+FORCEINLINE WDFDEVICE WdfFileObjectGetDevice(WDFFILEOBJECT FileObject) {
+    return ((PFN_WDFFILEOBJECTGETDEVICE)WdfFunctions[WdfFileObjectGetDeviceTableIndex])(
+        WdfDriverGlobals, FileObject);
+}
+
+// ---- Idling in S0 --------------------------------------------------------------------------
+
+typedef enum _WDF_POWER_POLICY_S0_IDLE_CAPABILITIES {
+    IdleCapsInvalid = 0,
+    IdleCannotWakeFromS0,
+    IdleCanWakeFromS0,
+    IdleUsbSelectiveSuspend,
+} WDF_POWER_POLICY_S0_IDLE_CAPABILITIES;
+
+typedef enum _WDF_POWER_POLICY_S0_IDLE_USER_CONTROL {
+    IdleUserControlInvalid = 0,
+    IdleDoNotAllowUserControl,
+    IdleAllowUserControl,
+} WDF_POWER_POLICY_S0_IDLE_USER_CONTROL;
+
+typedef enum _WDF_POWER_POLICY_IDLE_TIMEOUT_TYPE {
+    DriverManagedIdleTimeout = 0,
+    SystemManagedIdleTimeout,
+    SystemManagedIdleTimeoutWithHint,
+} WDF_POWER_POLICY_IDLE_TIMEOUT_TYPE;
+
+typedef struct _WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS {
+    ULONG Size;
+    WDF_POWER_POLICY_S0_IDLE_CAPABILITIES IdleCaps;
+    DEVICE_POWER_STATE DxState;
+    ULONG IdleTimeout;  // milliseconds; 0 is the framework's default
+    WDF_POWER_POLICY_S0_IDLE_USER_CONTROL UserControlOfIdleSettings;
+    WDF_TRI_STATE Enabled;
+    WDF_TRI_STATE PowerUpIdleDeviceOnSystemWake;
+    WDF_POWER_POLICY_IDLE_TIMEOUT_TYPE IdleTimeoutType;
+    WDF_TRI_STATE ExcludeD3Cold;
+} WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS, *PWDF_DEVICE_POWER_POLICY_IDLE_SETTINGS;
+
+FORCEINLINE VOID
+WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS_INIT(PWDF_DEVICE_POWER_POLICY_IDLE_SETTINGS Settings,
+                                           WDF_POWER_POLICY_S0_IDLE_CAPABILITIES IdleCaps) {
+    *Settings = WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS{};
+    Settings->Size = sizeof(WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS);
+    Settings->IdleTimeout = 0;
+    Settings->UserControlOfIdleSettings = IdleAllowUserControl;
+    Settings->Enabled = WdfUseDefault;
+    Settings->PowerUpIdleDeviceOnSystemWake = WdfUseDefault;
+    Settings->IdleTimeoutType = DriverManagedIdleTimeout;
+    Settings->ExcludeD3Cold = WdfUseDefault;
+    Settings->IdleCaps = IdleCaps;
+    Settings->DxState = IdleCaps == IdleCannotWakeFromS0 ? PowerDeviceD3 : PowerDeviceMaximum;
+}
+
+typedef NTSTATUS (*PFN_WDFDEVICEASSIGNS0IDLESETTINGS)(
+    PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+    PWDF_DEVICE_POWER_POLICY_IDLE_SETTINGS Settings);
+FORCEINLINE NTSTATUS
+WdfDeviceAssignS0IdleSettings(WDFDEVICE Device, PWDF_DEVICE_POWER_POLICY_IDLE_SETTINGS Settings) {
+    return (
+        (PFN_WDFDEVICEASSIGNS0IDLESETTINGS)WdfFunctions[WdfDeviceAssignS0IdleSettingsTableIndex])(
+        WdfDriverGlobals, Device, Settings);
+}
+
+typedef NTSTATUS (*PFN_WDFDEVICESTOPIDLEACTUAL)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+                                                BOOLEAN WaitForD0, PVOID Tag, LONG Line,
+                                                PCHAR File);
+FORCEINLINE NTSTATUS WdfDeviceStopIdleActual(WDFDEVICE Device, BOOLEAN WaitForD0, PVOID Tag,
+                                             LONG Line, PCHAR File) {
+    return ((PFN_WDFDEVICESTOPIDLEACTUAL)WdfFunctions[WdfDeviceStopIdleActualTableIndex])(
+        WdfDriverGlobals, Device, WaitForD0, Tag, Line, File);
+}
+
+typedef VOID (*PFN_WDFDEVICERESUMEIDLEACTUAL)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+                                              PVOID Tag, LONG Line, PCHAR File);
+FORCEINLINE VOID WdfDeviceResumeIdleActual(WDFDEVICE Device, PVOID Tag, LONG Line, PCHAR File) {
+    ((PFN_WDFDEVICERESUMEIDLEACTUAL)WdfFunctions[WdfDeviceResumeIdleActualTableIndex])(
+        WdfDriverGlobals, Device, Tag, Line, File);
+}
+
+// The idle references, tagged with where they were taken.
+#define WdfDeviceStopIdleWithTag(Device, WaitForD0, Tag) \
+    WdfDeviceStopIdleActual(Device, WaitForD0, Tag, __LINE__, (PCHAR)__FILE__)
+#define WdfDeviceStopIdle(Device, WaitForD0) WdfDeviceStopIdleWithTag(Device, WaitForD0, NULL)
+#define WdfDeviceResumeIdleWithTag(Device, Tag) \
+    WdfDeviceResumeIdleActual(Device, Tag, __LINE__, (PCHAR)__FILE__)
+#define WdfDeviceResumeIdle(Device) WdfDeviceResumeIdleWithTag(Device, NULL)
+
+// ---- Registry ------------------------------------------------------------------------------
 
 #define PLUGPLAY_REGKEY_DEVICE 1
 #define PLUGPLAY_REGKEY_DRIVER 2
 
-NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType,
-                                  ACCESS_MASK DesiredAccess, PWDF_OBJECT_ATTRIBUTES KeyAttributes,
-                                  WDFKEY* Key);
-NTSTATUS WdfRegistryOpenKey(WDFKEY ParentKey, PCUNICODE_STRING KeyName, ACCESS_MASK DesiredAccess,
-                            PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key);
-NTSTATUS WdfRegistryQueryULong(WDFKEY Key, PCUNICODE_STRING ValueName, PULONG Value);
-VOID WdfRegistryClose(WDFKEY Key);
+typedef NTSTATUS (*PFN_WDFDEVICEOPENREGISTRYKEY)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                 WDFDEVICE Device, ULONG DeviceInstanceKeyType,
+                                                 ACCESS_MASK DesiredAccess,
+                                                 PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key);
+FORCEINLINE NTSTATUS WdfDeviceOpenRegistryKey(WDFDEVICE Device, ULONG DeviceInstanceKeyType,
+                                              ACCESS_MASK DesiredAccess,
+                                              PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key) {
+    return ((PFN_WDFDEVICEOPENREGISTRYKEY)WdfFunctions[WdfDeviceOpenRegistryKeyTableIndex])(
+        WdfDriverGlobals, Device, DeviceInstanceKeyType, DesiredAccess, KeyAttributes, Key);
+}
 
-// ---- Resources -------------------------------------------------------------------
+typedef NTSTATUS (*PFN_WDFREGISTRYOPENKEY)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFKEY ParentKey,
+                                           PCUNICODE_STRING KeyName, ACCESS_MASK DesiredAccess,
+                                           PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key);
+FORCEINLINE NTSTATUS WdfRegistryOpenKey(WDFKEY ParentKey, PCUNICODE_STRING KeyName,
+                                        ACCESS_MASK DesiredAccess,
+                                        PWDF_OBJECT_ATTRIBUTES KeyAttributes, WDFKEY* Key) {
+    return ((PFN_WDFREGISTRYOPENKEY)WdfFunctions[WdfRegistryOpenKeyTableIndex])(
+        WdfDriverGlobals, ParentKey, KeyName, DesiredAccess, KeyAttributes, Key);
+}
 
-ULONG WdfCmResourceListGetCount(WDFCMRESLIST List);
-PCM_PARTIAL_RESOURCE_DESCRIPTOR WdfCmResourceListGetDescriptor(WDFCMRESLIST List, ULONG Index);
+typedef NTSTATUS (*PFN_WDFREGISTRYQUERYULONG)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFKEY Key,
+                                              PCUNICODE_STRING ValueName, PULONG Value);
+FORCEINLINE NTSTATUS WdfRegistryQueryULong(WDFKEY Key, PCUNICODE_STRING ValueName, PULONG Value) {
+    return ((PFN_WDFREGISTRYQUERYULONG)WdfFunctions[WdfRegistryQueryULongTableIndex])(
+        WdfDriverGlobals, Key, ValueName, Value);
+}
 
-// ---- Memory ----------------------------------------------------------------------
+typedef VOID (*PFN_WDFREGISTRYCLOSE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFKEY Key);
+FORCEINLINE VOID WdfRegistryClose(WDFKEY Key) {
+    ((PFN_WDFREGISTRYCLOSE)WdfFunctions[WdfRegistryCloseTableIndex])(WdfDriverGlobals, Key);
+}
+
+// ---- Resources ---------------------------------------------------------------------------------
+
+typedef ULONG (*PFN_WDFCMRESOURCELISTGETCOUNT)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                               WDFCMRESLIST List);
+FORCEINLINE ULONG WdfCmResourceListGetCount(WDFCMRESLIST List) {
+    return ((PFN_WDFCMRESOURCELISTGETCOUNT)WdfFunctions[WdfCmResourceListGetCountTableIndex])(
+        WdfDriverGlobals, List);
+}
+
+typedef PCM_PARTIAL_RESOURCE_DESCRIPTOR (*PFN_WDFCMRESOURCELISTGETDESCRIPTOR)(
+    PWDF_DRIVER_GLOBALS DriverGlobals, WDFCMRESLIST List, ULONG Index);
+FORCEINLINE PCM_PARTIAL_RESOURCE_DESCRIPTOR WdfCmResourceListGetDescriptor(WDFCMRESLIST List,
+                                                                           ULONG Index) {
+    return (
+        (PFN_WDFCMRESOURCELISTGETDESCRIPTOR)WdfFunctions[WdfCmResourceListGetDescriptorTableIndex])(
+        WdfDriverGlobals, List, Index);
+}
+
+// ---- Memory -------------------------------------------------------------------------------------
 
 typedef struct _WDFMEMORY_OFFSET {
     size_t BufferOffset;
     size_t BufferLength;
 } WDFMEMORY_OFFSET, *PWDFMEMORY_OFFSET;
 
-NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer,
-                                     size_t BufferSize, WDFMEMORY* Memory);
-PVOID WdfMemoryGetBuffer(WDFMEMORY Memory, size_t* BufferSize);
+typedef NTSTATUS (*PFN_WDFMEMORYCREATEPREALLOCATED)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                    PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer,
+                                                    size_t BufferSize, WDFMEMORY* Memory);
+FORCEINLINE NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Buffer,
+                                                 size_t BufferSize, WDFMEMORY* Memory) {
+    return ((PFN_WDFMEMORYCREATEPREALLOCATED)WdfFunctions[WdfMemoryCreatePreallocatedTableIndex])(
+        WdfDriverGlobals, Attributes, Buffer, BufferSize, Memory);
+}
 
-// ---- Spin locks ------------------------------------------------------------------
+// ---- Spin locks
+// -----------------------------------------------------------------------------------
 
-NTSTATUS WdfSpinLockCreate(PWDF_OBJECT_ATTRIBUTES SpinLockAttributes, WDFSPINLOCK* SpinLock);
-VOID WdfSpinLockAcquire(WDFSPINLOCK SpinLock);
-VOID WdfSpinLockRelease(WDFSPINLOCK SpinLock);
+typedef NTSTATUS (*PFN_WDFSPINLOCKCREATE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                          PWDF_OBJECT_ATTRIBUTES SpinLockAttributes,
+                                          WDFSPINLOCK* SpinLock);
+FORCEINLINE NTSTATUS WdfSpinLockCreate(PWDF_OBJECT_ATTRIBUTES SpinLockAttributes,
+                                       WDFSPINLOCK* SpinLock) {
+    return ((PFN_WDFSPINLOCKCREATE)WdfFunctions[WdfSpinLockCreateTableIndex])(
+        WdfDriverGlobals, SpinLockAttributes, SpinLock);
+}
 
-// ---- Wait locks (passive level) -----------------------------------------------------
+typedef VOID (*PFN_WDFSPINLOCKACQUIRE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFSPINLOCK SpinLock);
+FORCEINLINE VOID WdfSpinLockAcquire(WDFSPINLOCK SpinLock) {
+    ((PFN_WDFSPINLOCKACQUIRE)WdfFunctions[WdfSpinLockAcquireTableIndex])(WdfDriverGlobals,
+                                                                         SpinLock);
+}
 
-NTSTATUS WdfWaitLockCreate(PWDF_OBJECT_ATTRIBUTES LockAttributes, WDFWAITLOCK* Lock);
-NTSTATUS WdfWaitLockAcquire(WDFWAITLOCK Lock, PLONGLONG Timeout);
-VOID WdfWaitLockRelease(WDFWAITLOCK Lock);
+typedef VOID (*PFN_WDFSPINLOCKRELEASE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFSPINLOCK SpinLock);
+FORCEINLINE VOID WdfSpinLockRelease(WDFSPINLOCK SpinLock) {
+    ((PFN_WDFSPINLOCKRELEASE)WdfFunctions[WdfSpinLockReleaseTableIndex])(WdfDriverGlobals,
+                                                                         SpinLock);
+}
 
-// ---- Requests ----------------------------------------------------------------------
+// ---- Wait locks (passive level)
+// -----------------------------------------------------------------------
+
+typedef NTSTATUS (*PFN_WDFWAITLOCKCREATE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                          PWDF_OBJECT_ATTRIBUTES LockAttributes, WDFWAITLOCK* Lock);
+FORCEINLINE NTSTATUS WdfWaitLockCreate(PWDF_OBJECT_ATTRIBUTES LockAttributes, WDFWAITLOCK* Lock) {
+    return ((PFN_WDFWAITLOCKCREATE)WdfFunctions[WdfWaitLockCreateTableIndex])(WdfDriverGlobals,
+                                                                              LockAttributes, Lock);
+}
+
+typedef NTSTATUS (*PFN_WDFWAITLOCKACQUIRE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFWAITLOCK Lock,
+                                           PLONGLONG Timeout);
+FORCEINLINE NTSTATUS WdfWaitLockAcquire(WDFWAITLOCK Lock, PLONGLONG Timeout) {
+    return ((PFN_WDFWAITLOCKACQUIRE)WdfFunctions[WdfWaitLockAcquireTableIndex])(WdfDriverGlobals,
+                                                                                Lock, Timeout);
+}
+
+typedef VOID (*PFN_WDFWAITLOCKRELEASE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFWAITLOCK Lock);
+FORCEINLINE VOID WdfWaitLockRelease(WDFWAITLOCK Lock) {
+    ((PFN_WDFWAITLOCKRELEASE)WdfFunctions[WdfWaitLockReleaseTableIndex])(WdfDriverGlobals, Lock);
+}
+
+// ---- Requests
+// ------------------------------------------------------------------------------------------
 
 typedef enum _WDF_REQUEST_TYPE {
     WdfRequestTypeCreate = 0x0,
@@ -305,7 +654,6 @@ typedef enum _WDF_REQUEST_TYPE {
     WdfRequestTypeDeviceControl = 0xE,
     WdfRequestTypeDeviceControlInternal = 0xF,
     WdfRequestTypeCleanup = 0x12,
-    WdfRequestTypeOther,
 } WDF_REQUEST_TYPE;
 
 typedef struct _WDF_REQUEST_PARAMETERS {
@@ -337,14 +685,6 @@ FORCEINLINE VOID WDF_REQUEST_PARAMETERS_INIT(PWDF_REQUEST_PARAMETERS Parameters)
     Parameters->Size = sizeof(WDF_REQUEST_PARAMETERS);
 }
 
-typedef struct _IO_STATUS_BLOCK {
-    union {
-        NTSTATUS Status;
-        PVOID Pointer;
-    };
-    ULONG_PTR Information;
-} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
-
 typedef struct _WDF_REQUEST_COMPLETION_PARAMS {
     ULONG Size;
     WDF_REQUEST_TYPE Type;
@@ -372,6 +712,12 @@ typedef struct _WDF_REQUEST_COMPLETION_PARAMS {
                 size_t Length;
             } Output;
         } Ioctl;
+        struct {
+            PVOID Argument1;
+            PVOID Argument2;
+            PVOID Argument3;
+            PVOID Argument4;
+        } Others;
     } Parameters;
 } WDF_REQUEST_COMPLETION_PARAMS, *PWDF_REQUEST_COMPLETION_PARAMS;
 
@@ -415,36 +761,146 @@ typedef struct _WDF_REQUEST_SEND_OPTIONS {
     LONGLONG Timeout;
 } WDF_REQUEST_SEND_OPTIONS, *PWDF_REQUEST_SEND_OPTIONS;
 
-NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes, WDFIOTARGET IoTarget,
-                          WDFREQUEST* Request);
-NTSTATUS WdfRequestReuse(WDFREQUEST Request, PWDF_REQUEST_REUSE_PARAMS ReuseParams);
-VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Parameters);
-VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status);
-VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status, ULONG_PTR Information);
-NTSTATUS WdfRequestGetStatus(WDFREQUEST Request);
-NTSTATUS WdfRequestRetrieveInputMemory(WDFREQUEST Request, WDFMEMORY* Memory);
-NTSTATUS WdfRequestRetrieveOutputMemory(WDFREQUEST Request, WDFMEMORY* Memory);
-NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength,
-                                       PVOID* Buffer, size_t* Length);
-NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
-                                        PVOID* Buffer, size_t* Length);
-NTSTATUS WdfRequestMarkCancelableEx(WDFREQUEST Request, PFN_WDF_REQUEST_CANCEL EvtRequestCancel);
-NTSTATUS WdfRequestUnmarkCancelable(WDFREQUEST Request);
-VOID WdfRequestSetCompletionRoutine(WDFREQUEST Request,
-                                    PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
-                                    WDFCONTEXT CompletionContext);
-BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
-                       PWDF_REQUEST_SEND_OPTIONS RequestOptions);
 FORCEINLINE VOID WDF_REQUEST_SEND_OPTIONS_INIT(PWDF_REQUEST_SEND_OPTIONS Options, ULONG Flags) {
     *Options = WDF_REQUEST_SEND_OPTIONS{};
     Options->Size = sizeof(WDF_REQUEST_SEND_OPTIONS);
     Options->Flags = Flags;
 }
-BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request);
-NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE DestinationQueue);
-WDFFILEOBJECT WdfRequestGetFileObject(WDFREQUEST Request);
 
-// ---- Queues ------------------------------------------------------------------------
+typedef NTSTATUS (*PFN_WDFREQUESTCREATE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                         PWDF_OBJECT_ATTRIBUTES RequestAttributes,
+                                         WDFIOTARGET IoTarget, WDFREQUEST* Request);
+FORCEINLINE NTSTATUS WdfRequestCreate(PWDF_OBJECT_ATTRIBUTES RequestAttributes,
+                                      WDFIOTARGET IoTarget, WDFREQUEST* Request) {
+    return ((PFN_WDFREQUESTCREATE)WdfFunctions[WdfRequestCreateTableIndex])(
+        WdfDriverGlobals, RequestAttributes, IoTarget, Request);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTREUSE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFREQUEST Request,
+                                        PWDF_REQUEST_REUSE_PARAMS ReuseParams);
+FORCEINLINE NTSTATUS WdfRequestReuse(WDFREQUEST Request, PWDF_REQUEST_REUSE_PARAMS ReuseParams) {
+    return ((PFN_WDFREQUESTREUSE)WdfFunctions[WdfRequestReuseTableIndex])(WdfDriverGlobals, Request,
+                                                                          ReuseParams);
+}
+
+typedef BOOLEAN (*PFN_WDFREQUESTSEND)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFREQUEST Request,
+                                      WDFIOTARGET Target, PWDF_REQUEST_SEND_OPTIONS Options);
+FORCEINLINE BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
+                                   PWDF_REQUEST_SEND_OPTIONS Options) {
+    return ((PFN_WDFREQUESTSEND)WdfFunctions[WdfRequestSendTableIndex])(WdfDriverGlobals, Request,
+                                                                        Target, Options);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTGETSTATUS)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFREQUEST Request);
+FORCEINLINE NTSTATUS WdfRequestGetStatus(WDFREQUEST Request) {
+    return ((PFN_WDFREQUESTGETSTATUS)WdfFunctions[WdfRequestGetStatusTableIndex])(WdfDriverGlobals,
+                                                                                  Request);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTUNMARKCANCELABLE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                   WDFREQUEST Request);
+FORCEINLINE NTSTATUS WdfRequestUnmarkCancelable(WDFREQUEST Request) {
+    return ((PFN_WDFREQUESTUNMARKCANCELABLE)WdfFunctions[WdfRequestUnmarkCancelableTableIndex])(
+        WdfDriverGlobals, Request);
+}
+
+typedef BOOLEAN (*PFN_WDFREQUESTCANCELSENTREQUEST)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                   WDFREQUEST Request);
+FORCEINLINE BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
+    return ((PFN_WDFREQUESTCANCELSENTREQUEST)WdfFunctions[WdfRequestCancelSentRequestTableIndex])(
+        WdfDriverGlobals, Request);
+}
+
+typedef VOID (*PFN_WDFREQUESTSETCOMPLETIONROUTINE)(
+    PWDF_DRIVER_GLOBALS DriverGlobals, WDFREQUEST Request,
+    PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine, WDFCONTEXT CompletionContext);
+FORCEINLINE VOID WdfRequestSetCompletionRoutine(
+    WDFREQUEST Request, PFN_WDF_REQUEST_COMPLETION_ROUTINE CompletionRoutine,
+    WDFCONTEXT CompletionContext) {
+    ((PFN_WDFREQUESTSETCOMPLETIONROUTINE)WdfFunctions[WdfRequestSetCompletionRoutineTableIndex])(
+        WdfDriverGlobals, Request, CompletionRoutine, CompletionContext);
+}
+
+typedef VOID (*PFN_WDFREQUESTCOMPLETE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFREQUEST Request,
+                                       NTSTATUS Status);
+FORCEINLINE VOID WdfRequestComplete(WDFREQUEST Request, NTSTATUS Status) {
+    ((PFN_WDFREQUESTCOMPLETE)WdfFunctions[WdfRequestCompleteTableIndex])(WdfDriverGlobals, Request,
+                                                                         Status);
+}
+
+typedef VOID (*PFN_WDFREQUESTCOMPLETEWITHINFORMATION)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                      WDFREQUEST Request, NTSTATUS Status,
+                                                      ULONG_PTR Information);
+FORCEINLINE VOID WdfRequestCompleteWithInformation(WDFREQUEST Request, NTSTATUS Status,
+                                                   ULONG_PTR Information) {
+    ((PFN_WDFREQUESTCOMPLETEWITHINFORMATION)
+         WdfFunctions[WdfRequestCompleteWithInformationTableIndex])(WdfDriverGlobals, Request,
+                                                                    Status, Information);
+}
+
+typedef VOID (*PFN_WDFREQUESTGETPARAMETERS)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFREQUEST Request,
+                                            PWDF_REQUEST_PARAMETERS Parameters);
+FORCEINLINE VOID WdfRequestGetParameters(WDFREQUEST Request, PWDF_REQUEST_PARAMETERS Parameters) {
+    ((PFN_WDFREQUESTGETPARAMETERS)WdfFunctions[WdfRequestGetParametersTableIndex])(
+        WdfDriverGlobals, Request, Parameters);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTRETRIEVEINPUTMEMORY)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                      WDFREQUEST Request, WDFMEMORY* Memory);
+FORCEINLINE NTSTATUS WdfRequestRetrieveInputMemory(WDFREQUEST Request, WDFMEMORY* Memory) {
+    return (
+        (PFN_WDFREQUESTRETRIEVEINPUTMEMORY)WdfFunctions[WdfRequestRetrieveInputMemoryTableIndex])(
+        WdfDriverGlobals, Request, Memory);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTRETRIEVEOUTPUTMEMORY)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                       WDFREQUEST Request, WDFMEMORY* Memory);
+FORCEINLINE NTSTATUS WdfRequestRetrieveOutputMemory(WDFREQUEST Request, WDFMEMORY* Memory) {
+    return (
+        (PFN_WDFREQUESTRETRIEVEOUTPUTMEMORY)WdfFunctions[WdfRequestRetrieveOutputMemoryTableIndex])(
+        WdfDriverGlobals, Request, Memory);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTRETRIEVEINPUTBUFFER)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                      WDFREQUEST Request,
+                                                      size_t MinimumRequiredLength, PVOID* Buffer,
+                                                      size_t* Length);
+FORCEINLINE NTSTATUS WdfRequestRetrieveInputBuffer(WDFREQUEST Request, size_t MinimumRequiredLength,
+                                                   PVOID* Buffer, size_t* Length) {
+    return (
+        (PFN_WDFREQUESTRETRIEVEINPUTBUFFER)WdfFunctions[WdfRequestRetrieveInputBufferTableIndex])(
+        WdfDriverGlobals, Request, MinimumRequiredLength, Buffer, Length);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTRETRIEVEOUTPUTBUFFER)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                       WDFREQUEST Request,
+                                                       size_t MinimumRequiredSize, PVOID* Buffer,
+                                                       size_t* Length);
+FORCEINLINE NTSTATUS WdfRequestRetrieveOutputBuffer(WDFREQUEST Request, size_t MinimumRequiredSize,
+                                                    PVOID* Buffer, size_t* Length) {
+    return (
+        (PFN_WDFREQUESTRETRIEVEOUTPUTBUFFER)WdfFunctions[WdfRequestRetrieveOutputBufferTableIndex])(
+        WdfDriverGlobals, Request, MinimumRequiredSize, Buffer, Length);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTMARKCANCELABLEEX)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                   WDFREQUEST Request,
+                                                   PFN_WDF_REQUEST_CANCEL EvtRequestCancel);
+FORCEINLINE NTSTATUS WdfRequestMarkCancelableEx(WDFREQUEST Request,
+                                                PFN_WDF_REQUEST_CANCEL EvtRequestCancel) {
+    return ((PFN_WDFREQUESTMARKCANCELABLEEX)WdfFunctions[WdfRequestMarkCancelableExTableIndex])(
+        WdfDriverGlobals, Request, EvtRequestCancel);
+}
+
+typedef NTSTATUS (*PFN_WDFREQUESTFORWARDTOIOQUEUE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                   WDFREQUEST Request, WDFQUEUE DestinationQueue);
+FORCEINLINE NTSTATUS WdfRequestForwardToIoQueue(WDFREQUEST Request, WDFQUEUE DestinationQueue) {
+    return ((PFN_WDFREQUESTFORWARDTOIOQUEUE)WdfFunctions[WdfRequestForwardToIoQueueTableIndex])(
+        WdfDriverGlobals, Request, DestinationQueue);
+}
+
+// ---- Queues
+// ---------------------------------------------------------------------------------------------
 
 typedef enum _WDF_IO_QUEUE_DISPATCH_TYPE {
     WdfIoQueueDispatchInvalid = 0,
@@ -504,11 +960,23 @@ FORCEINLINE VOID WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(PWDF_IO_QUEUE_CONFIG Con
     Config->DefaultQueue = TRUE;
 }
 
-NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config,
-                          PWDF_OBJECT_ATTRIBUTES QueueAttributes, WDFQUEUE* Queue);
-WDFDEVICE WdfIoQueueGetDevice(WDFQUEUE Queue);
+typedef NTSTATUS (*PFN_WDFIOQUEUECREATE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+                                         PWDF_IO_QUEUE_CONFIG Config,
+                                         PWDF_OBJECT_ATTRIBUTES QueueAttributes, WDFQUEUE* Queue);
+FORCEINLINE NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config,
+                                      PWDF_OBJECT_ATTRIBUTES QueueAttributes, WDFQUEUE* Queue) {
+    return ((PFN_WDFIOQUEUECREATE)WdfFunctions[WdfIoQueueCreateTableIndex])(
+        WdfDriverGlobals, Device, Config, QueueAttributes, Queue);
+}
 
-// ---- I/O targets -----------------------------------------------------------------------
+typedef WDFDEVICE (*PFN_WDFIOQUEUEGETDEVICE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFQUEUE Queue);
+FORCEINLINE WDFDEVICE WdfIoQueueGetDevice(WDFQUEUE Queue) {
+    return ((PFN_WDFIOQUEUEGETDEVICE)WdfFunctions[WdfIoQueueGetDeviceTableIndex])(WdfDriverGlobals,
+                                                                                  Queue);
+}
+
+// ---- I/O targets
+// --------------------------------------------------------------------------------------------
 
 typedef enum _WDF_IO_TARGET_OPEN_TYPE {
     WdfIoTargetOpenUndefined = 0,
@@ -550,30 +1018,81 @@ FORCEINLINE VOID WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(PWDF_IO_TARGET_OPEN
     Params->CreateOptions = FILE_NON_DIRECTORY_FILE;
 }
 
-NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
-                           WDFIOTARGET* IoTarget);
-NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams);
-VOID WdfIoTargetClose(WDFIOTARGET IoTarget);
-NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request,
-                                         WDFMEMORY OutputBuffer,
-                                         PWDFMEMORY_OFFSET OutputBufferOffset,
-                                         PLONGLONG DeviceOffset);
-NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request,
-                                          WDFMEMORY InputBuffer,
-                                          PWDFMEMORY_OFFSET InputBufferOffset,
-                                          PLONGLONG DeviceOffset);
-NTSTATUS WdfIoTargetFormatRequestForIoctl(WDFIOTARGET IoTarget, WDFREQUEST Request, ULONG IoctlCode,
-                                          WDFMEMORY InputBuffer,
-                                          PWDFMEMORY_OFFSET InputBufferOffset,
-                                          WDFMEMORY OutputBuffer,
-                                          PWDFMEMORY_OFFSET OutputBufferOffset);
+typedef NTSTATUS (*PFN_WDFIOTARGETCREATE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+                                          PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
+                                          WDFIOTARGET* IoTarget);
+FORCEINLINE NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
+                                       WDFIOTARGET* IoTarget) {
+    return ((PFN_WDFIOTARGETCREATE)WdfFunctions[WdfIoTargetCreateTableIndex])(
+        WdfDriverGlobals, Device, IoTargetAttributes, IoTarget);
+}
 
-// ---- Interrupts -----------------------------------------------------------------------
+typedef NTSTATUS (*PFN_WDFIOTARGETOPEN)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFIOTARGET IoTarget,
+                                        PWDF_IO_TARGET_OPEN_PARAMS OpenParams);
+FORCEINLINE NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams) {
+    return ((PFN_WDFIOTARGETOPEN)WdfFunctions[WdfIoTargetOpenTableIndex])(WdfDriverGlobals,
+                                                                          IoTarget, OpenParams);
+}
+
+typedef VOID (*PFN_WDFIOTARGETCLOSE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFIOTARGET IoTarget);
+FORCEINLINE VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
+    ((PFN_WDFIOTARGETCLOSE)WdfFunctions[WdfIoTargetCloseTableIndex])(WdfDriverGlobals, IoTarget);
+}
+
+typedef NTSTATUS (*PFN_WDFIOTARGETFORMATREQUESTFORREAD)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                        WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                                        WDFMEMORY OutputBuffer,
+                                                        PWDFMEMORY_OFFSET OutputBufferOffset,
+                                                        PLONGLONG DeviceOffset);
+FORCEINLINE NTSTATUS WdfIoTargetFormatRequestForRead(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                                     WDFMEMORY OutputBuffer,
+                                                     PWDFMEMORY_OFFSET OutputBufferOffset,
+                                                     PLONGLONG DeviceOffset) {
+    return ((PFN_WDFIOTARGETFORMATREQUESTFORREAD)
+                WdfFunctions[WdfIoTargetFormatRequestForReadTableIndex])(
+        WdfDriverGlobals, IoTarget, Request, OutputBuffer, OutputBufferOffset, DeviceOffset);
+}
+
+typedef NTSTATUS (*PFN_WDFIOTARGETFORMATREQUESTFORWRITE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                         WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                                         WDFMEMORY InputBuffer,
+                                                         PWDFMEMORY_OFFSET InputBufferOffset,
+                                                         PLONGLONG DeviceOffset);
+FORCEINLINE NTSTATUS WdfIoTargetFormatRequestForWrite(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                                      WDFMEMORY InputBuffer,
+                                                      PWDFMEMORY_OFFSET InputBufferOffset,
+                                                      PLONGLONG DeviceOffset) {
+    return ((PFN_WDFIOTARGETFORMATREQUESTFORWRITE)
+                WdfFunctions[WdfIoTargetFormatRequestForWriteTableIndex])(
+        WdfDriverGlobals, IoTarget, Request, InputBuffer, InputBufferOffset, DeviceOffset);
+}
+
+typedef NTSTATUS (*PFN_WDFIOTARGETFORMATREQUESTFORIOCTL)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                         WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                                         ULONG IoctlCode, WDFMEMORY InputBuffer,
+                                                         PWDFMEMORY_OFFSET InputBufferOffset,
+                                                         WDFMEMORY OutputBuffer,
+                                                         PWDFMEMORY_OFFSET OutputBufferOffset);
+FORCEINLINE NTSTATUS WdfIoTargetFormatRequestForIoctl(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                                      ULONG IoctlCode, WDFMEMORY InputBuffer,
+                                                      PWDFMEMORY_OFFSET InputBufferOffset,
+                                                      WDFMEMORY OutputBuffer,
+                                                      PWDFMEMORY_OFFSET OutputBufferOffset) {
+    return ((PFN_WDFIOTARGETFORMATREQUESTFORIOCTL)
+                WdfFunctions[WdfIoTargetFormatRequestForIoctlTableIndex])(
+        WdfDriverGlobals, IoTarget, Request, IoctlCode, InputBuffer, InputBufferOffset,
+        OutputBuffer, OutputBufferOffset);
+}
+
+// ---- Interrupts
+// -------------------------------------------------------------------------------------------------
 
 typedef BOOLEAN EVT_WDF_INTERRUPT_ISR(WDFINTERRUPT Interrupt, ULONG MessageID);
 typedef EVT_WDF_INTERRUPT_ISR* PFN_WDF_INTERRUPT_ISR;
 typedef VOID EVT_WDF_INTERRUPT_DPC(WDFINTERRUPT Interrupt, WDFOBJECT AssociatedObject);
 typedef EVT_WDF_INTERRUPT_DPC* PFN_WDF_INTERRUPT_DPC;
+typedef VOID EVT_WDF_INTERRUPT_WORKITEM(WDFINTERRUPT Interrupt, WDFOBJECT AssociatedObject);
+typedef EVT_WDF_INTERRUPT_WORKITEM* PFN_WDF_INTERRUPT_WORKITEM;
 
 typedef struct _WDF_INTERRUPT_CONFIG {
     ULONG Size;
@@ -585,10 +1104,10 @@ typedef struct _WDF_INTERRUPT_CONFIG {
     PFN_WDF_INTERRUPT_DPC EvtInterruptDpc;
     PVOID EvtInterruptEnable;
     PVOID EvtInterruptDisable;
-    PVOID EvtInterruptWorkItem;
+    PFN_WDF_INTERRUPT_WORKITEM EvtInterruptWorkItem;
     PCM_PARTIAL_RESOURCE_DESCRIPTOR InterruptRaw;
     PCM_PARTIAL_RESOURCE_DESCRIPTOR InterruptTranslated;
-    PVOID WaitLock;
+    WDFWAITLOCK WaitLock;
     BOOLEAN PassiveHandling;
     WDF_TRI_STATE ReportInactiveOnPowerDown;
     BOOLEAN CanWakeDevice;
@@ -605,6 +1124,34 @@ FORCEINLINE VOID WDF_INTERRUPT_CONFIG_INIT(PWDF_INTERRUPT_CONFIG Configuration,
     Configuration->ReportInactiveOnPowerDown = WdfUseDefault;
 }
 
-NTSTATUS WdfInterruptCreate(WDFDEVICE Device, PWDF_INTERRUPT_CONFIG Configuration,
-                            PWDF_OBJECT_ATTRIBUTES Attributes, WDFINTERRUPT* Interrupt);
-WDFDEVICE WdfInterruptGetDevice(WDFINTERRUPT Interrupt);
+typedef NTSTATUS (*PFN_WDFINTERRUPTCREATE)(PWDF_DRIVER_GLOBALS DriverGlobals, WDFDEVICE Device,
+                                           PWDF_INTERRUPT_CONFIG Configuration,
+                                           PWDF_OBJECT_ATTRIBUTES Attributes,
+                                           WDFINTERRUPT* Interrupt);
+FORCEINLINE NTSTATUS WdfInterruptCreate(WDFDEVICE Device, PWDF_INTERRUPT_CONFIG Configuration,
+                                        PWDF_OBJECT_ATTRIBUTES Attributes,
+                                        WDFINTERRUPT* Interrupt) {
+    return ((PFN_WDFINTERRUPTCREATE)WdfFunctions[WdfInterruptCreateTableIndex])(
+        WdfDriverGlobals, Device, Configuration, Attributes, Interrupt);
+}
+
+typedef WDFDEVICE (*PFN_WDFINTERRUPTGETDEVICE)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                               WDFINTERRUPT Interrupt);
+FORCEINLINE WDFDEVICE WdfInterruptGetDevice(WDFINTERRUPT Interrupt) {
+    return ((PFN_WDFINTERRUPTGETDEVICE)WdfFunctions[WdfInterruptGetDeviceTableIndex])(
+        WdfDriverGlobals, Interrupt);
+}
+
+typedef BOOLEAN (*PFN_WDFINTERRUPTQUEUEWORKITEMFORISR)(PWDF_DRIVER_GLOBALS DriverGlobals,
+                                                       WDFINTERRUPT Interrupt);
+FORCEINLINE BOOLEAN WdfInterruptQueueWorkItemForIsr(WDFINTERRUPT Interrupt) {
+    return ((PFN_WDFINTERRUPTQUEUEWORKITEMFORISR)
+                WdfFunctions[WdfInterruptQueueWorkItemForIsrTableIndex])(WdfDriverGlobals,
+                                                                         Interrupt);
+}
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+#pragma GCC diagnostic pop

@@ -6,6 +6,7 @@
 #include <ntddk.h>
 #include <spb.h>
 #include <wdf.h>
+#include <wdfldr.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -24,6 +25,58 @@
 #include "kmdf/kmdfsim.h"
 
 namespace kmdfsim {
+
+// ---- The function table the bind hands a driver --------------------------------------
+// Each entry checks that it is called with the globals of the driver bound
+// now, then runs the method in kmdfsim::fx. An entry this framework does not
+// implement stops the machine with a violation naming its index, as a jump
+// through an empty slot of the real table would, only loudly.
+
+struct MethodTable {
+    WDFFUNC entries[WdfFunctionTableNumEntries];
+    const char* names[WdfFunctionTableNumEntries];
+    void Put(int index, const char* name, WDFFUNC entry);
+};
+// The one table, filled on first use.
+const MethodTable& Methods();
+// Reports a call whose globals are not those of the bound driver.
+void CheckCaller(PWDF_DRIVER_GLOBALS globals, int index);
+
+template <class Pfn>
+struct Method;
+template <class R, class... A>
+struct Method<R (*)(PWDF_DRIVER_GLOBALS, A...)> {
+    template <int Index, R (*Impl)(A...)>
+    static R Call(PWDF_DRIVER_GLOBALS globals, A... args) {
+        CheckCaller(globals, Index);
+        return Impl(args...);
+    }
+};
+
+// A typed method as an untyped table entry; the client casts it back to
+// exactly this type before the call.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+template <class F>
+WDFFUNC AsEntry(F f) {
+    return reinterpret_cast<WDFFUNC>(f);
+}
+#pragma GCC diagnostic pop
+
+// The entry of a method: the thunk has exactly the type of the method's
+// PFN_ (a method whose parameters differ does not compile).
+#define FX_METHOD(table, name, pfn) \
+    (table).Put(                    \
+        name##TableIndex, #name,    \
+        ::kmdfsim::AsEntry(         \
+            &::kmdfsim::Method<pfn>::template Call<name##TableIndex, &::kmdfsim::fx::name>))
+
+namespace fx {
+void AddObjectMethods(MethodTable& table);
+void AddDeviceMethods(MethodTable& table);
+void AddRequestMethods(MethodTable& table);
+void AddTargetMethods(MethodTable& table);
+}  // namespace fx
 
 enum class Kind {
     Driver,
@@ -95,6 +148,8 @@ struct Request : Object {
     FileObj* file = nullptr;
     ReqState state = ReqState::Idle;
     Queue* queue = nullptr;
+    // Presented by a sequential queue and not completed yet.
+    bool inSequentialDriver = false;
     // Cancellation.
     bool cancelRequested = false;
     PFN_WDF_REQUEST_CANCEL cancelRoutine = nullptr;
@@ -133,6 +188,9 @@ struct Queue : Object {
     std::condition_variable cv;
     std::deque<Request*> pending;
     Request* current = nullptr;
+    // Requests this sequential queue presented that the driver has not
+    // completed: never more than one, or the queue broke its own rule.
+    int inDriver = 0;
     bool stopping = false;
     // Execution level passive (own or inherited): callbacks only at PASSIVE_LEVEL.
     bool passive = false;
@@ -253,7 +311,14 @@ struct FxState {
     // completion is recognised however many requests came in between.
     std::unordered_set<Request*> completed;
     Driver* driver = nullptr;
-    DRIVER_INITIALIZE* entry = nullptr;
+    // The image loaded now: its driver object as the I/O manager keeps it,
+    // and the bind its loader stub made (null globals: not bound). Globals
+    // once handed out are kept, so a stale pointer never matches a new bind.
+    DRIVER_OBJECT driverObject{};
+    PWDF_DRIVER_GLOBALS bound = nullptr;
+    PWDF_BIND_INFO bindInfo = nullptr;
+    std::wstring boundPath;
+    std::vector<std::unique_ptr<WDF_DRIVER_GLOBALS>> allGlobals;
     Device* device = nullptr;
     size_t outstanding = 0;
     size_t driverCreated = 0;  // objects the driver asked the framework for
@@ -342,6 +407,10 @@ void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
 void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information);
 void ResetControllers();
 
+// The driver object: deleted by the framework's unload or at the unbind.
+void DeleteDriverObject();
+VOID FrameworkDriverUnload(PDRIVER_OBJECT DriverObject);
+
 // Registry.
 bool SettingsKeyPresent();
 std::optional<ULONG> ConnectInterruptValue();
@@ -349,7 +418,4 @@ std::optional<ULONG> ConnectInterruptValue();
 }  // namespace kmdfsim
 struct WDFDEVICE_INIT {
     kmdfsim::DeviceInitData data;
-};
-struct _DRIVER_OBJECT {
-    int unused;
 };

@@ -191,7 +191,7 @@ std::optional<ULONG> ConnectInterruptValue() {
 
 }  // namespace kmdfsim
 
-using namespace kmdfsim;
+namespace kmdfsim::fx {
 
 // ---- Objects --------------------------------------------------------------------------
 
@@ -326,13 +326,6 @@ NTSTATUS WdfMemoryCreatePreallocated(PWDF_OBJECT_ATTRIBUTES Attributes, PVOID Bu
     return STATUS_SUCCESS;
 }
 
-PVOID WdfMemoryGetBuffer(WDFMEMORY Memory, size_t* BufferSize) {
-    auto* m = Checked<kmdfsim::Memory>(Memory, Kind::Memory, "WdfMemoryGetBuffer");
-    if (m == nullptr) return nullptr;
-    if (BufferSize != nullptr) *BufferSize = m->length;
-    return m->buffer;
-}
-
 // ---- Registry --------------------------------------------------------------------------------
 
 namespace {
@@ -409,6 +402,31 @@ PCM_PARTIAL_RESOURCE_DESCRIPTOR WdfCmResourceListGetDescriptor(WDFCMRESLIST List
     return &l->items[Index];
 }
 
+// ---- Table entries ----------------------------------------------------------------------
+
+void AddObjectMethods(MethodTable& table) {
+    FX_METHOD(table, WdfObjectGetTypedContextWorker, PFN_WDFOBJECTGETTYPEDCONTEXTWORKER);
+    FX_METHOD(table, WdfObjectDelete, PFN_WDFOBJECTDELETE);
+    FX_METHOD(table, WdfSpinLockCreate, PFN_WDFSPINLOCKCREATE);
+    FX_METHOD(table, WdfSpinLockAcquire, PFN_WDFSPINLOCKACQUIRE);
+    FX_METHOD(table, WdfSpinLockRelease, PFN_WDFSPINLOCKRELEASE);
+    FX_METHOD(table, WdfWaitLockCreate, PFN_WDFWAITLOCKCREATE);
+    FX_METHOD(table, WdfWaitLockAcquire, PFN_WDFWAITLOCKACQUIRE);
+    FX_METHOD(table, WdfWaitLockRelease, PFN_WDFWAITLOCKRELEASE);
+    FX_METHOD(table, WdfMemoryCreatePreallocated, PFN_WDFMEMORYCREATEPREALLOCATED);
+    FX_METHOD(table, WdfDeviceOpenRegistryKey, PFN_WDFDEVICEOPENREGISTRYKEY);
+    FX_METHOD(table, WdfRegistryOpenKey, PFN_WDFREGISTRYOPENKEY);
+    FX_METHOD(table, WdfRegistryQueryULong, PFN_WDFREGISTRYQUERYULONG);
+    FX_METHOD(table, WdfRegistryClose, PFN_WDFREGISTRYCLOSE);
+    FX_METHOD(table, WdfCmResourceListGetCount, PFN_WDFCMRESOURCELISTGETCOUNT);
+    FX_METHOD(table, WdfCmResourceListGetDescriptor, PFN_WDFCMRESOURCELISTGETDESCRIPTOR);
+}
+
+}  // namespace kmdfsim::fx
+
+// The kernel routines are the kernel's, not the framework's: plain exports.
+using namespace kmdfsim;
+
 // ---- Kernel routines
 // ------------------------------------------------------------------------------
 
@@ -421,41 +439,52 @@ VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString
 }
 
 namespace {
-NTSTATUS FormatW(PWSTR dest, size_t cch, PCWSTR format, va_list ap) {
-    if (dest == nullptr || cch == 0 || format == nullptr) return STATUS_INVALID_PARAMETER;
-    // The kernel's "I64" size prefix is "ll" here.
+// The Windows format language of the kernel's wide printf, in this C
+// library's: a wide "%s" takes a wide string ("%ls" here), "%S" a narrow one,
+// and the "I64" size prefix is "ll".
+std::wstring HostFormat(const WCHAR* format) {
     std::wstring f;
-    for (const WCHAR* p = format; *p; p++) {
-        if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+    for (const WCHAR* p = format; *p != 0; p++) {
+        f += *p;
+        if (*p != L'%') continue;
+        if (p[1] == L'%') {
+            f += *++p;
+            continue;
+        }
+        while (p[1] != 0 && wcschr(L"-+ #0123456789.*", p[1]) != nullptr) f += *++p;
+        if (p[1] == L'I' && p[2] == L'6' && p[3] == L'4') {
             f += L"ll";
-            p += 2;
-        } else {
-            f += *p;
+            p += 3;
+        } else if (p[1] == L'l' || p[1] == L'h') {
+            f += *++p;  // an explicit size keeps its meaning
+            continue;
+        }
+        if (p[1] == L's') {
+            f += L'l';
+        } else if (p[1] == L'S') {
+            f += L's';
+            p++;
         }
     }
-    int n = vswprintf(dest, cch, f.c_str(), ap);
-    if (n < 0 || static_cast<size_t>(n) >= cch) {
-        dest[cch - 1] = L'\0';
-        return STATUS_BUFFER_OVERFLOW;
-    }
-    return STATUS_SUCCESS;
+    return f;
 }
 }  // namespace
 
-NTSTATUS RtlStringCbPrintfW(PWSTR pszDest, size_t cbDest, PCWSTR pszFormat, ...) {
-    va_list ap;
-    va_start(ap, pszFormat);
-    NTSTATUS status = FormatW(pszDest, cbDest / sizeof(WCHAR), pszFormat, ap);
-    va_end(ap);
-    return status;
-}
-
-NTSTATUS RtlStringCchPrintfW(PWSTR pszDest, size_t cchDest, PCWSTR pszFormat, ...) {
-    va_list ap;
-    va_start(ap, pszFormat);
-    NTSTATUS status = FormatW(pszDest, cchDest, pszFormat, ap);
-    va_end(ap);
-    return status;
+// The kernel's _vsnwprintf: at most Count characters, -1 when the text did
+// not fit (then the buffer is left unterminated, as on Windows).
+int _vsnwprintf(WCHAR* Buffer, size_t Count, const WCHAR* Format, va_list Arguments) {
+    const std::wstring format = HostFormat(Format);
+    std::vector<WCHAR> out(Count + 1);
+    va_list copy;
+    va_copy(copy, Arguments);
+    const int n = vswprintf(out.data(), out.size(), format.c_str(), copy);
+    va_end(copy);
+    if (n < 0 || static_cast<size_t>(n) > Count) {
+        wmemcpy(Buffer, out.data(), Count);
+        return -1;
+    }
+    wmemcpy(Buffer, out.data(), static_cast<size_t>(n) + (static_cast<size_t>(n) < Count ? 1 : 0));
+    return n;
 }
 
 ULONG DbgPrint(PCSTR Format, ...) {
@@ -484,23 +513,23 @@ ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...) {
 
 VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State) {
     std::lock_guard<std::mutex> lock(g_eventMutex);
-    Event->Type = Type;
-    Event->Signalled = State ? 1 : 0;
+    Event->Header.Type = static_cast<UCHAR>(Type);
+    Event->Header.SignalState = State ? 1 : 0;
 }
 
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait) {
     (void)Increment;
     (void)Wait;
     std::lock_guard<std::mutex> lock(g_eventMutex);
-    LONG previous = Event->Signalled;
-    Event->Signalled = 1;
+    LONG previous = Event->Header.SignalState;
+    Event->Header.SignalState = 1;
     g_eventCv.notify_all();
     return previous;
 }
 
 VOID KeClearEvent(PRKEVENT Event) {
     std::lock_guard<std::mutex> lock(g_eventMutex);
-    Event->Signalled = 0;
+    Event->Header.SignalState = 0;
 }
 
 NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
@@ -513,7 +542,7 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
     bool poll = Timeout != nullptr && Timeout->QuadPart == 0;
     CheckIrql("KeWaitForSingleObject", poll ? DISPATCH_LEVEL : APC_LEVEL);
     std::unique_lock<std::mutex> lock(g_eventMutex);
-    auto signalled = [&] { return event->Signalled != 0; };
+    auto signalled = [&] { return event->Header.SignalState != 0; };
     if (Timeout == nullptr) {
         g_eventCv.wait(lock, signalled);
     } else {
@@ -521,34 +550,10 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
         auto span = std::chrono::microseconds(Timeout->QuadPart < 0 ? -Timeout->QuadPart / 10 : 0);
         if (!g_eventCv.wait_for(lock, span, signalled)) return STATUS_TIMEOUT;
     }
-    if (event->Type == SynchronizationEvent) event->Signalled = 0;
+    if (event->Header.Type == SynchronizationEvent) event->Header.SignalState = 0;
     return STATUS_SUCCESS;
 }
 
 KIRQL KeGetCurrentIrql(VOID) {
     return CurrentIrql();
-}
-
-LONG InterlockedIncrement(LONG volatile* Addend) {
-    return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
-}
-LONG InterlockedDecrement(LONG volatile* Addend) {
-    return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
-}
-LONG InterlockedExchange(LONG volatile* Target, LONG Value) {
-    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
-}
-LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG Comparand) {
-    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
-    return Comparand;
-}
-PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value) {
-    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
-}
-PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange,
-                                        PVOID Comparand) {
-    __atomic_compare_exchange_n(Destination, &Comparand, Exchange, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
-    return Comparand;
 }

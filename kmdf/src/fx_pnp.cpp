@@ -438,13 +438,35 @@ WDFDEVICE DeviceHandle() {
     return Fx().device == nullptr ? nullptr : AsHandle(Fx().device);
 }
 
-NTSTATUS LoadDriver(DRIVER_INITIALIZE* entry) {
-    static DRIVER_OBJECT driverObject;
-    static WCHAR path[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QXVeltrane";
+NTSTATUS LoadDriver(DRIVER_INITIALIZE* image) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        if (Fx().bound != nullptr || Fx().driver != nullptr) {
+            Violation("an image is loaded while another one is still bound");
+            return STATUS_INVALID_DEVICE_STATE;
+        }
+        Fx().driverObject = DRIVER_OBJECT{};
+        Fx().driverObject.Type = 4;  // IO_TYPE_DRIVER
+        Fx().driverObject.Size = sizeof(DRIVER_OBJECT);
+    }
+    // The I/O manager's registry path lives for the call only: a stub that
+    // keeps the pointer instead of a copy reads what this scribbles over it.
+    WCHAR path[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\QXVeltrane";
     UNICODE_STRING registryPath;
     RtlInitUnicodeString(&registryPath, path);
-    Fx().entry = entry;
-    return entry(&driverObject, &registryPath);
+    NTSTATUS status = image(&Fx().driverObject, &registryPath);
+    for (WCHAR& c : path) c = L'#';
+    bool bound;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        bound = Fx().bound != nullptr;
+    }
+    if (NT_SUCCESS(status) && !bound) {
+        Violation("the image's entry point returned success without binding to the framework");
+    } else if (!NT_SUCCESS(status) && bound) {
+        Violation("the image's entry point failed and left its bind to the framework");
+    }
+    return status;
 }
 
 void UnloadDriver() {
@@ -454,16 +476,20 @@ void UnloadDriver() {
         d = Fx().device;
     }
     if (d != nullptr) RemoveDevice(d);
-    Driver* drv;
+    // The I/O manager calls the image's unload routine: the loader stub's,
+    // which runs the framework's and then unbinds.
+    PDRIVER_UNLOAD unload = Fx().driverObject.DriverUnload;
+    if (unload != nullptr) unload(&Fx().driverObject);
+    bool stillBound;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        drv = Fx().driver;
+        stillBound = Fx().bound != nullptr;
+        Fx().bound = nullptr;
+        Fx().bindInfo = nullptr;
+        Fx().driverObject = DRIVER_OBJECT{};
     }
-    if (drv != nullptr) {
-        DeleteTree(drv);
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        Fx().driver = nullptr;
-    }
+    if (stillBound) Violation("the image was unloaded without unbinding from the framework");
+    DeleteDriverObject();
 }
 
 void Reset() {
@@ -482,7 +508,6 @@ void Reset() {
         Fx().beforeSend = nullptr;
         Fx().lastOpenName.clear();
         Fx().lastOpenAccess = 0;
-        Fx().entry = nullptr;
         g_properties = DeviceProperties();
     }
     g_resources = DefaultResources();
@@ -492,16 +517,38 @@ void Reset() {
     ClearLogs();
 }
 
+void DeleteDriverObject() {
+    Driver* drv;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        drv = Fx().driver;
+        Fx().driver = nullptr;
+    }
+    if (drv != nullptr) DeleteTree(drv);
+}
+
+// The framework's own unload routine of a driver object.
+VOID FrameworkDriverUnload(PDRIVER_OBJECT DriverObject) {
+    (void)DriverObject;
+    Driver* drv;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        drv = Fx().driver;
+    }
+    if (drv != nullptr && drv->config.EvtDriverUnload != nullptr)
+        drv->config.EvtDriverUnload(reinterpret_cast<WDFDRIVER>(static_cast<Object*>(drv)));
+    DeleteDriverObject();
+}
+
 }  // namespace kmdfsim
 
-using namespace kmdfsim;
+namespace kmdfsim::fx {
 
 // ---- Driver and device methods -----------------------------------------------------------------
 
 NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryPath,
                          PWDF_OBJECT_ATTRIBUTES DriverAttributes, PWDF_DRIVER_CONFIG DriverConfig,
                          WDFDRIVER* Driver) {
-    (void)DriverObject;
     (void)RegistryPath;
     CheckIrql("WdfDriverCreate", PASSIVE_LEVEL);
     if (DriverConfig == nullptr || DriverConfig->Size != sizeof(WDF_DRIVER_CONFIG) ||
@@ -517,7 +564,15 @@ NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryP
     Attach(d, nullptr, DriverAttributes);
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     Fx().driver = d;
-    if (Driver != nullptr) *Driver = reinterpret_cast<WDFDRIVER>(static_cast<Object*>(d));
+    WDFDRIVER handle = reinterpret_cast<WDFDRIVER>(static_cast<Object*>(d));
+    if (Fx().bound != nullptr) {
+        Fx().bound->Driver = handle;
+        if (DriverConfig->DriverPoolTag != 0) Fx().bound->DriverTag = DriverConfig->DriverPoolTag;
+    }
+    // The framework unloads a PnP driver itself; the loader stub displaces
+    // this routine with its own, which calls it and then unbinds.
+    if (DriverObject != nullptr) DriverObject->DriverUnload = FrameworkDriverUnload;
+    if (Driver != nullptr) *Driver = handle;
     return STATUS_SUCCESS;
 }
 
@@ -635,3 +690,21 @@ WDFDEVICE WdfInterruptGetDevice(WDFINTERRUPT Interrupt) {
     auto* i = Checked<kmdfsim::Interrupt>(Interrupt, Kind::Interrupt, "WdfInterruptGetDevice");
     return i == nullptr ? nullptr : reinterpret_cast<WDFDEVICE>(static_cast<Object*>(i->device));
 }
+
+// ---- Table entries ----------------------------------------------------------------------
+
+void AddDeviceMethods(MethodTable& table) {
+    FX_METHOD(table, WdfDriverCreate, PFN_WDFDRIVERCREATE);
+    FX_METHOD(table, WdfDeviceInitSetPnpPowerEventCallbacks,
+              PFN_WDFDEVICEINITSETPNPPOWEREVENTCALLBACKS);
+    FX_METHOD(table, WdfDeviceInitSetFileObjectConfig, PFN_WDFDEVICEINITSETFILEOBJECTCONFIG);
+    FX_METHOD(table, WdfDeviceInitSetRequestAttributes, PFN_WDFDEVICEINITSETREQUESTATTRIBUTES);
+    FX_METHOD(table, WdfDeviceCreate, PFN_WDFDEVICECREATE);
+    FX_METHOD(table, WdfDeviceSetDeviceState, PFN_WDFDEVICESETDEVICESTATE);
+    FX_METHOD(table, WdfDeviceCreateSymbolicLink, PFN_WDFDEVICECREATESYMBOLICLINK);
+    FX_METHOD(table, WdfFileObjectGetDevice, PFN_WDFFILEOBJECTGETDEVICE);
+    FX_METHOD(table, WdfInterruptCreate, PFN_WDFINTERRUPTCREATE);
+    FX_METHOD(table, WdfInterruptGetDevice, PFN_WDFINTERRUPTGETDEVICE);
+}
+
+}  // namespace kmdfsim::fx

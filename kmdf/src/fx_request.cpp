@@ -154,8 +154,12 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
             Violation("WdfRequestComplete of a driver-created request");
             return;
         }
-        if (r->state == ReqState::Sent)
+        if (r->state == ReqState::Sent) {
+            // A bug check on Windows. The target forgets it, so that closing
+            // the target does not wait for a request that is gone.
             Violation("completing a request that is still sent to a target");
+            if (r->sentTo != nullptr) r->sentTo->sent.erase(r);
+        }
         if (r->cancelBegun && !r->cancelEntered) {
             Violation(
                 "request completed while its cancel routine is owed: the routine would get a "
@@ -344,6 +348,15 @@ void Queue::Present(Request* r) {
     if (passive && CurrentIrql() != PASSIVE_LEVEL) {
         Violation("a queue of passive execution level presented a request above PASSIVE_LEVEL");
     }
+    if (c.DispatchType == WdfIoQueueDispatchSequential) {
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        std::lock_guard<std::mutex> lock(m);
+        if (inDriver > 0) {
+            Violation("a sequential queue presented a request while another one is current");
+        }
+        inDriver++;
+        r->inSequentialDriver = true;
+    }
     t_presenting.push_back(this);
     if (irp.type == WdfRequestTypeRead && c.EvtIoRead != nullptr) {
         c.EvtIoRead(qh, rh, irp.outLength);
@@ -401,6 +414,10 @@ void Queue::OnCompleted(Request* r) {
     {
         std::lock_guard<std::recursive_mutex> fx(Fx().m);
         std::lock_guard<std::mutex> lock(m);
+        if (r->inSequentialDriver) {
+            r->inSequentialDriver = false;
+            inDriver--;
+        }
         if (current != r) return;
         current = nullptr;
         if (!passive && !PresentingHere(this)) next = TakeNextLocked();
@@ -427,7 +444,7 @@ void Queue::Teardown() {
 
 }  // namespace kmdfsim
 
-using namespace kmdfsim;
+namespace kmdfsim::fx {
 
 // ---- Queue methods ----------------------------------------------------------------------
 
@@ -644,3 +661,26 @@ WDFFILEOBJECT WdfRequestGetFileObject(WDFREQUEST Request) {
     if (r == nullptr || r->file == nullptr) return nullptr;
     return reinterpret_cast<WDFFILEOBJECT>(static_cast<Object*>(r->file));
 }
+
+// ---- Table entries ----------------------------------------------------------------------
+
+void AddRequestMethods(MethodTable& table) {
+    FX_METHOD(table, WdfIoQueueCreate, PFN_WDFIOQUEUECREATE);
+    FX_METHOD(table, WdfIoQueueGetDevice, PFN_WDFIOQUEUEGETDEVICE);
+    FX_METHOD(table, WdfRequestCreate, PFN_WDFREQUESTCREATE);
+    FX_METHOD(table, WdfRequestReuse, PFN_WDFREQUESTREUSE);
+    FX_METHOD(table, WdfRequestGetParameters, PFN_WDFREQUESTGETPARAMETERS);
+    FX_METHOD(table, WdfRequestComplete, PFN_WDFREQUESTCOMPLETE);
+    FX_METHOD(table, WdfRequestCompleteWithInformation, PFN_WDFREQUESTCOMPLETEWITHINFORMATION);
+    FX_METHOD(table, WdfRequestGetStatus, PFN_WDFREQUESTGETSTATUS);
+    FX_METHOD(table, WdfRequestRetrieveInputMemory, PFN_WDFREQUESTRETRIEVEINPUTMEMORY);
+    FX_METHOD(table, WdfRequestRetrieveOutputMemory, PFN_WDFREQUESTRETRIEVEOUTPUTMEMORY);
+    FX_METHOD(table, WdfRequestRetrieveInputBuffer, PFN_WDFREQUESTRETRIEVEINPUTBUFFER);
+    FX_METHOD(table, WdfRequestRetrieveOutputBuffer, PFN_WDFREQUESTRETRIEVEOUTPUTBUFFER);
+    FX_METHOD(table, WdfRequestMarkCancelableEx, PFN_WDFREQUESTMARKCANCELABLEEX);
+    FX_METHOD(table, WdfRequestUnmarkCancelable, PFN_WDFREQUESTUNMARKCANCELABLE);
+    FX_METHOD(table, WdfRequestSetCompletionRoutine, PFN_WDFREQUESTSETCOMPLETIONROUTINE);
+    FX_METHOD(table, WdfRequestForwardToIoQueue, PFN_WDFREQUESTFORWARDTOIOQUEUE);
+}
+
+}  // namespace kmdfsim::fx

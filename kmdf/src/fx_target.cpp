@@ -473,7 +473,7 @@ ACCESS_MASK LastOpenedTargetAccess() {
 
 }  // namespace kmdfsim
 
-using namespace kmdfsim;
+namespace kmdfsim::fx {
 
 namespace {
 Request* SentRequest(WDFREQUEST handle, const char* api) {
@@ -689,3 +689,18 @@ BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
     CancelAtController(c, r, send);
     return TRUE;
 }
+
+// ---- Table entries ----------------------------------------------------------------------
+
+void AddTargetMethods(MethodTable& table) {
+    FX_METHOD(table, WdfIoTargetCreate, PFN_WDFIOTARGETCREATE);
+    FX_METHOD(table, WdfIoTargetOpen, PFN_WDFIOTARGETOPEN);
+    FX_METHOD(table, WdfIoTargetClose, PFN_WDFIOTARGETCLOSE);
+    FX_METHOD(table, WdfIoTargetFormatRequestForRead, PFN_WDFIOTARGETFORMATREQUESTFORREAD);
+    FX_METHOD(table, WdfIoTargetFormatRequestForWrite, PFN_WDFIOTARGETFORMATREQUESTFORWRITE);
+    FX_METHOD(table, WdfIoTargetFormatRequestForIoctl, PFN_WDFIOTARGETFORMATREQUESTFORIOCTL);
+    FX_METHOD(table, WdfRequestSend, PFN_WDFREQUESTSEND);
+    FX_METHOD(table, WdfRequestCancelSentRequest, PFN_WDFREQUESTCANCELSENTREQUEST);
+}
+
+}  // namespace kmdfsim::fx

@@ -9,7 +9,7 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 
-extern "C" DRIVER_INITIALIZE DriverEntry;
+#include "kmdf/stub/fx_stub.h"
 
 namespace kmdfsim {
 
@@ -44,7 +44,7 @@ NTSTATUS StartDriverStack(BusDevice device) {
     Spb().SetMode(SpbMode::Inline);
     SetInlineDispatch(true);
     Spb().SetPeripheral(device == BusDevice::Controller ? &g_controller : nullptr);
-    NTSTATUS status = LoadDriver(DriverEntry);
+    NTSTATUS status = LoadDriver(FxDriverEntry);
     if (NT_SUCCESS(status)) status = AddDevice();
     return status;
 }

@@ -14,6 +14,7 @@
 
 #include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
+#include "kmdf/stub/fx_stub.h"
 #include "kmdf/usermode.h"
 #include "qxveltrane.h"
 
@@ -102,7 +103,7 @@ int RunOnce(const uint8_t* data, size_t size) {
     Reader in{data, size};
     kmdfsim::Reset();
     kmdfsim::SetDeviceProperties(properties);
-    Check(kmdfsim::LoadDriver(DriverEntry) == STATUS_SUCCESS, "the driver did not load");
+    Check(kmdfsim::LoadDriver(FxDriverEntry) == STATUS_SUCCESS, "the driver did not load");
     Check(kmdfsim::AddDevice() == STATUS_SUCCESS, "the device did not start");
     const uint8_t mode = in.Byte() % 3;
     kmdfsim::Spb().SetMode(mode == 0   ? kmdfsim::SpbMode::Inline

@@ -30,6 +30,11 @@ wine_setup() {
     trap wine_cleanup EXIT
     wineserver -p >/dev/null 2>&1 </dev/null
     timeout 60 wineboot >/dev/null 2>&1 </dev/null || true
+    # Windows has PnPUtil in its system folder and the MSI's driver-package
+    # action runs it; Wine has none, so every prefix gets our stand-in.
+    if [ -f "$QX_DIST/doubles/pnputil.exe" ]; then
+        cp "$QX_DIST/doubles/pnputil.exe" "$(wine_c)/windows/system32/pnputil.exe"
+    fi
 }
 
 # The prefix's C: drive on the host.
@@ -78,4 +83,32 @@ finish() {
     fi
     echo "all checks passed"
     exit 0
+}
+
+# wine_restart_session LOG CHANNELS: a new session (kept alive as
+# wine_setup's) whose services and kernel drivers write the given debug
+# channels to LOG. winedevice writes a driver's failed load (err:ntoskrnl)
+# and a driver's DbgPrint (warn:debugstr) there.
+wine_restart_session() {
+    timeout 30 wineserver -k >/dev/null 2>&1 </dev/null
+    wineserver -p >/dev/null 2>&1 </dev/null
+    WINEDEBUG="$2" timeout 60 wineboot >/dev/null 2>"$1" </dev/null || true
+}
+
+# reg_dword KEY NAME: the DWORD value in decimal, empty when there is none.
+reg_dword() {
+    local hex
+    hex=$(timeout 60 wine reg query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
+        awk -v n="$2" '$1 == n && $2 == "REG_DWORD" { print $3 }')
+    [ -n "$hex" ] && echo $((hex))
+}
+
+# wait_for_line FILE TEXT SECONDS: true once FILE holds TEXT.
+wait_for_line() {
+    local i
+    for ((i = 0; i < $3 * 10; i++)); do
+        grep -aqF -- "$2" "$1" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
 }

@@ -93,7 +93,7 @@ TEST_F(DriverTest, StartsOnTheFirstSerialBusConnectionOnly) {
         kmdfsim::UnloadDriver();
         kmdfsim::SetResources(c.resources);
         kmdfsim::Spb(c.idLow, c.idHigh);
-        ASSERT_EQ(kmdfsim::LoadDriver(DriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(FxDriverEntry), STATUS_SUCCESS);
         EXPECT_EQ(kmdfsim::AddDevice(), c.start);
         EXPECT_EQ(kmdfsim::DevicePresent(), NT_SUCCESS(c.start));
         if (!NT_SUCCESS(c.start)) continue;
@@ -140,7 +140,7 @@ TEST_F(DriverTest, ConnectsTheInterruptOnlyWhenTheRegistrySaysOne) {
         std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> res = {ConnectionResource(kSerial, kI2c, 2, 1)};
         if (c.interruptResource) res.push_back(InterruptResource(0x35));
         kmdfsim::SetResources(res);
-        ASSERT_EQ(kmdfsim::LoadDriver(DriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(FxDriverEntry), STATUS_SUCCESS);
         um::Handle* h = StartAndOpen(false);
         EXPECT_EQ(kmdfsim::InterruptConnected(), NT_SUCCESS(c.signal));
         EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_SIGNAL_INTERRUPT), c.signal);

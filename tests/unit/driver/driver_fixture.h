@@ -11,6 +11,7 @@
 
 #include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
+#include "kmdf/stub/fx_stub.h"
 #include "kmdf/usermode.h"
 #include "qxveltrane.h"
 
@@ -27,7 +28,7 @@ class DriverTest : public ::testing::Test {
             kmdfsim::DevicePropertiesFromInf(kmdfsim::VeltraneInfPath(), &infProperties_, &error))
             << error;
         kmdfsim::SetDeviceProperties(infProperties_);
-        ASSERT_EQ(kmdfsim::LoadDriver(DriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(FxDriverEntry), STATUS_SUCCESS);
     }
 
     // The INF makes the device exclusive; the driver still has to be right

@@ -393,7 +393,8 @@ TEST_F(DriverRaceTest, D0ExitWaitsForALateCancelRoutineAndTheBusStaysClaimed) {
     ASSERT_EQ(kmdfsim::Spb().Cancels(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(suspended.load()) << "D0 exit went on while a cancel routine still owned the bus";
-    EXPECT_EQ(Context()->BusIdleEvent.Signalled, 0) << "the bus was marked idle while claimed";
+    EXPECT_EQ(Context()->BusIdleEvent.Header.SignalState, 0)
+        << "the bus was marked idle while claimed";
     EXPECT_NE(Context()->BusRequest, nullptr);
     EXPECT_FALSE(um::Done(read));
 

@@ -13,6 +13,7 @@
 
 #include "kmdf/inf/inf_properties.h"
 #include "kmdf/kmdfsim.h"
+#include "kmdf/stub/fx_stub.h"
 #include "kmdf/usermode.h"
 
 namespace {
@@ -83,6 +84,10 @@ NTSTATUS RuleEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
                            WDF_NO_HANDLE);
 }
 
+NTSTATUS RuleImage(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
+    return FxDriverEntryWorker(DriverObject, RegistryPath, RuleEntry);
+}
+
 void SetInRead(std::function<void()> f) {
     std::lock_guard<std::mutex> lock(g_presentedMutex);
     g_inRead = std::move(f);
@@ -106,7 +111,7 @@ class RulesTest : public ::testing::Test {
         g_completionIrql = 0xFF;
         g_cancelIrql = 0xFF;
         g_sentStatus = STATUS_PENDING;
-        ASSERT_EQ(kmdfsim::LoadDriver(RuleEntry), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(RuleImage), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
         handle_ = um::Open("\\\\.\\QXSPB");
         ASSERT_NE(handle_, nullptr);
@@ -369,7 +374,104 @@ TEST_F(RulesTest, APassiveQueueDefersTheNextRequestToAPassiveThread) {
     EXPECT_TRUE(kmdfsim::Violations().empty());
 }
 
+// However the next request arrives (on the caller's thread, or through the
+// queue's worker), it waits while the driver holds the current one.
+TEST_F(RulesTest, ASequentialQueueHoldsTheNextRequestWhileOneIsCurrent) {
+    for (bool inline_dispatch : {false, true}) {
+        kmdfsim::SetInlineDispatch(inline_dispatch);
+        {
+            std::lock_guard<std::mutex> lock(g_presentedMutex);
+            g_presented.clear();
+        }
+        uint8_t a, b;
+        um::Io* first = um::Read(handle_, &a, 1);
+        WDFREQUEST parked = WaitPresented(1).request;
+        um::Io* second = um::Read(handle_, &b, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        {
+            std::lock_guard<std::mutex> lock(g_presentedMutex);
+            EXPECT_EQ(g_presented.size(), 1u) << "inline " << inline_dispatch;
+        }
+        WdfRequestComplete(parked, STATUS_SUCCESS);
+        WdfRequestComplete(WaitPresented(2).request, STATUS_SUCCESS);
+        um::Release(first);
+        um::Release(second);
+    }
+    EXPECT_TRUE(kmdfsim::Violations().empty());
+}
+
 // ---- Requests -------------------------------------------------------------------------------
+
+// Misuses of a request and of spin locks the verifier stops on: one break,
+// one report each.
+TEST_F(RulesTest, MisusesOfRequestsAndSpinLocksAreEachReported) {
+    WDFSPINLOCK second;
+    ASSERT_EQ(WdfSpinLockCreate(WDF_NO_OBJECT_ATTRIBUTES, &second), STATUS_SUCCESS);
+    struct Case {
+        const char* report;
+        std::function<void(WDFREQUEST)> misuse;
+    };
+    const Case cases[] = {
+        {"request marked cancelable twice",
+         [](WDFREQUEST r) {
+             EXPECT_EQ(WdfRequestMarkCancelableEx(r, RuleCancel), STATUS_SUCCESS);
+             WdfRequestMarkCancelableEx(r, RuleCancel);
+             EXPECT_EQ(WdfRequestUnmarkCancelable(r), STATUS_SUCCESS);
+             WdfRequestComplete(r, STATUS_SUCCESS);
+         }},
+        {"completing a request that is still sent to a target",
+         [](WDFREQUEST r) {
+             WDFIOTARGET target;
+             ASSERT_EQ(
+                 WdfIoTargetCreate(kmdfsim::DeviceHandle(), WDF_NO_OBJECT_ATTRIBUTES, &target),
+                 STATUS_SUCCESS);
+             DECLARE_CONST_UNICODE_STRING(name, L"\\Device\\RESOURCE_HUB\\0000000100000002");
+             WDF_IO_TARGET_OPEN_PARAMS params;
+             WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&params, &name,
+                                                         GENERIC_READ | GENERIC_WRITE);
+             ASSERT_EQ(WdfIoTargetOpen(target, &params), STATUS_SUCCESS);
+             WDFMEMORY memory;
+             ASSERT_EQ(WdfRequestRetrieveOutputMemory(r, &memory), STATUS_SUCCESS);
+             ASSERT_EQ(WdfIoTargetFormatRequestForRead(target, r, memory, NULL, NULL),
+                       STATUS_SUCCESS);
+             kmdfsim::Spb().SetMode(kmdfsim::SpbMode::Hold);
+             ASSERT_TRUE(WdfRequestSend(r, target, WDF_NO_SEND_OPTIONS));
+             WdfRequestComplete(r, STATUS_SUCCESS);
+         }},
+        // Released out of order: the first release restores the IRQL from
+        // before both, and the second lock is then released below
+        // DISPATCH_LEVEL (on a thread of its own, which it leaves raised).
+        {"WdfSpinLockRelease below DISPATCH_LEVEL",
+         [&](WDFREQUEST r) {
+             std::thread([&] {
+                 WdfSpinLockAcquire(spin_);
+                 WdfSpinLockAcquire(second);
+                 WdfSpinLockRelease(spin_);
+                 WdfSpinLockRelease(second);
+             }).join();
+             WdfRequestComplete(r, STATUS_SUCCESS);
+         }},
+    };
+    for (const Case& c : cases) {
+        uint8_t b;
+        um::Io* io = um::Read(handle_, &b, 1);
+        WDFREQUEST r;
+        {
+            // The newest request of the driver.
+            WaitPresented(1);
+            std::lock_guard<std::mutex> lock(g_presentedMutex);
+            r = g_presented.back().request;
+        }
+        size_t before = kmdfsim::Violations().size();
+        c.misuse(r);
+        EXPECT_EQ(Reports(c.report), 1) << c.report;
+        EXPECT_EQ(kmdfsim::Violations().size(), before + 1) << c.report;
+        EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL) << c.report;
+        um::Release(io);
+        std::lock_guard<std::mutex> lock(g_presentedMutex);
+        g_presented.clear();
+    }
+}
 
 TEST_F(RulesTest, CompletingARequestStillMarkedCancelableIsReported) {
     uint8_t b;

@@ -70,7 +70,7 @@ class SimulationTest : public ::testing::Test {
         g_parked = nullptr;
         g_reads = 0;
         g_cleanups = 0;
-        ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverEntry<TinyRead>), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverImage<TinyRead>), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
         handle_ = um::Open("\\\\.\\QXSPB");
         ASSERT_NE(handle_, nullptr);

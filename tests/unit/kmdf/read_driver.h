@@ -4,6 +4,8 @@
 
 #include <wdf.h>
 
+#include "kmdf/stub/fx_stub.h"
+
 namespace kmdftest {
 
 template <PFN_WDF_IO_QUEUE_IO_READ Read>
@@ -27,6 +29,12 @@ NTSTATUS ReadDriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPa
     WDF_DRIVER_CONFIG_INIT(&config, ReadDriverAdd<Read>);
     return WdfDriverCreate(DriverObject, RegistryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
                            WDF_NO_HANDLE);
+}
+
+// The image: our loader stub binds it, then runs ReadDriverEntry.
+template <PFN_WDF_IO_QUEUE_IO_READ Read>
+NTSTATUS ReadDriverImage(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
+    return FxDriverEntryWorker(DriverObject, RegistryPath, ReadDriverEntry<Read>);
 }
 
 }  // namespace kmdftest

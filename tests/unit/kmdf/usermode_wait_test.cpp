@@ -71,7 +71,7 @@ class UserModeWaitTest : public ::testing::Test {
         kmdfsim::Reset();
         g_park = false;
         g_parked = nullptr;
-        ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverEntry<WaitRead>), STATUS_SUCCESS);
+        ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverImage<WaitRead>), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
         handle_ = um::Open("\\\\.\\QXSPB");
         ASSERT_NE(handle_, nullptr);
