@@ -166,6 +166,7 @@ void ServiceMain() {
     os::UniqueChild child;
     if (!StartDaemon(&job, &child, &error)) {
         ReportServiceError(u"Unable to create process.", error);
+        job.reset();
         CloseStopEvent();
         // The daemon never ran: the manager is told why instead of a clean stop.
         ReportServiceStatus(kStateStopped, error, 0);

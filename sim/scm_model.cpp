@@ -37,7 +37,6 @@ void ScmModel::ClearRunLocked() {
     was_running_ = false;
     main_returned_ = false;
     start_timed_out_ = false;
-    process_died_ = false;
     history_.clear();
     report_times_.clear();
     pending_controls_.clear();
@@ -292,17 +291,11 @@ void ScmModel::ServiceProcessEnded() {
     std::lock_guard<std::mutex> lk(m_);
     if (!dispatching_) return;
     dispatching_ = false;
-    process_died_ = true;
     status_handle_ = 0;
     handler_ = nullptr;
     pending_controls_.clear();
     // The dead dispatcher is parked on it; only a new run makes a new one.
     if (dispatcher_wake_) retired_events_.push_back(std::move(dispatcher_wake_));
-}
-
-bool ScmModel::ServiceProcessDied() {
-    std::lock_guard<std::mutex> lk(m_);
-    return process_died_;
 }
 
 std::vector<uint32_t> ScmModel::ControlResults() {

@@ -120,7 +120,6 @@ class ScmModel {
     // killed): the run is over, its handler and status handle are gone, and
     // nothing it left waiting is woken again.
     void ServiceProcessEnded();
-    bool ServiceProcessDied();
 
     std::vector<ScmStatus> StatusHistory();
     // The virtual time of each report of StatusHistory().
@@ -198,7 +197,6 @@ class ScmModel {
     bool was_running_ = false;
     bool main_returned_ = false;
     bool start_timed_out_ = false;
-    bool process_died_ = false;
     std::vector<ScmStatus> history_;
     std::vector<VTime> report_times_;
     VTime last_report_at_ = 0;
