@@ -34,7 +34,10 @@ class Kernel {
     // caller next gives the token away.
     std::shared_ptr<class ThreadHandle> Spawn(std::string name, std::function<uint32_t()> body);
 
-    // Gives the token away for ms of virtual time (0: lets runnable threads go first).
+    // Gives the token away for ms of virtual time (0: lets runnable threads go
+    // first, and no time passes). A thread that sleeps 0 ms a thousand times
+    // at one instant is busy looping: reported on standard error, and the
+    // process ends with exit code 3, as for a deadlock.
     void Sleep(uint32_t ms);
 
     // Waits until the object is signalled or ms of virtual time passed.

@@ -175,10 +175,13 @@ int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
                 }
                 if (ControllerMode == 1 && TakeCycleStats(ctx.AdapterMac, cycle) >= 0) {
                     // Only a current access point is news: with every record
-                    // stale (the link lost) the oldest one may be another.
-                    const bool roamed = reported && cycle->Stale == 0 &&
-                                        std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
-                    if (cycle->Updated != 0 && (cycle->Stats.RxDeltaTag != last_tag || roamed)) {
+                    // stale (the link lost) the one taken may be the old
+                    // access point's, frozen since the roam, and reporting it
+                    // would tell the controller of a roam back to it.
+                    const bool current = cycle->Stale == 0;
+                    const bool roamed = reported && std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
+                    if (cycle->Updated != 0 && current &&
+                        (cycle->Stats.RxDeltaTag != last_tag || roamed)) {
                         last_tag = cycle->Stats.RxDeltaTag;
                         std::memcpy(last_peer, cycle->PeerMac, 6);
                         reported = true;
@@ -238,11 +241,11 @@ uint32_t SteeringThreadMain(void* launch) {
         return static_cast<uint32_t>(-1);
     }
     state.Started.store(true, std::memory_order_relaxed);
-    // A wake meant for the previous run (its last sleep had ended) must not
-    // cut this run's first sleep short.
-    state.Wake.Reset();
     // Every run starts with a power cycle of the controller's device node;
-    // its pauses end early only for the shutdown.
+    // its pauses end early only for the shutdown. A wake left from the
+    // previous run (the link back while none ran), or one during the reset,
+    // is of no use before the first cycle: the pauses take it and hand it on
+    // to nobody, so that it cannot cut this run's first sleep short.
     DisableControllerNode(false);
     WorkerPause(state, 500, ExitUnderway, false);
     EnableControllerNode(false);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
@@ -110,17 +112,6 @@ TEST(DaemonSystemTest, AnUnchangedTagIsReportedOnceThenTheCycleIdles) {
     EXPECT_LE(after_stop, 2) << run.out;
     EXPECT_EQ(run.FirstReportAfter(6000), -1);
     EXPECT_GE(run.Count(".1000\n"), 1) << "health line with the idle period\n" << run.out;
-}
-
-TEST(DaemonSystemTest, ZeroPeriodCyclesWithoutSleeping) {
-    // Neither active nor idle cycles sleep; a cycle costs the notebook about a
-    // millisecond of busy looping, so three seconds hold thousands of cycles,
-    // and the health lines report a sleep of 0.
-    auto run = RunDaemon({"-r", "0", "-v", "3"}, "3s ctrl-c\n");
-    EXPECT_GE(run.reports.size(), 1u) << run.out;
-    EXPECT_GE(run.Count("Health Check. Status"), 50);
-    EXPECT_EQ(run.Count("Health Check. Status"), run.Count(".0\n"));
-    EXPECT_EQ(run.exit_code, 0);
 }
 
 TEST(DaemonSystemTest, SuspendEndsTheRunAfterItsSleepAndNothingStartsUntilResume) {
@@ -395,6 +386,88 @@ TEST(DaemonSystemTest, CtrlCDuringTheWlanStartUpWaitsForItBeforeClosing) {
         EXPECT_NE(run.child.out.find("wlan handles 0\n"), std::string::npos)
             << row.at << run.child.out;
         EXPECT_EQ(run.bus_errors, 0) << row.at;
+    }
+}
+
+// The worker's sleeps and wakes around link loss, failed reports and
+// restarts, each as the reports (and the shutdown) show it. -r 250 throughout:
+// a cycle sleeps 250 ms, 1000 ms when idle, 20 s with the link down.
+TEST(DaemonSystemTest, TheWorkersSleepsEndWhenTheyShouldAndOnlyThen) {
+    const size_t record = sizeof(qx::PeerRecord);
+    const auto fail_records_at_20s = [=] {
+        qxsim::Notebook::Current().Memory().FailNext(record, 3);
+        qxsim::Notebook::Current().Kernel().At(
+            20000, [=] { qxsim::Notebook::Current().Memory().FailNext(record, 1); });
+    };
+    const auto fail_a_write_at_5s = [] {
+        qxsim::Notebook::Current().Kernel().At(5000, [] {
+            qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
+                                                                    1);
+        });
+    };
+    const struct {
+        const char* name;
+        std::string scenario;
+        std::function<void()> setup;
+        // The first report at or after `after` (-1: none looked at) comes no
+        // earlier than not_before and no later than by; from `after` on, two
+        // reports are at least min_gap apart.
+        int64_t after, not_before, by, min_gap;
+        int setups;      // 0: not looked at
+        int64_t end_by;  // 0: not looked at
+    } rows[] = {
+        // The shutdown wakes the worker out of its 20 s sleep, so that it
+        // can take the controller and set it up once more within moments.
+        {"Ctrl+C during a link loss", "10s linkloss\n12s ctrl-c\n", nullptr, -1, 0, 0, 0, 2, 13000},
+        // After a roam the old access point's record stays, stale, and with
+        // the link lost it is the one taken: neither a roam back nor news.
+        {"link lost after a roam",
+         "5s roam 10:6f:3f:a1:b2:d4\n5s traffic 800000 90000\n10s linkloss\n30s linkback\n"
+         "35s ctrl-c\n",
+         nullptr, 10000, 30000, 30500, 0, 0, 0},
+        // Three runs that never reached the controller doubled the pause to
+        // 4 s; a run that did brings it back to 500 ms for the next failure.
+        {"back-off after a good run", "20s resume\n30s ctrl-c\n", fail_records_at_20s, 20000, 0,
+         20000 + 2 * kNodeReset + 500 + kSetup + 1000, 0, 0, 0},
+        // The link came back while no worker ran, or during the new run's
+        // node reset (16 s to 17 s, the second pause from 16.5 s): a wake of
+        // no use, which must not cut the new run's first sleep.
+        {"wake left from the previous run",
+         "10s linkloss\n12s suspend\n14s linkback\n16s resume\n25s ctrl-c\n", nullptr, 16000, 0,
+         16000 + kNodeReset + kSetup + 1000, 250, 0, 0},
+        {"wake during the node reset",
+         "10s linkloss\n12s suspend\n16s resume\n16750ms linkback\n25s ctrl-c\n", nullptr, 16000, 0,
+         16000 + kNodeReset + kSetup + 1000, 250, 0, 0},
+        // No sample at all: the designed 20 s, not the update period.
+        {"provider gone", "10s provider lost\n15s provider back\n40s ctrl-c\n", nullptr, 10000,
+         30000, 31000, 0, 0, 0},
+        // The WLAN service says the link is down while the adapter still
+        // delivers (it reassociated before telling): the cycle reports with the
+        // link-down period of 5 s. That report fails, and the link back during
+        // its 2 s pause must still end the sleep that follows.
+        {"link back during the pause after a failed report",
+         "5s linkloss\n5001ms roam 10:6f:3f:a1:b2:c3\n6s linkback\n20s ctrl-c\n",
+         fail_a_write_at_5s, 6000, 0, 5000 + 250 + 2000 + 250, 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        auto run = RunDaemon({"-r", "250", "-v", "1"}, row.scenario, row.setup);
+        EXPECT_EQ(run.exit_code, 0) << row.name << "\n" << run.out;
+        if (row.setups != 0) {
+            EXPECT_EQ(run.setups, row.setups) << row.name << "\n" << run.out;
+        }
+        if (row.end_by != 0) {
+            EXPECT_LE(run.end_ms, row.end_by) << row.name;
+        }
+        if (row.after < 0) continue;
+        const int64_t first = run.FirstReportAfter(row.after);
+        EXPECT_GE(first, row.not_before) << row.name << "\n" << run.out;
+        EXPECT_LE(first, row.by) << row.name << "\n" << run.out;
+        for (size_t i = 1; row.min_gap != 0 && i < run.reports.size(); ++i) {
+            if (run.reports[i - 1].at_ms < row.after) continue;
+            EXPECT_GE(run.reports[i].at_ms - run.reports[i - 1].at_ms, row.min_gap)
+                << row.name << ": reports at " << run.reports[i - 1].at_ms << " and "
+                << run.reports[i].at_ms;
+        }
     }
 }
 
