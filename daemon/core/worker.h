@@ -58,8 +58,10 @@ struct WorkerLaunch {
 uint32_t SteeringThreadMain(void* launch);
 
 // Opens the channel and sets the controller up: 0, -5 (the channel failed to
-// open) or -6 (set-up failed and -f is off).
-int32_t InitController();
+// open) or -6 (set-up failed and -f is off). With the worker's state, an open
+// that finds no device (it is still starting after the node's enable) is
+// tried again for a while, until the run is stopped.
+int32_t InitController(WorkerState* waits_for_device = nullptr);
 
 // One steering run on state's WLAN monitor (state.Wlan must be set):
 // initialisation, the cycle, the end step. Returns -1.
