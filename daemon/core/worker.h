@@ -25,6 +25,10 @@ struct WorkerState {
     // that ends the run, and by the link coming back. Auto-reset: one wake
     // per cause.
     os::UniqueEvent Wake{false, false};
+    // Set by every power event that stands the daemon aside or wakes it, so
+    // that main, waiting while the machine sleeps, looks at the flags again.
+    // Auto-reset: main resets it before it looks.
+    os::UniqueEvent PowerChanged{false, false};
     // Held by main while InitWlan runs, so that a shutdown never closes the
     // WLAN client or the provider under it (same binary-semaphore form).
     os::UniqueEvent WlanFree{false, true};

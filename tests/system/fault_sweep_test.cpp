@@ -270,7 +270,7 @@ TEST(FaultSweepTest, EventCreationFailureAtStartIsSurvived) {
     EXPECT_GE(run.reports.size(), 5u);
     EXPECT_EQ(run.Count(kExited), 1);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(CountsOf(run).injected[static_cast<int>(FaultKind::kEventCreate)], 3u);
+    EXPECT_EQ(CountsOf(run).injected[static_cast<int>(FaultKind::kEventCreate)], 4u);
 }
 
 }  // namespace
