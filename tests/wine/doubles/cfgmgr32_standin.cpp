@@ -8,7 +8,7 @@
 //   DisableResult (DWORD)  CONFIGRET of CM_Disable_DevNode (default 0)
 //   EnableResult (DWORD)   CONFIGRET of CM_Enable_DevNode (default 0)
 // and the stand-in records there what was asked of it:
-//   LocateCalls, DisableCalls, EnableCalls (DWORD), Disabled (DWORD, 1 while disabled)
+//   LocateCalls, ListCalls, DisableCalls, EnableCalls (DWORD), Disabled (DWORD, 1 while disabled)
 #define _CFGMGR32_
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
