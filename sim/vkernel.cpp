@@ -60,6 +60,7 @@ struct Kernel::Impl {
     std::vector<std::shared_ptr<VThread>> live;  // in creation order
     std::map<std::pair<VTime, uint64_t>, std::function<void()>> timers;
     uint64_t next_order = 0;
+    uint64_t wakeups = 0;
     double speed = 0;
     std::vector<std::function<void(uint32_t)>> exit_hooks;
 
@@ -254,6 +255,7 @@ void Kernel::Sleep(uint32_t ms) {
         self->deadline = ms == kInfinite ? -1 : impl_->now + ms;
     }
     impl_->SwitchAway(lk, self);
+    ++impl_->wakeups;
 }
 
 bool Kernel::Wait(Waitable& object, uint32_t ms) {
@@ -268,7 +270,13 @@ bool Kernel::Wait(Waitable& object, uint32_t ms) {
     self->waiting_on = &object;
     self->deadline = ms == kInfinite ? -1 : impl_->now + ms;
     impl_->SwitchAway(lk, self);
+    ++impl_->wakeups;
     return self->wait_result;
+}
+
+uint64_t Kernel::WakeUps() {
+    std::unique_lock<std::mutex> lk(impl_->m);
+    return impl_->wakeups;
 }
 
 void Kernel::At(VTime when, std::function<void()> action) {

@@ -62,6 +62,11 @@ class Kernel {
     // Names of the started virtual threads that have not ended yet.
     std::vector<std::string> RunningThreads();
 
+    // Returns of a virtual thread from a sleep or from a wait it blocked in:
+    // each is a wake-up of the process (a wait that finds its object
+    // signalled, or a poll, does not count).
+    uint64_t WakeUps();
+
     // Event state changes go through the kernel so that waiters wake in order.
     void SetEventState(class Event& event, bool signalled);
 

@@ -16,6 +16,24 @@ namespace {
 
 // Each scenario starts on a fresh notebook; only the one that ends the
 // process needs a child.
+
+// A wake-up is a return from a sleep or from a wait that blocked: a wait
+// that finds its event set, or a poll, costs none.
+TEST(VirtualKernelTest, WakeUpsCountReturnsFromBlocking) {
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
+        Event set(true, true), unset(true, false);
+        const uint64_t before = k.WakeUps();
+        k.Sleep(10);         // 1
+        k.Wait(set, 100);    // none: signalled
+        k.Wait(unset, 0);    // none: a poll
+        k.Wait(unset, 100);  // 2: timed out
+        k.At(k.Now() + 5, [&] { unset.Set(); });
+        k.Wait(unset, kInfinite);  // 3: signalled later
+        qxtest::Print("%llu\n", static_cast<unsigned long long>(k.WakeUps() - before));
+    });
+    EXPECT_EQ(r.out, "3\n");
+}
 TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
