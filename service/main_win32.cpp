@@ -6,5 +6,6 @@
 #include "service/service_host.h"
 
 int wmain(int argc, wchar_t** argv) {
+    qx::win::RestrictLibrarySearch();
     return qx::service::ServiceProgramMain(argc, reinterpret_cast<const char16_t* const*>(argv));
 }

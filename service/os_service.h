@@ -48,13 +48,31 @@ StopEvent* StopEventCreate(uint32_t* error);
 void StopEventSet(StopEvent* event);
 void StopEventClose(StopEvent* event);
 
-// The daemon as a child process: CreateProcessW on a writable copy of the
-// command line. Null (and the code in *error) when it cannot be started.
+// The daemon's job: a job object that ends every process in it when its last
+// handle is closed (CreateJobObjectW, then SetInformationJobObject with
+// JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE). Null (and the code in *error) when
+// either call fails. The service holds it for as long as the daemon may run,
+// so that the daemon cannot outlive the service, however the service ends.
+struct Job;
+Job* JobCreateKillOnClose(uint32_t* error);
+void JobClose(Job* job);
+using UniqueJob = win::UniqueAny<Job*, &JobClose>;
+
+// The daemon as a child process: CreateProcessW with the program file by its
+// full path (nothing is searched) and a writable copy of the command line,
+// created suspended, so that it runs no instruction before it is in its job.
+// Null (and the code in *error) when it cannot be created.
 struct ChildProcess;
-ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error);
+ChildProcess* ChildCreateSuspended(const char16_t* application, const char16_t* command_line,
+                                   uint32_t* error);
+// AssignProcessToJobObject; false (and the code in *error) on failure.
+bool ChildAssignToJob(ChildProcess* child, Job* job, uint32_t* error);
+// ResumeThread on the child's first thread: it starts running.
+bool ChildResume(ChildProcess* child, uint32_t* error);
 // WaitForMultipleObjects on the pair (stop event, child), any of them: 0 for
 // the event, 1 for the child, kWaitTimeout, or kWaitFailed with the code in *error.
 uint32_t WaitStopOrChild(StopEvent* stop, ChildProcess* child, uint32_t ms, uint32_t* error);
+// TerminateProcess. It only starts the end: ChildWait says when it is gone.
 void ChildTerminate(ChildProcess* child, uint32_t exit_code);
 // True once the child has ended, false when ms passed first.
 bool ChildWait(ChildProcess* child, uint32_t ms);

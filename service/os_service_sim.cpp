@@ -51,6 +51,10 @@ struct ChildProcess {
     uintptr_t handle = 0;
 };
 
+struct Job {
+    uintptr_t handle = 0;
+};
+
 bool ServiceRunDispatcher(const char16_t* name, ServiceMainEntry main, uint32_t* error) {
     return qxsim::Notebook::Current().Scm().RunDispatcher(
         name, [main] { main(); }, error);
@@ -102,13 +106,49 @@ void StopEventClose(StopEvent* event) {
     ClosedEvents().emplace_back(event);
 }
 
-ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error) {
-    const uintptr_t handle = qxsim::Notebook::Current().Processes().Start(command_line, error);
+Job* JobCreateKillOnClose(uint32_t* error) {
+    auto& processes = qxsim::Notebook::Current().Processes();
+    const uintptr_t job = processes.CreateJob(error);
+    if (job == 0) {
+        t_last_error = *error;
+        return nullptr;
+    }
+    if (!processes.SetKillOnClose(job, error)) {
+        t_last_error = *error;
+        processes.CloseJob(job);
+        return nullptr;
+    }
+    return new Job{job};
+}
+
+void JobClose(Job* job) {
+    qxsim::Notebook::Current().Processes().CloseJob(job->handle);
+    delete job;
+}
+
+ChildProcess* ChildCreateSuspended(const char16_t* application, const char16_t* command_line,
+                                   uint32_t* error) {
+    const uintptr_t handle =
+        qxsim::Notebook::Current().Processes().Start(application, command_line, true, error);
     if (handle == 0) {
         t_last_error = *error;
         return nullptr;
     }
     return new ChildProcess{handle};
+}
+
+bool ChildAssignToJob(ChildProcess* child, Job* job, uint32_t* error) {
+    if (qxsim::Notebook::Current().Processes().AssignToJob(job->handle, child->handle, error)) {
+        return true;
+    }
+    t_last_error = *error;
+    return false;
+}
+
+bool ChildResume(ChildProcess* child, uint32_t* error) {
+    if (qxsim::Notebook::Current().Processes().Resume(child->handle, error)) return true;
+    t_last_error = *error;
+    return false;
 }
 
 uint32_t WaitStopOrChild(StopEvent* stop, ChildProcess* child, uint32_t ms, uint32_t*) {

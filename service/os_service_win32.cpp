@@ -36,6 +36,10 @@ struct ChildProcess {
     win::UniqueProcessInformation info;
 };
 
+struct Job {
+    win::UniqueHandle job;
+};
+
 bool ServiceRunDispatcher(const char16_t* name, ServiceMainEntry main, uint32_t* error) {
     g_main = main;
     // The table's name is not written to, but the structure wants it writable.
@@ -77,7 +81,29 @@ void StopEventClose(StopEvent* event) {
     delete event;
 }
 
-ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error) {
+Job* JobCreateKillOnClose(uint32_t* error) {
+    win::UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+    if (!job) {
+        *error = ::GetLastError();
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    std::memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits)) {
+        *error = ::GetLastError();
+        return nullptr;
+    }
+    return new Job{std::move(job)};
+}
+
+void JobClose(Job* job) {
+    delete job;
+}
+
+ChildProcess* ChildCreateSuspended(const char16_t* application, const char16_t* command_line,
+                                   uint32_t* error) {
     // CreateProcessW may write into the command line, so it gets a copy.
     size_t units = 0;
     while (command_line[units] != 0) ++units;
@@ -91,13 +117,25 @@ ChildProcess* ChildStart(const char16_t* command_line, uint32_t* error) {
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     auto* child = new ChildProcess;
-    if (!::CreateProcessW(nullptr, copy, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          child->info.put())) {
+    if (!::CreateProcessW(win::W(application), copy, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                          nullptr, nullptr, &startup, child->info.put())) {
         *error = ::GetLastError();
         delete child;
         return nullptr;
     }
     return child;
+}
+
+bool ChildAssignToJob(ChildProcess* child, Job* job, uint32_t* error) {
+    if (::AssignProcessToJobObject(job->job.get(), child->info.get().hProcess)) return true;
+    *error = ::GetLastError();
+    return false;
+}
+
+bool ChildResume(ChildProcess* child, uint32_t* error) {
+    if (::ResumeThread(child->info.get().hThread) != static_cast<DWORD>(-1)) return true;
+    *error = ::GetLastError();
+    return false;
 }
 
 uint32_t WaitStopOrChild(StopEvent* stop, ChildProcess* child, uint32_t ms, uint32_t* error) {

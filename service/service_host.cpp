@@ -11,6 +11,7 @@ namespace qx::service {
 
 const char16_t kServiceName[] = u"Halvorn Veltrane Service";
 const char16_t kDaemonCommandLine[] = u"quellix.exe -a 3 -n 515 -o 134349066 -r 250";
+const char16_t kDaemonFileName[] = u"quellix.exe";
 
 namespace {
 
@@ -85,6 +86,39 @@ void InstallService() {
     }
 }
 
+// Starts the daemon from the service's own folder inside a job that ends it
+// when the job's last handle is closed: created suspended, put in the job,
+// then let run, so that none of its instructions runs outside the job. A
+// crashed or killed service then takes its daemon along, instead of leaving
+// it steering on with the device held, out of reach of every later start
+// and stop. A daemon that cannot be put in its job is ended before it ran:
+// outside the job it could become exactly that orphan.
+bool StartDaemon(os::UniqueJob* job, os::UniqueChild* child, uint32_t* error) {
+    char16_t module[kMaxPath];
+    const size_t length = os::ModulePath(module, kMaxPath);
+    if (length == 0 || length >= kMaxPath) {
+        *error = os::LastError();
+        return false;
+    }
+    char16_t daemon[kMaxPath];
+    if (!DaemonPathBeside(module, kDaemonFileName, daemon, kMaxPath)) {
+        *error = 206;  // ERROR_FILENAME_EXCED_RANGE
+        return false;
+    }
+    job->reset(os::JobCreateKillOnClose(error));
+    if (!*job) return false;
+    child->reset(os::ChildCreateSuspended(daemon, kDaemonCommandLine, error));
+    if (!*child) return false;
+    if (os::ChildAssignToJob(child->get(), job->get(), error) &&
+        os::ChildResume(child->get(), error)) {
+        return true;
+    }
+    os::ChildTerminate(child->get(), *error);
+    os::ChildWait(child->get(), kChildExitWaitMs);
+    child->reset();
+    return false;
+}
+
 bool IsInstall(const char16_t* arg) {
     static const char16_t kInstall[] = u"install";
     size_t i = 0;
@@ -128,9 +162,11 @@ void ServiceMain() {
     std::atomic_store(&g_stop_event, std::shared_ptr<os::StopEvent>(stop, os::StopEventClose));
     ReportServiceStatus(kStateRunning, os::kNoError, 0);
 
-    os::UniqueChild child(os::ChildStart(kDaemonCommandLine, &error));
-    if (!child) {
+    os::UniqueJob job;
+    os::UniqueChild child;
+    if (!StartDaemon(&job, &child, &error)) {
         ReportServiceError(u"Unable to create process.", error);
+        job.reset();
         CloseStopEvent();
         // The daemon never ran: the manager is told why instead of a clean stop.
         ReportServiceStatus(kStateStopped, error, 0);
@@ -164,8 +200,10 @@ void ServiceMain() {
 
     os::ChildWait(child.get(), kChildExitWaitMs);
     // Closed here, not at the end of scope: once STOPPED is reported the
-    // service manager may end this process at any moment.
+    // service manager may end this process at any moment. The job goes last
+    // and takes along whatever the daemon may have left running in it.
     child.reset();
+    job.reset();
     CloseStopEvent();
 
     ReportServiceInfo(u"Stopped.");

@@ -9,8 +9,10 @@ namespace qx::service {
 
 // The name under which the service is installed, registered and logged.
 extern const char16_t kServiceName[];
-// The daemon's command line, as the service starts it.
+// The daemon's command line, as the service starts it, and its program file,
+// which lies beside the service's own.
 extern const char16_t kDaemonCommandLine[];
+extern const char16_t kDaemonFileName[];
 
 // How long a terminated daemon gets to be gone before its handles are closed.
 constexpr uint32_t kChildExitWaitMs = 5000;

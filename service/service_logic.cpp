@@ -114,6 +114,23 @@ WaitStep ClassifyWait(uint32_t wait_result) {
     }
 }
 
+bool DaemonPathBeside(const char16_t* module_path, const char16_t* file_name, char16_t* out,
+                      size_t capacity) {
+    if (capacity == 0) return false;
+    out[0] = 0;
+    size_t folder = 0;  // units up to and with the last backslash
+    for (size_t i = 0; module_path[i] != 0; ++i) {
+        if (module_path[i] == u'\\') folder = i + 1;
+    }
+    if (folder == 0) return false;
+    size_t name = 0;
+    while (file_name[name] != 0) ++name;
+    if (folder + name + 1 > capacity) return false;
+    for (size_t i = 0; i < folder; ++i) out[i] = module_path[i];
+    for (size_t i = 0; i <= name; ++i) out[folder + i] = file_name[i];
+    return true;
+}
+
 bool QuoteBinaryPath(const char16_t* path, char16_t* out, size_t capacity) {
     if (capacity == 0) return false;
     out[0] = 0;

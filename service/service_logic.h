@@ -84,6 +84,14 @@ enum class WaitStep {
 };
 WaitStep ClassifyWait(uint32_t wait_result);
 
+// The daemon's program file: `file_name` in the folder of `module_path` (the
+// service's own program file), so that the daemon is started by its full
+// path and never looked for in the current directory or on PATH. False (out
+// left empty) when the path names no folder or the result and its
+// terminator exceed `capacity`.
+bool DaemonPathBeside(const char16_t* module_path, const char16_t* file_name, char16_t* out,
+                      size_t capacity);
+
 // Wraps a module path in double quotes so that the service manager cannot
 // read a path with spaces as a shorter program plus arguments. Returns false
 // (out left empty) when the quoted path and terminator exceed `capacity`.

@@ -18,6 +18,11 @@ void ControllerModel::ResetLocked() {
     refuse_open_ = false;
     device_present_ = true;
     node_enabled_ = true;
+    node_start_ms_ = 0;
+    node_ready_at_ = 0;
+    cancel_delay_ms_ = 0;
+    ignore_cancel_ = false;
+    transfers_issued_ = 0;
     generation_ = 1;
     disables_ = enables_ = 0;
     reports_.clear();
@@ -89,8 +94,51 @@ void ControllerModel::SetDevicePresent(bool present) {
 // so the two locks never nest.
 void ControllerModel::SetNodePresent(bool present) {
     auto& devices = Notebook::Current().DeviceInstall();
-    if (!devices.SetPresent(kControllerInstanceId, present) && present)
-        devices.AddDevice(DeviceInstallModel::ControllerNode());
+    if (!devices.SetControllerPresent(present) && present) {
+        DeviceNode node = DeviceInstallModel::ControllerNode();
+        node.instance_id = devices.ControllerInstanceId();
+        devices.AddDevice(node);
+    }
+}
+
+void ControllerModel::SetNodeStartTime(uint32_t ms) {
+    std::lock_guard<std::mutex> lk(m_);
+    node_start_ms_ = ms;
+}
+
+uint32_t ControllerModel::NodeStartTime() {
+    std::lock_guard<std::mutex> lk(m_);
+    return node_start_ms_;
+}
+
+void ControllerModel::SetCancelDelay(uint32_t ms) {
+    std::lock_guard<std::mutex> lk(m_);
+    cancel_delay_ms_ = ms;
+}
+
+uint32_t ControllerModel::CancelDelay() {
+    std::lock_guard<std::mutex> lk(m_);
+    return cancel_delay_ms_;
+}
+
+void ControllerModel::SetIgnoreCancel(bool ignore) {
+    std::lock_guard<std::mutex> lk(m_);
+    ignore_cancel_ = ignore;
+}
+
+bool ControllerModel::IgnoresCancel() {
+    std::lock_guard<std::mutex> lk(m_);
+    return ignore_cancel_;
+}
+
+void ControllerModel::NoteTransferIssued() {
+    std::lock_guard<std::mutex> lk(m_);
+    ++transfers_issued_;
+}
+
+uint64_t ControllerModel::TransfersIssued() {
+    std::lock_guard<std::mutex> lk(m_);
+    return transfers_issued_;
 }
 
 int64_t ControllerModel::Open() {
@@ -98,8 +146,11 @@ int64_t ControllerModel::Open() {
     // A removed node takes the driver's device with it: nothing to open. Asked
     // before the lock is taken, so that the two models' locks never nest.
     const bool node_present = NodePresent();
+    const VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     if (!node_present || !device_present_ || !node_enabled_) return 0;
+    // Still starting after its enable: no device object to open yet.
+    if (now < node_ready_at_) return 0;
     if (refuse_open_) return -1;
     return generation_;
 }
@@ -114,6 +165,7 @@ TransferOutcome ControllerModel::NextWriteOutcome() {
     {
         std::lock_guard<std::mutex> lk(m_);
         o = firmware_.NextWriteOutcome();
+        if (ignore_cancel_) o = TransferOutcome::Pending;
     }
     if (InjectFault(FaultKind::kTransportWritePending)) o = TransferOutcome::Pending;
     if (InjectFault(FaultKind::kTransportWriteFailNow)) o = TransferOutcome::FailNow;
@@ -126,6 +178,7 @@ TransferOutcome ControllerModel::NextReadOutcome() {
     {
         std::lock_guard<std::mutex> lk(m_);
         o = firmware_.NextReadOutcome();
+        if (ignore_cancel_) o = TransferOutcome::Pending;
     }
     if (InjectFault(FaultKind::kTransportReadPending)) o = TransferOutcome::Pending;
     if (InjectFault(FaultKind::kTransportReadFailNow)) o = TransferOutcome::FailNow;
@@ -250,7 +303,7 @@ void ControllerModel::BusLeave() {
 }
 
 bool ControllerModel::NodePresent() {
-    return Notebook::Current().DeviceInstall().Present(kControllerInstanceId);
+    return Notebook::Current().DeviceInstall().ControllerPresent();
 }
 
 void ControllerModel::DisableNode() {
@@ -268,8 +321,12 @@ void ControllerModel::DisableNode() {
 }
 
 void ControllerModel::EnableNode() {
+    const VTime now = Notebook::Current().Kernel().Now();
     std::lock_guard<std::mutex> lk(m_);
     ++enables_;
+    // Plug and Play starts the device on its own time; an enable of a node
+    // that is enabled already starts nothing.
+    if (!node_enabled_) node_ready_at_ = now + node_start_ms_;
     node_enabled_ = true;
 }
 

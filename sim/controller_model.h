@@ -81,6 +81,20 @@ class ControllerModel {
     // SetupAPI alike); default true. Making it present again after it was
     // forgotten brings back the power-on node.
     void SetNodePresent(bool present);
+    // Plug and Play starts the driver's device this long after each enable
+    // of the node (default 0: at once); until then "\\.\QXSPB" does not exist.
+    void SetNodeStartTime(uint32_t ms);
+    uint32_t NodeStartTime();
+    // The driver completes a cancelled request this long after the cancel
+    // (default 0: at once). CancelIoEx only asks; the request stays the
+    // driver's until then.
+    void SetCancelDelay(uint32_t ms);
+    uint32_t CancelDelay();
+    // A slave holding SCL low: while on, the bus completes no transfer,
+    // cancelled or not; off again, held transfers end (as cancelled, once
+    // cancelled) and new ones complete.
+    void SetIgnoreCancel(bool ignore);
+    bool IgnoresCancel();
 
     // ---- Device side, for the transport ----
     // Opens a handle; returns its generation (> 0), or 0 when the device is
@@ -90,6 +104,9 @@ class ControllerModel {
     bool HandleValid(int64_t generation);
     TransferOutcome NextWriteOutcome();
     TransferOutcome NextReadOutcome();
+    // Every read and write the daemon issued to the device, whatever became of it.
+    void NoteTransferIssued();
+    uint64_t TransfersIssued();
     // A transfer that completes only just as its caller's wait expires, so
     // that the cancel after the wait finds nothing left to cancel.
     bool NextTransferLate(bool write);
@@ -169,6 +186,11 @@ class ControllerModel {
     bool refuse_open_;
     bool device_present_;
     bool node_enabled_;
+    uint32_t node_start_ms_;
+    VTime node_ready_at_;  // the device exists from here on
+    uint32_t cancel_delay_ms_;
+    bool ignore_cancel_;
+    uint64_t transfers_issued_;
     int64_t generation_;
     int disables_, enables_;
 

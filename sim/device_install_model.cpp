@@ -23,11 +23,13 @@ void DeviceInstallModel::Reset() {
 
 void DeviceInstallModel::ResetLocked() {
     devices_.assign(1, ControllerNode());
+    controller_id_ = kControllerInstanceId;
     packages_.clear();
     lists_.clear();
     violations_.clear();
 }
 
+// The node the firmware describes at power-on; SetControllerInstanceId renames it.
 DeviceNode DeviceInstallModel::ControllerNode() {
     DeviceNode node;
     node.instance_id = kControllerInstanceId;
@@ -49,12 +51,49 @@ bool DeviceInstallModel::Present(const std::u16string& instance_id) {
     return device != nullptr && device->present;
 }
 
+void DeviceInstallModel::SetControllerInstanceId(const std::u16string& instance_id) {
+    std::lock_guard<std::mutex> lk(m_);
+    if (DeviceNode* node = FindLocked(controller_id_)) {
+        node->instance_id = instance_id;
+    } else {
+        DeviceNode fresh = ControllerNode();
+        fresh.instance_id = instance_id;
+        devices_.push_back(fresh);
+    }
+    controller_id_ = instance_id;
+}
+
+std::u16string DeviceInstallModel::ControllerInstanceId() {
+    std::lock_guard<std::mutex> lk(m_);
+    return controller_id_;
+}
+
+bool DeviceInstallModel::ControllerPresent() {
+    return Present(ControllerInstanceId());
+}
+
+bool DeviceInstallModel::SetControllerPresent(bool present) {
+    return SetPresent(ControllerInstanceId(), present);
+}
+
 bool DeviceInstallModel::LocateControllerNode(const char16_t* instance_id, uint32_t* devinst) {
     *devinst = 0;
-    if (instance_id == nullptr || Fold(instance_id) != Fold(kControllerInstanceId)) return false;
+    if (instance_id == nullptr || Fold(instance_id) != Fold(ControllerInstanceId())) return false;
     if (!Present(instance_id)) return false;
     *devinst = kControllerDevInst;
     return true;
+}
+
+std::vector<std::u16string> DeviceInstallModel::InstanceIds(const std::u16string& enumerator,
+                                                            bool present_only) {
+    std::lock_guard<std::mutex> lk(m_);
+    const std::u16string prefix = Fold(enumerator) + u"\\";
+    std::vector<std::u16string> ids;
+    for (const auto& device : devices_) {
+        if ((device.present || !present_only) && Fold(device.instance_id).rfind(prefix, 0) == 0)
+            ids.push_back(device.instance_id);
+    }
+    return ids;
 }
 
 bool DeviceInstallModel::SetPresent(const std::u16string& instance_id, bool present) {

@@ -55,10 +55,23 @@ class DeviceInstallModel {
     void AddDevice(const DeviceNode& device);
     // Whether a device with this instance ID is there and present.
     bool Present(const std::u16string& instance_id);
+    // Firmware with another _UID names the controller's node differently
+    // ("ACPI\VLT0949\<uid>"): renames the node, keeping its state.
+    void SetControllerInstanceId(const std::u16string& instance_id);
+    std::u16string ControllerInstanceId();
+    // Whether the controller's node, whatever its name, is there and present;
+    // and making it so (false when the model has no such node).
+    bool ControllerPresent();
+    bool SetControllerPresent(bool present);
     // CM_Locate_DevNode as the notebook's Configuration Manager answers it:
     // it knows the controller's node alone, named in any case, while present.
     // devinst receives kControllerDevInst, or 0 when it is not found.
     bool LocateControllerNode(const char16_t* instance_id, uint32_t* devinst);
+    // CM_Get_Device_ID_List with CM_GETIDLIST_FILTER_ENUMERATOR: the instance
+    // IDs under `enumerator` (an enumerator, optionally with a device ID), in
+    // the model's order; with `present_only` (CM_GETIDLIST_FILTER_PRESENT)
+    // only the present ones.
+    std::vector<std::u16string> InstanceIds(const std::u16string& enumerator, bool present_only);
     // Marks the device with this instance ID present or not; false when the
     // model has no such device.
     bool SetPresent(const std::u16string& instance_id, bool present);
@@ -90,6 +103,7 @@ class DeviceInstallModel {
 
     std::mutex m_;
     std::vector<DeviceNode> devices_;
+    std::u16string controller_id_;
     std::set<std::u16string> packages_;
     std::map<uintptr_t, std::vector<size_t>> lists_;  // device indexes of each list
     uintptr_t next_list_ = 0xD000;

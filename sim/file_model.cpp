@@ -29,6 +29,11 @@ std::u16string FileModel::WindowsDirectory() {
     return windows_dir_;
 }
 
+std::u16string FileModel::SystemDirectory() {
+    std::lock_guard<std::mutex> lk(m_);
+    return windows_dir_ + u"\\system32";
+}
+
 void FileModel::AddFile(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
     files_[Fold(path)] = true;

@@ -1,6 +1,7 @@
-// The virtual notebook's files, as far as an uninstaller meets them: which
-// files exist, what deleting one answers, and what is left for the next
-// restart. Paths compare without regard to ASCII case, as on Windows.
+// The virtual notebook's files, as far as an uninstaller and CreateProcessW's
+// search for a program meet them: which files exist, what deleting one
+// answers, and what is left for the next restart. Paths compare without
+// regard to ASCII case, as on Windows.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,8 @@ class FileModel {
 
     void SetWindowsDirectory(const std::u16string& path);
     std::u16string WindowsDirectory();
+    // "system32" in the Windows directory (GetSystemDirectoryW).
+    std::u16string SystemDirectory();
     void AddFile(const std::u16string& path);
     bool Exists(const std::u16string& path);
     // DeleteFileW answers this code for the path (32: in use, 5: denied, ...).

@@ -3,7 +3,9 @@
 
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
+#include "daemon/wifi/intel_provider.h"
 #include "sim/fault_plan.h"
 
 namespace qxsim {
@@ -19,13 +21,20 @@ constexpr uint32_t kInvalidParameter = 87;
 constexpr uint32_t kInjectedFailure = 31;  // ERROR_GEN_FAILURE
 constexpr uint32_t kNotFound = 1168;
 
-uint32_t ModelWifiGetAdapterList(void* header, void** list) {
+// The exports have exactly the types the daemon calls them through: a call
+// through a pointer of another function type is undefined behaviour (and
+// clang's -fsanitize=function stops it), even where the arguments agree.
+uint32_t ModelWifiGetAdapterList(qx::IntelRequestHeader* header, void** list) {
     return Notebook::Current().IntelLib().GetAdapterList(header, list);
 }
 
-uint32_t ModelWifiGetBSSConfigurationStatistics(uint32_t id, void* header, void* bss) {
+uint32_t ModelWifiGetBSSConfigurationStatistics(uint32_t id, qx::IntelRequestHeader* header,
+                                                void* bss) {
     return Notebook::Current().IntelLib().GetStatistics(id, header, bss);
 }
+static_assert(std::is_same_v<decltype(&ModelWifiGetAdapterList), qx::WifiGetAdapterListFn>);
+static_assert(std::is_same_v<decltype(&ModelWifiGetBSSConfigurationStatistics),
+                             qx::WifiGetBSSConfigurationStatisticsFn>);
 
 bool HeaderIs(const void* header, uint32_t size) {
     uint32_t words[4];

@@ -25,6 +25,7 @@ void IpHelperModel::Reset() {
     ai_calls_ = 0;
     it_fail_code_ = 0;
     it_fail_count_ = 0;
+    it_short_by_ = 0;
 }
 
 std::vector<SimAdapter> IpHelperModel::Adapters() {
@@ -109,6 +110,16 @@ uint32_t IpHelperModel::TakeIfTableFailure() {
     if (it_fail_count_ <= 0) return 0;
     --it_fail_count_;
     return it_fail_code_;
+}
+
+void IpHelperModel::SetIfTableShortBy(uint32_t bytes) {
+    std::lock_guard<std::mutex> lk(m_);
+    it_short_by_ = bytes;
+}
+
+uint32_t IpHelperModel::IfTableShortBy() {
+    std::lock_guard<std::mutex> lk(m_);
+    return it_short_by_;
 }
 
 }  // namespace qxsim

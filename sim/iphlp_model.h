@@ -62,6 +62,11 @@ class IpHelperModel {
     std::vector<SimIfRow> IfTable();
     void FailIfTable(uint32_t code, int count);
     uint32_t TakeIfTableFailure();
+    // A table whose count claims more than it holds: it asks for, and fills,
+    // this many bytes fewer than its rows take (the last row cut short),
+    // while its count still names every row. 0: an honest table.
+    void SetIfTableShortBy(uint32_t bytes);
+    uint32_t IfTableShortBy();
 
   private:
     std::mutex m_;
@@ -72,6 +77,7 @@ class IpHelperModel {
     int ai_calls_ = 0;
     uint32_t it_fail_code_ = 0;
     int it_fail_count_ = 0;
+    uint32_t it_short_by_ = 0;
 };
 
 }  // namespace qxsim

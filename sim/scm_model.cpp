@@ -38,6 +38,7 @@ void ScmModel::ClearRunLocked() {
     main_returned_ = false;
     start_timed_out_ = false;
     history_.clear();
+    report_times_.clear();
     pending_controls_.clear();
     // A thread of an earlier run may still be parked on it.
     if (dispatcher_wake_) retired_events_.push_back(std::move(dispatcher_wake_));
@@ -205,6 +206,7 @@ bool ScmModel::SetStatus(uintptr_t handle, const ScmStatus& status, uint32_t* er
         CheckStatusLocked(status);
         history_.push_back(status);
         last_report_at_ = qxsim::Notebook::Current().Kernel().Now();
+        report_times_.push_back(last_report_at_);
         if (status.current_state == kSvcRunning) was_running_ = true;
         if (status.current_state == kSvcStopped) {
             stopped_reported_ = true;
@@ -237,10 +239,27 @@ uint32_t ScmModel::AcceptLocked(uint32_t control) {
     if (status_handle_ == 0 || history_.empty()) return kErrServiceCannotAcceptCtrl;
     const ScmStatus& now = history_.back();
     if (IsPending(now.current_state)) return kErrServiceCannotAcceptCtrl;
-    if (control == kSvcControlStop && (now.controls_accepted & kSvcAcceptStop) == 0) {
-        return kErrServiceCannotAcceptCtrl;
+    // Every running service takes an interrogate; the service itself
+    // decides what its own codes (128 to 255) mean.
+    if (control == kSvcControlInterrogate || (control >= 128 && control <= 255)) return 0;
+    uint32_t needs = 0;
+    switch (control) {
+        case kSvcControlStop:
+            needs = kSvcAcceptStop;
+            break;
+        case kSvcControlPause:
+        case kSvcControlContinue:
+            needs = kSvcAcceptPauseContinue;
+            break;
+        case kSvcControlParamChange:
+            needs = kSvcAcceptParamChange;
+            break;
+        default:
+            // What ControlService cannot send (shutdown and the rest come
+            // from the system only).
+            return kErrInvalidParameter;
     }
-    return 0;
+    return (now.controls_accepted & needs) != 0 ? 0 : kErrInvalidServiceControl;
 }
 
 void ScmModel::SendControlAt(VTime when, uint32_t control) {
@@ -263,6 +282,22 @@ std::vector<ScmStatus> ScmModel::StatusHistory() {
     return history_;
 }
 
+std::vector<VTime> ScmModel::ReportTimes() {
+    std::lock_guard<std::mutex> lk(m_);
+    return report_times_;
+}
+
+void ScmModel::ServiceProcessEnded() {
+    std::lock_guard<std::mutex> lk(m_);
+    if (!dispatching_) return;
+    dispatching_ = false;
+    status_handle_ = 0;
+    handler_ = nullptr;
+    pending_controls_.clear();
+    // The dead dispatcher is parked on it; only a new run makes a new one.
+    if (dispatcher_wake_) retired_events_.push_back(std::move(dispatcher_wake_));
+}
+
 std::vector<uint32_t> ScmModel::ControlResults() {
     std::lock_guard<std::mutex> lk(m_);
     return control_results_;
@@ -283,6 +318,24 @@ bool ScmModel::StartTimedOut() {
 void ScmModel::AddService(const Service& service) {
     std::lock_guard<std::mutex> lk(m_);
     services_[service.name] = service;
+    // One already on its way down gets there in its own time.
+    if (service.state == kSvcStopPending) ScheduleStopLocked(service);
+}
+
+void ScmModel::ScheduleStopLocked(const Service& service) {
+    if (service.stops_after_ms < 0) return;
+    const uint64_t generation = generation_;
+    const std::u16string name = service.name;
+    qxsim::Notebook::Current().Kernel().At(
+        qxsim::Notebook::Current().Kernel().Now() + service.stops_after_ms,
+        [this, generation, name] {
+            std::lock_guard<std::mutex> inner(m_);
+            if (generation != generation_) return;
+            Service* later = FindLocked(name);
+            if (later == nullptr) return;
+            later->state = kSvcStopped;
+            if (later->marked_for_delete && !HasHandlesLocked(name)) services_.erase(name);
+        });
 }
 
 ScmModel::Service* ScmModel::FindLocked(const std::u16string& name) {
@@ -371,22 +424,7 @@ uint32_t ScmModel::ControlStop(uintptr_t service) {
     if (s->state == kSvcStopped) return kErrServiceNotActive;
     if (IsPending(s->state)) return kErrServiceCannotAcceptCtrl;
     s->state = kSvcStopPending;
-    if (s->stops_after_ms >= 0) {
-        const uint64_t generation = generation_;
-        const std::u16string name = s->name;
-        qxsim::Notebook::Current().Kernel().At(
-            qxsim::Notebook::Current().Kernel().Now() + s->stops_after_ms,
-            [this, generation, name] {
-                std::lock_guard<std::mutex> inner(m_);
-                if (generation != generation_) return;
-                Service* later = FindLocked(name);
-                if (later == nullptr) return;
-                later->state = kSvcStopped;
-                if (later->marked_for_delete && !HasHandlesLocked(name)) {
-                    services_.erase(name);
-                }
-            });
-    }
+    ScheduleStopLocked(*s);
     return 0;
 }
 

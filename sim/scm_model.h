@@ -10,8 +10,10 @@
 //    reported again; the next report within a pending state's wait hint; no
 //    START_PENDING once the service was RUNNING;
 //  - controls reach the handler only when the reported state accepts them
-//    (never while a start or stop is pending), on the dispatcher thread, and
-//    the handler has 30 s of (virtual) time to return;
+//    (never while a start or stop is pending; interrogate always, any other
+//    control only when its SERVICE_ACCEPT_* bit is reported, else
+//    ERROR_INVALID_SERVICE_CONTROL), on the dispatcher thread, and the
+//    handler has 30 s of (virtual) time to return;
 //  - ServiceMain that returns with a handler registered has reported
 //    SERVICE_STOPPED;
 //  - service handles are closed once; a service deleted while handles are
@@ -34,6 +36,8 @@ namespace qxsim {
 constexpr uint32_t kErrAccessDenied = 5;
 constexpr uint32_t kErrInvalidHandle = 6;
 constexpr uint32_t kErrInvalidData = 13;
+constexpr uint32_t kErrInvalidParameter = 87;
+constexpr uint32_t kErrInvalidServiceControl = 1052;
 constexpr uint32_t kErrServiceRequestTimeout = 1053;
 constexpr uint32_t kErrServiceAlreadyRunning = 1056;
 constexpr uint32_t kErrServiceDoesNotExist = 1060;
@@ -48,7 +52,13 @@ constexpr uint32_t kSvcStartPending = 2;
 constexpr uint32_t kSvcStopPending = 3;
 constexpr uint32_t kSvcRunning = 4;
 constexpr uint32_t kSvcControlStop = 1;
+constexpr uint32_t kSvcControlPause = 2;
+constexpr uint32_t kSvcControlContinue = 3;
+constexpr uint32_t kSvcControlInterrogate = 4;
+constexpr uint32_t kSvcControlParamChange = 6;
 constexpr uint32_t kSvcAcceptStop = 1;
+constexpr uint32_t kSvcAcceptPauseContinue = 2;
+constexpr uint32_t kSvcAcceptParamChange = 8;
 constexpr uint32_t kSvcOwnProcess = 0x10;
 
 // Access rights the model checks.
@@ -106,7 +116,14 @@ class ScmModel {
     // SendControl at a virtual time; the result goes to ControlResults().
     void SendControlAt(VTime when, uint32_t control);
 
+    // The service process ended without the dispatcher returning (it was
+    // killed): the run is over, its handler and status handle are gone, and
+    // nothing it left waiting is woken again.
+    void ServiceProcessEnded();
+
     std::vector<ScmStatus> StatusHistory();
+    // The virtual time of each report of StatusHistory().
+    std::vector<VTime> ReportTimes();
     std::vector<uint32_t> ControlResults();
     std::vector<uint32_t> DeliveredControls();
     bool StartTimedOut();
@@ -121,7 +138,8 @@ class ScmModel {
         uint32_t error_control = 1;  // normal
         uint32_t state = kSvcStopped;
         // How a running service answers a stop: it is STOPPED this long after
-        // the control (-1: never, it hangs in STOP_PENDING).
+        // the control (-1: never, it hangs in STOP_PENDING). A service added
+        // in STOP_PENDING is STOPPED this long after it was added.
         int64_t stops_after_ms = 0;
         bool marked_for_delete = false;
     };
@@ -163,6 +181,7 @@ class ScmModel {
     void Violation(std::string what);
     void CheckStatusLocked(const ScmStatus& status);
     uint32_t AcceptLocked(uint32_t control);
+    void ScheduleStopLocked(const Service& service);
 
     std::mutex m_;
     uint64_t generation_ = 0;
@@ -179,6 +198,7 @@ class ScmModel {
     bool main_returned_ = false;
     bool start_timed_out_ = false;
     std::vector<ScmStatus> history_;
+    std::vector<VTime> report_times_;
     VTime last_report_at_ = 0;
     std::vector<uint32_t> pending_controls_;
     std::vector<uint32_t> control_results_;

@@ -30,9 +30,18 @@ struct VThread {
     bool wait_result = false;
     uint32_t exit_code = 0;
     bool host = false;  // a host thread that became a virtual one, not started by Spawn
+    // 0 ms sleeps in a row at the instant zero_sleeps_at.
+    uint32_t zero_sleeps = 0;
+    VTime zero_sleeps_at = -1;
 };
 
 namespace {
+// A thread that sleeps 0 ms this many times at one virtual instant is busy
+// looping: on Windows it would burn a core, and here the clock would never
+// move again. A yield or a few (SetEvent entering the kernel, a loop waiting
+// for a thread that is ready) stay far below it.
+constexpr uint32_t kBusyLoopZeroSleeps = 1000;
+
 // The calling host thread's virtual thread, and the kernel it belongs to: a
 // host thread that outlived a notebook reset is a stranger to the new kernel.
 // Kernels are told apart by a serial number, never by address: a new kernel
@@ -51,6 +60,7 @@ struct Kernel::Impl {
     std::vector<std::shared_ptr<VThread>> live;  // in creation order
     std::map<std::pair<VTime, uint64_t>, std::function<void()>> timers;
     uint64_t next_order = 0;
+    uint64_t wakeups = 0;
     double speed = 0;
     std::vector<std::function<void(uint32_t)>> exit_hooks;
 
@@ -98,6 +108,18 @@ struct Kernel::Impl {
         std::fprintf(stderr, "qxsim: every virtual thread waits for ever at %s:\n",
                      FormatVTime(now).c_str());
         for (auto& t : live) std::fprintf(stderr, "  %s\n", t->name.c_str());
+        std::fflush(nullptr);
+        _exit(3);
+    }
+
+    // No virtual time passes in a 0 ms sleep, so a thread that keeps
+    // sleeping 0 ms holds the clock where it is for ever: as fatal as a
+    // deadlock, and reported the same way.
+    [[noreturn]] void BusyLoop(const VThread& self) {
+        std::fprintf(stderr,
+                     "qxsim: virtual thread \"%s\" slept 0 ms %u times at %s without the clock "
+                     "moving: a busy loop\n",
+                     self.name.c_str(), self.zero_sleeps, FormatVTime(now).c_str());
         std::fflush(nullptr);
         _exit(3);
     }
@@ -216,13 +238,15 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
 void Kernel::Sleep(uint32_t ms) {
     std::unique_lock<std::mutex> lk(impl_->m);
     VThread* self = impl_->Self(lk);
-    if (ms == 0 && impl_->ready.empty()) {
-        // Nobody else wants to run: a thread that keeps yielding is busy
-        // looping, and a busy loop costs time. One millisecond a turn keeps
-        // the clock (and so the timers and events due) moving.
-        ms = 1;
-    }
     if (ms == 0) {
+        // As on Windows: the other ready threads go first, and with none the
+        // sleep returns at once. The clock stays where it is.
+        if (self->zero_sleeps_at != impl_->now) {
+            self->zero_sleeps_at = impl_->now;
+            self->zero_sleeps = 0;
+        }
+        if (++self->zero_sleeps >= kBusyLoopZeroSleeps) impl_->BusyLoop(*self);
+        if (impl_->ready.empty()) return;
         self->state = VThread::State::kReady;
         impl_->ready.push_back(self);
     } else {
@@ -231,6 +255,7 @@ void Kernel::Sleep(uint32_t ms) {
         self->deadline = ms == kInfinite ? -1 : impl_->now + ms;
     }
     impl_->SwitchAway(lk, self);
+    ++impl_->wakeups;
 }
 
 bool Kernel::Wait(Waitable& object, uint32_t ms) {
@@ -245,7 +270,13 @@ bool Kernel::Wait(Waitable& object, uint32_t ms) {
     self->waiting_on = &object;
     self->deadline = ms == kInfinite ? -1 : impl_->now + ms;
     impl_->SwitchAway(lk, self);
+    ++impl_->wakeups;
     return self->wait_result;
+}
+
+uint64_t Kernel::WakeUps() {
+    std::unique_lock<std::mutex> lk(impl_->m);
+    return impl_->wakeups;
 }
 
 void Kernel::At(VTime when, std::function<void()> action) {

@@ -34,7 +34,10 @@ class Kernel {
     // caller next gives the token away.
     std::shared_ptr<class ThreadHandle> Spawn(std::string name, std::function<uint32_t()> body);
 
-    // Gives the token away for ms of virtual time (0: lets runnable threads go first).
+    // Gives the token away for ms of virtual time (0: lets runnable threads go
+    // first, and no time passes). A thread that sleeps 0 ms a thousand times
+    // at one instant is busy looping: reported on standard error, and the
+    // process ends with exit code 3, as for a deadlock.
     void Sleep(uint32_t ms);
 
     // Waits until the object is signalled or ms of virtual time passed.
@@ -58,6 +61,11 @@ class Kernel {
 
     // Names of the started virtual threads that have not ended yet.
     std::vector<std::string> RunningThreads();
+
+    // Returns of a virtual thread from a sleep or from a wait it blocked in:
+    // each is a wake-up of the process (a wait that finds its object
+    // signalled, or a poll, does not count).
+    uint64_t WakeUps();
 
     // Event state changes go through the kernel so that waiters wake in order.
     void SetEventState(class Event& event, bool signalled);

@@ -2,6 +2,7 @@
 // it runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qx::os {
@@ -12,9 +13,14 @@ bool ProgramHasModule();
 void ProgramHideConsole();
 // Writes UTF-16 text to standard output as printf's %ls would, and flushes.
 void ProgramPrint(const char16_t* text);
-// CreateProcessW on the command line (a writable copy), waits for the end and
+// GetSystemDirectoryW: the length without terminator; 0 on failure, the size
+// needed (>= capacity) when it does not fit.
+size_t ProgramSystemDirectory(char16_t* out, size_t capacity);
+// CreateProcessW of the program file `application` (a full path: nothing is
+// searched) with the command line (a writable copy), waits for the end and
 // returns 0 with the exit code in *exit_code, or the error of the start.
 // `hidden` starts it without a console window.
-uint32_t ProgramRunAndWait(const char16_t* command_line, bool hidden, uint32_t* exit_code);
+uint32_t ProgramRunAndWait(const char16_t* application, const char16_t* command_line, bool hidden,
+                           uint32_t* exit_code);
 
 }  // namespace qx::os

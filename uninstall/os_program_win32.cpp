@@ -23,7 +23,12 @@ void ProgramPrint(const char16_t* text) {
     std::fflush(stdout);
 }
 
-uint32_t ProgramRunAndWait(const char16_t* command_line, bool hidden, uint32_t* exit_code) {
+size_t ProgramSystemDirectory(char16_t* out, size_t capacity) {
+    return ::GetSystemDirectoryW(win::W(out), static_cast<UINT>(capacity));
+}
+
+uint32_t ProgramRunAndWait(const char16_t* application, const char16_t* command_line, bool hidden,
+                           uint32_t* exit_code) {
     // CreateProcessW may write into the command line, so it gets a copy.
     size_t units = 0;
     while (command_line[units] != 0) ++units;
@@ -35,8 +40,8 @@ uint32_t ProgramRunAndWait(const char16_t* command_line, bool hidden, uint32_t* 
     startup.cb = sizeof startup;
     win::UniqueProcessInformation process;
     const DWORD flags = hidden ? CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS;
-    if (!::CreateProcessW(nullptr, copy, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                          process.put())) {
+    if (!::CreateProcessW(win::W(application), copy, nullptr, nullptr, FALSE, flags, nullptr,
+                          nullptr, &startup, process.put())) {
         return ::GetLastError();
     }
     ::WaitForSingleObject(process.get().hProcess, INFINITE);

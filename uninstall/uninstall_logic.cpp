@@ -74,6 +74,20 @@ int32_t FindProductEntries(os::RegHandle root, const char16_t* uninstall_root,
     return 0;
 }
 
+bool IsHelpArgument(const char16_t* arg) {
+    static const char16_t* const kHelp[] = {u"/?", u"-?", u"/h", u"-h", u"--help"};
+    for (const char16_t* help : kHelp) {
+        size_t i = 0;
+        for (; help[i] != 0; ++i) {
+            char16_t c = arg[i];
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+            if (c != help[i]) break;
+        }
+        if (help[i] == 0 && arg[i] == 0) return true;
+    }
+    return false;
+}
+
 bool FormatMsiexecCommand(const char16_t* product_code, char16_t* out, size_t capacity) {
     static const char16_t kHead[] = u"msiexec /X";
     static const char16_t kTail[] = u" /qb /promptrestart";

@@ -57,6 +57,9 @@ int32_t UninstallProduct(os::RegHandle root, const char16_t* uninstall_root,
     return rc;
 }
 
+// "/?", "-?", "/h", "-h" or "--help", letters in any case.
+bool IsHelpArgument(const char16_t* arg);
+
 // "<command> /X<product code> /qb /promptrestart" into `out`; false (and an
 // empty text) when it does not fit in `capacity` units with the terminator.
 bool FormatMsiexecCommand(const char16_t* product_code, char16_t* out, size_t capacity);

@@ -21,6 +21,9 @@ const char16_t kControllerEnumerator[] = u"ACPI\\VLT0949";
 const char16_t kProductName[] = u"Halvorn Veltrane";
 const char16_t kUninstallRoot[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char16_t kProductKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quellix";
+const char kUsage[] =
+    "Usage: QXuninstall.exe [v]  (removes Halvorn Veltrane: without an argument silently, with "
+    "one reporting each step)\n";
 
 namespace {
 
@@ -158,8 +161,16 @@ uint32_t RunMsiexec(const char16_t* product_code, bool verbose) {
     if (!FormatMsiexecCommand(product_code, command, sizeof command / sizeof command[0])) {
         return 111;  // ERROR_BUFFER_OVERFLOW
     }
+    // Windows Installer from the system folder, never one found by name: a
+    // bare "msiexec" is looked for in the current directory first, where
+    // anyone could have left an msiexec.exe for an administrator to run.
+    char16_t system_dir[kMaxPath];
+    const size_t length = os::ProgramSystemDirectory(system_dir, kMaxPath);
+    if (length == 0 || length >= kMaxPath) return 206;  // ERROR_FILENAME_EXCED_RANGE
+    const std::u16string program = std::u16string(system_dir) + u"\\msiexec.exe";
+    if (program.size() + 1 > kMaxPath) return 206;
     uint32_t exit_code = 0;
-    const uint32_t error = os::ProgramRunAndWait(command, verbose, &exit_code);
+    const uint32_t error = os::ProgramRunAndWait(program.c_str(), command, verbose, &exit_code);
     return error != 0 ? error : exit_code;
 }
 
@@ -170,7 +181,14 @@ void DeleteFiles() {
     DeleteInstalledFiles(windows_dir);
 }
 
-int UninstallProgramMain(int argc) {
+int UninstallProgramMain(int argc, const char16_t* const* argv) {
+    // Whoever asks for help wants to read, not to lose the product.
+    for (int i = 1; i < argc; ++i) {
+        if (IsHelpArgument(argv[i])) {
+            Print(std::u16string(kUsage, kUsage + std::char_traits<char>::length(kUsage)));
+            return 0;
+        }
+    }
     const bool verbose = argc > 1;
     if (!verbose) os::ProgramHideConsole();
 

@@ -21,9 +21,11 @@ extern const char16_t kProductKey[];
 constexpr uint32_t kServiceStopLimitMs = 10000;
 constexpr uint32_t kServiceStopPollMs = 100;
 
-// Silent without arguments (console hidden); any argument reports each step.
-// Returns the exit code.
-int UninstallProgramMain(int argc);
+// Silent without arguments (console hidden); any argument reports each step,
+// except a request for help ("/?", "-?", "/h", "-h", "--help"), which prints
+// kUsage and changes nothing. Returns the exit code.
+extern const char kUsage[];
+int UninstallProgramMain(int argc, const char16_t* const* argv);
 
 // The steps, as the flow runs them. 0 on success; see the definitions.
 int32_t DeleteHelperService(bool verbose);

@@ -32,6 +32,16 @@ inline char16_t* U16(wchar_t* text) noexcept {
     return reinterpret_cast<char16_t*>(text);
 }
 
+// Libraries this process loads at run time come from the system folder only,
+// never from the program's folder, the current directory or PATH, where a DLL
+// of the name asked for could have been planted. Every program calls it
+// first thing; the libraries it imports were bound before and stay as they
+// are. A library that brings dependencies of its own is loaded with the
+// search flags that name its folder (see the daemon's vendor library).
+inline void RestrictLibrarySearch() noexcept {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // Close calls whose signature is not "one handle in".
 inline void FreeProcessHeapBlock(void* block) noexcept {
     ::HeapFree(::GetProcessHeap(), 0, block);

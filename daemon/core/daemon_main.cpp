@@ -22,16 +22,33 @@ constexpr uint32_t kQuickRestartPauseMs = 500;
 // each time, up to this: every run costs the controller a node power cycle.
 constexpr uint32_t kMaxBackoffMs = 4000;
 
+// While the machine sleeps (or the process is ending) no worker starts. After
+// a suspend broadcast the machine really sleeps, and main looks every 500 ms
+// as designed; in modern standby it runs, and every look would be a wake-up
+// all night long, so main waits until a power event tells it to look again.
+void WaitWhileAside(WorkerState& state) {
+    for (;;) {
+        // Reset before the flags are read: a change after the read sets it again.
+        state.PowerChanged.Reset();
+        if (Get(SteeringContext.Suspended) != 1 && Get(SteeringContext.ShutdownRequested) != 1)
+            return;
+        LogMessage(0, "QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n");
+        const bool standby = InModernStandby() && Get(SteeringContext.ShutdownRequested) != 1;
+        if (state.PowerChanged) {
+            state.PowerChanged.Wait(standby ? os::kWaitForever : 500);
+        } else {
+            os::SleepMs(500);  // no event: the designed steps, also in standby
+        }
+    }
+}
+
 // Starts one worker after the other until the controller has failed to
 // initialise four times in a row (a worker that cannot be started counts as
 // such a failure).
 void Supervise(WorkerState& state) {
     uint32_t backoff_ms = kQuickRestartPauseMs;
     for (;;) {
-        while (Get(SteeringContext.Suspended) == 1 || Get(SteeringContext.ShutdownRequested) == 1) {
-            LogMessage(0, "QUELLIX: Start cancelled. System is entering sleep/suspend/shutdown.\n");
-            os::SleepMs(500);
-        }
+        WaitWhileAside(state);
         auto* block = static_cast<WorkerStartBlock*>(os::HeapAllocZeroed(sizeof(WorkerStartBlock)));
         WorkerLaunch launch{block, &state};
         os::UniqueThread worker;
@@ -86,6 +103,7 @@ void QuellixMain(int argc, char** argv) {
     }
     SetSessionEndHandler(OnSessionEnd);
     qx_winevent_init(OnPowerEvent);
+    FollowModernStandby();
     std::strcpy(DaemonSettings.DriverInterface, "I2C");
     const char* program_name = ProgramNameOf(argc > 0 && argv[0] != nullptr ? argv[0] : "");
     Put(SteeringContext.StartCount, 0);

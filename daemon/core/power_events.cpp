@@ -4,6 +4,7 @@
 
 #include "daemon/core/logging.h"
 #include "daemon/core/os_console.h"
+#include "daemon/core/os_power.h"
 #include "daemon/core/os_process.h"
 #include "daemon/core/steering_context.h"
 #include "daemon/core/worker.h"
@@ -19,6 +20,39 @@ std::atomic<WorkerState*> g_handler_state{nullptr};
 
 WorkerState* HandlerState() {
     return g_handler_state.load(std::memory_order_relaxed);
+}
+
+// Why the daemon stands aside: the display off in modern standby, a suspend
+// broadcast not yet followed by its resume, or both. The broadcast thread
+// and the power manager's thread each change their own bit; the one that
+// finds the other bit clear acts.
+constexpr uint8_t kDisplayOffCause = 1;
+constexpr uint8_t kBroadcastCause = 2;
+std::atomic<uint8_t> g_sleep_causes{0};
+
+// Running cleared, Suspended set, the message, then the worker's wake: the
+// message comes before the worker's own "Ended" however threads are scheduled.
+// Main, waiting while the machine sleeps, is told to look again.
+void StandAside() {
+    Put(SteeringContext.Running, 0);
+    Put(SteeringContext.Suspended, 1);
+    LogMessage(0, "QUELLIX: Suspending.\n");
+    // A worker asleep in a long period (20 s with the link down) would
+    // otherwise hold the controller past the resume.
+    if (WorkerState* state = HandlerState()) {
+        WakeSteeringWorker(*state);
+        state->PowerChanged.Set();
+    }
+}
+
+void WakeUp() {
+    Put(SteeringContext.Running, 0);
+    Put(SteeringContext.Suspended, 0);
+    LogMessage(0, "QUELLIX: Waking up.\n");
+    if (WorkerState* state = HandlerState()) {
+        WakeSteeringWorker(*state);
+        state->PowerChanged.Set();
+    }
 }
 }  // namespace
 
@@ -40,19 +74,38 @@ int32_t PowerCodeForBroadcast(uintptr_t wparam) {
 
 int32_t OnPowerEvent(int32_t event) {
     if (event == kPowerSuspend) {
-        Put(SteeringContext.Running, 0);
-        Put(SteeringContext.Suspended, 1);
-        // A worker asleep in a long period (20 s with the link down) would
-        // otherwise hold the controller past the resume.
-        if (HandlerState() != nullptr) WakeSteeringWorker(*HandlerState());
-        LogMessage(0, "QUELLIX: Suspending.\n");
+        const uint8_t before = g_sleep_causes.fetch_or(kBroadcastCause, std::memory_order_acq_rel);
+        if ((before & kDisplayOffCause) == 0) StandAside();
     } else if (event == 7 || event == kPowerResume) {
-        Put(SteeringContext.Running, 0);
-        Put(SteeringContext.Suspended, 0);
-        if (HandlerState() != nullptr) WakeSteeringWorker(*HandlerState());
-        LogMessage(0, "QUELLIX: Waking up.\n");
+        const uint8_t before = g_sleep_causes.fetch_and(static_cast<uint8_t>(~kBroadcastCause),
+                                                        std::memory_order_acq_rel);
+        if ((before & kDisplayOffCause) == 0) WakeUp();
     }
     return 1;
+}
+
+void OnDisplayState(uint32_t state) {
+    if (state == os::kDisplayOff) {
+        const uint8_t before = g_sleep_causes.fetch_or(kDisplayOffCause, std::memory_order_acq_rel);
+        if (before == 0) StandAside();
+    } else if (state == os::kDisplayOn || state == os::kDisplayDimmed) {
+        const uint8_t before = g_sleep_causes.fetch_and(static_cast<uint8_t>(~kDisplayOffCause),
+                                                        std::memory_order_acq_rel);
+        if (before == kDisplayOffCause) {
+            WakeUp();
+        } else if ((before & kDisplayOffCause) != 0 && HandlerState() != nullptr) {
+            // Still asleep for a suspend broadcast: main goes back to its steps.
+            HandlerState()->PowerChanged.Set();
+        }
+    }
+}
+
+bool InModernStandby() {
+    return (g_sleep_causes.load(std::memory_order_acquire) & kDisplayOffCause) != 0;
+}
+
+bool FollowModernStandby() {
+    return os::ModernStandbySupported() && os::FollowConsoleDisplay(OnDisplayState);
 }
 
 int ConsoleControlHandler(uint32_t ctrl_type) {
@@ -78,8 +131,8 @@ bool AnswerQueryEndSession() {
     return true;
 }
 
-void OnEndSessionMessage(bool ending) {
-    if (ending && g_session_end != nullptr) g_session_end();
+void OnEndSessionMessage(bool ending, bool logoff) {
+    if (ending && !logoff && g_session_end != nullptr) g_session_end();
 }
 
 void OnSessionEnd() {

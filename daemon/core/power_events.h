@@ -26,7 +26,23 @@ struct WorkerState;
 void AttachEventHandlers(WorkerState* state);
 
 // The daemon's power callback: stops the worker on suspend and on resume.
+// While the machine is in modern standby it stood aside already: a suspend
+// or resume broadcast then changes nothing (the display coming on is the
+// resume).
 int32_t OnPowerEvent(int32_t event);
+
+// On a modern-standby notebook (no S3: the display going off is how it goes
+// to sleep), follows the console display state. Where the machine has S3,
+// or the registration does not exist (Wine), the suspend broadcasts alone
+// tell the daemon. True when the display state is followed.
+bool FollowModernStandby();
+// The display-state handler: display off stands aside exactly as a suspend
+// broadcast does, display on (or dimmed, which is on) wakes as a resume does.
+// Only a change counts.
+void OnDisplayState(uint32_t state);
+// True while the display is off on a modern-standby notebook: the machine
+// runs, so main waits for the display without polling.
+bool InModernStandby();
 
 // The console control handler: Ctrl+C, Ctrl+Break and shutdown end the daemon;
 // other events go to the next handler.
@@ -42,8 +58,10 @@ void SetSessionEndHandler(SessionEndHandler handler);
 // the session up.
 bool AnswerQueryEndSession();
 // WM_ENDSESSION: with wParam TRUE (the session ends) runs the handler; with
-// FALSE (someone vetoed, the session goes on) nothing happens.
-void OnEndSessionMessage(bool ending);
+// FALSE (someone vetoed, the session goes on) nothing happens. A log-off
+// (ENDSESSION_LOGOFF in lParam) is left to the default handling, as a console
+// log-off event is: only the end of the whole session runs the shutdown.
+void OnEndSessionMessage(bool ending, bool logoff = false);
 // The daemon's handler: the end-of-process shutdown of a console shutdown
 // event (same messages, exit code 0, once only).
 [[noreturn]] void OnSessionEnd();

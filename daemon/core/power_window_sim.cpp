@@ -28,7 +28,7 @@ uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
         if (msg.message == qxsim::kWmQueryEndSession) {
             power.ReplyQueryEndSession(qx::AnswerQueryEndSession());
         } else if (msg.message == qxsim::kWmEndSession) {
-            qx::OnEndSessionMessage(msg.wparam != 0);
+            qx::OnEndSessionMessage(msg.wparam != 0, (msg.lparam & qxsim::kEndSessionLogoff) != 0);
         } else if (msg.message == qxsim::kWmPowerBroadcast) {
             int32_t code = qx::PowerCodeForBroadcast(msg.wparam);
             if (code != 0 && g_power_callback != nullptr) g_power_callback(code);

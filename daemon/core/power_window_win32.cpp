@@ -25,7 +25,7 @@ LRESULT CALLBACK PowerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     if (msg == WM_ENDSESSION) {
         // Windows ends the process soon after this returns; the shutdown
         // runs first (and does not return).
-        qx::OnEndSessionMessage(wparam != FALSE);
+        qx::OnEndSessionMessage(wparam != FALSE, (lparam & ENDSESSION_LOGOFF) != 0);
         return 0;
     }
     if (msg == WM_POWERBROADCAST) {

@@ -37,8 +37,11 @@ ParseOutcome ParseDaemonOptions(int argc, char* const* argv, DaemonSettingsT& s)
             case 'r':
                 s.UpdateRateMs = ParseDecimal(a);
                 // A negative period would make the worker sleep for ever
-                // (-1 is INFINITE) or for weeks: refuse it like a bad option.
-                if (s.UpdateRateMs < 0) return ParseOutcome::kUsage;
+                // (-1 is INFINITE) or for weeks, and 0 (also what a word
+                // without digits reads as: "-r abc", "-rv") would make it cycle
+                // without sleeping, flooding the bus with reports and burning
+                // a core: refuse both like a bad option.
+                if (s.UpdateRateMs <= 0) return ParseOutcome::kUsage;
                 break;
             case 'p':
                 s.OptionP = ParseDecimal(a);

@@ -44,6 +44,20 @@ bool RunOver(const WorkerState& state) {
     return ExitUnderway(state) || StopRequested() || Get(SteeringContext.Running) == 0;
 }
 
+// A stop of the run that is no fault of the controller: the end of the
+// process, a suspend or the machine going to standby.
+bool RunStopped(const WorkerState& state) {
+    return ExitUnderway(state) || StopRequested();
+}
+
+// Plug and Play starts the driver's device a while after the node's enable,
+// and a slow start takes longer than the node reset's pause. An open that
+// finds no device yet is tried again this often, until this long after the
+// first attempt (10 s: far beyond a healthy start, short enough that a
+// device that never comes still ends supervision in a minute).
+constexpr uint32_t kDeviceStartPollMs = 100;
+constexpr uint32_t kDeviceStartWaitMs = 10000;
+
 // The cycle's sleep: ends early at any wake (shutdown, suspend or resume,
 // link back). The next cycle then looks at the flags again.
 void WorkerSleep(WorkerState& state, uint32_t ms) {
@@ -98,7 +112,7 @@ uint32_t IdlePeriodMs(int32_t update_period_ms) {
     return idle >= os::kWaitForever ? os::kWaitForever - 1 : static_cast<uint32_t>(idle);
 }
 
-int32_t InitController() {
+int32_t InitController(WorkerState* waits_for_device) {
     const ControllerConfig config{ControllerMode,
                                   DaemonSettings.SteeringMode,
                                   DaemonSettings.WLimit,
@@ -107,7 +121,18 @@ int32_t InitController() {
                                   DaemonSettings.AntennaChainConfig,
                                   DaemonSettings.MSwitch};
     TransportClose();
-    if (TransportOpen() < 0) {
+    bool absent = false;
+    int opened = TransportOpen(&absent);
+    if (opened < 0 && waits_for_device != nullptr) {
+        WorkerState& state = *waits_for_device;
+        const uint64_t deadline = os::TickMs() + kDeviceStartWaitMs;
+        while (opened < 0 && absent && !RunStopped(state) && os::TickMs() < deadline) {
+            WorkerPause(state, kDeviceStartPollMs, RunStopped, false);
+            if (RunStopped(state)) break;
+            opened = TransportOpen(&absent);
+        }
+    }
+    if (opened < 0) {
         LogMessage(0, "QUELLIX: Unable to open driver/hardware interface.\n");
         return -5;
     }
@@ -132,10 +157,15 @@ int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
             if (StopRequested()) {
                 ready = false;
                 state.RunFailedEarly.store(false, std::memory_order_relaxed);
-            } else if (InitController() < 0) {
-                LogMessage(0, "QUELLIX: Unable to initialize the Veltrane controller.\n");
-                ctx.InitFailures.fetch_add(1, std::memory_order_relaxed);
+            } else if (InitController(&state) < 0) {
                 ready = false;
+                if (RunStopped(state)) {
+                    // Stopped while it waited for the device: no failure of the controller.
+                    state.RunFailedEarly.store(false, std::memory_order_relaxed);
+                } else {
+                    LogMessage(0, "QUELLIX: Unable to initialize the Veltrane controller.\n");
+                    ctx.InitFailures.fetch_add(1, std::memory_order_relaxed);
+                }
             } else {
                 // Only failures in a row end supervision: a controller that
                 // was set up again cures what went before (a silent spell
@@ -158,6 +188,7 @@ int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
             // controller even when the byte delta happens to repeat.
             uint8_t last_peer[6] = {};
             bool reported = false;
+            bool bus_stuck = false;
             int32_t purge_counter = 0, health_counter = 0, updates_ok = 0, update_errors = 0;
             if (Get(ctx.StartCount) == 0 || Verbosity() > 0) {
                 LogAlways("QUELLIX: Veltrane %s Started.\n", QX_DAEMON_VERSION);
@@ -175,10 +206,13 @@ int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
                 }
                 if (ControllerMode == 1 && TakeCycleStats(ctx.AdapterMac, cycle) >= 0) {
                     // Only a current access point is news: with every record
-                    // stale (the link lost) the oldest one may be another.
-                    const bool roamed = reported && cycle->Stale == 0 &&
-                                        std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
-                    if (cycle->Updated != 0 && (cycle->Stats.RxDeltaTag != last_tag || roamed)) {
+                    // stale (the link lost) the one taken may be the old
+                    // access point's, frozen since the roam, and reporting it
+                    // would tell the controller of a roam back to it.
+                    const bool current = cycle->Stale == 0;
+                    const bool roamed = reported && std::memcmp(cycle->PeerMac, last_peer, 6) != 0;
+                    if (cycle->Updated != 0 && current &&
+                        (cycle->Stats.RxDeltaTag != last_tag || roamed)) {
                         last_tag = cycle->Stats.RxDeltaTag;
                         std::memcpy(last_peer, cycle->PeerMac, 6);
                         reported = true;
@@ -187,7 +221,11 @@ int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
                         if (SteeringUpdate(cycle, DaemonSettings.DebugMask,
                                            DaemonSettings.TestMode) < 0) {
                             ++update_errors;
-                            WorkerPause(state, 2000, RunOver, true);
+                            // The bus kept a cancelled transfer: nothing gets
+                            // through any more, so the run ends at once, as
+                            // after a failed series, for the next run's node reset.
+                            bus_stuck = TransportStuck();
+                            if (!bus_stuck) WorkerPause(state, 2000, RunOver, true);
                         } else {
                             ++updates_ok;
                         }
@@ -209,7 +247,7 @@ int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
                 } else {
                     ++health_counter;
                 }
-                if (update_errors > 100) {
+                if (update_errors > 100 || bus_stuck) {
                     LogMessage(2, "\nQUELLIX: Resetting controller due to excessive errors %d\n",
                                update_errors);
                     break;
@@ -238,11 +276,11 @@ uint32_t SteeringThreadMain(void* launch) {
         return static_cast<uint32_t>(-1);
     }
     state.Started.store(true, std::memory_order_relaxed);
-    // A wake meant for the previous run (its last sleep had ended) must not
-    // cut this run's first sleep short.
-    state.Wake.Reset();
     // Every run starts with a power cycle of the controller's device node;
-    // its pauses end early only for the shutdown.
+    // its pauses end early only for the shutdown. A wake left from the
+    // previous run (the link back while none ran), or one during the reset,
+    // is of no use before the first cycle: the pauses take it and hand it on
+    // to nobody, so that it cannot cut this run's first sleep short.
     DisableControllerNode(false);
     WorkerPause(state, 500, ExitUnderway, false);
     EnableControllerNode(false);

@@ -25,6 +25,10 @@ struct WorkerState {
     // that ends the run, and by the link coming back. Auto-reset: one wake
     // per cause.
     os::UniqueEvent Wake{false, false};
+    // Set by every power event that stands the daemon aside or wakes it, so
+    // that main, waiting while the machine sleeps, looks at the flags again.
+    // Auto-reset: main resets it before it looks.
+    os::UniqueEvent PowerChanged{false, false};
     // Held by main while InitWlan runs, so that a shutdown never closes the
     // WLAN client or the provider under it (same binary-semaphore form).
     os::UniqueEvent WlanFree{false, true};
@@ -58,8 +62,10 @@ struct WorkerLaunch {
 uint32_t SteeringThreadMain(void* launch);
 
 // Opens the channel and sets the controller up: 0, -5 (the channel failed to
-// open) or -6 (set-up failed and -f is off).
-int32_t InitController();
+// open) or -6 (set-up failed and -f is off). With the worker's state, an open
+// that finds no device (it is still starting after the node's enable) is
+// tried again for a while, until the run is stopped.
+int32_t InitController(WorkerState* waits_for_device = nullptr);
 
 // One steering run on state's WLAN monitor (state.Wlan must be set):
 // initialisation, the cycle, the end step. Returns -1.

@@ -7,6 +7,7 @@
 #include "kmdf/kmdfsim.h"
 #include "sim/controller_model.h"
 #include "sim/notebook.h"
+#include "sim/vkernel.h"
 
 namespace qx::os {
 
@@ -19,8 +20,19 @@ uint32_t CmDisableDevNode(uint32_t devinst) {
 
 uint32_t CmEnableDevNode(uint32_t devinst) {
     if (!IsControllerNode(devinst)) return kCrInvalidDevNode;
-    qxsim::Notebook::Current().Controller().EnableNode();
-    return NT_SUCCESS(kmdfsim::EnableDevice()) ? kCrSuccess : kCrFailure;
+    auto& model = qxsim::Notebook::Current().Controller();
+    model.EnableNode();
+    const uint32_t start_ms = model.NodeStartTime();
+    if (start_ms == 0) return NT_SUCCESS(kmdfsim::EnableDevice()) ? kCrSuccess : kCrFailure;
+    // A slow start: Plug and Play adds and starts the device on its own time,
+    // after the enable has returned (unless the node was disabled again).
+    const int disables = model.DisableCount();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
+    kernel.At(kernel.Now() + start_ms, [disables] {
+        if (qxsim::Notebook::Current().Controller().DisableCount() == disables)
+            kmdfsim::EnableDevice();
+    });
+    return kCrSuccess;
 }
 
 }  // namespace qx::os

@@ -13,6 +13,11 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
     return cr;
 }
 
+uint32_t CmGetDeviceIdList(const char16_t* filter, char16_t* buffer, uint32_t units,
+                           uint32_t flags) {
+    return CM_Get_Device_ID_ListW(win::W(filter), reinterpret_cast<PWCHAR>(buffer), units, flags);
+}
+
 uint32_t CmDisableDevNode(uint32_t devinst) {
     return CM_Disable_DevNode(devinst, 0);
 }

@@ -4,6 +4,8 @@
 // it without touching its event.
 #include "common/win/win32.h"
 
+#include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -22,17 +24,24 @@ struct IoRequest {
     // The call finished at once: its outcome, without going pending.
     bool finished_at_once = false;
     bool succeeded_at_once = false;
+    // The transfer's bytes: the request's own, so that one left to the
+    // driver never points into memory its caller reuses.
+    std::unique_ptr<uint8_t[]> data;
+    uint32_t len = 0;
 };
 
 namespace {
 
-// A record with its own manual-reset event; null when either is unavailable.
-IoRequest* NewRequest(IoDevice* device) {
+// A record with its own manual-reset event and a data buffer of len bytes;
+// null when any of them is unavailable.
+IoRequest* NewRequest(IoDevice* device, uint32_t len) {
     if (device == nullptr) return nullptr;
     auto* request = new (std::nothrow) IoRequest;
     if (request == nullptr) return nullptr;
+    request->data.reset(new (std::nothrow) uint8_t[len > 0 ? len : 1]());
+    request->len = len;
     request->event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!request->event) {
+    if (!request->data || !request->event) {
         delete request;
         return nullptr;
     }
@@ -55,11 +64,20 @@ IoRequest* Issued(IoRequest* request, BOOL done) {
 
 }  // namespace
 
-IoDevice* IoOpen() {
+IoDevice* IoOpen(bool* absent) {
     win::UniqueFileHandle handle(CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0,
                                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                                              nullptr));
-    if (!handle) return nullptr;
+    if (!handle) {
+        // No symbolic link (yet), or a device object that is not there
+        // (ERROR_NO_SUCH_DEVICE, 433, which MinGW's headers lack).
+        constexpr DWORD kErrorNoSuchDevice = 433;
+        const DWORD error = GetLastError();
+        if (absent != nullptr)
+            *absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                      error == kErrorNoSuchDevice;
+        return nullptr;
+    }
     auto* device = new (std::nothrow) IoDevice;
     if (device == nullptr) return nullptr;
     device->handle = std::move(handle);
@@ -71,19 +89,22 @@ void IoClose(IoDevice* device) {
 }
 
 IoRequest* IoIssueWrite(IoDevice* device, const uint8_t* buf, uint32_t len) {
-    IoRequest* request = NewRequest(device);
+    IoRequest* request = NewRequest(device, len);
     if (request == nullptr) return nullptr;
-    return Issued(request, WriteFile(request->device, buf, len, nullptr, &request->overlapped));
+    if (len > 0) std::memcpy(request->data.get(), buf, len);
+    return Issued(request, WriteFile(request->device, request->data.get(), len, nullptr,
+                                     &request->overlapped));
 }
 
-IoRequest* IoIssueRead(IoDevice* device, uint8_t* buf, uint32_t len) {
-    IoRequest* request = NewRequest(device);
+IoRequest* IoIssueRead(IoDevice* device, uint32_t len) {
+    IoRequest* request = NewRequest(device, len);
     if (request == nullptr) return nullptr;
-    return Issued(request, ReadFile(request->device, buf, len, nullptr, &request->overlapped));
+    return Issued(request, ReadFile(request->device, request->data.get(), len, nullptr,
+                                    &request->overlapped));
 }
 
 IoRequest* IoIssueControl(IoDevice* device, uint32_t code) {
-    IoRequest* request = NewRequest(device);
+    IoRequest* request = NewRequest(device, 0);
     if (request == nullptr) return nullptr;
     DWORD transferred = 0;
     return Issued(request, DeviceIoControl(request->device, code, nullptr, 0, nullptr, 0,
@@ -102,10 +123,23 @@ IoWaitResult IoWait(IoRequest* request, uint32_t ms) {
                : IoWaitResult::kFailed;
 }
 
+bool IoDone(IoRequest* request) {
+    return request->finished_at_once || HasOverlappedIoCompleted(&request->overlapped);
+}
+
 bool IoCancel(IoRequest* request) {
     // ERROR_NOT_FOUND (1168): nothing of ours was pending any more. Any other
     // failure leaves the request possibly in flight, so it counts as found.
     return CancelIoEx(request->device, &request->overlapped) || GetLastError() != ERROR_NOT_FOUND;
+}
+
+uint32_t IoReadBytes(IoRequest* request, uint8_t* out, uint32_t len) {
+    // The count the driver completed the read with.
+    uint32_t n = static_cast<uint32_t>(request->overlapped.InternalHigh);
+    if (n > len) n = len;
+    if (n > request->len) n = request->len;
+    if (n > 0) std::memcpy(out, request->data.get(), n);
+    return n;
 }
 
 void IoRelease(IoRequest* request) {

@@ -4,6 +4,7 @@
 // finish it in time. The OS halves below (os_overlapped.h) only translate.
 #include "daemon/transport/transport.h"
 
+#include "daemon/core/logging.h"
 #include "daemon/transport/os_overlapped.h"
 
 namespace qx {
@@ -21,25 +22,70 @@ constexpr uint32_t kReadWaitMs = 2000;
 // keeps no lock; its callers take turns (the worker, then the shutdown path).
 os::IoDevice* g_device = nullptr;
 
+// Requests the driver kept after their cancel. The kernel may still write
+// into them, so they are freed only once they have completed; they stay
+// reachable from here until then. A stuck bus keeps every run's first
+// transfer, at most one each, and refuses the rest: a few slots are plenty.
+// Should they all be taken, a further one is left unreferenced, still never freed.
+constexpr int kAbandonedSlots = 16;
+os::IoRequest* g_abandoned[kAbandonedSlots] = {};
+
 // Transfer's answer when the request could not even be issued.
 constexpr int32_t kNotIssued = 1;
 
+void Abandon(os::IoRequest* request) {
+    LogMessage(0,
+               "QUELLIX: The driver did not complete a cancelled transfer; its request is "
+               "left to it.\n");
+    for (auto& slot : g_abandoned) {
+        if (slot == nullptr) {
+            slot = request;
+            return;
+        }
+    }
+}
+
+// Frees what the driver has let go of since; true when something is still held.
+bool ReapAbandoned() {
+    bool held = false;
+    for (auto& slot : g_abandoned) {
+        if (slot == nullptr) continue;
+        if (os::IoDone(slot)) {
+            os::IoRelease(slot);
+            slot = nullptr;
+        } else {
+            held = true;
+        }
+    }
+    return held;
+}
+
 // The life of one issued transfer. Returns the status for iostat: 0
-// completed, -1 cancelled while still pending (and waited for), -2 nothing
-// left to cancel (it failed at once or completed with an error).
-int32_t Transfer(os::IoRequest* request, uint32_t wait_ms) {
+// completed, -1 cancelled while still pending (and waited for, or left to
+// the driver when it did not let go), -2 nothing left to cancel (it failed
+// at once or completed with an error). A read's bytes go to read_out.
+int32_t Transfer(os::IoRequest* request, uint32_t wait_ms, uint8_t* read_out, uint32_t len) {
     if (request == nullptr) return kNotIssued;
+    os::IoWaitResult result = os::IoWait(request, wait_ms);
     int32_t status = 0;
-    if (os::IoWait(request, wait_ms) != os::IoWaitResult::kSucceeded) {
+    if (result != os::IoWaitResult::kSucceeded) {
         if (os::IoCancel(request)) {
-            // The request may still own the buffer and its record: wait until
-            // the driver has let go of it, however long that takes.
-            os::IoWait(request, os::kIoWaitForever);
+            // Until it completes the request, its record and its buffer are
+            // the driver's, however long that takes; a driver that never
+            // lets go keeps them for good.
+            result = os::IoWait(request, kCancelWaitMs);
+            if (result == os::IoWaitResult::kTimedOut) {
+                Abandon(request);
+                return -1;
+            }
             status = -1;
         } else {
             status = -2;
         }
     }
+    // A request the cancel came too late for may still have delivered.
+    if (read_out != nullptr && result == os::IoWaitResult::kSucceeded)
+        os::IoReadBytes(request, read_out, len);
     os::IoRelease(request);
     return status;
 }
@@ -51,11 +97,13 @@ void CloseDevice() {
 
 }  // namespace
 
-int TransportOpen() {
+int TransportOpen(bool* device_absent) {
     // Opening over an open transport would orphan the old handle, and with it
     // the exclusive access every later open needs.
     CloseDevice();
-    os::IoDevice* device = os::IoOpen();
+    bool absent = false;
+    os::IoDevice* device = os::IoOpen(&absent);
+    if (device_absent != nullptr) *device_absent = device == nullptr && absent;
     if (device == nullptr) return -1;
     os::IoRequest* open = os::IoIssueControl(device, kIoctlQxspbOpen);
     bool opened = false;
@@ -75,17 +123,21 @@ void TransportClose() {
     CloseDevice();
 }
 
+bool TransportStuck() {
+    return ReapAbandoned();
+}
+
 int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {
-    if (g_device == nullptr) return -1;
-    int32_t status = Transfer(os::IoIssueWrite(g_device, buf, len), kWriteWaitMs);
+    if (g_device == nullptr || ReapAbandoned()) return -1;
+    int32_t status = Transfer(os::IoIssueWrite(g_device, buf, len), kWriteWaitMs, nullptr, 0);
     if (status == kNotIssued) return -1;
     if (iostat != nullptr) iostat->wr_status = status;
     return status == 0 ? 0 : -1;
 }
 
 int TransportRead(uint8_t* buf, uint32_t len, iostat_t* iostat) {
-    if (g_device == nullptr) return -1;
-    int32_t status = Transfer(os::IoIssueRead(g_device, buf, len), kReadWaitMs);
+    if (g_device == nullptr || ReapAbandoned()) return -1;
+    int32_t status = Transfer(os::IoIssueRead(g_device, len), kReadWaitMs, buf, len);
     if (status == kNotIssued) return -1;
     if (iostat != nullptr) iostat->rd_status = status;
     // A read that was cancelled still counts as issued; only one that could

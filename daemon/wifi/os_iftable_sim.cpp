@@ -13,7 +13,10 @@ uint32_t GetInterfaceTable(void* table, uint32_t* size) {
     auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t failure = model.TakeIfTableFailure(); failure != 0) return failure;
     std::vector<qxsim::SimIfRow> rows = model.IfTable();
-    uint32_t needed = static_cast<uint32_t>(kIfTableRowsOffset + rows.size() * sizeof(IfTableRow));
+    const auto rows_bytes = static_cast<uint32_t>(rows.size() * sizeof(IfTableRow));
+    const uint32_t short_by =
+        model.IfTableShortBy() < rows_bytes ? model.IfTableShortBy() : rows_bytes;
+    const auto needed = static_cast<uint32_t>(kIfTableRowsOffset + rows_bytes - short_by);
     if (table == nullptr || *size < needed) {
         *size = needed;
         return kErrorInsufficientBuffer;
@@ -35,9 +38,13 @@ uint32_t GetInterfaceTable(void* table, uint32_t* size) {
         row.InNUcastPkts = static_cast<uint32_t>(r.in_nucast_pkts);
         row.OutUcastPkts = static_cast<uint32_t>(r.out_ucast_pkts);
         row.OutNUcastPkts = static_cast<uint32_t>(r.out_nucast_pkts);
-        std::memcpy(out + kIfTableRowsOffset + i * sizeof(IfTableRow), &row, sizeof row);
+        // Nothing is written past the size the table asked for.
+        const size_t at = kIfTableRowsOffset + i * sizeof(IfTableRow);
+        if (at >= needed) break;
+        std::memcpy(out + at, &row, needed - at < sizeof row ? needed - at : sizeof row);
     }
-    *size = needed;
+    // Windows sets the size only when the buffer is too small: a caller must
+    // not take it for the size of what was written.
     return 0;
 }
 

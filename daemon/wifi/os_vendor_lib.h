@@ -1,7 +1,8 @@
 // OS seam: a vendor library loaded at run time from a fixed path.
 //
-// On Windows these are LoadLibraryW, GetProcAddress and FreeLibrary; on the
-// virtual notebook they reach the models of the vendor libraries.
+// On Windows these are LoadLibraryExW (the library's dependencies from its
+// own folder and the system folder only), GetProcAddress and FreeLibrary; on
+// the virtual notebook they reach the models of the vendor libraries.
 #pragma once
 
 namespace qx::os {

@@ -5,7 +5,11 @@
 namespace qx::os {
 
 VendorLibrary* VendorLibraryLoad(const wchar_t* path) {
-    return reinterpret_cast<VendorLibrary*>(::LoadLibraryW(path));
+    // The library's own dependencies come from its folder, then from the
+    // system folder, and from nowhere else: not the daemon's folder, not the
+    // current directory, not PATH.
+    return reinterpret_cast<VendorLibrary*>(::LoadLibraryExW(
+        path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
 }
 
 void* VendorLibrarySymbol(VendorLibrary* library, const char* name) {

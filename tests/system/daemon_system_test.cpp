@@ -3,18 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
+#include "sim/device_install_model.h"
+#include "sim/power_model.h"
 #include "sim/vkernel.h"
 #include "sim/wlan_model.h"
 #include "daemon/controller/peer_table.h"
 #include "daemon/core/worker.h"
 #include "tests/support/child_process.h"
 #include "tests/system/daemon_run.h"
+#include "tools/qxsim/scenario.h"
 
 namespace qxtest {
 namespace {
@@ -110,17 +115,6 @@ TEST(DaemonSystemTest, AnUnchangedTagIsReportedOnceThenTheCycleIdles) {
     EXPECT_LE(after_stop, 2) << run.out;
     EXPECT_EQ(run.FirstReportAfter(6000), -1);
     EXPECT_GE(run.Count(".1000\n"), 1) << "health line with the idle period\n" << run.out;
-}
-
-TEST(DaemonSystemTest, ZeroPeriodCyclesWithoutSleeping) {
-    // Neither active nor idle cycles sleep; a cycle costs the notebook about a
-    // millisecond of busy looping, so three seconds hold thousands of cycles,
-    // and the health lines report a sleep of 0.
-    auto run = RunDaemon({"-r", "0", "-v", "3"}, "3s ctrl-c\n");
-    EXPECT_GE(run.reports.size(), 1u) << run.out;
-    EXPECT_GE(run.Count("Health Check. Status"), 50);
-    EXPECT_EQ(run.Count("Health Check. Status"), run.Count(".0\n"));
-    EXPECT_EQ(run.exit_code, 0);
 }
 
 TEST(DaemonSystemTest, SuspendEndsTheRunAfterItsSleepAndNothingStartsUntilResume) {
@@ -360,6 +354,12 @@ TEST(DaemonSystemTest, SessionEndReachesTheDaemonThroughItsWindowOnly) {
         EXPECT_GT(run.FirstReportAfter(5000), 0) << event;
         EXPECT_EQ(run.Count(kExited), 1) << event;
     }
+    // A log-off leaves the session going: the default handling, as for a
+    // console log-off; the service's child in session 0 steers on.
+    auto logoff = RunDaemon({"-r", "100"}, "4s logoff\n8s ctrl-c\n");
+    EXPECT_GE(logoff.end_ms, 8000);
+    EXPECT_GT(logoff.FirstReportAfter(5000), 0);
+    EXPECT_EQ(logoff.setups, 2);
     // The session end racing a Ctrl+C: one shutdown.
     auto raced = RunDaemon({"-r", "100"}, "4s shutdown\n4s ctrl-c\n");
     EXPECT_EQ(raced.exit_code, 0);
@@ -398,6 +398,88 @@ TEST(DaemonSystemTest, CtrlCDuringTheWlanStartUpWaitsForItBeforeClosing) {
     }
 }
 
+// The worker's sleeps and wakes around link loss, failed reports and
+// restarts, each as the reports (and the shutdown) show it. -r 250 throughout:
+// a cycle sleeps 250 ms, 1000 ms when idle, 20 s with the link down.
+TEST(DaemonSystemTest, TheWorkersSleepsEndWhenTheyShouldAndOnlyThen) {
+    const size_t record = sizeof(qx::PeerRecord);
+    const auto fail_records_at_20s = [=] {
+        qxsim::Notebook::Current().Memory().FailNext(record, 3);
+        qxsim::Notebook::Current().Kernel().At(
+            20000, [=] { qxsim::Notebook::Current().Memory().FailNext(record, 1); });
+    };
+    const auto fail_a_write_at_5s = [] {
+        qxsim::Notebook::Current().Kernel().At(5000, [] {
+            qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
+                                                                    1);
+        });
+    };
+    const struct {
+        const char* name;
+        std::string scenario;
+        std::function<void()> setup;
+        // The first report at or after `after` (-1: none looked at) comes no
+        // earlier than not_before and no later than by; from `after` on, two
+        // reports are at least min_gap apart.
+        int64_t after, not_before, by, min_gap;
+        int setups;      // 0: not looked at
+        int64_t end_by;  // 0: not looked at
+    } rows[] = {
+        // The shutdown wakes the worker out of its 20 s sleep, so that it
+        // can take the controller and set it up once more within moments.
+        {"Ctrl+C during a link loss", "10s linkloss\n12s ctrl-c\n", nullptr, -1, 0, 0, 0, 2, 13000},
+        // After a roam the old access point's record stays, stale, and with
+        // the link lost it is the one taken: neither a roam back nor news.
+        {"link lost after a roam",
+         "5s roam 10:6f:3f:a1:b2:d4\n5s traffic 800000 90000\n10s linkloss\n30s linkback\n"
+         "35s ctrl-c\n",
+         nullptr, 10000, 30000, 30500, 0, 0, 0},
+        // Three runs that never reached the controller doubled the pause to
+        // 4 s; a run that did brings it back to 500 ms for the next failure.
+        {"back-off after a good run", "20s resume\n30s ctrl-c\n", fail_records_at_20s, 20000, 0,
+         20000 + 2 * kNodeReset + 500 + kSetup + 1000, 0, 0, 0},
+        // The link came back while no worker ran, or during the new run's
+        // node reset (16 s to 17 s, the second pause from 16.5 s): a wake of
+        // no use, which must not cut the new run's first sleep.
+        {"wake left from the previous run",
+         "10s linkloss\n12s suspend\n14s linkback\n16s resume\n25s ctrl-c\n", nullptr, 16000, 0,
+         16000 + kNodeReset + kSetup + 1000, 250, 0, 0},
+        {"wake during the node reset",
+         "10s linkloss\n12s suspend\n16s resume\n16750ms linkback\n25s ctrl-c\n", nullptr, 16000, 0,
+         16000 + kNodeReset + kSetup + 1000, 250, 0, 0},
+        // No sample at all: the designed 20 s, not the update period.
+        {"provider gone", "10s provider lost\n15s provider back\n40s ctrl-c\n", nullptr, 10000,
+         30000, 31000, 0, 0, 0},
+        // The WLAN service says the link is down while the adapter still
+        // delivers (it reassociated before telling): the cycle reports with the
+        // link-down period of 5 s. That report fails, and the link back during
+        // its 2 s pause must still end the sleep that follows.
+        {"link back during the pause after a failed report",
+         "5s linkloss\n5001ms roam 10:6f:3f:a1:b2:c3\n6s linkback\n20s ctrl-c\n",
+         fail_a_write_at_5s, 6000, 0, 5000 + 250 + 2000 + 250, 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        auto run = RunDaemon({"-r", "250", "-v", "1"}, row.scenario, row.setup);
+        EXPECT_EQ(run.exit_code, 0) << row.name << "\n" << run.out;
+        if (row.setups != 0) {
+            EXPECT_EQ(run.setups, row.setups) << row.name << "\n" << run.out;
+        }
+        if (row.end_by != 0) {
+            EXPECT_LE(run.end_ms, row.end_by) << row.name;
+        }
+        if (row.after < 0) continue;
+        const int64_t first = run.FirstReportAfter(row.after);
+        EXPECT_GE(first, row.not_before) << row.name << "\n" << run.out;
+        EXPECT_LE(first, row.by) << row.name << "\n" << run.out;
+        for (size_t i = 1; row.min_gap != 0 && i < run.reports.size(); ++i) {
+            if (run.reports[i - 1].at_ms < row.after) continue;
+            EXPECT_GE(run.reports[i].at_ms - run.reports[i - 1].at_ms, row.min_gap)
+                << row.name << ": reports at " << run.reports[i - 1].at_ms << " and "
+                << run.reports[i].at_ms;
+        }
+    }
+}
+
 // A second daemon while another program (the first daemon) has the device:
 // its node reset is vetoed, its open fails, and it never writes to the bus.
 TEST(DaemonSystemTest, ASecondDaemonFindsTheDeviceTakenAndLeavesItAlone) {
@@ -425,6 +507,166 @@ TEST(DaemonSystemTest, WhileTheDaemonSteersAnotherOpenIsRefused) {
     EXPECT_GT(run.FirstReportAfter(3500), 0) << "the daemon stopped steering";
     EXPECT_EQ(run.disables, 1);
     EXPECT_EQ(run.exit_code, 0);
+}
+
+}  // namespace
+}  // namespace qxtest
+
+namespace qxtest {
+namespace {
+
+const std::vector<std::string> kServiceArgs = {"-a", "3",         "-n", "515",
+                                               "-o", "134349066", "-r", "250"};
+
+// The standby figures qxsim prints, read back from the child.
+struct Standby {
+    int64_t ms = -1;
+    uint64_t transfers = 0, queries = 0, wake_ups = 0;
+};
+void ReportStandbyAtExit() {
+    qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
+        const auto f = qxsim::StandbySoFar();
+        Print("\nstandby %lld %llu %llu %llu\n", static_cast<long long>(f.ms),
+              static_cast<unsigned long long>(f.bus_transfers),
+              static_cast<unsigned long long>(f.link_queries),
+              static_cast<unsigned long long>(f.wake_ups));
+    });
+}
+Standby StandbyOf(const DaemonRun& run) {
+    Standby s;
+    const size_t at = run.child.out.rfind("\nstandby ");
+    if (at != std::string::npos) {
+        unsigned long long t = 0, q = 0, w = 0;
+        long long ms = -1;
+        std::sscanf(run.child.out.c_str() + at, "\nstandby %lld %llu %llu %llu", &ms, &t, &q, &w);
+        s = {ms, t, q, w};
+    }
+    return s;
+}
+
+// A night with the lid closed on a modern-standby notebook, with the
+// service's options: the daemon stands aside at display off, touches neither
+// the bus nor the link all night and hardly wakes; at display on it starts
+// a fresh run and reports within node reset + set-up + one period.
+TEST(ModernStandbyTest, ANightOfStandbyCostsNothingAndTheMorningStartsAtOnce) {
+    constexpr int64_t kNight = 8 * 3600 * 1000;
+    const std::string scenario = "10s standby\n" + std::to_string(10000 + kNight) +
+                                 "ms standby-exit\n" + std::to_string(20000 + kNight) +
+                                 "ms ctrl-c\n";
+    std::vector<std::string> args = kServiceArgs;
+    args.insert(args.end(), {"-v", "1"});
+    auto run = RunDaemon(args, scenario, ReportStandbyAtExit);
+    const Standby night = StandbyOf(run);
+    EXPECT_EQ(night.ms, kNight) << run.child.out;
+    EXPECT_EQ(night.transfers, 0u);
+    EXPECT_EQ(night.queries, 0u);
+    EXPECT_LE(night.wake_ups, static_cast<uint64_t>(kNight / 60000)) << "one a minute at most";
+    EXPECT_EQ(run.Count("QUELLIX: Suspending.\n"), 1) << run.out;
+    EXPECT_EQ(run.Count("QUELLIX: Waking up.\n"), 1);
+    EXPECT_LE(run.Count("QUELLIX: Start cancelled."), 2) << "main waited, it did not poll";
+    EXPECT_EQ(run.disables, 2);
+    const int64_t morning = run.FirstReportAfter(10000 + kNight);
+    ASSERT_GT(morning, 0);
+    EXPECT_LE(morning - (10000 + kNight), kNodeReset + kSetup + 250);
+    EXPECT_EQ(run.exit_code, 0);
+}
+
+// A broadcast that comes as well during standby (hibernation from standby,
+// a resume before the display comes on) is not handled twice; without
+// modern standby, or without the registration (Wine), the display going off
+// is no sleep and the broadcasts alone count.
+TEST(ModernStandbyTest, BroadcastsDuringStandbyAreNotHandledTwice) {
+    const struct {
+        const char* name;
+        std::function<void()> notebook;
+        const char* scenario;
+        int suspending, waking, disables;
+        int64_t back;  // from here a report within a restart
+    } rows[] = {
+        {"suspend and resume inside", [] {},
+         "5s standby\n8s suspend\n12s resume\n15s standby-exit\n25s ctrl-c\n", 1, 1, 2, 15000},
+        {"display before the resume", [] {},
+         "5s standby\n8s suspend\n12s standby-exit\n15s resume\n25s ctrl-c\n", 1, 1, 2, 15000},
+        {"resume alone", [] {}, "5s standby\n8s resume-user\n12s standby-exit\n25s ctrl-c\n", 1, 1,
+         2, 12000},
+        {"no modern standby", [] { qxsim::Notebook::Current().Power().SetModernStandby(false); },
+         "5s standby\n10s suspend\n15s resume\n25s ctrl-c\n", 1, 1, 2, 6000},
+        {"no registration",
+         [] { qxsim::Notebook::Current().Power().SetDisplayRegistrationExists(false); },
+         "5s standby\n10s suspend\n15s resume\n25s ctrl-c\n", 1, 1, 2, 6000},
+    };
+    for (const auto& row : rows) {
+        auto run = RunDaemon({"-r", "250", "-v", "1"}, row.scenario, row.notebook);
+        EXPECT_EQ(run.Count("QUELLIX: Suspending.\n"), row.suspending) << row.name << run.out;
+        EXPECT_EQ(run.Count("QUELLIX: Waking up.\n"), row.waking) << row.name;
+        EXPECT_EQ(run.disables, row.disables) << row.name;
+        const int64_t back = run.FirstReportAfter(row.back);
+        EXPECT_GT(back, 0) << row.name;
+        EXPECT_LE(back - row.back, kNodeReset + kSetup + 250) << row.name;
+        EXPECT_EQ(run.exit_code, 0) << row.name;
+    }
+}
+
+// A device that Plug and Play starts 2.5 s after its enable: the open after
+// the node reset is tried again until it is there, so no start fails and no
+// extra node reset comes; a restart reports within the delay, the set-up and
+// one period of the enable (the first run of the process idles its first
+// cycle as designed: its sample has nothing to compare with).
+TEST(SlowDeviceTest, ADeviceThatStartsLateIsWaitedFor) {
+    auto run = RunDaemon({"-r", "250", "-v", "1"}, "0s node-start 2500ms\n20s resume\n30s ctrl-c\n",
+                         [] { qxsim::Notebook::Current().Controller().SetNodeStartTime(2500); });
+    EXPECT_EQ(run.Count("QUELLIX: Unable to"), 0) << run.out;
+    EXPECT_EQ(run.disables, 2) << "one node reset per run";
+    EXPECT_EQ(run.FirstReportAfter(0), 500 + 2500 + kSetup + 4 * 250);
+    const int64_t enable = 20000 + 500;
+    const int64_t back = run.FirstReportAfter(20000);
+    ASSERT_GT(back, 0);
+    EXPECT_LE(back - enable, 2500 + kSetup + 250);
+    // A device that never comes within the bound fails the start as before.
+    auto never = RunDaemon({"-v", "1"}, "30s ctrl-c\n",
+                           [] { qxsim::Notebook::Current().Controller().SetNodeStartTime(60000); });
+    EXPECT_GE(never.Count("QUELLIX: Unable to open driver/hardware interface.\n"), 2) << never.out;
+    EXPECT_EQ(never.exit_code, 0);
+}
+
+// Firmware with another _UID: the node reset finds the one ACPI\VLT0949
+// instance, so the recovery of a hung controller power-cycles it.
+TEST(SlowDeviceTest, AnotherInstanceNameIsResetAndRecovered) {
+    auto run = RunDaemon({"-r", "100", "-v", "3"}, "5s controller hang\n300s ctrl-c\n", [] {
+        qxsim::Notebook::Current().DeviceInstall().SetControllerInstanceId(u"ACPI\\VLT0949\\A7");
+    });
+    EXPECT_EQ(run.Count("\nQUELLIX: Resetting controller due to excessive errors 101\n"), 1)
+        << run.out;
+    EXPECT_EQ(run.disables, 2);
+    EXPECT_GT(run.FirstReportAfter(5000 + 101 * 2100), 0) << "the reset cured the controller";
+}
+
+// A bus that never lets go of a cancelled transfer (a slave holding SCL
+// low): the transfer is left to the driver and fails as a time-out, the run
+// ends at once for a node reset, the set-ups fail quickly while the bus is
+// held, and steering comes back once it lets go. Ctrl+C while it is held
+// ends the process within 20 s with exit code 0.
+TEST(StuckBusTest, ABusThatNeverLetsGoIsLeftAndRecovered) {
+    auto run = RunDaemon({"-r", "250", "-v", "3"},
+                         "5s controller ignore-cancel\n30s controller honour-cancel\n60s ctrl-c\n");
+    EXPECT_GE(run.Count("QUELLIX: The driver did not complete a cancelled transfer; its request is "
+                        "left to it.\n"),
+              1)
+        << run.out;
+    EXPECT_EQ(run.Count("\nQUELLIX: Resetting controller due to excessive errors 1\n"), 1);
+    EXPECT_GT(run.FirstReportAfter(30000), 0) << "steering came back";
+    EXPECT_EQ(run.bus_errors, 0);
+    EXPECT_EQ(run.exit_code, 0);
+    for (const char* at : {"5500ms", "7s", "12s"}) {
+        auto stuck = RunDaemon({"-r", "250"},
+                               std::string("5s controller ignore-cancel\n") + at + " ctrl-c\n");
+        int64_t ctrl_c = 0;
+        qxsim::ParseVirtualTime(at, &ctrl_c);
+        EXPECT_EQ(stuck.exit_code, 0) << at;
+        EXPECT_EQ(stuck.Count(kExited), 1) << at;
+        EXPECT_LE(stuck.end_ms - ctrl_c, 20000) << at;
+        EXPECT_EQ(stuck.bus_errors, 0) << at;
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include "daemon/core/worker.h"
 #include "sim/console_model.h"
+#include "sim/controller_model.h"
 #include "sim/fault_plan.h"
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
@@ -101,11 +102,17 @@ Counts CountsOf(const DaemonRun& run) {
     return c;
 }
 
+// Every other run the driver completes a cancelled request only a while
+// after the cancel, as CancelIoEx allows: the transport must wait for it.
+constexpr uint32_t kLateCancelMs = 40;
+
 DaemonRun RunWithFault(const Notebook& notebook, FaultKind kind, uint64_t index, bool every) {
     return RunDaemon(
         kArgs, kScenario,
         [&] {
             notebook.setup();
+            if (index % 2 == 1)
+                qxsim::Notebook::Current().Controller().SetCancelDelay(kLateCancelMs);
             qxsim::Notebook::Current().Faults().Reset();
             if (index > 0) qxsim::Notebook::Current().Faults().FailCall(kind, index, every);
             ReportPlanAtExit();
@@ -263,7 +270,7 @@ TEST(FaultSweepTest, EventCreationFailureAtStartIsSurvived) {
     EXPECT_GE(run.reports.size(), 5u);
     EXPECT_EQ(run.Count(kExited), 1);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(CountsOf(run).injected[static_cast<int>(FaultKind::kEventCreate)], 3u);
+    EXPECT_EQ(CountsOf(run).injected[static_cast<int>(FaultKind::kEventCreate)], 4u);
 }
 
 }  // namespace

@@ -24,6 +24,22 @@ check '^QUELLIX: Veltrane Exited\.'
 if grep -q '^  longest gap from a roam or link back' "$out"; then
     check '^  longest gap from a roam or link back to the next report: ([0-9]{1,3}|1[0-2][0-9]{2}) ms'
 fi
+# After a resume or a standby exit the daemon starts a fresh run: node reset,
+# set-up and a first report within a period (1400 ms at the service's -r 250).
+if grep -q '^  longest gap from a resume or standby exit' "$out"; then
+    check '^  longest gap from a resume or standby exit to the next report: ([0-9]{1,3}|1[0-3][0-9]{2}|1400) ms'
+fi
+# A night of modern standby: no bus transfer, no link query, and at most one
+# daemon wake-up a minute.
+if standby=$(grep -E '^  in standby: ' "$out"); then
+    check '^  in standby: [0-9]+\.[0-9]{3} s, bus transfers 0, link queries 0, daemon wake-ups [0-9]+$'
+    seconds=$(sed -E 's/^  in standby: ([0-9]+)\..*/\1/' <<<"$standby")
+    wakes=$(sed -E 's/.*daemon wake-ups ([0-9]+)$/\1/' <<<"$standby")
+    if [ "$((wakes * 60))" -gt "$seconds" ]; then
+        echo "FAIL: $wakes daemon wake-ups in $seconds s of standby"
+        failures=$((failures + 1))
+    fi
+fi
 if [ "$failures" -ne 0 ]; then
     tail -40 "$out"
     exit 1

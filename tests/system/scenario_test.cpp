@@ -51,7 +51,11 @@ TEST(ScenarioTest, MistakesNameTheirLine) {
         {"1s rssi -50 loud", "line 1: rssi wants two dBm values from -128 to 0"},
         {"1s roam 10:6f:3f", "line 1: not a MAC address: 10:6f:3f"},
         {"1s controller explode",
-         "line 1: controller wants hang, silent, answer, refuse-open or accept-open"},
+         "line 1: controller wants hang, silent, answer, refuse-open, accept-open, "
+         "ignore-cancel or honour-cancel"},
+        {"1s node-start slowly", "line 1: node-start wants a time of at most 10m, such as 2500ms"},
+        {"1s node-start 11m", "line 1: node-start wants a time of at most 10m, such as 2500ms"},
+        {"1s standby-exit now", "line 1: wrong number of arguments for standby-exit"},
         {"1s suspend now", "line 1: wrong number of arguments for suspend"},
     };
     for (const auto& c : cases) {

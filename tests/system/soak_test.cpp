@@ -1,7 +1,7 @@
 // A day on the virtual notebook: the real daemon with the service's command
 // line, 24 hours of virtual time, and a seeded random event every minute:
-// roams, link loss and back, suspend and resume, a hung controller and its
-// recovery, a silent controller during a restart, failed writes, provider
+// roams, link loss and back, suspend and resume, modern standby and back, a
+// hung controller and its recovery, a silent controller during a restart, failed writes, provider
 // loss, signal and traffic changes. Throughout, the controller must be fed
 // again within the bound each event allows, never be used by two threads at
 // once, and the process's heap must not grow once the models' rings are full.
@@ -69,6 +69,7 @@ enum Kind {
     kRoam,
     kLinkLoss,
     kSuspend,
+    kStandby,
     kHang,
     kSilent,
     kWriteFailures,
@@ -80,6 +81,7 @@ enum Kind {
 const char* const kKindNames[kKinds] = {"roam",
                                         "link loss and back",
                                         "suspend and resume",
+                                        "standby and back",
                                         "controller hang",
                                         "silent controller",
                                         "write failures",
@@ -146,6 +148,18 @@ std::vector<Planned> PlanDay(uint64_t seed, int64_t length) {
                 p.actions.push_back(Action(p.at, "suspend"));
                 p.actions.push_back(Action(p.resolved, uniform(0, 1) ? "resume" : "resume-user"));
                 p.bound = 500 + kRestart + 1000;
+                break;
+            case kStandby:
+                // The display off on a modern-standby notebook, no broadcast;
+                // sometimes a suspend and resume broadcast come inside it too.
+                p.resolved = p.at + uniform(3000, 30000);
+                p.actions.push_back(Action(p.at, "standby"));
+                if (uniform(0, 1)) {
+                    p.actions.push_back(Action(p.at + 1000, "suspend"));
+                    p.actions.push_back(Action(p.resolved - 1000, "resume"));
+                }
+                p.actions.push_back(Action(p.resolved, "standby-exit"));
+                p.bound = kRestart + 1000;
                 break;
             case kHang:
                 // Writes fail until the worker gives up after 101 failed reports
@@ -531,8 +545,8 @@ TEST(SoakTest, ADayOfRandomEventsKeepsTheControllerFedAndTheHeapFlat) {
     // reset the node and set the controller up, and the day was mostly
     // steering (a report at least every 4 periods, half the time).
     EXPECT_EQ(disables, enables);
-    EXPECT_GE(disables, played[kSuspend] + played[kHang] + played[kSilent]);
-    EXPECT_GE(setups, played[kSuspend] + played[kHang]);
+    EXPECT_GE(disables, played[kSuspend] + played[kStandby] + played[kHang] + played[kSilent]);
+    EXPECT_GE(setups, played[kSuspend] + played[kStandby] + played[kHang]);
     EXPECT_GE(reports, static_cast<uint64_t>(length / (4 * kPeriod) / 2));
     EXPECT_GE(new_bssid, static_cast<uint64_t>(played[kRoam]));
     // Once the models' rings are full the daemon's heap stays where it was:

@@ -127,6 +127,22 @@ void PrintSummary(uint32_t exit_code) {
       << "  device-node resets: " << ctl.DisableCount() << "\n"
       << "  rejected frames: " << ctl.RejectedFrames() << "\n"
       << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
+    const auto standby = qxsim::StandbySoFar();
+    if (standby.standbys > 0) {
+        // Exactly this form: what a night of standby cost.
+        s << "  in standby: " << qxsim::FormatVTime(standby.ms) << " s, bus transfers "
+          << standby.bus_transfers << ", link queries " << standby.link_queries
+          << ", daemon wake-ups " << standby.wake_ups << "\n";
+    }
+    const auto restart = qxsim::RestartGapSoFar();
+    if (restart.unanswered) {
+        s << "  longest gap from a resume or standby exit to the next report: none after the "
+          << restart.event.what << " at " << qxsim::FormatVTime(restart.event.at) << "\n";
+    } else if (restart.gap_ms >= 0) {
+        s << "  longest gap from a resume or standby exit to the next report: " << restart.gap_ms
+          << " ms (" << restart.event.what << " at " << qxsim::FormatVTime(restart.event.at)
+          << ")\n";
+    }
     const auto gap = qxsim::LinkGapSoFar();
     if (gap.unanswered) {
         s << "  longest gap from a roam or link back to the next report: none after the "

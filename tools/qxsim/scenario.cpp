@@ -12,6 +12,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/fault_plan.h"
 #include "sim/link_model.h"
 #include "sim/power_model.h"
 #include "sim/wlan_model.h"
@@ -64,25 +65,17 @@ struct ActionSpec {
 };
 
 const ActionSpec kActions[] = {
-    {"note", 0, 64},
-    {"rssi", 2, 2},
-    {"traffic", 2, 2},
-    {"roam", 1, 1},
-    {"linkloss", 0, 0},
-    {"linkback", 0, 1},
-    {"suspend", 0, 0},
-    {"resume", 0, 0},
-    {"resume-user", 0, 0},
-    {"controller", 1, 1},
-    {"provider", 1, 1},
-    {"ctrl-c", 0, 0},
-    {"ctrl-break", 0, 0},
-    {"shutdown", 0, 0},
-    {"close", 0, 0},
-    {"logoff", 0, 0},
-    {"shutdown-console", 0, 0},
-    {"logoff-console", 0, 0},
-    {"session-kept", 0, 0},
+    {"note", 0, 64},          {"rssi", 2, 2},
+    {"traffic", 2, 2},        {"roam", 1, 1},
+    {"linkloss", 0, 0},       {"linkback", 0, 1},
+    {"suspend", 0, 0},        {"resume", 0, 0},
+    {"resume-user", 0, 0},    {"standby", 0, 0},
+    {"standby-exit", 0, 0},   {"node-start", 1, 1},
+    {"controller", 1, 1},     {"provider", 1, 1},
+    {"ctrl-c", 0, 0},         {"ctrl-break", 0, 0},
+    {"shutdown", 0, 0},       {"close", 0, 0},
+    {"logoff", 0, 0},         {"shutdown-console", 0, 0},
+    {"logoff-console", 0, 0}, {"session-kept", 0, 0},
 };
 
 // Checks one event's arguments; returns an error text or "".
@@ -102,9 +95,14 @@ std::string CheckArgs(const ScenarioEvent& e) {
     } else if (e.action == "controller") {
         const std::string& a = e.args[0];
         if (a != "hang" && a != "silent" && a != "answer" && a != "refuse-open" &&
-            a != "accept-open") {
-            return "controller wants hang, silent, answer, refuse-open or accept-open";
+            a != "accept-open" && a != "ignore-cancel" && a != "honour-cancel") {
+            return "controller wants hang, silent, answer, refuse-open, accept-open, "
+                   "ignore-cancel or honour-cancel";
         }
+    } else if (e.action == "node-start") {
+        int64_t ms = 0;
+        if (!ParseVirtualTime(e.args[0], &ms) || ms > 600000)
+            return "node-start wants a time of at most 10m, such as 2500ms";
     } else if (e.action == "provider") {
         if (e.args[0] != "lost" && e.args[0] != "back") return "provider wants lost or back";
     }
@@ -125,9 +123,71 @@ void HangUntilNodeReset(int disables_before) {
 std::function<void(const std::string&)> g_reporter;
 
 // Roams and link-backs against the reports: counted, not stored, so that a
-// scenario of any length plays in bounded memory.
+// scenario of any length plays in bounded memory. The restarts of steering
+// after a sleep (resumes, standby exits) the same way.
 std::mutex g_link_events_m;
 LinkGapTracker g_link_gaps;
+LinkGapTracker g_restart_gaps;
+
+// The standby figures: totals of the spans that ended, and the counters at
+// the start of the one under way.
+struct StandbyMeter {
+    StandbyFigures done;
+    bool in_standby = false;
+    int64_t since = 0;
+    StandbyFigures at_start;  // the counters' values when it began
+} g_standby;
+
+StandbyFigures Counters() {
+    auto& nb = qxsim::Notebook::Current();
+    StandbyFigures c;
+    c.ms = nb.Kernel().Now();
+    c.bus_transfers = nb.Controller().TransfersIssued();
+    for (FaultKind kind : {FaultKind::kWlanOpen, FaultKind::kWlanEnum, FaultKind::kWlanQuery,
+                           FaultKind::kWlanRegister, FaultKind::kProviderOpen,
+                           FaultKind::kProviderList, FaultKind::kProviderCsi})
+        c.link_queries += nb.Faults().Calls(kind);
+    c.wake_ups = nb.Kernel().WakeUps();
+    return c;
+}
+
+// The figures of the span under way.
+StandbyFigures SpanSoFar(const StandbyMeter& m) {
+    StandbyFigures now = Counters(), span;
+    span.ms = now.ms - m.since;
+    span.bus_transfers = now.bus_transfers - m.at_start.bus_transfers;
+    span.link_queries = now.link_queries - m.at_start.link_queries;
+    span.wake_ups = now.wake_ups - m.at_start.wake_ups;
+    return span;
+}
+
+void Add(StandbyFigures* total, const StandbyFigures& span) {
+    total->ms += span.ms;
+    total->bus_transfers += span.bus_transfers;
+    total->link_queries += span.link_queries;
+    total->wake_ups += span.wake_ups;
+}
+
+void EnterStandby() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    if (g_standby.in_standby) return;
+    g_standby.in_standby = true;
+    g_standby.at_start = Counters();
+    g_standby.since = g_standby.at_start.ms;
+    ++g_standby.done.standbys;
+}
+
+void LeaveStandby() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    if (!g_standby.in_standby) return;
+    Add(&g_standby.done, SpanSoFar(g_standby));
+    g_standby.in_standby = false;
+}
+
+void NoteRestart(const std::string& what) {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    g_restart_gaps.Event(LinkEvent{qxsim::Notebook::Current().Kernel().Now(), what});
+}
 
 void NoteLinkEvent(const std::string& what) {
     std::lock_guard<std::mutex> lk(g_link_events_m);
@@ -192,10 +252,23 @@ void Apply(const ScenarioEvent& e) {
         power.Broadcast(4);
     } else if (e.action == "resume") {
         power.Broadcast(18);
+        NoteRestart("resume");
     } else if (e.action == "resume-user") {
         // A resume the user triggered brings both broadcasts.
         power.Broadcast(7);
         power.Broadcast(18);
+        NoteRestart("resume");
+    } else if (e.action == "standby") {
+        EnterStandby();
+        power.SetDisplayState(0);
+    } else if (e.action == "standby-exit") {
+        LeaveStandby();
+        power.SetDisplayState(1);
+        NoteRestart("standby exit");
+    } else if (e.action == "node-start") {
+        int64_t ms = 0;
+        ParseVirtualTime(e.args[0], &ms);
+        ctl.SetNodeStartTime(static_cast<uint32_t>(ms));
     } else if (e.action == "controller") {
         const std::string& what = e.args[0];
         if (what == "hang") {
@@ -210,6 +283,10 @@ void Apply(const ScenarioEvent& e) {
             ctl.SetRefuseOpen(true);
         } else if (what == "accept-open") {
             ctl.SetRefuseOpen(false);
+        } else if (what == "ignore-cancel") {
+            ctl.SetIgnoreCancel(true);
+        } else if (what == "honour-cancel") {
+            ctl.SetIgnoreCancel(false);
         }
     } else if (e.action == "provider") {
         link.SetProviderAvailable(e.args[0] == "back");
@@ -221,7 +298,7 @@ void Apply(const ScenarioEvent& e) {
         console.RaiseCtrlEvent(2);
     } else if (e.action == "shutdown" || e.action == "logoff") {
         // Windows tells a process with windows through them, not its console.
-        power.EndSession(true);
+        power.EndSession(true, e.action == "logoff");
     } else if (e.action == "session-kept") {
         power.EndSession(false);  // another program vetoed: the session goes on
     } else if (e.action == "shutdown-console") {
@@ -377,6 +454,19 @@ LinkGap LongestGapToNextReport(const std::vector<LinkEvent>& events,
 void NoteReportArrival(int64_t at) {
     std::lock_guard<std::mutex> lk(g_link_events_m);
     g_link_gaps.Report(at);
+    g_restart_gaps.Report(at);
+}
+
+StandbyFigures StandbySoFar() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    StandbyFigures total = g_standby.done;
+    if (g_standby.in_standby) Add(&total, SpanSoFar(g_standby));
+    return total;
+}
+
+LinkGap RestartGapSoFar() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    return g_restart_gaps.Worst();
 }
 
 LinkGap LinkGapSoFar() {
@@ -451,13 +541,22 @@ const char kRecoveryScenario[] = R"(# The controller stops answering and is reco
 300s   ctrl-c
 )";
 
+// A night with the lid closed on a modern-standby notebook: the display goes
+// off (no broadcast), eight hours later it comes on again.
+const char kStandbyScenario[] = R"(# A night of modern standby
+0s     note     the lid closes at night: the display goes off, no suspend broadcast
+30s    standby
+28830s standby-exit
+28860s ctrl-c
+)";
+
 struct Named {
     const char* name;
     const char* text;
 };
 const Named kBuiltIns[] = {
     {"default", kDefaultScenario}, {"steady", kSteadyScenario},     {"roam", kRoamScenario},
-    {"suspend", kSuspendScenario}, {"recovery", kRecoveryScenario},
+    {"suspend", kSuspendScenario}, {"recovery", kRecoveryScenario}, {"standby", kStandbyScenario},
 };
 
 }  // namespace

@@ -11,8 +11,15 @@
 //   80s     linkback 10:6f:3f:a1:b2:c3
 //   100s    suspend                 PBT_APMSUSPEND
 //   130s    resume                  PBT_APMRESUMEAUTOMATIC (resume-user: PBT_APMRESUMESUSPEND)
+//   100s    standby                 modern standby: the display turns off, no broadcast
+//   130s    standby-exit            the display comes on again, no broadcast
 //   150s    controller hang         writes fail until the node is power-cycled
 //   160s    controller silent|answer|refuse-open|accept-open
+//   160s    controller ignore-cancel  the bus completes no transfer, cancelled or
+//                                   not (a slave holding SCL low); honour-cancel:
+//                                   transfers complete again
+//   165s    node-start 2500ms       from now on the driver's device is ready that
+//                                   long after each enable of its node
 //   170s    provider lost|back
 //   300s    ctrl-c                  also ctrl-break, close
 //   300s    shutdown                the session ends (also logoff): the end-session
@@ -110,6 +117,24 @@ LinkGap LongestGapToNextReport(const std::vector<LinkEvent>& events,
 void NoteReportArrival(int64_t at);
 LinkGap LinkGapSoFar();
 uint64_t LinkEventsSoFar();
+
+// What the daemon did while the notebook was in modern standby (from each
+// standby to its standby-exit, or to now): the virtual time spent there, the
+// transfers issued to the controller's device, the WLAN, IP Helper and
+// vendor-source calls (every call of those kinds the fault plan counts), and
+// the returns of the daemon's threads from a sleep or a wait.
+struct StandbyFigures {
+    int64_t ms = 0;
+    uint64_t bus_transfers = 0;
+    uint64_t link_queries = 0;
+    uint64_t wake_ups = 0;
+    int standbys = 0;
+};
+StandbyFigures StandbySoFar();
+
+// The longest gap from a resume or a standby exit to the next report (the
+// restarts of steering after a sleep).
+LinkGap RestartGapSoFar();
 
 // Receives a line for each scenario event as it happens.
 void SetScenarioReporter(std::function<void(const std::string&)> reporter);

@@ -9,17 +9,24 @@
 #include <vector>
 
 #include "sim/console_model.h"
+#include "sim/device_handles.h"
 #include "sim/eventlog_model.h"
 #include "sim/fault_plan.h"
+#include "sim/file_model.h"
 #include "sim/process_model.h"
 #include "sim/scm_model.h"
 #include "sim/vkernel.h"
 #include "sim/notebook.h"
+#include "tests/support/child_process.h"
 
 namespace qx::service {
 namespace {
 
 using qxsim::ScmModel;
+
+// The daemon beside the service's own program file.
+const std::u16string kDaemonImage = u"C:\\Program Files\\Halvorn\\quellix.exe";
+const std::u16string kDaemonLine = u"quellix.exe -a 3 -n 515 -o 134349066 -r 250";
 
 struct Outcome {
     std::vector<uint32_t> states;
@@ -33,6 +40,8 @@ class ServiceHostTest : public ::testing::Test {
     void SetUp() override {
         qxsim::Notebook::Current().Scm().Reset();
         qxsim::Notebook::Current().Processes().Reset();
+        qxsim::Notebook::Current().Files().Reset();
+        qxsim::Notebook::Current().Files().AddFile(kDaemonImage);
         qxsim::Notebook::Current().EventLog().Clear();
         qxsim::Notebook::Current().Console().SetEcho(false);
         qxsim::Notebook::Current().Console().StartCapture();
@@ -64,6 +73,19 @@ class ServiceHostTest : public ::testing::Test {
             if (e.strings.size() == 2) o.events.push_back(e.strings[1]);
         }
         o.out = qxsim::Notebook::Current().Console().TakeCapture();
+        // Every daemon was started by its full path and ran in its job only,
+        // and was gone before the manager heard STOPPED.
+        const auto history = qxsim::Notebook::Current().Scm().StatusHistory();
+        const auto times = qxsim::Notebook::Current().Scm().ReportTimes();
+        for (const auto& child : qxsim::Notebook::Current().Processes().Children()) {
+            EXPECT_EQ(kDaemonImage, child.application);
+            EXPECT_EQ(kDaemonLine, child.command_line);
+            EXPECT_EQ(child.ran, child.in_job_when_it_ran);
+            EXPECT_TRUE(child.ended);
+            if (!history.empty() && history.back().current_state == qxsim::kSvcStopped) {
+                EXPECT_LE(child.ended_at, times.back()) << "STOPPED while the daemon ran";
+            }
+        }
         return o;
     }
 
@@ -73,84 +95,143 @@ class ServiceHostTest : public ::testing::Test {
 // One run of the service from the manager's start to SERVICE_STOPPED.
 TEST_F(ServiceHostTest, RunsFromStartToStopped) {
     const std::u16string kStopped = u"Halvorn Veltrane Antenna Service Application Stopped.";
+    // The event text is cut to its 80-unit buffer.
+    const std::u16string kNoDaemon =
+        u"Halvorn Veltrane Antenna Service Application Unable to create process. failed w";
+    struct Control {
+        uint32_t at;  // ms after the start
+        uint32_t code;
+    };
     struct Case {
         const char* what;
-        uint32_t start_error;            // CreateProcessW fails with it
-        int64_t daemon_runs;             // the daemon ends by itself after this long; -1 never
-        uint32_t launch_delay;           // CreateProcessW takes this long
-        std::vector<uint32_t> stops_at;  // stop controls, ms after the start
+        std::vector<Control> controls;
         std::vector<uint32_t> control_results;
         std::vector<uint32_t> states;
         uint32_t exit_code;
+        bool daemon_ran;
         bool child_terminated;
         std::vector<std::u16string> events;
+        int64_t daemon_runs = -1;      // the daemon ends by itself after this long; -1 never
+        uint32_t launch_delay = 0;     // CreateProcessW takes this long
+        bool daemon_in_folder = true;  // quellix.exe beside QXservice.exe
+        uint32_t job_create_error = 0;
+        uint32_t job_assign_error = 0;
     };
+    const uint32_t kStop = qxsim::kSvcControlStop;
     const Case cases[] = {
-        {"a stop ends the daemon", 0, -1, 0, {1000}, {0}, {2, 4, 3, 3, 1}, 0, true, {kStopped}},
+        {"a stop ends the daemon",
+         {{1000, kStop}},
+         {0},
+         {2, 4, 3, 3, 1},
+         0,
+         true,
+         true,
+         {kStopped}},
         // Stopping refused while the stop is under way, as the manager does.
         {"a second stop while stopping is refused",
-         0,
-         -1,
-         0,
-         {1000, 1000},
+         {{1000, kStop}, {1000, kStop}},
          {0, 1061},
          {2, 4, 3, 3, 1},
          0,
          true,
+         true,
+         {kStopped}},
+        // Not a stop: the daemon steers on until the stop comes.
+        {"an interrogate leaves the daemon running",
+         {{500, qxsim::kSvcControlInterrogate}, {1000, kStop}},
+         {0, 0},
+         {2, 4, 3, 3, 1},
+         0,
+         true,
+         true,
+         {kStopped}},
+        {"a pause is refused by the manager",
+         {{500, qxsim::kSvcControlPause}, {1000, kStop}},
+         {1052, 0},
+         {2, 4, 3, 3, 1},
+         0,
+         true,
+         true,
          {kStopped}},
         // The service stops with the daemon and reports a clean stop.
-        {"the daemon ends by itself", 0, 500, 0, {}, {}, {2, 4, 1}, 0, false, {kStopped}},
-        {"the daemon cannot be started",
-         2,
-         -1,
-         0,
-         {},
-         {},
-         {2, 4, 1},
-         2,
-         false,
-         // The event text is cut to its 80-unit buffer.
-         {u"Halvorn Veltrane Antenna Service Application Unable to create process. failed w"}},
+        {"the daemon ends by itself", {}, {}, {2, 4, 1}, 0, true, false, {kStopped}, 500},
         // RUNNING is out before the daemon starts: a stop may come while it
         // is being started; it is ended as soon as it exists.
         // The stop handler and the end of the daemon meet: the service thread
         // may close the stop event while the handler is about to set it.
         {"a stop as the daemon ends by itself",
-         0,
-         500,
-         0,
-         {500},
+         {{500, kStop}},
          {0},
          {2, 4, 3, 1},
          0,
+         true,
          false,
-         {kStopped}},
+         {kStopped},
+         500},
         {"a stop while the daemon is being started",
-         0,
-         -1,
-         300,
-         {100},
+         {{100, kStop}},
          {0},
          {2, 4, 3, 3, 1},
          0,
          true,
-         {kStopped}},
+         true,
+         {kStopped},
+         -1,
+         300},
+        // Only the daemon beside the service is started, never one found on
+        // PATH or in the current directory.
+        {"no daemon in the service's folder",
+         {},
+         {},
+         {2, 4, 1},
+         2,
+         false,
+         false,
+         {kNoDaemon},
+         -1,
+         0,
+         false},
+        // Outside a job the daemon could outlive the service: it is not run.
+        {"no job for the daemon", {}, {}, {2, 4, 1}, 5, false, false, {kNoDaemon}, -1, 0, true, 5},
+        {"the daemon cannot be put in its job",
+         {},
+         {},
+         {2, 4, 1},
+         5,
+         false,
+         true,
+         {kNoDaemon},
+         -1,
+         0,
+         true,
+         0,
+         5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         auto& processes = qxsim::Notebook::Current().Processes();
+        auto& files = qxsim::Notebook::Current().Files();
         processes.SetLaunchDelayMs(c.launch_delay);
+        processes.SetJobErrors(c.job_create_error, c.job_assign_error);
+        processes.SetCurrentDirectory(u"C:\\Users\\admin");
+        processes.SetSearchPath({u"C:\\tools"});
+        files.AddFile(u"C:\\Users\\admin\\quellix.exe");
+        files.AddFile(u"C:\\tools\\quellix.exe");
+        if (!c.daemon_in_folder) {
+            files.Reset();
+            files.AddFile(u"C:\\Users\\admin\\quellix.exe");
+            files.AddFile(u"C:\\tools\\quellix.exe");
+        }
         processes.SetScript([&c](const std::u16string&) {
             qxsim::ProcessModel::Plan plan;
-            plan.start_error = c.start_error;
             plan.runs_ms = c.daemon_runs;
             plan.exit_code = 7;
             return plan;
         });
         const qxsim::VTime start = Now();
-        for (uint32_t at : c.stops_at) {
-            qxsim::Notebook::Current().Scm().SendControlAt(start + at, qxsim::kSvcControlStop);
+        for (const Control& control : c.controls) {
+            qxsim::Notebook::Current().Scm().SendControlAt(start + control.at, control.code);
         }
         const Outcome o = Run();
         EXPECT_EQ(c.states, o.states);
@@ -160,16 +241,76 @@ TEST_F(ServiceHostTest, RunsFromStartToStopped) {
         EXPECT_FALSE(qxsim::Notebook::Current().Scm().StartTimedOut());
         EXPECT_EQ(c.control_results, qxsim::Notebook::Current().Scm().ControlResults());
         const auto children = processes.Children();
-        if (c.start_error != 0) {
-            EXPECT_TRUE(children.empty());
-        } else if (!children.empty()) {
+        if (c.daemon_in_folder && c.job_create_error == 0) {
             ASSERT_EQ(1u, children.size());
-            EXPECT_EQ(u"quellix.exe -a 3 -n 515 -o 134349066 -r 250", children[0].command_line);
-            EXPECT_TRUE(children[0].ended);
+            EXPECT_EQ(c.daemon_ran, children[0].ran);
             EXPECT_EQ(c.child_terminated, children[0].terminated);
+            // A stop takes the daemon at the first stop control, not before.
+            for (const Control& control : c.controls) {
+                if (control.code == kStop && c.child_terminated) {
+                    EXPECT_LE(start + control.at, children[0].ended_at);
+                    break;
+                }
+            }
+        } else {
+            EXPECT_TRUE(children.empty());
         }
         TearDown();
     }
+}
+
+// The service is killed while its daemon steers: its job goes with it, the
+// daemon with the job, and the device is free for the next start, whose
+// daemon steers. A daemon outside the job would have held the device, so
+// that the next one could not open it.
+TEST(ServiceHostKilled, TheDaemonGoesWithItAndTheNextStartSteers) {
+    const qxtest::ChildResult r = qxtest::RunInChild([] {
+        auto& notebook = qxsim::Notebook::Current();
+        auto& kernel = notebook.Kernel();
+        notebook.Scm().Reset();
+        notebook.Processes().Reset();
+        notebook.DeviceHandles().Reset();
+        notebook.Files().Reset();
+        notebook.Files().AddFile(kDaemonImage);
+        notebook.Console().SetEcho(false);
+        std::vector<std::string> steered;  // per daemon: "steers" or "refused"
+        notebook.Processes().SetScript([&](const std::u16string&) {
+            qxsim::ProcessModel::Plan plan;
+            auto opened = std::make_shared<bool>(false);
+            plan.at_start = [&steered, opened] {
+                *opened = qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram() == 0;
+                steered.push_back(*opened ? "steers" : "refused");
+            };
+            plan.at_end = [opened] {
+                if (*opened) qxsim::Notebook::Current().DeviceHandles().CloseAnotherProgram();
+            };
+            return plan;
+        });
+        const char16_t* argv[] = {u"QXservice.exe"};
+        auto first = kernel.Spawn("first service", [&]() -> uint32_t {
+            ServiceProgramMain(1, argv);
+            return 0;
+        });
+        kernel.Sleep(1000);
+        notebook.Processes().OwnProcessDies();
+        kernel.Sleep(1000);
+        qxtest::Print("after the kill: %d running, device %s\n",
+                      notebook.Processes().RunningChildren(),
+                      notebook.DeviceHandles().HeldByAnotherProgram() ? "held" : "free");
+        notebook.Scm().SendControlAt(kernel.Now() + 1000, qxsim::kSvcControlStop);
+        auto second = kernel.Spawn("second service", [&]() -> uint32_t {
+            ServiceProgramMain(1, argv);
+            return 0;
+        });
+        kernel.Wait(*second, qxsim::kInfinite);
+        for (const auto& line : steered) qxtest::Print("%s\n", line.c_str());
+        qxtest::Print("%zu violations\n", notebook.Processes().Violations().size() +
+                                              notebook.Scm().Violations().size());
+        (void)first;  // the killed service's threads never run again
+    });
+    EXPECT_EQ(0, r.signal);
+    EXPECT_EQ(0, r.exit_code);
+    EXPECT_EQ("after the kill: 0 running, device free\nsteers\nsteers\n0 violations\n", r.out);
 }
 
 // Without its stop event the service cannot be stopped: it reports the

@@ -68,9 +68,11 @@ TEST(ProcessModelChildren, RunTerminateAndMisuse) {
     auto& processes = qxsim::Notebook::Current().Processes();
     auto& kernel = qxsim::Notebook::Current().Kernel();
     processes.Reset();
+    qxsim::Notebook::Current().Files().Reset();
+    qxsim::Notebook::Current().Files().AddFile(u"C:\\p.exe");
     processes.SetScript([](const std::u16string& line) {
         ProcessModel::Plan plan;
-        if (line == u"fails") plan.start_error = 2;
+        if (line == u"fails") plan.start_error = 5;
         if (line == u"short") {
             plan.runs_ms = 100;
             plan.exit_code = 9;
@@ -78,11 +80,11 @@ TEST(ProcessModelChildren, RunTerminateAndMisuse) {
         return plan;
     });
     uint32_t error = 0;
-    EXPECT_EQ(0u, processes.Start(u"fails", &error));
-    EXPECT_EQ(2u, error);
+    EXPECT_EQ(0u, processes.Start(u"C:\\p.exe", u"fails", false, &error));
+    EXPECT_EQ(5u, error);
 
-    const uintptr_t quick = processes.Start(u"short", &error);
-    const uintptr_t forever = processes.Start(u"forever", &error);
+    const uintptr_t quick = processes.Start(u"C:\\p.exe", u"short", false, &error);
+    const uintptr_t forever = processes.Start(u"C:\\p.exe", u"forever", false, &error);
     uint32_t code = 0;
     EXPECT_TRUE(processes.ExitCode(quick, &code));
     EXPECT_EQ(kStillActive, code);
@@ -94,9 +96,11 @@ TEST(ProcessModelChildren, RunTerminateAndMisuse) {
     EXPECT_EQ(9u, code);
     EXPECT_FALSE(processes.Terminate(quick, 1));  // already ended
 
+    // TerminateProcess only starts the end.
     EXPECT_EQ(1, processes.RunningChildren());
     EXPECT_TRUE(processes.Terminate(forever, 3));
-    EXPECT_TRUE(processes.Wait(forever, 0));
+    EXPECT_FALSE(processes.Wait(forever, 0));
+    EXPECT_TRUE(processes.Wait(forever, kDefaultTerminationMs));
     EXPECT_EQ(0, processes.RunningChildren());
     processes.Close(quick);
     processes.Close(forever);
@@ -107,6 +111,145 @@ TEST(ProcessModelChildren, RunTerminateAndMisuse) {
     EXPECT_FALSE(processes.Wait(forever, 0));
     EXPECT_EQ((std::vector<std::string>{"CloseHandle on a closed process handle",
                                         "WaitForSingleObject on a closed process handle"}),
+              processes.Violations());
+}
+
+// CreateProcessW's choice of program file: a full application name as it
+// is, a bare name searched for, the first folder that has it winning.
+TEST(ProcessModelChildren, ProgramFileAsCreateProcessFindsIt) {
+    const std::u16string kOwn = u"C:\\Program Files\\Halvorn\\";
+    const std::u16string kCwd = u"C:\\Users\\admin\\Downloads\\";
+    const std::u16string kSystem = u"C:\\windows\\system32\\";
+    const std::u16string kOnPath = u"C:\\tools\\";
+    const struct Case {
+        const char* what;
+        std::vector<std::u16string> files;
+        std::u16string application;
+        std::u16string command_line;
+        std::u16string image;  // empty: ERROR_FILE_NOT_FOUND
+    } cases[] = {
+        {"full path",
+         {kSystem + u"msiexec.exe", kCwd + u"msiexec.exe"},
+         kSystem + u"msiexec.exe",
+         u"msiexec /X{A}",
+         kSystem + u"msiexec.exe"},
+        {"full path, no such file",
+         {kOnPath + u"quellix.exe"},
+         kOwn + u"quellix.exe",
+         u"quellix.exe -r 250",
+         u""},
+        {"a partial name is completed with the current directory",
+         {kCwd + u"x.exe"},
+         u"x.exe",
+         u"x",
+         kCwd + u"x.exe"},
+        {"bare name: the program's folder first",
+         {kOwn + u"quellix.exe", kCwd + u"quellix.exe"},
+         u"",
+         u"quellix.exe -r 250",
+         kOwn + u"quellix.exe"},
+        {"bare name: the current directory before the system folder",
+         {kSystem + u"msiexec.exe", kCwd + u"msiexec.exe"},
+         u"",
+         u"msiexec /X{A}",
+         kCwd + u"msiexec.exe"},
+        {"bare name: PATH last",
+         {kOnPath + u"quellix.exe"},
+         u"",
+         u"quellix.exe",
+         kOnPath + u"quellix.exe"},
+        {"quoted name",
+         {kOwn + u"my tool.exe"},
+         u"",
+         u"\"" + kOwn + u"my tool.exe\" x",
+         kOwn + u"my tool.exe"},
+        {"nowhere", {}, u"", u"msiexec /X{A}", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto& processes = qxsim::Notebook::Current().Processes();
+        auto& files = qxsim::Notebook::Current().Files();
+        processes.Reset();
+        files.Reset();
+        processes.SetCurrentDirectory(kCwd.substr(0, kCwd.size() - 1));
+        processes.SetSearchPath({kOnPath});
+        for (const auto& f : c.files) files.AddFile(f);
+        uint32_t error = 0;
+        const uintptr_t h = processes.Start(c.application, c.command_line, false, &error);
+        if (c.image.empty()) {
+            EXPECT_EQ(0u, h);
+            EXPECT_EQ(2u, error);
+            continue;
+        }
+        ASSERT_NE(0u, h);
+        EXPECT_EQ(c.image, processes.Children()[0].image);
+        processes.Terminate(h, 0);
+        processes.Close(h);
+    }
+}
+
+// Jobs: a suspended child runs nothing until resumed; closing a job that
+// kills on close ends what is in it, and so does the death of the process
+// holding the job; a job without the limit leaves its processes running.
+TEST(ProcessModelJobs, KillOnCloseAndADyingParent) {
+    auto& processes = qxsim::Notebook::Current().Processes();
+    auto& kernel = qxsim::Notebook::Current().Kernel();
+    const struct Case {
+        const char* what;
+        bool kill_on_close;
+        bool parent_dies;  // instead of closing the job handle
+        bool ends;
+    } cases[] = {
+        {"the job is closed", true, false, true},
+        {"the parent dies", true, true, true},
+        {"no limit", false, false, false},
+        {"no limit, the parent dies", false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        processes.Reset();
+        qxsim::Notebook::Current().Files().Reset();
+        qxsim::Notebook::Current().Files().AddFile(u"C:\\d.exe");
+        int started = 0;
+        int ended = 0;
+        processes.SetScript([&](const std::u16string&) {
+            ProcessModel::Plan plan;
+            plan.at_start = [&] { ++started; };
+            plan.at_end = [&] { ++ended; };
+            return plan;
+        });
+        uint32_t error = 0;
+        const uintptr_t job = processes.CreateJob(&error);
+        if (c.kill_on_close) {
+            EXPECT_TRUE(processes.SetKillOnClose(job, &error));
+        }
+        const uintptr_t child = processes.Start(u"C:\\d.exe", u"d", true, &error);
+        kernel.Sleep(100);
+        EXPECT_EQ(0, started);
+        EXPECT_TRUE(processes.AssignToJob(job, child, &error));
+        EXPECT_TRUE(processes.Resume(child, &error));
+        EXPECT_EQ(1, started);
+        if (c.parent_dies) {
+            processes.OwnProcessDies();
+        } else {
+            processes.CloseJob(job);
+            processes.Close(child);
+        }
+        kernel.Sleep(1000);
+        const auto record = processes.Children()[0];
+        EXPECT_TRUE(record.in_job_when_it_ran);
+        EXPECT_EQ(c.ends, record.ended);
+        EXPECT_EQ(c.ends ? 1 : 0, ended);
+        EXPECT_EQ(0, processes.OpenHandles());
+        EXPECT_EQ(std::vector<std::string>{}, processes.Violations());
+    }
+    // A job handle used after its close is a misuse.
+    processes.Reset();
+    uint32_t error = 0;
+    const uintptr_t job = processes.CreateJob(&error);
+    processes.CloseJob(job);
+    processes.CloseJob(job);
+    EXPECT_EQ(std::vector<std::string>{"CloseHandle on a closed job handle"},
               processes.Violations());
 }
 

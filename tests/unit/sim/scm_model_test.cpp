@@ -110,30 +110,39 @@ TEST(ScmModelStatus, ReportsTheManagerRefuses) {
 }
 
 // Controls reach the handler only in a state that accepts them, one at a
-// time, and a slow handler is reported.
+// time, and a slow handler is reported. Interrogate is taken by every
+// running service; the others only with their SERVICE_ACCEPT_* bit.
 TEST(ScmModelControls, DeliveredOnlyWhenAccepted) {
     struct Case {
         const char* what;
-        uint32_t state;  // reported before the stop arrives
+        uint32_t state;  // reported before the control arrives
         uint32_t controls;
+        uint32_t control;
         uint32_t handler_ms;  // virtual time the handler takes
-        std::vector<uint32_t> results;
+        uint32_t result;
         size_t violations;
     };
     const Case cases[] = {
-        {"running, accepting stop", 4, kSvcAcceptStop, 0, {0}, 0},
-        {"running, accepting nothing", 4, 0, 0, {kErrServiceCannotAcceptCtrl}, 0},
-        {"start pending", 2, kSvcAcceptStop, 0, {kErrServiceCannotAcceptCtrl}, 0},
-        {"stop pending", 3, kSvcAcceptStop, 0, {kErrServiceCannotAcceptCtrl}, 0},
-        {"a handler that blocks 31 s", 4, kSvcAcceptStop, 31000, {0}, 1},
-        {"a handler that takes 30 s", 4, kSvcAcceptStop, 30000, {0}, 0},
+        {"running, accepting stop", 4, kSvcAcceptStop, kSvcControlStop, 0, 0, 0},
+        {"running, accepting nothing", 4, 0, kSvcControlStop, 0, kErrInvalidServiceControl, 0},
+        {"start pending", 2, kSvcAcceptStop, kSvcControlStop, 0, kErrServiceCannotAcceptCtrl, 0},
+        {"stop pending", 3, kSvcAcceptStop, kSvcControlStop, 0, kErrServiceCannotAcceptCtrl, 0},
+        {"interrogate, accepting nothing", 4, 0, kSvcControlInterrogate, 0, 0, 0},
+        {"interrogate while stopping", 3, kSvcAcceptStop, kSvcControlInterrogate, 0,
+         kErrServiceCannotAcceptCtrl, 0},
+        {"pause, accepting stop only", 4, kSvcAcceptStop, kSvcControlPause, 0,
+         kErrInvalidServiceControl, 0},
+        {"pause, accepting pause", 4, kSvcAcceptPauseContinue, kSvcControlPause, 0, 0, 0},
+        {"a code of the service's own", 4, 0, 200, 0, 0, 0},
+        {"shutdown is the system's", 4, kSvcAcceptStop, 5, 0, kErrInvalidParameter, 0},
+        {"a handler that blocks 31 s", 4, kSvcAcceptStop, kSvcControlStop, 31000, 0, 1},
+        {"a handler that takes 30 s", 4, kSvcAcceptStop, kSvcControlStop, 30000, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         auto& scm = qxsim::Notebook::Current().Scm();
         auto& kernel = qxsim::Notebook::Current().Kernel();
         scm.Reset();
-        Event done(true, false);
         uint32_t handled = 0;
         uint32_t error = 0;
         scm.RunDispatcher(
@@ -148,13 +157,13 @@ TEST(ScmModelControls, DeliveredOnlyWhenAccepted) {
                     },
                     &e);
                 scm.SetStatus(h, Status(c.state, c.state == 4 ? 0 : 1, c.controls), &e);
-                scm.SendControlAt(kernel.Now() + 10, kSvcControlStop);
+                scm.SendControlAt(kernel.Now() + 10, c.control);
                 kernel.Sleep(40000);
                 scm.SetStatus(h, Status(1, 0), &e);
             },
             &error);
-        EXPECT_EQ(c.results, scm.ControlResults());
-        EXPECT_EQ(c.results[0] == 0 ? kSvcControlStop : 0u, handled);
+        EXPECT_EQ(std::vector<uint32_t>{c.result}, scm.ControlResults());
+        EXPECT_EQ(c.result == 0 ? c.control : 0u, handled);
         EXPECT_EQ(c.violations, scm.Violations().size());
     }
 }

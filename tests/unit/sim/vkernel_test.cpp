@@ -2,6 +2,8 @@
 // actions happen in virtual time and in a fixed order.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -14,6 +16,24 @@ namespace {
 
 // Each scenario starts on a fresh notebook; only the one that ends the
 // process needs a child.
+
+// A wake-up is a return from a sleep or from a wait that blocked: a wait
+// that finds its event set, or a poll, costs none.
+TEST(VirtualKernelTest, WakeUpsCountReturnsFromBlocking) {
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
+        Event set(true, true), unset(true, false);
+        const uint64_t before = k.WakeUps();
+        k.Sleep(10);         // 1
+        k.Wait(set, 100);    // none: signalled
+        k.Wait(unset, 0);    // none: a poll
+        k.Wait(unset, 100);  // 2: timed out
+        k.At(k.Now() + 5, [&] { unset.Set(); });
+        k.Wait(unset, kInfinite);  // 3: signalled later
+        qxtest::Print("%llu\n", static_cast<unsigned long long>(k.WakeUps() - before));
+    });
+    EXPECT_EQ(r.out, "3\n");
+}
 TEST(VirtualKernelTest, SleepsInterleaveByVirtualTime) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
@@ -71,6 +91,29 @@ TEST(VirtualKernelTest, ExitProcessRunsHooksAndEndsWithTheCode) {
     });
     EXPECT_EQ(r.exit_code, 5);
     EXPECT_EQ(r.out, "hook 5\n");
+}
+
+TEST(VirtualKernelTest, AThreadThatKeepsSleepingZeroAtOneInstantIsReportedAsABusyLoop) {
+    auto r = qxtest::RunInChild([] {
+        dup2(1, 2);  // the report goes to standard error
+        auto& k = qxsim::Notebook::Current().Kernel();
+        // Yields between which time passes are no busy loop, however many.
+        for (int i = 0; i < 500; ++i) {
+            for (int y = 0; y < 10; ++y) k.Sleep(0);
+            k.Sleep(1);
+        }
+        qxtest::Print("yields done at %lld\n", static_cast<long long>(k.Now()));
+        auto spinner = k.Spawn("spinner", [&] {
+            for (;;) k.Sleep(0);
+            return 0u;
+        });
+        k.Wait(*spinner, kInfinite);
+    });
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_EQ(r.out,
+              "yields done at 500\n"
+              "qxsim: virtual thread \"spinner\" slept 0 ms 1000 times at 0.500 without the clock "
+              "moving: a busy loop\n");
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ void UninstallSilently() {
     auto& console = qxsim::Notebook::Current().Console();
     console.SetEcho(false);
     console.StartCapture();
-    UninstallProgramMain(1);
+    const char16_t* argv[] = {u"QXuninstall.exe"};
+    UninstallProgramMain(1, argv);
     console.TakeCapture();
     console.SetEcho(true);
 }

@@ -28,6 +28,10 @@ const std::u16string kRoot = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uni
 const std::u16string kDriverKey =
     u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e97d-e325-11ce-bfc1-08002be10318}\\0007";
 const std::u16string kHalvorn = u"C:\\windows\\Halvorn\\";
+const std::u16string kMsiexec = u"C:\\windows\\system32\\msiexec.exe";
+// Where the administrator runs the uninstaller from, with an msiexec.exe
+// someone left there.
+const std::u16string kDownloads = u"C:\\Users\\admin\\Downloads";
 
 // A notebook with everything the installer put there.
 void Install() {
@@ -64,6 +68,10 @@ void Install() {
                                  u"QXVeltrane.sys", u"QXVeltrane.inf", u"QXuninstall.exe"}) {
         qxsim::Notebook::Current().Files().AddFile(kHalvorn + file);
     }
+    qxsim::Notebook::Current().Files().AddFile(kMsiexec);
+    qxsim::Notebook::Current().Files().AddFile(kDownloads + u"\\msiexec.exe");
+    qxsim::Notebook::Current().Processes().SetOwnImagePath(kHalvorn + u"QXuninstall.exe");
+    qxsim::Notebook::Current().Processes().SetCurrentDirectory(kDownloads);
 
     // Windows Installer removes the product and with it its uninstall entry.
     qxsim::Notebook::Current().Processes().SetScript([](const std::u16string& command_line) {
@@ -89,13 +97,15 @@ struct Outcome {
     qxsim::VTime took;
 };
 
-Outcome Uninstall(int argc) {
+Outcome Uninstall(std::vector<std::u16string> args) {
+    std::vector<const char16_t*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
     auto& console = qxsim::Notebook::Current().Console();
     console.SetEcho(false);
     console.StartCapture();
     const qxsim::VTime start = qxsim::Notebook::Current().Kernel().Now();
     Outcome o;
-    o.exit_code = UninstallProgramMain(argc);
+    o.exit_code = UninstallProgramMain(static_cast<int>(argv.size()), argv.data());
     o.took = qxsim::Notebook::Current().Kernel().Now() - start;
     o.out = console.TakeCapture();
     console.SetEcho(true);
@@ -121,7 +131,7 @@ const char kProducts[] =
 TEST(Uninstall, RemovesWhatWasInstalled) {
     struct Case {
         const char* what;
-        int argc;
+        std::vector<std::u16string> args;
         std::function<void()> change;  // to the installed notebook
         std::string out;
         int exit_code;
@@ -132,22 +142,46 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
     auto& scm = qxsim::Notebook::Current().Scm();
     auto& devices = qxsim::Notebook::Current().DeviceInstall();
     const Case cases[] = {
-        {"verbose", 2, [] {},
+        {"verbose",
+         {u"QXuninstall.exe", u"v"},
+         [] {},
          std::string("Service \"Halvorn Veltrane Service\" deleted\n"
                      "Service deleted successfully\n") +
              kDeviceLines + "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
-         0, true, true},
-        {"silent", 1, [] {}, "", 0, true, true},
+         0,
+         true,
+         true},
+        {"silent", {u"QXuninstall.exe"}, [] {}, "", 0, true, true},
+        // Not a request for help: any other argument still means verbose.
+        {"an argument like a switch",
+         {u"QXuninstall.exe", u"/v"},
+         [] {},
+         std::string("Service \"Halvorn Veltrane Service\" deleted\n"
+                     "Service deleted successfully\n") +
+             kDeviceLines + "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
+         0,
+         true,
+         true},
         // Without the helper the files may still be in use: they stay.
-        {"no helper service", 2, [] { qxsim::Notebook::Current().Scm().Reset(); },
+        {"no helper service",
+         {u"QXuninstall.exe", u"v"},
+         [] { qxsim::Notebook::Current().Scm().Reset(); },
          std::string("OpenService failed (1060)\n") + kDeviceLines +
              "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
-         0, false, true},
-        {"no service manager", 2, [&scm] { scm.SetOpenManagerError(5); },
+         0,
+         false,
+         true},
+        {"no service manager",
+         {u"QXuninstall.exe", u"v"},
+         [&scm] { scm.SetOpenManagerError(5); },
          std::string("OpenSCManager failed (5)\n") + kDeviceLines +
              "    Uninstalled Driver\n    Removed Driver\n" + kProducts,
-         0, false, true, false},
-        {"the device will not go", 2,
+         0,
+         false,
+         true,
+         false},
+        {"the device will not go",
+         {u"QXuninstall.exe", u"v"},
          [&devices] {
              devices.Reset();
              qxsim::DeviceNode node;
@@ -161,8 +195,11 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
          std::string("Service \"Halvorn Veltrane Service\" deleted\n"
                      "Service deleted successfully\n") +
              kDeviceLines + "    Failed - 5\n" + kProducts,
-         -1, true, false},
-        {"the removal wants a restart", 2,
+         -1,
+         true,
+         false},
+        {"the removal wants a restart",
+         {u"QXuninstall.exe", u"v"},
          [&devices] {
              devices.Reset();
              qxsim::DeviceNode node;
@@ -176,8 +213,11 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
          std::string("Service \"Halvorn Veltrane Service\" deleted\n"
                      "Service deleted successfully\n") +
              kDeviceLines + "    Must reboot to complete uninstall    Removed Driver\n" + kProducts,
-         0, true, true},
-        {"no controller device", 2,
+         0,
+         true,
+         true},
+        {"no controller device",
+         {u"QXuninstall.exe", u"v"},
          [&devices] {
              devices.Reset();
              devices.SetPresent(qxsim::kControllerInstanceId, false);
@@ -185,13 +225,15 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
          std::string("Service \"Halvorn Veltrane Service\" deleted\n"
                      "Service deleted successfully\n") +
              kProducts,
-         0, true, true},
+         0,
+         true,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Install();
         c.change();
-        const Outcome o = Uninstall(c.argc);
+        const Outcome o = Uninstall(c.args);
         EXPECT_EQ(c.out, o.out);
         EXPECT_EQ(c.exit_code, o.exit_code);
 
@@ -216,31 +258,42 @@ TEST(Uninstall, RemovesWhatWasInstalled) {
         }
         EXPECT_EQ(!c.device_removed && !nodes.empty(), devices.HasDriverPackage(u"oem7.inf"));
 
-        // Each product went through Windows Installer, one after the other.
+        // Each product went through Windows Installer, one after the other,
+        // the one of the system folder and not the one in the current directory.
         const auto children = qxsim::Notebook::Current().Processes().Children();
         ASSERT_EQ(2u, children.size());
         EXPECT_EQ(u"msiexec /X{A} /qb /promptrestart", children[0].command_line);
         EXPECT_EQ(u"msiexec /X{B} /qb /promptrestart", children[1].command_line);
+        EXPECT_EQ(kMsiexec, children[0].image);
+        EXPECT_EQ(kMsiexec, children[1].image);
         EXPECT_TRUE(children[0].ended && children[1].ended);
     }
 }
 
 // The helper service is given its time to stop before its files go; one
-// that hangs is given up after the limit and left marked for deletion.
+// that hangs is given up after the limit and left marked for deletion. One
+// that is already stopping refuses the stop (1061) and is waited for alike.
 TEST(Uninstall, WaitsForTheHelperServiceWithinTheLimit) {
     const struct {
+        const char* what;
+        uint32_t state;
         int64_t stops_after_ms;
         bool gone;
-    } cases[] = {{300, true}, {-1, false}};
+    } cases[] = {
+        {"running, stops", qxsim::kSvcRunning, 300, true},
+        {"running, hangs", qxsim::kSvcRunning, -1, false},
+        {"already stopping", qxsim::kSvcStopPending, 300, true},
+        {"already stopping, hangs", qxsim::kSvcStopPending, -1, false},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.stops_after_ms);
+        SCOPED_TRACE(c.what);
         Install();
         ScmModel::Service helper;
         helper.name = u"QXVeltraneHelper";
-        helper.state = qxsim::kSvcRunning;
+        helper.state = c.state;
         helper.stops_after_ms = c.stops_after_ms;
         qxsim::Notebook::Current().Scm().AddService(helper);
-        const Outcome o = Uninstall(1);
+        const Outcome o = Uninstall({u"QXuninstall.exe"});
         // Two products of 2 s each, plus the wait for the service.
         EXPECT_EQ(c.gone ? 300 + 4000 : kServiceStopLimitMs + 4000, o.took);
         const auto* left = qxsim::Notebook::Current().Scm().Find(u"QXVeltraneHelper");
@@ -249,6 +302,29 @@ TEST(Uninstall, WaitsForTheHelperServiceWithinTheLimit) {
             EXPECT_TRUE(left->marked_for_delete);
         }
     }
+}
+
+// A request for help prints the usage and changes nothing at all.
+TEST(Uninstall, HelpChangesNothing) {
+    for (const char16_t* arg : {u"/?", u"-?", u"/h", u"-h", u"/H", u"--help", u"--HELP"}) {
+        SCOPED_TRACE(std::string(arg, arg + std::char_traits<char16_t>::length(arg)));
+        Install();
+        const Outcome o = Uninstall({u"QXuninstall.exe", arg});
+        EXPECT_EQ(kUsage, o.out);
+        EXPECT_EQ(0, o.exit_code);
+        EXPECT_NE(nullptr, qxsim::Notebook::Current().Scm().Find(u"QXVeltraneHelper"));
+        EXPECT_EQ(qxsim::kSvcRunning,
+                  qxsim::Notebook::Current().Scm().Find(u"QXVeltraneHelper")->state);
+        EXPECT_TRUE(qxsim::Notebook::Current().Files().DeleteCalls().empty());
+        EXPECT_TRUE(qxsim::Notebook::Current().Files().AtRestart().empty());
+        EXPECT_NE(nullptr, qxsim::Notebook::Current().Registry().Find(kRoot + u"\\Quellix"));
+        EXPECT_TRUE(qxsim::Notebook::Current().DeviceInstall().Devices()[0].present);
+        EXPECT_TRUE(qxsim::Notebook::Current().Processes().Children().empty());
+    }
+    // Help among other arguments is still a request for help.
+    Install();
+    EXPECT_EQ(kUsage, Uninstall({u"QXuninstall.exe", u"v", u"/?"}).out);
+    EXPECT_TRUE(qxsim::Notebook::Current().Processes().Children().empty());
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# A steering quellix.exe under Wine at the end of the session. Windows sends no
+# A steering quellix.exe under Wine at the end of the session. First a session
+# end that another program vetoed (WM_QUERYENDSESSION, then WM_ENDSESSION with
+# wParam FALSE, played by our probe: wineboot sends FALSE only to the program
+# that vetoed): the daemon steers on. Then the real thing. Windows sends no
 # logoff or shutdown console event to a process that loaded user32; the daemon
 # learns of it through its hidden window (WM_QUERYENDSESSION, then
 # WM_ENDSESSION with wParam TRUE), which `wineboot --end-session` sends. The
@@ -9,7 +12,7 @@ source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/notebook.sh"
 export LANG=C.UTF-8
 wine_setup
-set_up_notebook
+set_up_notebook "$QX_DIST/tests/wine/daemon/power_probe.exe"
 log=$QX_WORK/log.txt
 out=$QX_WORK/daemon.txt
 
@@ -17,6 +20,11 @@ out=$QX_WORK/daemon.txt
 configurations() {
     probe "$log" log
     grep -c '^log write .. 04' "$log"
+}
+# link_reports: how many link reports the double has received.
+link_reports() {
+    probe "$log" log
+    sed -n 's/.*link_reports=\([0-9]*\).*/\1/p' "$log" | head -1
 }
 
 (
@@ -32,6 +40,16 @@ tr -d '\r' <"$out" | grep -qF "QUELLIX: Veltrane 2.4.9 Started." || fail "the da
 sleep 2
 before=$(configurations)
 expect_at_least "configuration writes of the run" 1 "$before"
+
+# Vetoed by someone else: the session goes on, and so does steering.
+wine_run 60 "$QX_WORK/kept.txt" 'C:\qx\power_probe.exe' session-kept
+expect_eq "vetoed session end" "sent session-kept, query answered 1" "$(cat "$QX_WORK/kept.txt")"
+kept=$(link_reports)
+sleep 3
+kill -0 "$daemon" 2>/dev/null || fail "the daemon ended although the session went on"
+[ "$(link_reports)" -gt "${kept:-0}" ] || fail "no link reports after the vetoed session end"
+tr -d '\r' <"$out" | grep -qF "QUELLIX: Veltrane Exited." && fail "exit line after the vetoed session end"
+expect_eq "no set-up for a session that goes on" "$before" "$(configurations)"
 
 timeout 60 wineboot --end-session </dev/null >"$QX_WORK/wineboot.txt" 2>&1
 expect_eq "wineboot --end-session" 0 "$?"

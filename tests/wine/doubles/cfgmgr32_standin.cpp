@@ -1,12 +1,14 @@
 // Our stand-in for cfgmgr32.dll under Wine, whose own copy cannot locate a
 // device node and aborts on disable or enable. It knows one node,
-// "ACPI\VLT0949\1", when the test says so, and answers disable and enable as
-// the test says. Everything lives under HKCU\Software\QuellixTest\CfgMgr32:
+// "ACPI\VLT0949\1" (or the instance the test names), when the test says so,
+// lists it under its enumerator, and answers disable and enable as the test
+// says. Everything lives under HKCU\Software\QuellixTest\CfgMgr32:
 //   Known (DWORD)          1: the controller's node exists
+//   Instance (REG_SZ)      its instance ID (default "ACPI\VLT0949\1")
 //   DisableResult (DWORD)  CONFIGRET of CM_Disable_DevNode (default 0)
 //   EnableResult (DWORD)   CONFIGRET of CM_Enable_DevNode (default 0)
 // and the stand-in records there what was asked of it:
-//   LocateCalls, DisableCalls, EnableCalls (DWORD), Disabled (DWORD, 1 while disabled)
+//   LocateCalls, ListCalls, DisableCalls, EnableCalls (DWORD), Disabled (DWORD, 1 while disabled)
 #define _CFGMGR32_
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -16,6 +18,8 @@ namespace {
 
 constexpr wchar_t kStateKey[] = L"Software\\QuellixTest\\CfgMgr32";
 constexpr wchar_t kControllerNode[] = L"ACPI\\VLT0949\\1";
+constexpr wchar_t kControllerDevice[] = L"ACPI\\VLT0949";
+constexpr ULONG kMaxDeviceIdLen = 200;
 constexpr DEVINST kControllerDevinst = 0x951;
 
 DWORD ReadValue(const wchar_t* name, DWORD fallback) {
@@ -26,6 +30,22 @@ DWORD ReadValue(const wchar_t* name, DWORD fallback) {
     LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS && type == REG_DWORD ? value : fallback;
+}
+
+// The node's instance ID: the Instance value, or the designed one.
+void ReadInstance(wchar_t (&out)[kMaxDeviceIdLen + 1]) {
+    DWORD size = sizeof(out) - sizeof(wchar_t), type = 0;
+    HKEY key = nullptr;
+    out[0] = 0;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        if (RegQueryValueExW(key, L"Instance", nullptr, &type, reinterpret_cast<BYTE*>(out),
+                             &size) != ERROR_SUCCESS ||
+            type != REG_SZ)
+            size = 0;
+        out[size / sizeof(wchar_t)] = 0;
+        RegCloseKey(key);
+    }
+    if (out[0] == 0) lstrcpynW(out, kControllerNode, kMaxDeviceIdLen + 1);
 }
 
 void WriteValue(const wchar_t* name, DWORD value) {
@@ -61,8 +81,33 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST devinst, DEVINSTID_W id, ULONG flag
     if (devinst == nullptr) return CR_INVALID_POINTER;
     *devinst = 0;
     if (flags != CM_LOCATE_DEVNODE_NORMAL) return CR_INVALID_FLAG;
-    if (ReadValue(L"Known", 0) != 1 || !SameId(id, kControllerNode)) return CR_NO_SUCH_DEVNODE;
+    wchar_t instance[kMaxDeviceIdLen + 1];
+    ReadInstance(instance);
+    if (ReadValue(L"Known", 0) != 1 || !SameId(id, instance)) return CR_NO_SUCH_DEVNODE;
     *devinst = kControllerDevinst;
+    return CR_SUCCESS;
+}
+
+// The enumerator filter alone: the node when it exists and lies under it.
+CONFIGRET WINAPI CM_Get_Device_ID_ListW(PCWSTR filter, PWCHAR buffer, ULONG units, ULONG flags) {
+    Count(L"ListCalls");
+    if (buffer == nullptr) return CR_INVALID_POINTER;
+    if (units == 0) return CR_INVALID_DATA;
+    if ((flags & CM_GETIDLIST_FILTER_ENUMERATOR) == 0 || filter == nullptr) return CR_INVALID_FLAG;
+    wchar_t instance[kMaxDeviceIdLen + 1];
+    ReadInstance(instance);
+    const int prefix = lstrlenW(kControllerDevice);
+    const bool listed =
+        ReadValue(L"Known", 0) == 1 && SameId(filter, kControllerDevice) &&
+        CompareStringOrdinal(instance, prefix, kControllerDevice, prefix, TRUE) == CSTR_EQUAL &&
+        instance[prefix] == L'\\';
+    const ULONG needed = listed ? static_cast<ULONG>(lstrlenW(instance)) + 2 : 1;
+    if (units < needed) return CR_BUFFER_SMALL;
+    buffer[0] = 0;
+    if (listed) {
+        lstrcpynW(buffer, instance, kMaxDeviceIdLen + 1);
+        buffer[needed - 1] = 0;
+    }
     return CR_SUCCESS;
 }
 

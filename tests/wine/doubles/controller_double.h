@@ -12,12 +12,14 @@ namespace qxdouble {
 
 struct Controller {
     uint32_t refuse_open;
+    uint32_t cancel_delay_ms;
     qxproto::Responder firmware;
     QxDoubleLog log;  // log.controller is filled from firmware.log on demand
 
     // At load: the firmware powered on, nothing seen.
     void PowerOn() {
         refuse_open = 0;
+        cancel_delay_ms = 0;
         firmware.Reset();
         ClearLog();
     }
@@ -35,6 +37,7 @@ struct Controller {
 
     void SetMode(const QxDoubleMode& mode) {
         refuse_open = mode.refuse_open;
+        cancel_delay_ms = mode.cancel_delay_ms;
         firmware.settings = mode.controller;
     }
 

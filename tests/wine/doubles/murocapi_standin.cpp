@@ -12,6 +12,9 @@
 //   Flowing (DWORD)      nonzero: the default result's byte and packet counters
 //                        grow with time, as on a link carrying traffic
 // and it counts the calls there: ListCalls, StatsCalls (DWORD).
+// Built with QX_MUROCAPI_HELPER it is a library with a dependency of its own,
+// as vendor libraries are: it imports murohelp.dll, which lies beside it, and
+// takes the default signal strength of chain 0 from there.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -19,6 +22,10 @@
 #include <cstring>
 
 #include "tests/wine/doubles/notebook_ids.h"
+
+#ifdef QX_MUROCAPI_HELPER
+extern "C" __declspec(dllimport) int32_t QxMurohelpChain0Rssi();
+#endif
 
 namespace {
 
@@ -92,7 +99,11 @@ void DefaultBss(uint8_t* b) {
     b[36] = 1;
     Put(b + 37, 1250000, 8);  // bytes received
     Put(b + 45, 900, 8);      // packets received
+#ifdef QX_MUROCAPI_HELPER
+    Put(b + 53, static_cast<uint32_t>(QxMurohelpChain0Rssi()), 4);
+#else
     Put(b + 53, static_cast<uint32_t>(-52), 4);
+#endif
     Put(b + 57, static_cast<uint32_t>(-58), 4);
     Put(b + 61, static_cast<uint32_t>(-100), 4);
     Put(b + 65, 433, 2);  // 433 Mbit/s, MCS 9, 1 stream, 80 MHz, short GI

@@ -76,13 +76,60 @@ uint8_t* IrpBuffer(PIRP irp) {
     return static_cast<uint8_t*>(irp->UserBuffer);
 }
 
-void CancelPending(PDEVICE_OBJECT, PIRP irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
+// Cancelled requests the bus has not let go of (kQxCancelNever), linked
+// through their list entry; completed when a later mode completes cancels.
+LIST_ENTRY g_held;
+
+void CompleteCancelled(PIRP irp) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.cancelled;
     KeReleaseSpinLock(&g_lock, irql);
     Complete(irp, STATUS_CANCELLED, 0);
+}
+
+// A late completion: a work item of its own sleeps the delay, then completes.
+// Its pointer and the delay ride in the request's driver context.
+void CompleteLater(PDEVICE_OBJECT, PVOID context) {
+    auto irp = static_cast<PIRP>(context);
+    auto item = static_cast<PIO_WORKITEM>(irp->Tail.Overlay.DriverContext[0]);
+    LARGE_INTEGER delay;
+    delay.QuadPart = -10000LL * reinterpret_cast<ULONG_PTR>(irp->Tail.Overlay.DriverContext[1]);
+    KeDelayExecutionThread(KernelMode, FALSE, &delay);
+    CompleteCancelled(irp);
+    IoFreeWorkItem(item);
+}
+
+void CancelPending(PDEVICE_OBJECT device, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    const uint32_t delay = g_controller.cancel_delay_ms;
+    if (delay == kQxCancelNever) InsertTailList(&g_held, &irp->Tail.Overlay.ListEntry);
+    KeReleaseSpinLock(&g_lock, irql);
+    if (delay == kQxCancelNever) return;
+    PIO_WORKITEM item = delay == 0 ? nullptr : IoAllocateWorkItem(device);
+    if (item == nullptr) {
+        CompleteCancelled(irp);
+        return;
+    }
+    irp->Tail.Overlay.DriverContext[0] = item;
+    irp->Tail.Overlay.DriverContext[1] = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(delay));
+    IoQueueWorkItem(item, CompleteLater, DelayedWorkQueue, irp);
+}
+
+// After a mode that completes cancels again: what the bus held ends, cancelled.
+void ReleaseHeld() {
+    for (;;) {
+        KIRQL irql;
+        KeAcquireSpinLock(&g_lock, &irql);
+        PIRP irp = nullptr;
+        if (!IsListEmpty(&g_held) && g_controller.cancel_delay_ms != kQxCancelNever)
+            irp = CONTAINING_RECORD(RemoveHeadList(&g_held), IRP, Tail.Overlay.ListEntry);
+        KeReleaseSpinLock(&g_lock, irql);
+        if (irp == nullptr) return;
+        CompleteCancelled(irp);
+    }
 }
 
 // Leaves the request pending until its issuer cancels it.
@@ -181,6 +228,7 @@ NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
         status = STATUS_INVALID_DEVICE_REQUEST;
     }
     KeReleaseSpinLock(&g_lock, irql);
+    if (code == QXCTL_SET_MODE) ReleaseHeld();
     return Complete(irp, status, info);
 }
 
@@ -248,6 +296,7 @@ void Unload(PDRIVER_OBJECT driver) {
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     KeInitializeSpinLock(&g_lock);
+    InitializeListHead(&g_held);
     RtlZeroMemory(&g_controller, sizeof(g_controller));
     g_controller.PowerOn();
     qcadouble::Init();

@@ -8,7 +8,9 @@
 //   qcarec HEX     the record the PPDU log returns (zero-filled to 132 bytes)
 //   qcafail CMD N  the next N log commands CMD fail ("any" for every command)
 //   qcalog         "qcalog starts=.. stops=.. reads=.. bad=.. logging=.. handles=.."
-#include <windows.h>
+// It restricts its library search first, as the daemon does, so that the
+// providers load their libraries here as they do in quellix.exe.
+#include "common/win/win32.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +83,7 @@ void QcaLog() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qx::win::RestrictLibrarySearch();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "init") == 0) {
             uint8_t mac[6] = {0xee, 0xee, 0xee, 0xee, 0xee, 0xee};

@@ -3,8 +3,10 @@
 # quellix.exe beside it: install (any case, quoted path with a space), start
 # and RUNNING with the daemon's command line, stop with the child ended and
 # "Stopped." in the event log, a daemon that ends by itself, a daemon that
-# cannot be started, and no orphaned daemon after 20 start/stop cycles. The
-# steps build on each other, so they share one prefix.
+# cannot be started (and is not taken from the current directory or PATH
+# instead), no orphaned daemon after 20 start/stop cycles, and none after the
+# service's process is killed: the daemon goes with it and the next start
+# steers. The steps build on each other, so they share one prefix.
 source "$(dirname "$0")/../lib.sh"
 wine_setup
 
@@ -47,6 +49,14 @@ daemons() {
     echo "$n"
 }
 log_lines() { if [ -f "$dir/quellix.log" ]; then wc -l <"$dir/quellix.log"; else echo 0; fi; }
+# Linux process ids of this prefix's QXservice.exe.
+service_pids() {
+    local pid
+    for pid in $(pgrep -f -- 'QXservice.exe'); do
+        [ "$(cat "/proc/$pid/comm" 2>/dev/null)" == QXservice.exe ] || continue
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+}
 
 # --- install ---------------------------------------------------------------
 wine_run 60 "$out" "$exe" INSTALL
@@ -94,12 +104,23 @@ expect_eq "exit code after the daemon ended" 0 "$(svc_field WIN32_EXIT_CODE)"
 rm -f "$dir/quellix.exit"
 
 # --- no daemon to start: stopped with the reason, not as a clean stop ------
+# A quellix.exe in the service's current directory (C:\windows under Wine,
+# system32 on Windows) and in the system folder, both searched for a bare
+# program name, is never the one started.
 mv "$dir/quellix.exe" "$dir/quellix.off"
+for planted in "$(wine_c)/windows" "$(wine_c)/windows/system32"; do
+    cp "$QX_DIST/tests/service/quellix.exe" "$planted/quellix.exe"
+    touch "$planted/quellix.exit"
+done
 wine_run 30 "$out" sc start "$svc"
 wait_state 1 || fail "service did not stop without its daemon"
 expect_eq "exit code without a daemon (file not found)" 2 "$(svc_field WIN32_EXIT_CODE)"
 expect_contains "failure reported with its code" "$evlog" \
     'L"Halvorn Veltrane Antenna Service Application Unable to create process. failed w"'
+for planted in "$(wine_c)/windows" "$(wine_c)/windows/system32"; do
+    [ -e "$planted/quellix.log" ] && fail "a quellix.exe in $planted was started"
+    rm -f "$planted/quellix.exe" "$planted/quellix.exit" "$planted/quellix.log" "$planted/quellix.lock"
+done
 mv "$dir/quellix.off" "$dir/quellix.exe"
 
 # --- 20 start/stop cycles --------------------------------------------------
@@ -142,6 +163,38 @@ done
 expect_eq "daemons started in 20 cycles" $((before + 20)) "$(log_lines)"
 sleep 0.5
 expect_eq "orphaned daemons after 20 cycles" 0 "$(daemons)"
+
+# --- the service's process is killed while its daemon steers ---------------
+# The daemon lives in a job that kills it when the job's last handle closes,
+# and the system closes the handles of a killed process: the daemon is gone
+# within a second, its lock (the stand-in of the exclusive device) is free,
+# and the next start steers. An orphan would hold the lock: the next daemon
+# would log "refused" and end.
+before=$(log_lines)
+wine_run 30 "$out" sc start "$svc"
+wait_state 4 || fail "service did not reach RUNNING before the kill"
+for i in $(seq 1 50); do [ "$(log_lines)" -gt "$before" ] && break; sleep 0.1; done
+expect_eq "daemons before the kill" 1 "$(daemons)"
+pids=$(service_pids)
+[ -n "$pids" ] || fail "no QXservice.exe process to kill"
+kill -9 $pids
+gone=no
+for i in $(seq 1 10); do
+    sleep 0.1
+    [ "$(daemons)" -eq 0 ] && { gone=yes; break; }
+done
+expect_eq "daemon gone within a second of the kill" yes "$gone"
+# Windows' service manager sees the process end and reports the service
+# stopped; Wine's keeps reporting RUNNING until the next start, which starts
+# a new service process all the same.
+before=$(log_lines)
+wine_run 30 "$out" sc start "$svc"
+wait_state 4 || fail "service did not reach RUNNING after the kill"
+for i in $(seq 1 50); do [ "$(log_lines)" -gt "$before" ] && break; sleep 0.1; done
+expect_eq "daemon after the kill" "steers" "$(tail -1 "$dir/quellix.log" | awk '{print $2}')"
+expect_eq "daemons after the next start" 1 "$(daemons)"
+wine_run 30 "$out" sc stop "$svc"
+wait_state 1 || fail "service did not stop after the kill test"
 
 # --- the real daemon as the child: whether it ends at once (no WLAN under
 # Wine) or keeps running, a stop leaves the service stopped with exit code 0

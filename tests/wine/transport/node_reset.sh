@@ -17,7 +17,7 @@ for exe in "$QX_DIST/tests/transport_probe.exe" "$QX_DIST/quellix.exe"; do
     if grep -v '^cfgmgr32.dll ' "$out" | grep -q .; then fail "$(basename "$exe") imports CM_* elsewhere: $(cat "$out")"; fi
 done
 imports "$QX_DIST/tests/transport_probe.exe" >"$out"
-for fn in CM_Locate_DevNodeW CM_Disable_DevNode CM_Enable_DevNode; do
+for fn in CM_Locate_DevNodeW CM_Get_Device_ID_ListW CM_Disable_DevNode CM_Enable_DevNode; do
     expect_contains "probe imports $fn" "$out" "cfgmgr32.dll $fn"
 done
 
@@ -72,12 +72,22 @@ probe "$out" quietenable
 expect_eq "quiet enable prints nothing" "" "$(cat "$out")"
 expect_eq "quietly enabled" "0x0" "$(getreg Disabled)"
 
+# Firmware with another _UID: "ACPI\VLT0949\1" is absent, and the one
+# instance listed under ACPI\VLT0949 is reset instead.
+timeout 60 wine reg add "$key" /v Instance /t REG_SZ /d 'ACPI\VLT0949\A7' /f </dev/null >/dev/null 2>&1
+lists=$(($(getreg ListCalls)))
+probe "$out" disable enable
+printf 'Disabling device\nDevice disabled\nEnabling device\nDevice enabled\n' >"$QX_WORK/want.txt"
+expect_file_eq "another instance" "$QX_WORK/want.txt" "$out"
+expect_eq "listed once per step" "$((lists + 2))" "$(($(getreg ListCalls)))"
+timeout 60 wine reg delete "$key" /v Instance /f </dev/null >/dev/null 2>&1
+
 # Disable and enable refused by the Configuration Manager.
 setreg DisableResult 23
 setreg EnableResult 23
 probe "$out" disable enable
 printf 'Disabling device\nErr.. CM_Disable_DevNode\nEnabling device\nErr.. CM_Enable_DevNode\n' >"$QX_WORK/want.txt"
 expect_file_eq "refused disable and enable" "$QX_WORK/want.txt" "$out"
-expect_eq "each call reached the stand-in" "0x3" "$(getreg DisableCalls)"
+expect_eq "each call reached the stand-in" "0x4" "$(getreg DisableCalls)"
 
 finish

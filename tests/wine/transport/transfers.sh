@@ -54,6 +54,24 @@ expect_at_least "pending read without iostat waits too" 1980 "$(field "$out" 8 m
 # The cancel routine ran for each: every transfer finished before its call returned.
 expect_contains "all four cancelled in the double" "$out" "writes=2 reads=2 cancelled=4"
 
+# CancelIoEx only asks. A double that completes the cancelled write 300 ms
+# later keeps the transport waiting for it: the request and its buffer are
+# the driver's until it completes. One that never completes the cancelled
+# read (a slave holding SCL low) is left to it after the cancel's 1000 ms;
+# the write behind it is refused at once (iostat untouched) until the double
+# lets go, and then goes through.
+probe "$out" reset open mode write=pending,cancel=300 write 00 mode read=pending,cancel=never read 4 write 00 mode cancel=0 sleep 300 write 00 log
+expect_eq "late cancel" "write -> -1 wr=-1 rd=7" "$(line_of "$out" 4 | sed 's/ ms=.*//')"
+expect_at_least "the write waited for the late completion" 1280 "$(field "$out" 4 ms)"
+expect_below "but not for the whole cancel bound" 1900 "$(field "$out" 4 ms)"
+expect_eq "cancel never completed" "read -> 0 wr=-1 rd=-1" "$(line_of "$out" 6 | sed 's/ ms=.*//')"
+expect_at_least "the read waited its 2000 ms and the cancel's 1000" 2960 "$(field "$out" 6 ms)"
+expect_below "and then gave up" 3900 "$(field "$out" 6 ms)"
+expect_eq "refused while the double holds the read" "write -> -1 wr=-1 rd=-1" "$(line_of "$out" 7 | sed 's/ ms=.*//')"
+expect_below "refused at once" 500 "$(field "$out" 7 ms)"
+expect_eq "through once it let go" "write -> 0 wr=0 rd=-1" "$(line_of "$out" 10 | sed 's/ ms=.*//')"
+expect_contains "both cancelled requests completed, two writes reached the double" "$out" "log opens=1 writes=2 reads=1 cancelled=2"
+
 # Failed at once: nothing left to cancel, -2; a read then returns -1.
 probe "$out" open mode read=fail read 8 readnull 8 mode read=complete,write=fail write 00 writenull 00 read 1
 expect_eq "failed read" "read -> -1 wr=7 rd=-2" "$(line_of "$out" 3 | sed 's/ ms=.*//')"

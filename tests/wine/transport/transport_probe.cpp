@@ -73,9 +73,10 @@ qxproto::Outcome ModeValue(const std::string& v) {
     return qxproto::Outcome::Complete;
 }
 
-// mode write=pending,read=fail,open=refuse,echo=wrong,silent,delay=30,version=5.4.2
-// (the version as d0.d1.d2, the order of the reply bytes). What a step leaves
-// out is the controller's power-on setting.
+// mode write=pending,read=fail,open=refuse,echo=wrong,silent,delay=30,version=5.4.2,
+// cancel=300|never|now (the version as d0.d1.d2, the order of the reply
+// bytes; cancel: how long the double takes to complete a cancelled request).
+// What a step leaves out is the controller's power-on setting.
 bool SetMode(const char* spec) {
     QxDoubleMode m = {};
     qxproto::Responder power_on;
@@ -106,6 +107,10 @@ bool SetMode(const char* spec) {
         } else if (key == "delay") {
             m.controller.reply_delay_ms =
                 static_cast<uint32_t>(std::strtoul(val.c_str(), nullptr, 10));
+        } else if (key == "cancel") {
+            m.cancel_delay_ms = val == "never"
+                                    ? kQxCancelNever
+                                    : static_cast<uint32_t>(std::strtoul(val.c_str(), nullptr, 10));
         } else if (key == "version") {
             unsigned a = 0, b = 0, c = 0;
             std::sscanf(val.c_str(), "%u.%u.%u", &a, &b, &c);

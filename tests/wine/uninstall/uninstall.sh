@@ -3,7 +3,9 @@
 # MSI: verbose with the helper service running, without the helper service,
 # and silent. A second product with the same display name sits right after
 # ours in the uninstall list, so skipping the entry after a removed one
-# would show. The steps reuse one prefix.
+# would show. A request for help changes nothing, and an msiexec.exe in the
+# directory the uninstaller is run from is never started. The steps reuse one
+# prefix.
 source "$(dirname "$0")/../lib.sh"
 wine_setup
 out=$QX_WORK/out.txt
@@ -63,7 +65,31 @@ wine_run 30 "$out" sc start QXVeltraneHelper
 for i in $(seq 1 50); do [ "$(daemons)" -ge 1 ] && break; sleep 0.2; done
 expect_eq "helper daemon running" 1 "$(daemons)"
 
+# Help: the usage line, and everything stays as it is.
+for arg in '/?' -h --help; do
+    wine_run 60 "$out" "$uninstaller" "$arg"
+    expect_eq "exit code of $arg" 0 "$WINE_RC"
+    expect_eq "output of $arg" \
+        "Usage: QXuninstall.exe [v]  (removes Halvorn Veltrane: without an argument silently, with one reporting each step)" \
+        "$(cat "$out")"
+done
+expect_eq "helper daemon running after help" 1 "$(daemons)"
+expect_key "helper service after help" 'HKLM\System\CurrentControlSet\Services\QXVeltraneHelper'
+expect_key "our entry after help" "$uninstall_root\\$product"
+expect_key "product key after help" "$uninstall_root\\Quellix"
+for f in Quellix.exe QXservice.exe QXuninstall.exe; do expect_file "kept after help" "$halvorn/$f"; done
+
+# Run from a folder where someone left an msiexec.exe (our stand-in, which
+# leaves quellix.log beside itself when it runs): Windows Installer comes from
+# the system folder all the same.
+plant="$(wine_c)/plant"
+mkdir -p "$plant"
+cp "$QX_DIST/tests/service/quellix.exe" "$plant/msiexec.exe"
+touch "$plant/quellix.exit"
+pushd "$plant" >/dev/null
 wine_run 300 "$out" "$uninstaller" v
+popd >/dev/null
+[ -e "$plant/quellix.log" ] && fail "the msiexec.exe in the current directory was started"
 expect_eq "exit code without controller devices" 0 "$WINE_RC"
 printf '%s\n' "Service deleted successfully" \
     "Uninstalling Halvorn Veltrane / $product" \

@@ -226,14 +226,18 @@ TEST(DaemonMainTest, TheHiddenWindowEndsTheDaemonWhenTheSessionEnds) {
     // WM_QUERYENDSESSION is answered TRUE; WM_ENDSESSION(TRUE) runs the
     // shutdown, WM_ENDSESSION(FALSE) nothing. Without a session handler set
     // (another user of qx_winevent_init) the window only answers.
+    // A log-off (ENDSESSION_LOGOFF) is left to the default handling, as a
+    // console log-off is: the session itself goes on.
     struct Case {
         bool handler;
         bool ends;
+        bool logoff;
         const char* out;
     };
-    const Case cases[] = {{true, true, kExited},
-                          {true, false, "answers 1 still running"},
-                          {false, true, "answers 1 still running"}};
+    const Case cases[] = {{true, true, false, kExited},
+                          {true, false, false, "answers 1 still running"},
+                          {true, true, true, "answers 1 still running"},
+                          {false, true, false, "answers 1 still running"}};
     for (const auto& c : cases) {
         auto r = qxtest::RunInChild([&] {
             auto& power = qxsim::Notebook::Current().Power();
@@ -242,12 +246,12 @@ TEST(DaemonMainTest, TheHiddenWindowEndsTheDaemonWhenTheSessionEnds) {
             if (c.handler) SetSessionEndHandler(OnSessionEnd);
             qx_winevent_init(OnPowerEvent);
             qxsim::Notebook::Current().Kernel().Sleep(1);
-            power.EndSession(c.ends);
+            power.EndSession(c.ends, c.logoff);
             qxsim::Notebook::Current().Kernel().Sleep(1000);
             qxtest::Print("answers %zu still running", power.QueryEndSessionAnswers().size());
         });
         EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.out, c.out) << c.handler << c.ends;
+        EXPECT_EQ(r.out, c.out) << c.handler << c.ends << c.logoff;
     }
 }
 
@@ -300,6 +304,57 @@ TEST(DaemonMainTest, PowerBroadcastsReachTheCallbackThroughTheHiddenWindow) {
     EXPECT_EQ(r.out,
               "QUELLIX: Suspending.\nrunning 0 suspended 1\n"
               "QUELLIX: Waking up.\nrunning 0 suspended 0\ncleanup 1\nwindow 0\n");
+}
+
+// Modern standby and the broadcasts together, through the hidden window and
+// the display-state registration: the daemon stands aside once (S) and
+// wakes once (W) however the two sources interleave; a notebook without
+// modern standby, or without the registration, hears the broadcasts alone.
+TEST(DaemonMainTest, DisplayStateAndBroadcastsStandAsideOnceAndWakeOnce) {
+    struct Case {
+        const char* events;  // o display off, n on, d dimmed, s suspend, r resume
+        bool aoac;
+        bool registration;
+        const char* out;  // S per "Suspending.", W per "Waking up.", then Suspended
+    } cases[] = {
+        {"n", true, true, "0"},       {"on", true, true, "SW0"},    {"od", true, true, "SW0"},
+        {"oon", true, true, "SW0"},   {"o", true, true, "S1"},      {"osrn", true, true, "SW0"},
+        {"osnr", true, true, "SW0"},  {"orn", true, true, "SW0"},   {"sonr", true, true, "SW0"},
+        {"srr", true, true, "SWW0"},  // a resume broadcast alone replaces the run, as designed
+        {"onsr", false, true, "SW0"}, {"onsr", true, false, "SW0"},
+    };
+    for (const auto& c : cases) {
+        auto r = qxtest::RunInChild([&] {
+            DaemonSettings.Verbosity = 1;
+            auto& k = qxsim::Notebook::Current().Kernel();
+            auto& power = qxsim::Notebook::Current().Power();
+            power.SetModernStandby(c.aoac);
+            power.SetDisplayRegistrationExists(c.registration);
+            WorkerState state;
+            AttachEventHandlers(&state);
+            qx_winevent_init(OnPowerEvent);
+            const bool follows = FollowModernStandby();
+            k.Sleep(1);
+            for (const char* e = c.events; *e != 0; ++e) {
+                if (*e == 's' || *e == 'r') {
+                    power.Broadcast(*e == 's' ? 4 : 18);
+                } else {
+                    power.SetDisplayState(*e == 'o' ? 0 : *e == 'n' ? 1 : 2);
+                }
+                k.Sleep(1);
+            }
+            qxtest::Print("%d follows %d", Get(SteeringContext.Suspended), follows);
+        });
+        std::string got = r.out;
+        for (auto [text, letter] :
+             {std::pair<std::string, std::string>{"QUELLIX: Suspending.\n", "S"},
+              {"QUELLIX: Waking up.\n", "W"}}) {
+            for (size_t at; (at = got.find(text)) != std::string::npos;)
+                got.replace(at, text.size(), letter);
+        }
+        EXPECT_EQ(got, std::string(c.out) + " follows " + (c.aoac && c.registration ? "1" : "0"))
+            << c.events << " aoac " << c.aoac << " registration " << c.registration;
+    }
 }
 
 TEST(DaemonMainTest, CleanupRightAfterInitWaitsForTheWindowAndItsThread) {

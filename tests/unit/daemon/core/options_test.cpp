@@ -129,18 +129,25 @@ TEST_F(OptionsTest, UsageCases) {
         {"-fh"},
         {"-:"},
         {"-f-"},
-        // A negative period would sleep for ever (-1 is INFINITE): refused.
+        // A negative period would sleep for ever (-1 is INFINITE), a zero
+        // one not at all, and a word without digits reads as 0: refused.
         {"-r", "-1"},
         {"-r-100"},
+        {"-r", "0"},
+        {"-r0"},
+        {"-r", "abc"},
+        {"-rv"},
+        {"-rv", "3"},
+        {"-r", " +0"},
     };
     for (const auto& words : usage) {
         std::string line;
         for (auto& w : words) line += w + " ";
         EXPECT_EQ(Parse(words).outcome, ParseOutcome::kUsage) << line;
     }
-    // -r 0 stays as designed: active cycles do not sleep.
-    EXPECT_EQ(Parse({"-r", "0"}).outcome, ParseOutcome::kRun);
-    EXPECT_EQ(Parse({"-r", "fast"}).s->UpdateRateMs, 0);
+    // The smallest period there is, and a leading zero that is still decimal.
+    EXPECT_EQ(Parse({"-r", "1"}).s->UpdateRateMs, 1);
+    EXPECT_EQ(Parse({"-r", "0250"}).s->UpdateRateMs, 250);
 }
 
 TEST_F(OptionsTest, TextOptionsStoreAtMost29Characters) {

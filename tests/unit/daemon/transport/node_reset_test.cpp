@@ -9,6 +9,7 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
+#include "sim/device_install_model.h"
 #include "tests/support/child_process.h"
 
 namespace qx {
@@ -47,6 +48,47 @@ TEST(NodeResetTest, VerboseLines) {
             state();
         });
         EXPECT_EQ(r.out, c.out) << c.present << c.verbose;
+    }
+}
+
+// Firmware with another _UID: "ACPI\VLT0949\1" is absent, and the one
+// present instance of ACPI\VLT0949 is reset instead. With several present
+// the controller is not guessed; absent ones and other devices do not count.
+TEST(NodeResetTest, AnotherInstanceNameIsTheOnePresentInstance) {
+    struct Case {
+        const char* name;
+        const char16_t* controller;
+        const char16_t* other;  // a second device, or null
+        bool other_present;
+        const char* out;
+    } cases[] = {
+        {"as designed", u"ACPI\\VLT0949\\1", u"ACPI\\VLT0949\\2", true,
+         "Disabling device\nDevice disabled\n0\n"},
+        {"another uid", u"ACPI\\VLT0949\\A7", nullptr, false,
+         "Disabling device\nDevice disabled\n0\n"},
+        {"two present", u"ACPI\\VLT0949\\A7", u"ACPI\\VLT0949\\B", true,
+         "Disabling device\nErr.. CM_Locate_DevNode 13\n1\n"},
+        {"the other absent", u"ACPI\\VLT0949\\A7", u"ACPI\\VLT0949\\B", false,
+         "Disabling device\nDevice disabled\n0\n"},
+        {"another device", u"ACPI\\VLT0949\\A7", u"ACPI\\VLT09490\\1", true,
+         "Disabling device\nDevice disabled\n0\n"},
+    };
+    for (const auto& c : cases) {
+        auto r = qxtest::RunOnFreshNotebook([&] {
+            auto& devices = qxsim::Notebook::Current().DeviceInstall();
+            devices.Reset();
+            qxsim::Notebook::Current().Controller().Reset();
+            devices.SetControllerInstanceId(c.controller);
+            if (c.other != nullptr) {
+                qxsim::DeviceNode other = qxsim::DeviceInstallModel::ControllerNode();
+                other.instance_id = c.other;
+                other.present = c.other_present;
+                devices.AddDevice(other);
+            }
+            DisableControllerNode(true);
+            qxtest::Print("%d\n", qxsim::Notebook::Current().Controller().NodeEnabled());
+        });
+        EXPECT_EQ(r.out, c.out) << c.name;
     }
 }
 

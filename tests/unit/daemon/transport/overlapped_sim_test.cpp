@@ -150,7 +150,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
         // Cancelled while pending: the forever wait returns at once, failed.
         m.SetTransferTime(0);
         m.SetReadOutcome(TransferOutcome::Pending, 1);
-        req = os::IoIssueRead(device, &b, 1);
+        req = os::IoIssueRead(device, 1);
         t0 = Now();
         first = result(os::IoWait(req, 2000));
         found = os::IoCancel(req);

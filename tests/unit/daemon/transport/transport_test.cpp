@@ -79,6 +79,19 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
              qxsim::Notebook::Current().Faults().FailCall(qxsim::FaultKind::kTransportReadLate, 1);
          },
          "write -1 -2 1000, read -1 -2 2000\n"},
+        // CancelIoEx only asks: a driver that completes the cancelled
+        // request a while later keeps the call waiting for it.
+        {"cancel completed late", true,
+         [](ControllerModel& m) {
+             m.SetWriteOutcome(TransferOutcome::Pending);
+             m.SetReadOutcome(TransferOutcome::Pending);
+             m.SetCancelDelay(300);
+         },
+         "write -1 -1 1300, read 0 -1 2300\n"},
+        // A bus that never lets go: the write gives up after the cancel's
+        // wait, and the read behind it is not even issued.
+        {"cancel never completed", true, [](ControllerModel& m) { m.SetIgnoreCancel(true); },
+         "write -1 -1 2000, read -1 7 0\n"},
         // Disabling the node cuts off the open handle.
         {"node disabled", true, [](ControllerModel& m) { m.DisableNode(); },
          "write -1 -2 0, read -1 -2 0\n"},
@@ -169,6 +182,38 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
         TransportClose();
     });
     EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
+}
+
+// A request the bus never lets go of is left to the driver: never released
+// while pending (the notebook would say so), every transfer refused until
+// it completes, across a reopen; once the bus lets go it is freed, and
+// transfers go through again. Its bytes never reach the controller.
+TEST(TransportSimTest, ARequestTheBusKeepsIsLeftToItUntilItCompletes) {
+    auto r = qxtest::RunOnFreshNotebook([] {
+        auto& k = qxsim::Notebook::Current().Kernel();
+        auto& m = qxsim::Notebook::Current().Controller();
+        m.Reset();
+        TransportOpen();
+        uint8_t b = 0x00;
+        iostat_t st = {7, 7};
+        auto step = [&](const char* what, int rc) {
+            qxtest::Print("%s %d %d stuck %d wakes %d at %lld\n", what, rc, st.wr_status,
+                          TransportStuck(), m.WakeBytes(), static_cast<long long>(k.Now()));
+        };
+        m.SetIgnoreCancel(true);
+        step("held", TransportWrite(&b, 1, &st));
+        TransportClose();
+        TransportOpen();
+        step("refused", TransportWrite(&b, 1, &st));
+        m.SetIgnoreCancel(false);
+        step("let go", TransportWrite(&b, 1, &st));
+        TransportClose();
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out,
+              "held -1 -1 stuck 1 wakes 0 at 2000\n"
+              "refused -1 -1 stuck 1 wakes 0 at 2000\n"
+              "let go 0 0 stuck 0 wakes 1 at 2000\n");
 }
 
 // Scenarios change the controller from timer actions of the virtual clock.

@@ -1,5 +1,8 @@
 // Plays the system's power broadcasts to the daemon's hidden window:
 //   power_probe suspend | resume | resume-user
+// the end of a session that another program vetoed (Wine's wineboot cannot
+// play it: it sends WM_ENDSESSION FALSE only to the program that vetoed):
+//   power_probe session-kept
 // and, as a baseline for memory measurements, a program that only holds a
 // hidden top-level window of its own for ten seconds:
 //   power_probe window
@@ -10,7 +13,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::printf("usage: power_probe suspend|resume|resume-user\n");
+        std::printf("usage: power_probe suspend|resume|resume-user|session-kept\n");
         return 2;
     }
     if (std::strcmp(argv[1], "window") == 0) {
@@ -44,6 +47,13 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[1], "resume-user") == 0) {
         SendMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
         SendMessageW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    } else if (std::strcmp(argv[1], "session-kept") == 0) {
+        // As Windows does when another program refuses: every window was
+        // asked (the daemon's says yes), then each is told the session goes on.
+        const LRESULT answer = SendMessageW(window, WM_QUERYENDSESSION, 0, 0);
+        SendMessageW(window, WM_ENDSESSION, FALSE, 0);
+        std::printf("sent session-kept, query answered %d\n", static_cast<int>(answer));
+        return 0;
     } else {
         std::printf("unknown broadcast %s\n", argv[1]);
         return 2;
