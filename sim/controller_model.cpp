@@ -19,6 +19,9 @@ void ControllerModel::ResetLocked() {
     device_present_ = true;
     node_enabled_ = true;
     node_start_ms_ = 0;
+    in_d0_ = true;
+    d0_back_at_ = 0;
+    d0_observer_ = nullptr;
     node_ready_at_ = 0;
     cancel_delay_ms_ = 0;
     ignore_cancel_ = false;
@@ -109,6 +112,45 @@ void ControllerModel::SetNodeStartTime(uint32_t ms) {
 uint32_t ControllerModel::NodeStartTime() {
     std::lock_guard<std::mutex> lk(m_);
     return node_start_ms_;
+}
+
+void ControllerModel::LoseD0For(uint32_t ms) {
+    auto& kernel = Notebook::Current().Kernel();
+    std::function<void(bool)> observer;
+    uint64_t loss;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        in_d0_ = false;
+        d0_back_at_ = kernel.Now() + ms;
+        loss = ++d0_losses_;
+        observer = d0_observer_;
+    }
+    if (observer) observer(false);
+    kernel.At(kernel.Now() + ms, [this, loss] {
+        std::function<void(bool)> back;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            if (loss != d0_losses_ || in_d0_) return;  // a later loss owns the return
+            in_d0_ = true;
+            back = d0_observer_;
+        }
+        if (back) back(true);
+    });
+}
+
+bool ControllerModel::InD0() {
+    std::lock_guard<std::mutex> lk(m_);
+    return in_d0_;
+}
+
+VTime ControllerModel::D0BackAt() {
+    std::lock_guard<std::mutex> lk(m_);
+    return d0_back_at_;
+}
+
+void ControllerModel::SetD0Observer(std::function<void(bool in_d0)> observer) {
+    std::lock_guard<std::mutex> lk(m_);
+    d0_observer_ = std::move(observer);
 }
 
 void ControllerModel::SetCancelDelay(uint32_t ms) {

@@ -46,10 +46,20 @@ NTSTATUS StartDriverStack(BusDevice device) {
     Spb().SetPeripheral(device == BusDevice::Controller ? &g_controller : nullptr);
     NTSTATUS status = LoadDriver(FxDriverEntry);
     if (NT_SUCCESS(status)) status = AddDevice();
+    // A D0 loss nobody announces reaches the framework as a system sleep
+    // and wake of the device (qxsim's d0-loss).
+    qxsim::Notebook::Current().Controller().SetD0Observer([](bool in_d0) {
+        if (in_d0) {
+            Resume();
+        } else {
+            Suspend();
+        }
+    });
     return status;
 }
 
 void StopDriverStack() {
+    qxsim::Notebook::Current().Controller().SetD0Observer(nullptr);
     Reset();
 }
 
