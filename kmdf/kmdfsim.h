@@ -181,6 +181,10 @@ class SpbController {
     // The next n transfers see no acknowledge of the address.
     virtual void NakNext(int n = 1) = 0;
     virtual void SetPeripheral(Peripheral* peripheral) = 0;  // null: the echo device
+    // A slave holding SCL low: while stuck, the controller completes no
+    // transfer, cancelled or not; once free, those it held end (as cancelled
+    // when their cancel came meanwhile) and new ones complete.
+    virtual void SetStuck(bool stuck) = 0;
     virtual int Held() = 0;
     // Completes up to n held requests, oldest first; returns how many.
     virtual int ReleaseHeld(int n = 1) = 0;

@@ -21,7 +21,7 @@ void ControllerModel::ResetLocked() {
     node_start_ms_ = 0;
     in_d0_ = true;
     d0_back_at_ = 0;
-    d0_observer_ = nullptr;
+    device_observer_ = nullptr;
     node_ready_at_ = 0;
     cancel_delay_ms_ = 0;
     ignore_cancel_ = false;
@@ -116,25 +116,25 @@ uint32_t ControllerModel::NodeStartTime() {
 
 void ControllerModel::LoseD0For(uint32_t ms) {
     auto& kernel = Notebook::Current().Kernel();
-    std::function<void(bool)> observer;
+    std::function<void(DeviceChange)> observer;
     uint64_t loss;
     {
         std::lock_guard<std::mutex> lk(m_);
         in_d0_ = false;
         d0_back_at_ = kernel.Now() + ms;
         loss = ++d0_losses_;
-        observer = d0_observer_;
+        observer = device_observer_;
     }
-    if (observer) observer(false);
+    if (observer) observer(DeviceChange::LeftD0);
     kernel.At(kernel.Now() + ms, [this, loss] {
-        std::function<void(bool)> back;
+        std::function<void(DeviceChange)> back;
         {
             std::lock_guard<std::mutex> lk(m_);
             if (loss != d0_losses_ || in_d0_) return;  // a later loss owns the return
             in_d0_ = true;
-            back = d0_observer_;
+            back = device_observer_;
         }
-        if (back) back(true);
+        if (back) back(DeviceChange::BackInD0);
     });
 }
 
@@ -148,9 +148,9 @@ VTime ControllerModel::D0BackAt() {
     return d0_back_at_;
 }
 
-void ControllerModel::SetD0Observer(std::function<void(bool in_d0)> observer) {
+void ControllerModel::SetDeviceObserver(std::function<void(DeviceChange change)> observer) {
     std::lock_guard<std::mutex> lk(m_);
-    d0_observer_ = std::move(observer);
+    device_observer_ = std::move(observer);
 }
 
 void ControllerModel::SetCancelDelay(uint32_t ms) {
@@ -164,8 +164,13 @@ uint32_t ControllerModel::CancelDelay() {
 }
 
 void ControllerModel::SetIgnoreCancel(bool ignore) {
-    std::lock_guard<std::mutex> lk(m_);
-    ignore_cancel_ = ignore;
+    std::function<void(DeviceChange)> observer;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        ignore_cancel_ = ignore;
+        observer = device_observer_;
+    }
+    if (observer) observer(ignore ? DeviceChange::BusStuck : DeviceChange::BusFree);
 }
 
 bool ControllerModel::IgnoresCancel() {

@@ -98,12 +98,14 @@ class ControllerModel {
     // The device leaves D0 for ms and comes back, without a broadcast
     // (hibernate, fast startup). As the driver's power-managed queue does,
     // a request that arrives meanwhile waits for D0 (or its cancel), and the
-    // connection that was open is open again afterwards. The observer (the
-    // KMDF stack under qxsim --driver) learns of each change.
+    // connection that was open is open again afterwards.
     void LoseD0For(uint32_t ms);
     bool InD0();
     VTime D0BackAt();
-    void SetD0Observer(std::function<void(bool in_d0)> observer);
+    // What the KMDF stack under qxsim --driver plays as well: the device's
+    // D0 and a bus that stops completing transfers (SetIgnoreCancel).
+    enum class DeviceChange { LeftD0, BackInD0, BusStuck, BusFree };
+    void SetDeviceObserver(std::function<void(DeviceChange change)> observer);
 
     // ---- Device side, for the transport ----
     // Opens a handle; returns its generation (> 0), or 0 when the device is
@@ -199,7 +201,7 @@ class ControllerModel {
     bool in_d0_ = true;
     VTime d0_back_at_ = 0;
     uint64_t d0_losses_ = 0;
-    std::function<void(bool)> d0_observer_;
+    std::function<void(DeviceChange)> device_observer_;
     VTime node_ready_at_;  // the device exists from here on
     uint32_t cancel_delay_ms_;
     bool ignore_cancel_;

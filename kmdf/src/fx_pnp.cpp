@@ -456,6 +456,16 @@ void UnloadDriver() {
 
 void Reset() {
     UnloadDriver();
+    // Objects made without a driver to hang from (a method called with
+    // globals of no bind, after the violation it was reported as) go too.
+    std::vector<Object*> orphans;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        for (Object* o : Fx().live) {
+            if (o->parent == nullptr) orphans.push_back(o);
+        }
+    }
+    for (Object* o : orphans) DeleteTree(o);
     ResetControllers();
     FreeCompletedRequests();
     {

@@ -65,6 +65,9 @@ struct SpbImpl final : SpbController {
     EchoPeripheral echo;
     std::deque<Request*> queued;
     std::deque<Request*> held;
+    bool stuck = false;
+    std::deque<Request*> stuckHeld;     // held while stuck
+    std::set<Request*> stuckCancelled;  // of those, the ones whose cancel came
     std::thread worker;
     bool stop = false;
     std::vector<SpbTransaction> log;
@@ -95,6 +98,28 @@ struct SpbImpl final : SpbController {
     void SetPeripheral(Peripheral* p) override {
         std::lock_guard<std::mutex> lock(m);
         peripheral = p;
+    }
+    void SetStuck(bool on) override {
+        std::deque<Request*> release;
+        std::set<Request*> cancelled;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            stuck = on;
+            if (on) return;
+            release.swap(stuckHeld);
+            cancelled.swap(stuckCancelled);
+        }
+        for (Request* r : release) {
+            if (cancelled.count(r) != 0) {
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    cancels++;
+                }
+                CompleteSent(r, STATUS_CANCELLED, 0);
+            } else {
+                Execute(r);
+            }
+        }
     }
     int Held() override {
         std::lock_guard<std::mutex> lock(m);
@@ -154,6 +179,10 @@ struct SpbImpl final : SpbController {
             CompleteSent(r, STATUS_CANCELLED, 0);
             return;
         }
+        if (stuck) {
+            stuckHeld.push_back(r);
+            return;
+        }
         if (mode == SpbMode::Inline) {
             lock.unlock();
             Execute(r);
@@ -172,6 +201,10 @@ struct SpbImpl final : SpbController {
         bool found = false;
         {
             std::lock_guard<std::mutex> lock(m);
+            if (std::find(stuckHeld.begin(), stuckHeld.end(), r) != stuckHeld.end()) {
+                stuckCancelled.insert(r);  // the stuck bus ignores it until it lets go
+                return;
+            }
             for (auto* list : {&held, &queued}) {
                 auto it = std::find(list->begin(), list->end(), r);
                 if (it != list->end()) {
