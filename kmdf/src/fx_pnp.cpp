@@ -462,7 +462,8 @@ void Reset() {
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         for (Object* o : Fx().live) {
-            if (o->parent == nullptr) orphans.push_back(o);
+            if (o->parent == nullptr && o->kind != Kind::Request && o->kind != Kind::File)
+                orphans.push_back(o);
         }
     }
     for (Object* o : orphans) DeleteTree(o);
