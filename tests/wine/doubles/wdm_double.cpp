@@ -9,8 +9,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntddk.h>
 
-#include "tests/wine/doubles/controller_double.h"
-#include "tests/wine/doubles/ctl_records.h"
+#include "tests/wine/doubles/controller_device.h"
 #include "tests/wine/doubles/qca_double.h"
 
 namespace {
@@ -57,88 +56,16 @@ bool Outsider(DeviceExtension* ext, PFILE_OBJECT file) {
            InterlockedCompareExchangePointer(&ext->owner, nullptr, nullptr) != file;
 }
 
-// Everything the double knows, guarded by one spin lock.
-KSPIN_LOCK g_lock;
-qxdouble::Controller g_controller;
+using qxdouble::Complete;
+using qxdouble::g_controller;
+using qxdouble::g_lock;
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
-// Buffered I/O: the bytes sit in the system buffer; fall back to the user
-// buffer for a loader that passes it directly.
-uint8_t* IrpBuffer(PIRP irp) {
-    if (irp->AssociatedIrp.SystemBuffer != nullptr)
-        return static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
-    return static_cast<uint8_t*>(irp->UserBuffer);
-}
-
-void CancelPending(PDEVICE_OBJECT, PIRP irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
-    KIRQL irql;
-    KeAcquireSpinLock(&g_lock, &irql);
-    ++g_controller.log.cancelled;
-    KeReleaseSpinLock(&g_lock, irql);
-    Complete(irp, STATUS_CANCELLED, 0);
-}
-
-// Leaves the request pending until its issuer cancels it.
-NTSTATUS HoldUntilCancelled(PIRP irp) {
-    IoMarkIrpPending(irp);
-    (void)IoSetCancelRoutine(irp, CancelPending);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
-        Complete(irp, STATUS_CANCELLED, 0);
-    }
-    return STATUS_PENDING;
-}
-
-// Milliseconds of a monotonic clock, for the controller's reply delay. The
-// performance counter is a real export (of hal.dll); MinGW's headers make
-// KeQueryInterruptTime a read of the kernel's shared data page instead.
-int64_t NowMs() {
-    LARGE_INTEGER frequency;
-    const LARGE_INTEGER ticks = KeQueryPerformanceCounter(&frequency);
-    if (frequency.QuadPart <= 0) return 0;
-    return ticks.QuadPart / frequency.QuadPart * 1000 +
-           ticks.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart;
-}
-
-// The controller decides how the bus ends the transfer; a completed one
-// reaches it. Pending: held until the issuer cancels; FailNow: not acknowledged.
 NTSTATUS SpbWrite(PIRP irp, PIO_STACK_LOCATION sp) {
-    const ULONG len = sp->Parameters.Write.Length;
-    const int64_t now = NowMs();
-    KIRQL irql;
-    KeAcquireSpinLock(&g_lock, &irql);
-    ++g_controller.log.writes;
-    const qxproto::Outcome outcome = g_controller.firmware.NextWriteOutcome();
-    uint8_t* buf = IrpBuffer(irp);
-    if (outcome == qxproto::Outcome::Complete && buf != nullptr)
-        g_controller.OnWrite(buf, len, now);
-    KeReleaseSpinLock(&g_lock, irql);
-    if (outcome == qxproto::Outcome::Pending) return HoldUntilCancelled(irp);
-    if (outcome == qxproto::Outcome::FailNow || buf == nullptr)
-        return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
-    return Complete(irp, STATUS_SUCCESS, len);
+    return qxdouble::Transfer(irp, true, qxdouble::IrpBuffer(irp), sp->Parameters.Write.Length);
 }
 
 NTSTATUS SpbRead(PIRP irp, PIO_STACK_LOCATION sp) {
-    const ULONG len = sp->Parameters.Read.Length;
-    const int64_t now = NowMs();
-    KIRQL irql;
-    KeAcquireSpinLock(&g_lock, &irql);
-    ++g_controller.log.reads;
-    const qxproto::Outcome outcome = g_controller.firmware.NextReadOutcome();
-    uint8_t* buf = IrpBuffer(irp);
-    if (outcome == qxproto::Outcome::Complete && buf != nullptr) g_controller.OnRead(buf, len, now);
-    KeReleaseSpinLock(&g_lock, irql);
-    if (outcome == qxproto::Outcome::Pending) return HoldUntilCancelled(irp);
-    if (outcome == qxproto::Outcome::FailNow || buf == nullptr)
-        return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
-    return Complete(irp, STATUS_SUCCESS, len);
+    return qxdouble::Transfer(irp, false, qxdouble::IrpBuffer(irp), sp->Parameters.Read.Length);
 }
 
 NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
@@ -153,42 +80,14 @@ NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     return Complete(irp, refuse ? STATUS_NOT_FOUND : STATUS_SUCCESS, 0);
 }
 
-void SpbHandles(int32_t delta) {
-    KIRQL irql;
-    KeAcquireSpinLock(&g_lock, &irql);
-    g_controller.log.handles += delta;
-    KeReleaseSpinLock(&g_lock, irql);
-}
-
-NTSTATUS CtlIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
-    const ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
-    const ULONG in_len = sp->Parameters.DeviceIoControl.InputBufferLength;
-    const ULONG out_len = sp->Parameters.DeviceIoControl.OutputBufferLength;
-    void* buf = irp->AssociatedIrp.SystemBuffer;
-    NTSTATUS status = STATUS_SUCCESS;
-    ULONG_PTR info = 0;
-    KIRQL irql;
-    KeAcquireSpinLock(&g_lock, &irql);
-    if (code == QXCTL_SET_MODE) {
-        QxDoubleMode mode;
-        status = TakeRecord(buf, in_len, &mode, sizeof(QxDoubleMode));
-        if (NT_SUCCESS(status)) g_controller.SetMode(mode);
-    } else if (code == QXCTL_GET_LOG) {
-        status = GiveRecord(buf, out_len, &g_controller.Log(), sizeof(QxDoubleLog), &info);
-    } else if (code == QXCTL_RESET) {
-        g_controller.ClearLog();
-    } else {
-        status = STATUS_INVALID_DEVICE_REQUEST;
-    }
-    KeReleaseSpinLock(&g_lock, irql);
-    return Complete(irp, status, info);
-}
-
 const DeviceSpec kDevices[] = {
-    {L"\\Device\\QXSPB", L"\\DosDevices\\QXSPB", {SpbHandles, SpbRead, SpbWrite, SpbIoctl}, true},
+    {L"\\Device\\QXSPB",
+     L"\\DosDevices\\QXSPB",
+     {qxdouble::CountHandles, SpbRead, SpbWrite, SpbIoctl},
+     true},
     {L"\\Device\\QXSPBCTL",
      L"\\DosDevices\\QXSPBCTL",
-     {nullptr, nullptr, nullptr, CtlIoctl},
+     {nullptr, nullptr, nullptr, qxdouble::ControlIoctl},
      false},
     {L"\\Device\\ATH_WIFIDEV.00",
      L"\\DosDevices\\ATH_WIFIDEV.00",
@@ -247,9 +146,7 @@ void Unload(PDRIVER_OBJECT driver) {
 }  // namespace
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-    KeInitializeSpinLock(&g_lock);
-    RtlZeroMemory(&g_controller, sizeof(g_controller));
-    g_controller.PowerOn();
+    qxdouble::InitController();
     qcadouble::Init();
 
     for (ULONG i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) driver->MajorFunction[i] = Dispatch;
