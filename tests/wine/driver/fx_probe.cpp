@@ -4,9 +4,17 @@
 //   violations            the number of contract violations, then each one
 //   started SECONDS       waits until the device is started (exit 1 if not)
 //   disable | enable      the device node, as the Configuration Manager asks
+// and the driver's own interface on one handle to "\\.\QXSPB", for what the
+// daemon never sends:
+//   open                  CreateFile and IOCTL_QXSPB_OPEN
+//   lock | unlock | lockconn | unlockconn | signal | wait | close
+//                         that control code, no buffers
+//   writeread HEX N | duplex HEX N   a combined transfer: HEX out, N bytes back
+//   write HEX | read N    a plain transfer
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +102,90 @@ void Pnp(DWORD code, const char* what) {
                 static_cast<unsigned>(answer.status));
 }
 
+// The driver's control codes: CTL_CODE(0x473, 0x780 + n, METHOD_BUFFERED, FILE_ANY_ACCESS).
+DWORD QxspbCode(DWORD n) {
+    return (0x473u << 16) | ((0x780u + n) << 2);
+}
+
+HANDLE g_device = INVALID_HANDLE_VALUE;
+
+std::string Hex(const uint8_t* p, size_t n) {
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof(b), i ? " %02X" : "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+std::vector<uint8_t> FromHex(const char* text) {
+    std::vector<uint8_t> out;
+    for (const char* p = text; p[0] != 0 && p[1] != 0; p += 2) {
+        const char pair[3] = {p[0], p[1], 0};
+        out.push_back(static_cast<uint8_t>(std::strtoul(pair, nullptr, 16)));
+    }
+    return out;
+}
+
+// One request on the data handle; prints its outcome and what came back.
+void Request(const char* what, DWORD code, std::vector<uint8_t> in, DWORD outLength) {
+    std::vector<uint8_t> buffer(in.size() > outLength ? in.size() : outLength);
+    std::copy(in.begin(), in.end(), buffer.begin());
+    DWORD got = 0;
+    BOOL ok;
+    if (code == 0) {
+        ok = WriteFile(g_device, buffer.data(), static_cast<DWORD>(in.size()), &got, nullptr);
+    } else if (code == 1) {
+        ok = ReadFile(g_device, buffer.data(), outLength, &got, nullptr);
+    } else {
+        ok = DeviceIoControl(g_device, code, in.empty() ? nullptr : buffer.data(),
+                             static_cast<DWORD>(in.size()), outLength ? buffer.data() : nullptr,
+                             outLength, &got, nullptr);
+    }
+    std::printf("%s -> %s info=%lu bytes=%s\n", what, ok ? "ok" : "error", got,
+                ok ? Hex(buffer.data(), got).c_str() : std::to_string(GetLastError()).c_str());
+}
+
+bool DeviceStep(const std::string& step, int argc, char** argv, int* i) {
+    static const struct {
+        const char* name;
+        DWORD n;
+    } kCodes[] = {{"close", 1},      {"lock", 2},   {"unlock", 3}, {"lockconn", 5},
+                  {"unlockconn", 6}, {"signal", 7}, {"wait", 8}};
+    if (step == "open") {
+        g_device = CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (g_device == INVALID_HANDLE_VALUE) {
+            std::printf("open -> error %lu\n", GetLastError());
+            return true;
+        }
+        Request("open", QxspbCode(0), {}, 0);
+        return true;
+    }
+    for (const auto& c : kCodes) {
+        if (step == c.name) {
+            Request(c.name, QxspbCode(c.n), {}, 0);
+            return true;
+        }
+    }
+    if ((step == "writeread" || step == "duplex") && *i + 2 < argc) {
+        const std::vector<uint8_t> out = FromHex(argv[++*i]);
+        const DWORD n = static_cast<DWORD>(std::strtoul(argv[++*i], nullptr, 10));
+        Request(step.c_str(), QxspbCode(step == "writeread" ? 4 : 9), out, n);
+        return true;
+    }
+    if (step == "write" && *i + 1 < argc) {
+        Request("write", 0, FromHex(argv[++*i]), 0);
+        return true;
+    }
+    if (step == "read" && *i + 1 < argc) {
+        Request("read", 1, {}, static_cast<DWORD>(std::strtoul(argv[++*i], nullptr, 10)));
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,11 +202,13 @@ int main(int argc, char** argv) {
             Pnp(QXKMDF_DISABLE, "disable");
         } else if (step == "enable") {
             Pnp(QXKMDF_ENABLE, "enable");
+        } else if (DeviceStep(step, argc, argv, &i)) {
         } else {
             std::printf("unknown step %s\n", step.c_str());
             return 2;
         }
         std::fflush(stdout);
     }
+    if (g_device != INVALID_HANDLE_VALUE) CloseHandle(g_device);
     return 0;
 }
