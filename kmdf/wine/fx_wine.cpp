@@ -79,15 +79,15 @@ struct Machine {
     bool stop = false;
     std::thread worker;
     std::thread starter;
-    volatile bool stopStarter = false;
-    PDRIVER_OBJECT driver = nullptr;
+    std::atomic<bool> stopStarter{false};
     std::wstring service;
     void (*stubUnload)(void*) = nullptr;
-    // The device node: its device object and the PnP manager's counts.
+    // The device node: its device object and the PnP manager's counts
+    // (written on the I/O manager's thread, read by the control device).
     DeviceRecord device;
     void* deviceObject = nullptr;
-    QxKmdfState state{};
-    std::atomic<uint32_t> requests{0};
+    std::atomic<uint32_t> adds{0}, starts{0}, d0Exits{0}, removes{0}, vetoes{0}, requests{0};
+    std::atomic<int32_t> lastStart{0};
 };
 
 // Lives as long as winedevice: its threads end at the unbind, and a
@@ -97,7 +97,8 @@ Machine& M() {
     return *machine;
 }
 
-void Complete(Io* io, NTSTATUS status, size_t information) {
+// The one completion of every IRP the framework half took.
+void Finish(Io* io, NTSTATUS status, size_t information) {
     {
         std::lock_guard<std::mutex> lock(io->m);
         if (io->completed) {
@@ -107,11 +108,6 @@ void Complete(Io* io, NTSTATUS status, size_t information) {
         io->completed = true;
     }
     CompleteIrp(io->irp, io, status, information);
-}
-
-// The one completion of every IRP the framework half took.
-void Finish(Io* io, NTSTATUS status, size_t information) {
-    Complete(io, status, information);
     UnrefIo(io);
 }
 
@@ -156,7 +152,7 @@ QxKmdfPnp StartNode() {
                                          kConnectionHigh),
                       InterruptResource(kInterruptVector)});
         status = AddDevice();
-        w.state.adds++;
+        w.adds++;
     }
     if (NT_SUCCESS(status)) {
         {
@@ -173,9 +169,9 @@ QxKmdfPnp StartNode() {
             status = created;
         }
     }
-    w.state.last_start_status = status;
+    w.lastStart = status;
     if (!NT_SUCCESS(status)) return {kQxKmdfFailed, status};
-    w.state.starts++;
+    w.starts++;
     return {kQxKmdfDone, STATUS_SUCCESS};
 }
 
@@ -186,11 +182,11 @@ QxKmdfPnp RemoveNode() {
     if (!DevicePresent()) return {kQxKmdfDone, STATUS_SUCCESS};
     const bool inD0 = DeviceInD0();
     if (!DisableDevice()) {
-        w.state.vetoes++;
+        w.vetoes++;
         return {kQxKmdfVetoed, STATUS_SUCCESS};
     }
-    if (inD0) w.state.d0_exits++;
-    w.state.removes++;
+    if (inD0) w.d0Exits++;
+    w.removes++;
     if (w.deviceObject != nullptr) DeleteDevice(w.deviceObject);
     w.deviceObject = nullptr;
     return {kQxKmdfDone, STATUS_SUCCESS};
@@ -502,7 +498,14 @@ bool ControlNow(uint32_t code, const uint8_t* in, size_t inLength, uint8_t* out,
             *status = STATUS_BUFFER_TOO_SMALL;
             return true;
         }
-        QxKmdfState s = M().state;
+        const Machine& w = M();
+        QxKmdfState s{};
+        s.adds = w.adds;
+        s.starts = w.starts;
+        s.d0_exits = w.d0Exits;
+        s.removes = w.removes;
+        s.vetoes = w.vetoes;
+        s.last_start_status = w.lastStart;
         {
             std::lock_guard<std::recursive_mutex> lock(Fx().m);
             s.bound = Fx().bound != nullptr;
@@ -510,7 +513,7 @@ bool ControlNow(uint32_t code, const uint8_t* in, size_t inLength, uint8_t* out,
         s.present = DevicePresent();
         s.in_d0 = DeviceInD0();
         s.violations = static_cast<uint32_t>(Violations().size());
-        s.requests = M().requests.load();
+        s.requests = w.requests;
         s.outstanding = static_cast<uint32_t>(OutstandingRequests());
         memcpy(out, &s, sizeof(s));
         *information = sizeof(s);
@@ -557,7 +560,6 @@ extern "C" NTSTATUS FxWineVersionBind(PDRIVER_OBJECT DriverObject, PUNICODE_STRI
     }
     SetTargetOpener(OpenDevice);
     Machine& w = M();
-    w.driver = DriverObject;
     std::wstring path(RegistryPath->Buffer, RegistryPath->Length / sizeof(WCHAR));
     w.service = path.substr(path.find_last_of(L'\\') + 1);
     w.stop = false;

@@ -17,6 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 namespace kmdfwine {
 
 // ---- Requests the I/O manager hands the framework -------------------------------
@@ -72,10 +74,10 @@ struct TargetOpen {
 };
 int32_t OpenTarget(const TargetOpen& open, Target** target);
 enum class TargetOp : uint32_t { Read, Write, Control };
-// Sends one transfer; TargetDone(context, ...) follows exactly once, on the
-// target's completion thread or inside this call when it fails at once.
-// A cancel for a (context, id) arriving before or during the send is kept
-// and applied as soon as the transfer is on its way.
+// Sends one transfer; TargetDone(context, ...) follows exactly once, always
+// on the target's own thread (never inside this call, so a caller may hold
+// its lock). A cancel of (context, id) before the transfer went down keeps
+// it from going down; after, it cancels the IRP.
 void SendTarget(Target* target, void* context, uint64_t id, TargetOp op, uint32_t ioctl,
                 void* buffer, size_t length);
 void CancelTarget(Target* target, void* context, uint64_t id);
@@ -107,7 +109,7 @@ void CheckKernelWait(bool poll);
 
 // True once the service manager reports the service running (its driver's
 // entry point has returned), false after ms or when stop became true.
-bool WaitServiceRunning(const wchar_t* service, uint32_t ms, const volatile bool* stop);
+bool WaitServiceRunning(const wchar_t* service, uint32_t ms, const std::atomic<bool>* stop);
 // Path of the installed INF of a device instance (the class key's InfPath
 // under %SystemRoot%\INF), in UTF-8; false when the device has none.
 bool InstalledInfPath(const wchar_t* instance, char* path, size_t size);

@@ -472,7 +472,14 @@ VOID NTAPI TargetThread(PVOID parameter) {
         }
         NTSTATUS wait = ZwWaitForMultipleObjects(count, handles, WaitAny, FALSE, nullptr);
         const ULONG index = static_cast<ULONG>(wait - STATUS_WAIT_0);
-        if (index == 0 || index >= count) continue;
+        if (wait < STATUS_WAIT_0 || index >= count) {
+            // Never seen; a wait that fails must not spin.
+            LARGE_INTEGER pause;
+            pause.QuadPart = -10 * 10000;
+            KeDelayExecutionThread(KernelMode, FALSE, &pause);
+            continue;
+        }
+        if (index == 0) continue;
         Op* op = waiting[index];
         KeAcquireSpinLock(&t->lock, &irql);
         Unlink(t, op);

@@ -30,7 +30,7 @@ std::wstring EnumKey(const wchar_t* instance) {
 
 }  // namespace
 
-bool WaitServiceRunning(const wchar_t* service, uint32_t ms, const volatile bool* stop) {
+bool WaitServiceRunning(const wchar_t* service, uint32_t ms, const std::atomic<bool>* stop) {
     const ULONGLONG deadline = GetTickCount64() + ms;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) return false;

@@ -69,10 +69,32 @@ TABLE
 probe "$out" open
 expect_eq "no device while disabled" "open -> -1" "$(line_of "$out" 1)"
 
+# The fresh start reads the device's settings anew: with "ConnectInterrupt"
+# 1 the driver connects the interrupt the firmware describes, and signalling
+# it succeeds (without, it is STATUS_NOT_FOUND).
+settings='HKLM\System\CurrentControlSet\Enum\ACPI\VLT0949\1\Device Parameters\Settings'
+reg_set "$settings" ConnectInterrupt REG_DWORD 1
 probe "$out" enable mode plain open write 03027DBC7E read 5
 expect_eq "enabled again" "Device enabled" "$(line_of "$out" 2)"
 expect_eq "open after the fresh start" "open -> 0" "$(line_of "$out" 4)"
 expect_eq "the controller answers" "03 02 07 03 01" "$(line_of "$out" 6 | sed 's/.*bytes=//')"
 expect_eq "started twice" 2 "$(fx_value starts)"
+wine_run 60 "$out" "$FX_PROBE" open signal
+expect_eq "the interrupt connected at the fresh start" "signal -> ok info=0 bytes=" "$(line_of "$out" 2)"
 expect_no_violations
+
+# The driver's unload: the PnP manager removes the device first.
+timeout 60 wine sc stop QXVeltrane </dev/null >"$QX_WORK/stop.out" 2>&1
+for ((i = 0; i < 40; i++)); do
+    timeout 60 wine sc query QXVeltrane </dev/null >"$QX_WORK/query.out" 2>&1
+    grep -q STOPPED "$QX_WORK/query.out" && break
+    sleep 0.25
+done
+expect_contains "the driver stopped" "$QX_WORK/query.out" STOPPED
+probe "$out" open
+expect_eq "the device went with the driver" "open -> -1" "$(line_of "$out" 1)"
+wine_run 60 "$out" "$FX_PROBE" state
+expect_contains "and the framework's control device" "$out" "control device: error"
+expect_not_contains "nothing broken at the unload" "$STACK_LOG" "kmdfsim violation"
+expect_not_contains "winedevice survived the unload" "$STACK_LOG" "Unhandled"
 finish
