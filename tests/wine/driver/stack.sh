@@ -6,7 +6,8 @@
 # would leave it (the INF as %SystemRoot%\INF\oem0.inf, named by the device
 # node's class key), so the framework's PnP manager applies that INF when it
 # adds the device. The session's log (DUVAD prints, winedevice's errors) is
-# $STACK_LOG.
+# $STACK_LOG; STACK_CHANNELS gives it other debug channels (e.g. with
+# trace+loaddll, to read a crash address in winedevice).
 source "$(dirname "${BASH_SOURCE[0]}")/../transport/double.sh"
 
 STACK_LOG=$QX_WORK/session.log
