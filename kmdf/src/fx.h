@@ -132,6 +132,10 @@ struct Irp {
     void* userOut = nullptr;
     Request* request = nullptr;  // while outstanding (framework lock)
     FileObj* file = nullptr;
+    // Called once the request completed (status, information and userOut
+    // final), on the completing thread: how an I/O manager below the
+    // framework (kmdf/wine) completes the real request behind this one.
+    std::function<void(Irp&)> completed;
 };
 
 struct Memory : Object {
@@ -234,11 +238,32 @@ struct Queue : Object {
 
 struct SpbImpl;
 
+// What an opened remote I/O target sends its requests to: one of the
+// simulated SPB controllers, or whatever SetTargetOpener puts behind a name
+// (under Wine, a real device object). Called without the framework lock. A
+// backend completes every request it was given with CompleteSent, exactly
+// once, also when it is cancelled.
+struct TargetBackend {
+    virtual ~TargetBackend() = default;
+    virtual void Submit(Request* r, uint64_t send) = 0;
+    // Cancel of the send numbered send; one that already finished is left be.
+    virtual void Cancel(Request* r, uint64_t send) = 0;
+    // A send whose cancel came before it: completed as cancelled at once.
+    virtual void SubmitCancelled(Request* r);
+    // The target closed, with nothing of it in flight any more.
+    virtual void Closed() {}
+};
+// Opens what sits behind a target name. Unset: the resource hub's names
+// lead to the simulated SPB controllers.
+using TargetOpener = NTSTATUS (*)(const std::wstring& name, const WDF_IO_TARGET_OPEN_PARAMS& params,
+                                  TargetBackend** backend);
+void SetTargetOpener(TargetOpener opener);
+
 struct Target : Object {
     Target() : Object(Kind::IoTarget) {}
     Device* device = nullptr;
     enum class St { Created, Opened, Closed } st = St::Created;
-    SpbImpl* controller = nullptr;
+    TargetBackend* backend = nullptr;
     // One entry per send, until its completion routine returned (framework
     // lock); a request re-sent from its own completion routine is in twice.
     std::multiset<Request*> sent;
@@ -451,8 +476,6 @@ void FlushFile(FileObj* file);
 
 // Targets and the bus.
 SpbImpl* FindController(ULONGLONG id);
-void SubmitToController(SpbImpl* c, Request* r, uint64_t send);
-void CancelAtController(SpbImpl* c, Request* r, uint64_t send);
 // The controller finished r: runs the completion routine.
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
 // The completion itself: state, then the completion routine at DISPATCH_LEVEL.

@@ -224,6 +224,7 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
         irp->done = true;
         irp->cv.notify_all();
     }
+    if (irp->completed) irp->completed(*irp);
     if (q != nullptr) q->OnCompleted(r);
 }
 
