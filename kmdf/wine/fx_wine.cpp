@@ -25,7 +25,8 @@
 
 namespace kmdfsim {
 // The I/O manager's side of a handle (fx_pnp.cpp).
-FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS* status);
+FileObj* OpenFile(const std::wstring& link, bool inNamespace, const std::string& account,
+                  NTSTATUS* status);
 void CleanupFile(FileObj* f);
 }  // namespace kmdfsim
 
@@ -333,7 +334,7 @@ void Process(Io* io) {
     switch (p.kind) {
         case IoKind::Create: {
             record = new FileRecord();
-            record->file = OpenFile(device->link, kCaller, &record->refused);
+            record->file = OpenFile(device->link, p.inNamespace, kCaller, &record->refused);
             *p.fileContext = record;
             Finish(io, record->refused, 0);
             return;

@@ -36,6 +36,7 @@ struct IoParams {
     size_t inLength;
     uint8_t* out;  // read data, control output
     size_t outLength;
+    bool inNamespace;  // a create of a name inside the device's namespace
 };
 
 struct Io;  // the framework half's record of one IRP; counted references

@@ -152,6 +152,7 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
     switch (sp->MajorFunction) {
         case IRP_MJ_CREATE:
             p.kind = IoKind::Create;
+            p.inNamespace = sp->FileObject != nullptr && sp->FileObject->FileName.Length > 0;
             break;
         case IRP_MJ_CLEANUP:
             p.kind = IoKind::Cleanup;
