@@ -68,6 +68,9 @@ VOID SendSequence(PDEVICE_CONTEXT_T Context, WDFREQUEST Request, ULONG IoctlCode
     if (NT_SUCCESS(status)) {
         status = WdfRequestRetrieveOutputBuffer(Request, 0, &readBuffer, &readLength);
     }
+    if (NT_SUCCESS(status) && (writeLength > QX_MAX_TRANSFER_BYTES || readLength > QX_MAX_TRANSFER_BYTES)) {
+        status = STATUS_INVALID_BUFFER_SIZE;
+    }
     if (NT_SUCCESS(status)) {
         QX_TRANSFER_LIST* list = &Context->TransferList;
         SPB_TRANSFER_LIST_INIT(&list->List, 2);
@@ -112,25 +115,41 @@ NTSTATUS BuildResourceHubPath(ULONG IdLowPart, ULONG IdHighPart, PWSTR Path, siz
     return status;
 }
 
+NTSTATUS OpenBusTargetLocked(PDEVICE_CONTEXT_T Context) {
+    WCHAR path[152 / sizeof(WCHAR)];
+    NTSTATUS status =
+        BuildResourceHubPath(Context->ConnectionId.LowPart, Context->ConnectionId.HighPart, path, sizeof(path));
+    if (NT_SUCCESS(status)) {
+        UNICODE_STRING name;
+        RtlInitUnicodeString(&name, path);
+        WDF_IO_TARGET_OPEN_PARAMS openParams;
+        WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&openParams, &name, GENERIC_READ | GENERIC_WRITE);
+        openParams.ShareAccess = 0;
+        openParams.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        openParams.CreateDisposition = FILE_OPEN;
+        openParams.CreateOptions = FILE_NON_DIRECTORY_FILE;
+        status = WdfIoTargetOpen(Context->BusTarget, &openParams);
+    }
+    Context->BusOpened = NT_SUCCESS(status) ? TRUE : FALSE;
+    return status;
+}
+
 NTSTATUS BusOpen(PDEVICE_CONTEXT_T Context) {
     NTSTATUS status;
     WdfWaitLockAcquire(Context->TargetLock, NULL);
     if (!Context->BusReady || Context->BusTarget == NULL) {
         status = QX_STATUS_BUS_NOT_READY;
     } else {
-        WCHAR path[152 / sizeof(WCHAR)];
-        status =
-            BuildResourceHubPath(Context->ConnectionId.LowPart, Context->ConnectionId.HighPart, path, sizeof(path));
-        if (NT_SUCCESS(status)) {
-            UNICODE_STRING name;
-            RtlInitUnicodeString(&name, path);
-            WDF_IO_TARGET_OPEN_PARAMS openParams;
-            WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&openParams, &name, GENERIC_READ | GENERIC_WRITE);
-            openParams.ShareAccess = 0;
-            openParams.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            openParams.CreateDisposition = FILE_OPEN;
-            openParams.CreateOptions = FILE_NON_DIRECTORY_FILE;
-            status = WdfIoTargetOpen(Context->BusTarget, &openParams);
+        status = OpenBusTargetLocked(Context);
+    }
+    if (NT_SUCCESS(status) && !Context->IdleReferenceHeld) {
+        // While a client has the connection the device stays in D0. This
+        // runs in D0 (the queue is power-managed), so nothing waits here.
+        NTSTATUS idleStatus = WdfDeviceStopIdle(Context->DeviceHandle, FALSE);
+        if (NT_SUCCESS(idleStatus)) {
+            Context->IdleReferenceHeld = TRUE;
+        } else {
+            QX_TRACE(TRACE_IO, DPFLTR_WARNING_LEVEL, "no idle reference %08x", (unsigned)idleStatus);
         }
     }
     WdfWaitLockRelease(Context->TargetLock);
@@ -144,6 +163,13 @@ NTSTATUS BusClose(PDEVICE_CONTEXT_T Context) {
     WdfWaitLockAcquire(Context->TargetLock, NULL);
     if (Context->BusReady && Context->BusTarget != NULL) {
         WdfIoTargetClose(Context->BusTarget);
+    }
+    Context->BusOpened = FALSE;
+    Context->BusWasOpen = FALSE;
+    if (Context->IdleReferenceHeld) {
+        // Nobody uses the bus: the device may idle to D3 after its time-out.
+        Context->IdleReferenceHeld = FALSE;
+        WdfDeviceResumeIdle(Context->DeviceHandle);
     }
     WdfWaitLockRelease(Context->TargetLock);
     return STATUS_SUCCESS;

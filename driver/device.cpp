@@ -73,6 +73,20 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
     deviceState.NotDisableable = WdfFalse;
     WdfDeviceSetDeviceState(device, &deviceState);
 
+    // On a notebook that sleeps in S0 the device must not stay in D0 all
+    // night: it idles to D3 when nobody holds the bus connection (BusOpen
+    // takes an idle reference, BusClose gives it back). It cannot wake the
+    // system; the power framework runs the time-out, with ours as its hint.
+    WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS idleSettings;
+    WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS_INIT(&idleSettings, IdleCannotWakeFromS0);
+    idleSettings.IdleTimeout = QX_IDLE_TIMEOUT_MS;
+    idleSettings.IdleTimeoutType = SystemManagedIdleTimeoutWithHint;
+    NTSTATUS idleStatus = WdfDeviceAssignS0IdleSettings(device, &idleSettings);
+    if (!NT_SUCCESS(idleStatus)) {
+        // Not fatal: the device then stays in D0 while it is started.
+        QX_TRACE(TRACE_DRIVER, DPFLTR_WARNING_LEVEL, "no idling in S0 %08x", (unsigned)idleStatus);
+    }
+
     WDF_OBJECT_ATTRIBUTES lockAttributes;
     WDF_OBJECT_ATTRIBUTES_INIT(&lockAttributes);
     lockAttributes.ParentObject = device;
@@ -106,13 +120,18 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
     // PASSIVE_LEVEL. The framework presents the next request from inside
     // WdfRequestComplete, and a bus completion routine completes at up to
     // DISPATCH_LEVEL; a passive execution level makes the framework present
-    // from a passive-level work item there instead.
+    // from a passive-level work item there instead. Power-managed: a request
+    // that arrives while the device idles in D3 brings it back to D0 before
+    // it is presented, and one arriving while the system has the device in
+    // D3 waits for D0. OnIoStop ends a bus operation in flight when the
+    // device leaves D0, instead of making the power transition wait for it.
     WDF_IO_QUEUE_CONFIG_INIT(&queueConfig, WdfIoQueueDispatchSequential);
-    queueConfig.PowerManaged = WdfFalse;
+    queueConfig.PowerManaged = WdfTrue;
     queueConfig.AllowZeroLengthRequests = FALSE;
     queueConfig.EvtIoRead = OnIoREAD;
     queueConfig.EvtIoWrite = OnIoWRITE;
     queueConfig.EvtIoDeviceControl = OnIoDeviceControl;
+    queueConfig.EvtIoStop = OnIoStop;
     WDF_OBJECT_ATTRIBUTES queueAttributes;
     WDF_OBJECT_ATTRIBUTES_INIT(&queueAttributes);
     queueAttributes.ExecutionLevel = WdfExecutionLevelPassive;
@@ -240,6 +259,18 @@ _Use_decl_annotations_ NTSTATUS OnD0Entry(WDFDEVICE Device, WDF_POWER_DEVICE_STA
     WdfSpinLockAcquire(context->StateLock);
     context->BusReady = TRUE;
     WdfSpinLockRelease(context->StateLock);
+
+    // A D0 exit nobody announced (hibernate, fast startup, a lost broadcast)
+    // must not leave the client with a closed bus until its next open: the
+    // connection that was open before the D0 exit, and only that one, is
+    // opened again. A failure leaves it closed for the client's next open.
+    if (context->BusWasOpen) {
+        context->BusWasOpen = FALSE;
+        NTSTATUS openStatus = OpenBusTargetLocked(context);
+        if (!NT_SUCCESS(openStatus)) {
+            QX_TRACE(TRACE_DRIVER, DPFLTR_WARNING_LEVEL, "bus not reopened %08x", (unsigned)openStatus);
+        }
+    }
     WdfWaitLockRelease(context->TargetLock);
     return STATUS_SUCCESS;
 }
@@ -254,6 +285,8 @@ _Use_decl_annotations_ NTSTATUS OnD0Exit(WDFDEVICE Device, WDF_POWER_DEVICE_STAT
     WdfSpinLockAcquire(context->StateLock);
     context->BusReady = FALSE;
     WdfSpinLockRelease(context->StateLock);
+    context->BusWasOpen = context->BusOpened;
+    context->BusOpened = FALSE;
     WdfWaitLockRelease(context->TargetLock);
 
     // Closing cancels what was sent and refuses new sends; then wait until the

@@ -76,8 +76,15 @@ _Use_decl_annotations_ BOOLEAN OnInterruptIsr(WDFINTERRUPT Interrupt, ULONG Mess
     KeClearEvent(&context->InterruptEvent);
     if (NotifyInterruptWaiter(context)) {
         // Hold the interrupt until user mode has serviced the controller and
-        // acknowledged (SIGNAL_INTERRUPT) or closed a handle.
-        KeWaitForSingleObject(&context->InterruptEvent, Executive, KernelMode, FALSE, NULL);
+        // acknowledged (SIGNAL_INTERRUPT) or closed a handle, but not for
+        // ever: every D0 exit waits for this routine, and a client that never
+        // answers must not stall a power transition.
+        LARGE_INTEGER hold;
+        hold.QuadPart = -10000LL * QX_INTERRUPT_HOLD_MS;
+        if (KeWaitForSingleObject(&context->InterruptEvent, Executive, KernelMode, FALSE, &hold) == STATUS_TIMEOUT) {
+            QX_TRACE(TRACE_IO, DPFLTR_WARNING_LEVEL, "interrupt not acknowledged within %u ms",
+                     (unsigned)QX_INTERRUPT_HOLD_MS);
+        }
     }
     return TRUE;
 }

@@ -35,8 +35,24 @@ static_assert(IOCTL_QXSPB_OPEN == 0x04731E00, "open code");
 static_assert(IOCTL_QXSPB_FULL_DUPLEX == 0x04731E24, "full-duplex code");
 
 // What a bus operation, or the open, reports while the bus objects do not
-// exist (the queues are not power-managed, so requests arrive out of D0 too).
+// exist (a D0 entry that could not make them).
 #define QX_STATUS_BUS_NOT_READY STATUS_DEVICE_NOT_READY
+
+// The longest transfer, or part of a combined transfer, the driver takes to
+// the bus. SPB controllers move a few kilobytes in one transfer at most, and
+// the daemon's frames are 160 bytes; anything longer is refused with
+// STATUS_INVALID_BUFFER_SIZE before it reaches the bus.
+#define QX_MAX_TRANSFER_BYTES 4096
+
+// How long the interrupt routine holds the line for user mode's
+// acknowledgement. The framework disconnects the interrupt at every D0 exit
+// and waits for a running routine, so the hold must end on its own.
+#define QX_INTERRUPT_HOLD_MS 1000
+
+// Idle in S0: the device cannot wake the system; it goes to D3 this long
+// after the last user of the bus let it go. The power framework manages the
+// time-out (on Windows 8 and later), taking this as its hint.
+#define QX_IDLE_TIMEOUT_MS 5000
 
 // ---- Contexts -----------------------------------------------------------------------
 
@@ -61,6 +77,13 @@ typedef struct _DEVICE_CONTEXT_T {
     WDFREQUEST ClientRequest;
     WDFREQUEST WaitRequest;
     BOOLEAN BusReady;
+
+    // Under TargetLock: BusTarget is open; it was open when the device last
+    // left D0 (D0 entry opens it again); the device holds an idle reference
+    // for the open connection, so that it stays in D0 while it is used.
+    BOOLEAN BusOpened;
+    BOOLEAN BusWasOpen;
+    BOOLEAN IdleReferenceHeld;
 
     // Guards BusReady, ClientRequest and WaitRequest between the queues, the
     // completion and cancel routines and the interrupt routine.
@@ -115,6 +138,7 @@ EVT_WDF_IO_QUEUE_IO_DEFAULT OnTopLevelIoDefault;
 EVT_WDF_IO_QUEUE_IO_READ OnIoREAD;
 EVT_WDF_IO_QUEUE_IO_WRITE OnIoWRITE;
 EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL OnIoDeviceControl;
+EVT_WDF_IO_QUEUE_IO_STOP OnIoStop;
 EVT_WDF_INTERRUPT_ISR OnInterruptIsr;
 EVT_WDF_REQUEST_COMPLETION_ROUTINE OnBusRequestComplete;
 EVT_WDF_REQUEST_CANCEL OnClientRequestCancel;
@@ -125,6 +149,8 @@ EVT_WDF_REQUEST_CANCEL OnWaitRequestCancel;
 NTSTATUS BuildResourceHubPath(ULONG IdLowPart, ULONG IdHighPart, PWSTR Path, size_t PathChars);
 
 NTSTATUS BusOpen(PDEVICE_CONTEXT_T DeviceContext);
+// Opens BusTarget by the resource-hub path of ConnectionId; TargetLock held.
+NTSTATUS OpenBusTargetLocked(PDEVICE_CONTEXT_T DeviceContext);
 NTSTATUS BusClose(PDEVICE_CONTEXT_T DeviceContext);
 VOID BusRead(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);
 VOID BusWrite(PDEVICE_CONTEXT_T DeviceContext, WDFREQUEST Request);

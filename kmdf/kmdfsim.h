@@ -23,6 +23,8 @@
 
 namespace kmdfsim {
 
+enum class DevicePower { None, D0, IdleD3, SleepD3 };
+
 // ---- World -------------------------------------------------------------------
 
 // Tears everything down (device removed, driver unloaded, threads joined)
@@ -59,6 +61,10 @@ struct DeviceProperties {
     // "Exclusive": while one handle is open, every other open fails with
     // STATUS_ACCESS_DENIED.
     bool exclusive = false;
+    // "DeviceCharacteristics". Without FILE_DEVICE_SECURE_OPEN (0x100) the
+    // I/O manager checks the security descriptor only for opens of the device
+    // itself, not for a name inside its namespace ("\\.\QXSPB\any").
+    uint32_t characteristics = 0;
 };
 void SetDeviceProperties(const DeviceProperties& properties);
 DeviceProperties CurrentDeviceProperties();
@@ -72,9 +78,30 @@ NTSTATUS AddDevice();
 // otherwise D0 exit, release hardware, device deleted.
 bool DisableDevice();
 NTSTATUS EnableDevice();
-// System sleep and wake with handles left open: D0 exit and D0 entry only.
+// System sleep and wake with handles left open: D0 exit and D0 entry only
+// (a device idle in D3 stays there, as with PowerUpIdleDeviceOnSystemWake
+// left at its default). Also what a D0 loss nobody announces (hibernate,
+// fast startup) looks like to the driver.
 void Suspend();
 NTSTATUS Resume();
+
+// Where the device is: not started, working, idle in D3 (its idle time-out
+// expired), or in D3 with the system asleep.
+DevicePower PowerState();
+bool WaitPowerState(DevicePower state, uint32_t ms);
+// The idle time-out the driver assigned (0: none), and whether it runs now.
+uint32_t IdleTimeoutMs();
+bool IdleTimerRunning();
+// Lets a running idle time-out expire now; true once the device is idle in D3
+// (within ms), false when no time-out ran.
+bool ExpireIdleTimer(uint32_t ms = 2000);
+// Idle references the driver holds (WdfDeviceStopIdle minus ResumeIdle).
+int PowerReferences();
+// D0 exits of the device so far (idle, sleep or removal).
+int D0Exits();
+// How long a D0 exit waits for a delivered request or a running interrupt
+// routine before the driver is reported (2 s; Reset restores it).
+void SetTransitionBound(uint32_t ms);
 bool DevicePresent();
 bool DeviceInD0();
 WDFDEVICE DeviceHandle();
@@ -154,6 +181,10 @@ class SpbController {
     // The next n transfers see no acknowledge of the address.
     virtual void NakNext(int n = 1) = 0;
     virtual void SetPeripheral(Peripheral* peripheral) = 0;  // null: the echo device
+    // A slave holding SCL low: while stuck, the controller completes no
+    // transfer, cancelled or not; once free, those it held end (as cancelled
+    // when their cancel came meanwhile) and new ones complete.
+    virtual void SetStuck(bool stuck) = 0;
     virtual int Held() = 0;
     // Completes up to n held requests, oldest first; returns how many.
     virtual int ReleaseHeld(int n = 1) = 0;

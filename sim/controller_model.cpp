@@ -19,6 +19,9 @@ void ControllerModel::ResetLocked() {
     device_present_ = true;
     node_enabled_ = true;
     node_start_ms_ = 0;
+    in_d0_ = true;
+    d0_back_at_ = 0;
+    device_observer_ = nullptr;
     node_ready_at_ = 0;
     cancel_delay_ms_ = 0;
     ignore_cancel_ = false;
@@ -111,6 +114,45 @@ uint32_t ControllerModel::NodeStartTime() {
     return node_start_ms_;
 }
 
+void ControllerModel::LoseD0For(uint32_t ms) {
+    auto& kernel = Notebook::Current().Kernel();
+    std::function<void(DeviceChange)> observer;
+    uint64_t loss;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        in_d0_ = false;
+        d0_back_at_ = kernel.Now() + ms;
+        loss = ++d0_losses_;
+        observer = device_observer_;
+    }
+    if (observer) observer(DeviceChange::LeftD0);
+    kernel.At(kernel.Now() + ms, [this, loss] {
+        std::function<void(DeviceChange)> back;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            if (loss != d0_losses_ || in_d0_) return;  // a later loss owns the return
+            in_d0_ = true;
+            back = device_observer_;
+        }
+        if (back) back(DeviceChange::BackInD0);
+    });
+}
+
+bool ControllerModel::InD0() {
+    std::lock_guard<std::mutex> lk(m_);
+    return in_d0_;
+}
+
+VTime ControllerModel::D0BackAt() {
+    std::lock_guard<std::mutex> lk(m_);
+    return d0_back_at_;
+}
+
+void ControllerModel::SetDeviceObserver(std::function<void(DeviceChange change)> observer) {
+    std::lock_guard<std::mutex> lk(m_);
+    device_observer_ = std::move(observer);
+}
+
 void ControllerModel::SetCancelDelay(uint32_t ms) {
     std::lock_guard<std::mutex> lk(m_);
     cancel_delay_ms_ = ms;
@@ -122,8 +164,13 @@ uint32_t ControllerModel::CancelDelay() {
 }
 
 void ControllerModel::SetIgnoreCancel(bool ignore) {
-    std::lock_guard<std::mutex> lk(m_);
-    ignore_cancel_ = ignore;
+    std::function<void(DeviceChange)> observer;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        ignore_cancel_ = ignore;
+        observer = device_observer_;
+    }
+    if (observer) observer(ignore ? DeviceChange::BusStuck : DeviceChange::BusFree);
 }
 
 bool ControllerModel::IgnoresCancel() {

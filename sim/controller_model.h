@@ -95,6 +95,17 @@ class ControllerModel {
     // cancelled) and new ones complete.
     void SetIgnoreCancel(bool ignore);
     bool IgnoresCancel();
+    // The device leaves D0 for ms and comes back, without a broadcast
+    // (hibernate, fast startup). As the driver's power-managed queue does,
+    // a request that arrives meanwhile waits for D0 (or its cancel), and the
+    // connection that was open is open again afterwards.
+    void LoseD0For(uint32_t ms);
+    bool InD0();
+    VTime D0BackAt();
+    // What the KMDF stack under qxsim --driver plays as well: the device's
+    // D0 and a bus that stops completing transfers (SetIgnoreCancel).
+    enum class DeviceChange { LeftD0, BackInD0, BusStuck, BusFree };
+    void SetDeviceObserver(std::function<void(DeviceChange change)> observer);
 
     // ---- Device side, for the transport ----
     // Opens a handle; returns its generation (> 0), or 0 when the device is
@@ -187,6 +198,10 @@ class ControllerModel {
     bool device_present_;
     bool node_enabled_;
     uint32_t node_start_ms_;
+    bool in_d0_ = true;
+    VTime d0_back_at_ = 0;
+    uint64_t d0_losses_ = 0;
+    std::function<void(DeviceChange)> device_observer_;
     VTime node_ready_at_;  // the device exists from here on
     uint32_t cancel_delay_ms_;
     bool ignore_cancel_;

@@ -101,6 +101,13 @@ IoRequest* IssueTransfer(IoDevice* device, IoRequest::Kind kind, uint32_t len) {
     auto* request = new IoRequest{kind, IoRequest::State::kFailed};
     request->data.assign(len, 0);
     if (device == nullptr || !model.HandleValid(device->generation)) return request;
+    if (!model.InD0()) {
+        // The driver's queue is power-managed: the request waits for D0,
+        // which brings the open connection back, and then goes to the bus.
+        request->busy_ms = static_cast<uint32_t>(model.D0BackAt() - Now()) + model.TransferTime();
+        request->state = IoRequest::State::kBusy;
+        return request;
+    }
     TransferOutcome outcome =
         kind == IoRequest::Kind::kWrite ? model.NextWriteOutcome() : model.NextReadOutcome();
     if (outcome == TransferOutcome::FailNow) return request;
@@ -174,8 +181,15 @@ IoRequest* IoIssueControl(IoDevice* device, uint32_t code) {
     BusScope bus("TransportOpen");
     // The driver knows one control code, and refuses it when the model says so.
     bool accepted = device != nullptr && !device->refused && code == kIoctlQxspbOpen;
-    return new IoRequest{IoRequest::Kind::kControl,
-                         accepted ? IoRequest::State::kSucceeded : IoRequest::State::kFailed};
+    auto* request = new IoRequest{IoRequest::Kind::kControl, accepted ? IoRequest::State::kSucceeded
+                                                                      : IoRequest::State::kFailed};
+    auto& model = qxsim::Notebook::Current().Controller();
+    if (accepted && !model.InD0()) {
+        // Like a transfer, the open waits for D0 in the driver's queue.
+        request->busy_ms = static_cast<uint32_t>(model.D0BackAt() - Now());
+        request->state = IoRequest::State::kBusy;
+    }
+    return request;
 }
 
 IoWaitResult IoWait(IoRequest* request, uint32_t ms) {

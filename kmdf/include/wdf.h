@@ -921,6 +921,16 @@ typedef VOID EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL(WDFQUEUE Queue, WDFREQUEST Reque
                                                 ULONG IoControlCode);
 typedef EVT_WDF_IO_QUEUE_IO_DEVICE_CONTROL* PFN_WDF_IO_QUEUE_IO_DEVICE_CONTROL;
 
+typedef enum _WDF_REQUEST_STOP_ACTION_FLAGS {
+    WdfRequestStopActionInvalid = 0,
+    WdfRequestStopActionSuspend = 0x01,  // the device leaves D0
+    WdfRequestStopActionPurge = 0x2,     // the device goes away
+    WdfRequestStopRequestCancelable = 0x10000000,
+} WDF_REQUEST_STOP_ACTION_FLAGS;
+
+typedef VOID EVT_WDF_IO_QUEUE_IO_STOP(WDFQUEUE Queue, WDFREQUEST Request, ULONG ActionFlags);
+typedef EVT_WDF_IO_QUEUE_IO_STOP* PFN_WDF_IO_QUEUE_IO_STOP;
+
 typedef struct _WDF_IO_QUEUE_CONFIG {
     ULONG Size;
     WDF_IO_QUEUE_DISPATCH_TYPE DispatchType;
@@ -932,7 +942,7 @@ typedef struct _WDF_IO_QUEUE_CONFIG {
     PFN_WDF_IO_QUEUE_IO_WRITE EvtIoWrite;
     PFN_WDF_IO_QUEUE_IO_DEVICE_CONTROL EvtIoDeviceControl;
     PVOID EvtIoInternalDeviceControl;
-    PVOID EvtIoStop;
+    PFN_WDF_IO_QUEUE_IO_STOP EvtIoStop;
     PVOID EvtIoResume;
     PVOID EvtIoCanceledOnQueue;
     union {

@@ -527,6 +527,7 @@ bool DevicePropertiesFromInf(const std::string& path, DeviceProperties* properti
     InfDeviceProperties all;
     if (!DevicePropertiesFromInf(path, &all, error)) return false;
     *properties = all.device;
+    properties->characteristics = all.device_characteristics;
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <wdfldr.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -72,6 +73,7 @@ WDFFUNC AsEntry(F f) {
             &::kmdfsim::Method<pfn>::template Call<name##TableIndex, &::kmdfsim::fx::name>))
 
 namespace fx {
+void AddPowerMethods(MethodTable& table);
 void AddObjectMethods(MethodTable& table);
 void AddDeviceMethods(MethodTable& table);
 void AddRequestMethods(MethodTable& table);
@@ -130,6 +132,10 @@ struct Irp {
     void* userOut = nullptr;
     Request* request = nullptr;  // while outstanding (framework lock)
     FileObj* file = nullptr;
+    // Called once the request completed (status, information and userOut
+    // final), on the completing thread: how an I/O manager below the
+    // framework (kmdf/wine) completes the real request behind this one.
+    std::function<void(Irp&)> completed;
 };
 
 struct Memory : Object {
@@ -148,8 +154,16 @@ struct Request : Object {
     FileObj* file = nullptr;
     ReqState state = ReqState::Idle;
     Queue* queue = nullptr;
-    // Presented by a sequential queue and not completed yet.
-    bool inSequentialDriver = false;
+    // Presented by a sequential or power-managed queue and not completed yet.
+    bool inDriverCounted = false;
+    // Taken by a power-managed queue while its device was in D0.
+    bool takenInD0 = false;
+    // Inside the queue's I/O callback (framework lock); a D0 exit that comes
+    // meanwhile leaves its EvtIoStop flags here, for when the callback returns.
+    bool inCallback = false;
+    ULONG stopFlags = 0;
+    // Counted among its device's requests of power-managed queues.
+    bool pmCounted = false;
     // Cancellation.
     bool cancelRequested = false;
     PFN_WDF_REQUEST_CANCEL cancelRoutine = nullptr;
@@ -188,12 +202,20 @@ struct Queue : Object {
     std::condition_variable cv;
     std::deque<Request*> pending;
     Request* current = nullptr;
-    // Requests this sequential queue presented that the driver has not
-    // completed: never more than one, or the queue broke its own rule.
+    // Requests this sequential or power-managed queue presented that the
+    // driver has not completed (a sequential queue: never more than one, or
+    // it broke its own rule); those of a power-managed queue by name.
     int inDriver = 0;
+    std::set<Request*> delivered;
+    // A power-managed queue takes requests only while this is set: from its
+    // device's D0 entry to the start of its D0 exit (under m).
+    bool ioOn = false;
     bool stopping = false;
     // Execution level passive (own or inherited): callbacks only at PASSIVE_LEVEL.
     bool passive = false;
+    // Delivers requests only while its device is in D0, and powers an idle
+    // device up when one arrives.
+    bool powerManaged = false;
     std::thread dispatcher;
     void Teardown() override;
     void Enqueue(Request* r);
@@ -206,15 +228,42 @@ struct Queue : Object {
     Request* TakeNextLocked();
     void Run();
     void OnCompleted(Request* r);
+    // Powered: may present now (a power-managed queue only in D0); m held.
+    bool Powered() const;
+    // Framework lock and m held: r is taken from the queue for the driver.
+    void TakenLocked(Request* r);
+    // Completes what the queue holds with status (a device that failed).
+    void FailHeld(NTSTATUS status);
 };
 
 struct SpbImpl;
+
+// What an opened remote I/O target sends its requests to: one of the
+// simulated SPB controllers, or whatever SetTargetOpener puts behind a name
+// (under Wine, a real device object). Called without the framework lock. A
+// backend completes every request it was given with CompleteSent, exactly
+// once, also when it is cancelled.
+struct TargetBackend {
+    virtual ~TargetBackend() = default;
+    virtual void Submit(Request* r, uint64_t send) = 0;
+    // Cancel of the send numbered send; one that already finished is left be.
+    virtual void Cancel(Request* r, uint64_t send) = 0;
+    // A send whose cancel came before it: completed as cancelled at once.
+    virtual void SubmitCancelled(Request* r);
+    // The target closed, with nothing of it in flight any more.
+    virtual void Closed() {}
+};
+// Opens what sits behind a target name. Unset: the resource hub's names
+// lead to the simulated SPB controllers.
+using TargetOpener = NTSTATUS (*)(const std::wstring& name, const WDF_IO_TARGET_OPEN_PARAMS& params,
+                                  TargetBackend** backend);
+void SetTargetOpener(TargetOpener opener);
 
 struct Target : Object {
     Target() : Object(Kind::IoTarget) {}
     Device* device = nullptr;
     enum class St { Created, Opened, Closed } st = St::Created;
-    SpbImpl* controller = nullptr;
+    TargetBackend* backend = nullptr;
     // One entry per send, until its completion routine returned (framework
     // lock); a request re-sent from its own completion routine is in twice.
     std::multiset<Request*> sent;
@@ -231,6 +280,7 @@ struct Interrupt : Object {
     std::mutex m;
     std::condition_variable cv;
     int raised = 0;
+    bool connected = true;  // false from a D0 exit to the next D0 entry
     bool running = false;
     bool stop = false;
     int calls = 0;
@@ -287,6 +337,32 @@ struct Device : Object {
     bool inD0 = false;
     bool started = false;  // opens succeed only once the start finished
     bool removing = false;
+    // ---- Power (fx_power.cpp) ----
+    // The framework's power policy for the device: who owns it, the S0 idle
+    // settings the driver assigned, where the device is, the idle references
+    // (WdfDeviceStopIdle minus WdfDeviceResumeIdle) and the requests of its
+    // power-managed queues not completed yet. pm guards these; one power
+    // transition runs at a time (transition); the power thread runs the idle
+    // time-out and the power-up an arriving request asks for.
+    bool powerPolicyOwner = true;
+    bool idleEnabled = false;
+    ULONG idleTimeoutMs = 0;
+    WDF_POWER_POLICY_IDLE_TIMEOUT_TYPE idleTimeoutType = DriverManagedIdleTimeout;
+    DevicePower power = DevicePower::None;
+    bool idleBeforeSleep = false;
+    int powerRefs = 0;
+    int pmRequests = 0;
+    bool powerUpWanted = false;
+    bool idleArmed = false;
+    std::chrono::steady_clock::time_point idleDeadline{};
+    bool powerThreadStop = false;
+    std::mutex pm;
+    std::condition_variable pmCv;
+    std::thread powerThread;
+    std::recursive_mutex transition;
+    std::atomic<bool> ioPowered{false};
+    std::vector<Queue*> queues;
+    int d0Exits = 0;
     std::set<FileObj*> files;  // framework lock
     Interrupt* interrupt = nullptr;
     ResList* raw = nullptr;
@@ -299,6 +375,7 @@ struct DeviceInitData {
     bool hasFileConfig = false;
     WDF_OBJECT_ATTRIBUTES requestAttributes{};
     bool hasRequestAttributes = false;
+    bool powerPolicyOwner = true;
 };
 
 // ---- Shared state -----------------------------------------------------------------
@@ -399,13 +476,28 @@ void FlushFile(FileObj* file);
 
 // Targets and the bus.
 SpbImpl* FindController(ULONGLONG id);
-void SubmitToController(SpbImpl* c, Request* r, uint64_t send);
-void CancelAtController(SpbImpl* c, Request* r, uint64_t send);
 // The controller finished r: runs the completion routine.
 void CompleteSent(Request* r, NTSTATUS status, ULONG_PTR information);
 // The completion itself: state, then the completion routine at DISPATCH_LEVEL.
 void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information);
 void ResetControllers();
+
+// Power (fx_power.cpp). The device starts in D0 (PowerStarted) and leaves
+// the power machinery at its removal (PowerStopping: true when it was in D0).
+void PowerStarted(Device* d);
+bool PowerStopping(Device* d);
+// The framework's side of a D0 exit: stops the power-managed queues, waits
+// for what they delivered, disconnects the interrupt (waiting for a running
+// service routine), then the driver's D0 exit.
+void LeaveD0(Device* d, WDF_POWER_DEVICE_STATE target);
+// A request reaches, or leaves, a power-managed queue of d.
+void PmRequestQueued(Device* d);
+void PmRequestDone(Device* d);
+// Presents what power-managed queues held while d was out of D0.
+void KickQueues(Device* d);
+// The calling thread runs a callback of a power-managed queue.
+bool PresentingFromPowerManagedQueue();
+void PresentHeldRequests(Queue* q);
 
 // The driver object: deleted by the framework's unload or at the unbind.
 void DeleteDriverObject();

@@ -37,6 +37,7 @@ void PutUnimplemented(MethodTable& table, std::integer_sequence<int, Index...>) 
 MethodTable BuildTable() {
     MethodTable table;
     PutUnimplemented(table, std::make_integer_sequence<int, WdfFunctionTableNumEntries>());
+    fx::AddPowerMethods(table);
     fx::AddObjectMethods(table);
     fx::AddDeviceMethods(table);
     fx::AddRequestMethods(table);

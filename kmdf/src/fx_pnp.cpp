@@ -29,14 +29,6 @@ std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> DefaultResources() {
             InterruptResource(0x35)};
 }
 
-void SetConnected(Device* d, bool connected) {
-    Interrupt* i = d->interrupt;
-    if (i == nullptr) return;
-    std::lock_guard<std::mutex> lock(i->m);
-    if (!connected) i->raised = 0;  // a line raised out of D0 is not serviced
-    i->cv.notify_all();
-}
-
 // Removes the device: every handle still open is cleaned up first (only
 // unload does that; a disable is vetoed while handles are open).
 void RemoveDevice(Device* d);
@@ -133,7 +125,8 @@ DeviceProperties CurrentDeviceProperties() {
     return g_properties;
 }
 
-FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS* status) {
+FileObj* OpenFile(const std::wstring& link, bool inNamespace, const std::string& account,
+                  NTSTATUS* status) {
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     Device* d = Fx().device;
     if (d == nullptr || !d->started || d->removing || d->link != link) {
@@ -141,9 +134,12 @@ FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS
         return nullptr;
     }
     // The I/O manager's checks on the named object, before the driver sees
-    // anything: its security descriptor, then its exclusivity. A handle counts
-    // until its clean-up has finished.
-    if (!AccessAllowed(g_properties.security, account) ||
+    // anything: its security descriptor (for a name inside the device's
+    // namespace only with FILE_DEVICE_SECURE_OPEN), then its exclusivity. A
+    // handle counts until its clean-up has finished.
+    constexpr uint32_t kSecureOpen = 0x100;
+    const bool checked = !inNamespace || (g_properties.characteristics & kSecureOpen) != 0;
+    if ((checked && !AccessAllowed(g_properties.security, account)) ||
         (g_properties.exclusive && !d->files.empty())) {
         *status = STATUS_ACCESS_DENIED;
         return nullptr;
@@ -206,6 +202,7 @@ bool FireInterrupt() {
     if (d == nullptr || !d->inD0 || d->interrupt == nullptr) return false;
     Interrupt* i = d->interrupt;
     std::lock_guard<std::mutex> ilock(i->m);
+    if (!i->connected) return false;
     i->raised++;
     i->cv.notify_all();
     return true;
@@ -301,11 +298,9 @@ void RemoveDevice(Device* d) {
         files.assign(d->files.begin(), d->files.end());
     }
     for (FileObj* f : files) CleanupFile(f);
-    if (d->inD0) {
-        SetConnected(d, false);
-        d->inD0 = false;
-        if (d->pnp.EvtDeviceD0Exit != nullptr)
-            d->pnp.EvtDeviceD0Exit(AsHandle(d), WdfPowerDeviceD3Final);
+    if (PowerStopping(d)) {
+        std::lock_guard<std::recursive_mutex> transition(d->transition);
+        LeaveD0(d, WdfPowerDeviceD3Final);
     }
     if (d->pnp.EvtDeviceReleaseHardware != nullptr)
         d->pnp.EvtDeviceReleaseHardware(AsHandle(d), AsHandle(d->translated));
@@ -362,15 +357,12 @@ NTSTATUS AddDevice() {
                  : STATUS_SUCCESS;
     if (NT_SUCCESS(status) && d->pnp.EvtDeviceD0Entry != nullptr) {
         status = d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3Final);
-        if (NT_SUCCESS(status)) d->inD0 = true;
-    } else if (NT_SUCCESS(status)) {
-        d->inD0 = true;
     }
     if (!NT_SUCCESS(status)) {
         RemoveDevice(d);
         return status;
     }
-    SetConnected(d, true);
+    PowerStarted(d);
     std::lock_guard<std::recursive_mutex> lock(Fx().m);
     d->started = true;
     return STATUS_SUCCESS;
@@ -391,36 +383,6 @@ bool DisableDevice() {
 
 NTSTATUS EnableDevice() {
     return AddDevice();
-}
-
-void Suspend() {
-    Device* d;
-    {
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        d = Fx().device;
-        if (d == nullptr || !d->inD0) return;
-        d->inD0 = false;
-    }
-    SetConnected(d, false);
-    if (d->pnp.EvtDeviceD0Exit != nullptr) d->pnp.EvtDeviceD0Exit(AsHandle(d), WdfPowerDeviceD3);
-}
-
-NTSTATUS Resume() {
-    Device* d;
-    {
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        d = Fx().device;
-        if (d == nullptr || d->inD0) return STATUS_INVALID_DEVICE_STATE;
-    }
-    NTSTATUS status = d->pnp.EvtDeviceD0Entry != nullptr
-                          ? d->pnp.EvtDeviceD0Entry(AsHandle(d), WdfPowerDeviceD3)
-                          : STATUS_SUCCESS;
-    if (NT_SUCCESS(status)) {
-        std::lock_guard<std::recursive_mutex> lock(Fx().m);
-        d->inD0 = true;
-    }
-    SetConnected(d, true);
-    return status;
 }
 
 bool DevicePresent() {
@@ -494,6 +456,17 @@ void UnloadDriver() {
 
 void Reset() {
     UnloadDriver();
+    // Objects made without a driver to hang from (a method called with
+    // globals of no bind, after the violation it was reported as) go too.
+    std::vector<Object*> orphans;
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        for (Object* o : Fx().live) {
+            if (o->parent == nullptr && o->kind != Kind::Request && o->kind != Kind::File)
+                orphans.push_back(o);
+        }
+    }
+    for (Object* o : orphans) DeleteTree(o);
     ResetControllers();
     FreeCompletedRequests();
     {
@@ -511,6 +484,7 @@ void Reset() {
         g_properties = DeviceProperties();
     }
     g_resources = DefaultResources();
+    SetTransitionBound(2000);
     SetSettingsKey(false);
     SetConnectInterrupt(std::nullopt);
     Spb(2, 1);
@@ -610,6 +584,7 @@ NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES Dev
     d->hasFileConfig = data.hasFileConfig;
     d->requestAttributes = data.requestAttributes;
     d->hasRequestAttributes = data.hasRequestAttributes;
+    d->powerPolicyOwner = data.powerPolicyOwner;
     Attach(d, Fx().driver, DeviceAttributes);
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);

@@ -22,6 +22,13 @@ bool PresentingHere(const Queue* q) {
     return std::find(t_presenting.begin(), t_presenting.end(), q) != t_presenting.end();
 }
 
+// The request's device counts it among those of its power-managed queues.
+void CountPm(Queue* q, Request* r) {
+    if (!q->powerManaged || r->pmCounted) return;
+    r->pmCounted = true;
+    PmRequestQueued(q->device);
+}
+
 WDFREQUEST AsHandle(Request* r) {
     return reinterpret_cast<WDFREQUEST>(static_cast<Object*>(r));
 }
@@ -120,6 +127,13 @@ Request* NewClientRequest(Device* device, FileObj* file, std::shared_ptr<Irp> ir
     return r;
 }
 
+bool PresentingFromPowerManagedQueue() {
+    for (const Queue* q : t_presenting) {
+        if (q->powerManaged) return true;
+    }
+    return false;
+}
+
 void DeliverToDevice(Request* r) {
     Queue* q = r->device->defaultQueue;
     if (q == nullptr) {
@@ -133,10 +147,19 @@ void DeliverToDevice(Request* r) {
         return;
     }
     if (q->config.DispatchType == WdfIoQueueDispatchParallel) {
+        CountPm(q, r);
         {
             std::lock_guard<std::recursive_mutex> lock(Fx().m);
+            std::lock_guard<std::mutex> qlock(q->m);
             r->queue = q;
+            if (!q->Powered()) {
+                // Held until the device is back in D0 (which it asked for).
+                r->state = ReqState::Queued;
+                q->pending.push_back(r);
+                return;
+            }
             r->state = ReqState::Presented;
+            q->TakenLocked(r);
         }
         q->Present(r);
     } else {
@@ -147,6 +170,7 @@ void DeliverToDevice(Request* r) {
 void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFramework) {
     std::shared_ptr<Irp> irp;
     Queue* q = nullptr;
+    bool pmDone = false;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         if (LiveRequest(AsHandle(r), "WdfRequestComplete") == nullptr) return;
@@ -173,12 +197,17 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
         irp = r->irp;
         irp->request = nullptr;
         if (r->file != nullptr) r->file->outstanding.erase(r);
+        pmDone = r->pmCounted;
+        r->pmCounted = false;
         Fx().outstanding--;
         Fx().live.erase(r);
         if (r->inMemory) Fx().live.erase(r->inMemory);
         if (r->outMemory) Fx().live.erase(r->outMemory);
         Fx().completed.insert(r);
     }
+    // Done for the device's power before user mode learns of it: the idle
+    // time-out may start as soon as the last request is completed.
+    if (pmDone) PmRequestDone(r->device);
     {
         std::lock_guard<std::mutex> lock(irp->m);
         irp->status = status;
@@ -195,7 +224,8 @@ void FinishRequest(Request* r, NTSTATUS status, ULONG_PTR information, bool byFr
         irp->done = true;
         irp->cv.notify_all();
     }
-    if (q != nullptr && q->config.DispatchType == WdfIoQueueDispatchSequential) q->OnCompleted(r);
+    if (irp->completed) irp->completed(*irp);
+    if (q != nullptr) q->OnCompleted(r);
 }
 
 namespace {
@@ -302,6 +332,9 @@ Queue::~Queue() {
 void Queue::Enqueue(Request* r) {
     bool cancelled = false;
     bool presentHere = false;
+    // Counted before the queue looks at its device's power: an idle time-out
+    // that expires meanwhile either sees the request or leaves it held.
+    CountPm(this, r);
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         r->queue = this;
@@ -313,9 +346,10 @@ void Queue::Enqueue(Request* r) {
             if (stopping) {
                 cancelled = true;
             } else if (InlineDispatch() && current == nullptr && pending.empty() &&
-                       CanPresentHere()) {
+                       CanPresentHere() && Powered()) {
                 current = r;
                 r->state = ReqState::Presented;
+                TakenLocked(r);
                 presentHere = true;
             } else {
                 pending.push_back(r);
@@ -331,12 +365,34 @@ bool Queue::CanPresentHere() const {
     return !passive || CurrentIrql() == PASSIVE_LEVEL;
 }
 
+bool Queue::Powered() const {
+    return !powerManaged || ioOn;
+}
+
+void Queue::TakenLocked(Request* r) {
+    const bool sequential = config.DispatchType == WdfIoQueueDispatchSequential;
+    if (sequential && inDriver > 0) {
+        Violation("a sequential queue presented a request while another one is current");
+    }
+    if (!sequential && !powerManaged) return;
+    inDriver++;
+    r->inDriverCounted = true;
+    r->takenInD0 = powerManaged && ioOn;
+    if (powerManaged) {
+        // In its callback from the take on: a D0 exit that finds it there
+        // stops it once the callback returns, never before.
+        r->inCallback = true;
+        delivered.insert(r);
+    }
+}
+
 Request* Queue::TakeNextLocked() {
-    if (stopping || current != nullptr || pending.empty()) return nullptr;
+    if (stopping || current != nullptr || pending.empty() || !Powered()) return nullptr;
     Request* next = pending.front();
     pending.pop_front();
     current = next;
     next->state = ReqState::Presented;
+    TakenLocked(next);
     return next;
 }
 
@@ -348,14 +404,8 @@ void Queue::Present(Request* r) {
     if (passive && CurrentIrql() != PASSIVE_LEVEL) {
         Violation("a queue of passive execution level presented a request above PASSIVE_LEVEL");
     }
-    if (c.DispatchType == WdfIoQueueDispatchSequential) {
-        std::lock_guard<std::recursive_mutex> fx(Fx().m);
-        std::lock_guard<std::mutex> lock(m);
-        if (inDriver > 0) {
-            Violation("a sequential queue presented a request while another one is current");
-        }
-        inDriver++;
-        r->inSequentialDriver = true;
+    if (powerManaged && !r->takenInD0) {
+        Violation("a power-managed queue presented a request while its device is out of D0");
     }
     t_presenting.push_back(this);
     if (irp.type == WdfRequestTypeRead && c.EvtIoRead != nullptr) {
@@ -370,6 +420,16 @@ void Queue::Present(Request* r) {
         FinishRequest(r, STATUS_INVALID_DEVICE_REQUEST, 0, true);
     }
     t_presenting.pop_back();
+    // The framework stops a request the driver owns once it has it: a D0
+    // exit that began during the callback stops it now.
+    ULONG stop = 0;
+    {
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        r->inCallback = false;
+        std::swap(stop, r->stopFlags);
+        if (Fx().live.count(r) == 0) stop = 0;
+    }
+    if (stop != 0 && c.EvtIoStop != nullptr) c.EvtIoStop(qh, rh, stop);
 }
 
 void Queue::PresentHere(Request* r) {
@@ -387,20 +447,23 @@ void Queue::PresentHere(Request* r) {
 // arrived while the queue was idle (unless callers present it themselves)
 // and what a completion above PASSIVE_LEVEL could not present inline.
 void Queue::Run() {
-    std::unique_lock<std::mutex> lock(m);
     for (;;) {
-        cv.wait(lock, [&] { return stopping || (current == nullptr && !pending.empty()); });
-        if (stopping) return;
-        Request* r = pending.front();
-        pending.pop_front();
-        current = r;
-        lock.unlock();
+        {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] {
+                return stopping || (current == nullptr && !pending.empty() && Powered());
+            });
+            if (stopping) return;
+        }
+        // Taken under both locks, as every take is; another thread may have
+        // taken it first.
+        Request* r;
         {
             std::lock_guard<std::recursive_mutex> fx(Fx().m);
-            r->state = ReqState::Presented;
+            std::lock_guard<std::mutex> lock(m);
+            r = TakeNextLocked();
         }
-        Present(r);
-        lock.lock();
+        if (r != nullptr) Present(r);
     }
 }
 
@@ -414,11 +477,12 @@ void Queue::OnCompleted(Request* r) {
     {
         std::lock_guard<std::recursive_mutex> fx(Fx().m);
         std::lock_guard<std::mutex> lock(m);
-        if (r->inSequentialDriver) {
-            r->inSequentialDriver = false;
+        if (r->inDriverCounted) {
+            r->inDriverCounted = false;
             inDriver--;
+            delivered.erase(r);
         }
-        if (current != r) return;
+        if (config.DispatchType != WdfIoQueueDispatchSequential || current != r) return;
         current = nullptr;
         if (!passive && !PresentingHere(this)) next = TakeNextLocked();
         cv.notify_all();
@@ -426,7 +490,45 @@ void Queue::OnCompleted(Request* r) {
     if (next != nullptr) PresentHere(next);
 }
 
+void Queue::FailHeld(NTSTATUS status) {
+    std::deque<Request*> held;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        held.swap(pending);
+    }
+    for (Request* r : held) FinishRequest(r, status, 0, true);
+}
+
+// Back in D0: the worker of a sequential queue presents what it held; a
+// parallel queue presents it all here.
+void PresentHeldRequests(Queue* q) {
+    {
+        std::lock_guard<std::mutex> lock(q->m);
+        q->ioOn = true;
+        q->cv.notify_all();
+    }
+    if (q->config.DispatchType == WdfIoQueueDispatchSequential) return;
+    for (;;) {
+        Request* r;
+        {
+            std::lock_guard<std::recursive_mutex> fx(Fx().m);
+            std::lock_guard<std::mutex> lock(q->m);
+            if (q->pending.empty() || !q->Powered()) return;
+            r = q->pending.front();
+            q->pending.pop_front();
+            r->state = ReqState::Presented;
+            q->TakenLocked(r);
+        }
+        q->Present(r);
+    }
+}
+
 void Queue::Teardown() {
+    {
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        auto& queues = device->queues;
+        queues.erase(std::remove(queues.begin(), queues.end(), this), queues.end());
+    }
     std::deque<Request*> purge;
     {
         std::unique_lock<std::mutex> lock(m);
@@ -464,6 +566,13 @@ NTSTATUS WdfIoQueueCreate(WDFDEVICE Device, PWDF_IO_QUEUE_CONFIG Config,
     q->config = *Config;
     Attach(q, d, QueueAttributes);
     q->passive = PassiveLevel(q);
+    // A power policy owner's queues are power-managed unless the driver says not.
+    q->powerManaged = Config->PowerManaged == WdfTrue ||
+                      (Config->PowerManaged == WdfUseDefault && d->powerPolicyOwner);
+    {
+        std::lock_guard<std::recursive_mutex> lock(Fx().m);
+        d->queues.push_back(q);
+    }
     if (Config->DefaultQueue) d->defaultQueue = q;
     if (Config->DispatchType == WdfIoQueueDispatchSequential) {
         q->dispatcher = std::thread([q] { q->Run(); });

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "kmdf/spb/spb_rules.h"
 #include "kmdf/src/fx.h"
 
 namespace kmdfsim {
@@ -40,7 +41,28 @@ WDFIOTARGET AsHandle(Target* t) {
 
 }  // namespace
 
-struct SpbImpl final : SpbController {
+// The checked layout of spbrules, against the structures of the client header.
+static_assert(sizeof(SPB_TRANSFER_LIST) == spbrules::kListSize, "transfer list");
+static_assert(offsetof(SPB_TRANSFER_LIST, TransferCount) == spbrules::kCountOffset, "count");
+static_assert(offsetof(SPB_TRANSFER_LIST, Transfers) == spbrules::kTransfersOffset, "transfers");
+static_assert(sizeof(SPB_TRANSFER_LIST_ENTRY) == spbrules::kEntrySize, "entry");
+static_assert(offsetof(SPB_TRANSFER_LIST_ENTRY, Buffer) + offsetof(SPB_TRANSFER_BUFFER, Simple) +
+                      offsetof(SPB_TRANSFER_BUFFER_LIST_ENTRY, Buffer) ==
+                  spbrules::kBufferOffset,
+              "simple buffer");
+static_assert(offsetof(SPB_TRANSFER_LIST_ENTRY, Buffer) + offsetof(SPB_TRANSFER_BUFFER, Simple) +
+                      offsetof(SPB_TRANSFER_BUFFER_LIST_ENTRY, BufferCb) ==
+                  spbrules::kLengthOffset,
+              "simple buffer length");
+static_assert(IOCTL_SPB_LOCK_CONTROLLER == spbrules::kLockController &&
+                  IOCTL_SPB_FULL_DUPLEX == spbrules::kFullDuplex &&
+                  SpbTransferDirectionToDevice == spbrules::kToDevice,
+              "codes");
+
+struct SpbImpl final : SpbController, TargetBackend {
+    // The most transfers one list may carry.
+    static constexpr uint32_t kMaxTransfers = 64;
+
     explicit SpbImpl(ULONGLONG connection) : id(connection) {}
     ~SpbImpl() override {
         {
@@ -65,11 +87,13 @@ struct SpbImpl final : SpbController {
     EchoPeripheral echo;
     std::deque<Request*> queued;
     std::deque<Request*> held;
+    bool stuck = false;
+    std::deque<Request*> stuckHeld;     // held while stuck
+    std::set<Request*> stuckCancelled;  // of those, the ones whose cancel came
     std::thread worker;
     bool stop = false;
     std::vector<SpbTransaction> log;
-    bool controllerLocked = false;
-    bool connectionLocked = false;
+    spbrules::Locks locks{};
     int opens = 0;
     int cancels = 0;
 
@@ -95,6 +119,28 @@ struct SpbImpl final : SpbController {
     void SetPeripheral(Peripheral* p) override {
         std::lock_guard<std::mutex> lock(m);
         peripheral = p;
+    }
+    void SetStuck(bool on) override {
+        std::deque<Request*> release;
+        std::set<Request*> cancelled;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            stuck = on;
+            if (on) return;
+            release.swap(stuckHeld);
+            cancelled.swap(stuckCancelled);
+        }
+        for (Request* r : release) {
+            if (cancelled.count(r) != 0) {
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    cancels++;
+                }
+                CompleteSent(r, STATUS_CANCELLED, 0);
+            } else {
+                Execute(r);
+            }
+        }
     }
     int Held() override {
         std::lock_guard<std::mutex> lock(m);
@@ -126,11 +172,11 @@ struct SpbImpl final : SpbController {
     }
     bool ControllerLocked() override {
         std::lock_guard<std::mutex> lock(m);
-        return controllerLocked;
+        return locks.controller;
     }
     bool ConnectionLocked() override {
         std::lock_guard<std::mutex> lock(m);
-        return connectionLocked;
+        return locks.connection;
     }
     int Opens() override {
         std::lock_guard<std::mutex> lock(m);
@@ -141,7 +187,7 @@ struct SpbImpl final : SpbController {
         return cancels;
     }
 
-    void Submit(Request* r, uint64_t send) {
+    void Submit(Request* r, uint64_t send) override {
         std::unique_lock<std::mutex> lock(m);
         // A cancel that came between the send and this point (the IRP's
         // cancel flag, on Windows) completes the request as cancelled here.
@@ -152,6 +198,10 @@ struct SpbImpl final : SpbController {
             cancels++;
             lock.unlock();
             CompleteSent(r, STATUS_CANCELLED, 0);
+            return;
+        }
+        if (stuck) {
+            stuckHeld.push_back(r);
             return;
         }
         if (mode == SpbMode::Inline) {
@@ -168,10 +218,22 @@ struct SpbImpl final : SpbController {
         cv.notify_all();
     }
 
-    void Cancel(Request* r, uint64_t send) {
+    void SubmitCancelled(Request* r) override {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            cancels++;
+        }
+        CompleteSent(r, STATUS_CANCELLED, 0);
+    }
+
+    void Cancel(Request* r, uint64_t send) override {
         bool found = false;
         {
             std::lock_guard<std::mutex> lock(m);
+            if (std::find(stuckHeld.begin(), stuckHeld.end(), r) != stuckHeld.end()) {
+                stuckCancelled.insert(r);  // the stuck bus ignores it until it lets go
+                return;
+            }
             for (auto* list : {&held, &queued}) {
                 auto it = std::find(list->begin(), list->end(), r);
                 if (it != list->end()) {
@@ -246,60 +308,26 @@ struct SpbImpl final : SpbController {
     }
 
     NTSTATUS Control(Request* r, Peripheral* p, size_t budget, size_t* info, SpbTransaction* t) {
-        switch (r->ioctl) {
-            case IOCTL_SPB_LOCK_CONTROLLER:
-                if (controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
-                controllerLocked = true;
-                return STATUS_SUCCESS;
-            case IOCTL_SPB_UNLOCK_CONTROLLER:
-                if (!controllerLocked) return STATUS_INVALID_DEVICE_REQUEST;
-                controllerLocked = false;
-                return STATUS_SUCCESS;
-            case IOCTL_SPB_LOCK_CONNECTION:
-                if (connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
-                connectionLocked = true;
-                return STATUS_SUCCESS;
-            case IOCTL_SPB_UNLOCK_CONNECTION:
-                if (!connectionLocked) return STATUS_INVALID_DEVICE_REQUEST;
-                connectionLocked = false;
-                return STATUS_SUCCESS;
-            case IOCTL_SPB_EXECUTE_SEQUENCE:
-            case IOCTL_SPB_FULL_DUPLEX:
-                break;
-            default:
-                return STATUS_NOT_SUPPORTED;
-        }
-        if (r->ioMemory == nullptr || r->ioMemory->length < sizeof(SPB_TRANSFER_LIST))
-            return STATUS_INVALID_PARAMETER;
-        const auto* list = static_cast<const SPB_TRANSFER_LIST*>(r->ioMemory->buffer);
-        if (list->Size != sizeof(SPB_TRANSFER_LIST) || list->TransferCount == 0)
-            return STATUS_INVALID_PARAMETER;
-        size_t needed = offsetof(SPB_TRANSFER_LIST, Transfers) +
-                        list->TransferCount * sizeof(SPB_TRANSFER_LIST_ENTRY);
-        if (r->ioMemory->length < needed) return STATUS_INVALID_PARAMETER;
-        const SPB_TRANSFER_LIST_ENTRY* e = list->Transfers;
-        if (r->ioctl == IOCTL_SPB_FULL_DUPLEX &&
-            (list->TransferCount != 2 || e[0].Direction != SpbTransferDirectionToDevice ||
-             e[1].Direction != SpbTransferDirectionFromDevice)) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        for (ULONG i = 0; i < list->TransferCount; i++) {
-            if (e[i].Buffer.Format != SpbTransferBufferFormatSimple ||
-                (e[i].Buffer.Simple.Buffer == nullptr && e[i].Buffer.Simple.BufferCb != 0) ||
-                (e[i].Direction != SpbTransferDirectionToDevice &&
-                 e[i].Direction != SpbTransferDirectionFromDevice)) {
-                return STATUS_INVALID_PARAMETER;
-            }
-        }
-        for (ULONG i = 0; i < list->TransferCount && budget > 0; i++) {
-            size_t n = std::min<size_t>(e[i].Buffer.Simple.BufferCb, budget);
-            auto* buf = static_cast<uint8_t*>(e[i].Buffer.Simple.Buffer);
+        if (spbrules::Locks::Handles(r->ioctl)) return locks.Apply(r->ioctl);
+        if (r->ioctl != IOCTL_SPB_EXECUTE_SEQUENCE && r->ioctl != IOCTL_SPB_FULL_DUPLEX)
+            return STATUS_NOT_SUPPORTED;
+        spbrules::Transfer transfers[kMaxTransfers];
+        uint32_t count = 0;
+        NTSTATUS status =
+            r->ioMemory == nullptr
+                ? STATUS_INVALID_PARAMETER
+                : spbrules::ReadTransferList(r->ioctl, r->ioMemory->buffer, r->ioMemory->length,
+                                             transfers, kMaxTransfers, &count);
+        if (!NT_SUCCESS(status)) return status;
+        for (uint32_t i = 0; i < count && budget > 0; i++) {
+            size_t n = std::min<size_t>(transfers[i].length, budget);
+            uint8_t* buf = transfers[i].buffer;
             size_t done;
-            if (e[i].Direction == SpbTransferDirectionToDevice) {
+            if (transfers[i].direction == spbrules::kToDevice) {
                 t->written.insert(t->written.end(), buf, buf + n);
                 done = p->Write(buf, n);
             } else {
-                t->readLength += e[i].Buffer.Simple.BufferCb;
+                t->readLength += transfers[i].length;
                 done = p->Read(buf, n);
             }
             *info += done;
@@ -338,11 +366,17 @@ void ResetControllers() {
     old.clear();
 }
 
-void SubmitToController(SpbImpl* c, Request* r, uint64_t send) {
-    c->Submit(r, send);
+void TargetBackend::SubmitCancelled(Request* r) {
+    CompleteSent(r, STATUS_CANCELLED, 0);
 }
-void CancelAtController(SpbImpl* c, Request* r, uint64_t send) {
-    c->Cancel(r, send);
+
+namespace {
+TargetOpener g_targetOpener = nullptr;
+}  // namespace
+
+void SetTargetOpener(TargetOpener opener) {
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    g_targetOpener = opener;
 }
 
 void HoldCompletionRoutines(bool hold) {
@@ -433,7 +467,7 @@ void RunCompletion(Request* r, NTSTATUS status, ULONG_PTR information) {
 
 void Target::Close() {
     std::vector<std::pair<Request*, uint64_t>> inFlight;
-    SpbImpl* c;
+    TargetBackend* c;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         if (st != St::Opened) return;
@@ -441,13 +475,16 @@ void Target::Close() {
         for (Request* r : sent) {
             if (r->state == ReqState::Sent) inFlight.emplace_back(r, r->sends);
         }
-        c = controller;
+        c = backend;
     }
     for (const auto& f : inFlight) c->Cancel(f.first, f.second);
     std::unique_lock<std::recursive_mutex> lock(Fx().m);
     if (!cv.wait_for(lock, std::chrono::seconds(5), [&] { return sent.empty(); })) {
         Violation("closing a target: sent requests never completed");
+        return;  // the backend still owes completions: it stays
     }
+    lock.unlock();
+    c->Closed();
 }
 
 void RefuseSends(NTSTATUS status, int n) {
@@ -552,20 +589,30 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
     const UNICODE_STRING& u = OpenParams->TargetDeviceName;
     std::wstring name =
         u.Buffer == nullptr ? std::wstring() : std::wstring(u.Buffer, u.Length / sizeof(WCHAR));
-    ULONGLONG id = 0;
-    if (!ParseHubPath(name, &id)) return STATUS_OBJECT_NAME_NOT_FOUND;
-    SpbImpl* c = FindController(id);
-    if (c == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+    TargetOpener opener;
     {
         std::lock_guard<std::recursive_mutex> lock(Fx().m);
         if (t->st == Target::St::Opened) return STATUS_INVALID_DEVICE_STATE;
-        t->st = Target::St::Opened;
-        t->controller = c;
-        Fx().lastOpenName = name;
-        Fx().lastOpenAccess = OpenParams->DesiredAccess;
+        opener = g_targetOpener;
     }
-    std::lock_guard<std::mutex> lock(c->m);
-    c->opens++;
+    TargetBackend* backend = nullptr;
+    if (opener != nullptr) {
+        NTSTATUS status = opener(name, *OpenParams, &backend);
+        if (!NT_SUCCESS(status)) return status;
+    } else {
+        ULONGLONG id = 0;
+        if (!ParseHubPath(name, &id)) return STATUS_OBJECT_NAME_NOT_FOUND;
+        SpbImpl* c = FindController(id);
+        if (c == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+        std::lock_guard<std::mutex> lock(c->m);
+        c->opens++;
+        backend = c;
+    }
+    std::lock_guard<std::recursive_mutex> lock(Fx().m);
+    t->st = Target::St::Opened;
+    t->backend = backend;
+    Fx().lastOpenName = name;
+    Fx().lastOpenAccess = OpenParams->DesiredAccess;
     return STATUS_SUCCESS;
 }
 
@@ -620,7 +667,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
     if (hook) hook();
     auto* t = Checked<kmdfsim::Target>(Target, Kind::IoTarget, "WdfRequestSend");
     kmdfsim::Request* r;
-    SpbImpl* c;
+    TargetBackend* c;
     bool cancelledBefore;
     uint64_t send;
     {
@@ -649,20 +696,16 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
         r->sentTo = t;
         r->synchronous = synchronous;
         t->sent.insert(r);
-        c = t->controller;
+        c = t->backend;
         cancelledBefore = r->cancelSent;
         send = ++r->sends;
     }
     if (cancelledBefore) {
         // Cancelled before it was sent: the request goes down already marked
         // cancelled, and the controller completes it so at once.
-        {
-            std::lock_guard<std::mutex> lock(c->m);
-            c->cancels++;
-        }
-        CompleteSent(r, STATUS_CANCELLED, 0);
+        c->SubmitCancelled(r);
     } else {
-        SubmitToController(c, r, send);
+        c->Submit(r, send);
     }
     if (synchronous) {
         std::unique_lock<std::recursive_mutex> lock(Fx().m);
@@ -674,7 +717,7 @@ BOOLEAN WdfRequestSend(WDFREQUEST Request, WDFIOTARGET Target,
 }
 
 BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
-    SpbImpl* c;
+    TargetBackend* c;
     kmdfsim::Request* r;
     uint64_t send;
     {
@@ -683,10 +726,10 @@ BOOLEAN WdfRequestCancelSentRequest(WDFREQUEST Request) {
         if (r == nullptr) return FALSE;
         r->cancelSent = true;  // a send still to come completes it as cancelled
         if (r->state != ReqState::Sent) return FALSE;
-        c = r->sentTo->controller;
+        c = r->sentTo->backend;
         send = r->sends;
     }
-    CancelAtController(c, r, send);
+    c->Cancel(r, send);
     return TRUE;
 }
 

@@ -8,7 +8,8 @@
 
 namespace kmdfsim {
 void CleanupFile(FileObj* f);
-FileObj* OpenFile(const std::wstring& link, const std::string& account, NTSTATUS* status);
+FileObj* OpenFile(const std::wstring& link, bool inNamespace, const std::string& account,
+                  NTSTATUS* status);
 bool FileAlive(FileObj* f);
 }  // namespace kmdfsim
 
@@ -46,8 +47,12 @@ Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
 Handle* Open(const char* path, NtStatus* status, const char* account) {
     NTSTATUS s = STATUS_OBJECT_NAME_NOT_FOUND;
     FileObj* f = nullptr;
-    if (path != nullptr && strcmp(path, "\\\\.\\QXSPB") == 0) {
-        f = OpenFile(L"\\DosDevices\\QXSPB", account != nullptr ? account : "SY", &s);
+    // The device itself, or a name inside its namespace ("\\.\QXSPB\x").
+    static const char kDevice[] = "\\\\.\\QXSPB";
+    const size_t n = sizeof(kDevice) - 1;
+    if (path != nullptr && strncmp(path, kDevice, n) == 0 && (path[n] == 0 || path[n] == '\\')) {
+        f = OpenFile(L"\\DosDevices\\QXSPB", path[n] != 0, account != nullptr ? account : "SY",
+                     &s);
     }
     if (status != nullptr) *status = s;
     return f == nullptr ? nullptr : new Handle{f};

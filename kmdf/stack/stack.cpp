@@ -46,10 +46,29 @@ NTSTATUS StartDriverStack(BusDevice device) {
     Spb().SetPeripheral(device == BusDevice::Controller ? &g_controller : nullptr);
     NTSTATUS status = LoadDriver(FxDriverEntry);
     if (NT_SUCCESS(status)) status = AddDevice();
+    // A D0 loss nobody announces reaches the framework as a system sleep
+    // and wake of the device (qxsim's d0-loss); a stuck bus is the SPB
+    // controller's.
+    using Change = qxsim::ControllerModel::DeviceChange;
+    qxsim::Notebook::Current().Controller().SetDeviceObserver([](Change change) {
+        switch (change) {
+            case Change::LeftD0:
+                Suspend();
+                break;
+            case Change::BackInD0:
+                Resume();
+                break;
+            case Change::BusStuck:
+            case Change::BusFree:
+                Spb().SetStuck(change == Change::BusStuck);
+                break;
+        }
+    });
     return status;
 }
 
 void StopDriverStack() {
+    qxsim::Notebook::Current().Controller().SetDeviceObserver(nullptr);
     Reset();
 }
 

@@ -24,6 +24,10 @@ check '^QUELLIX: Veltrane Exited\.'
 if grep -q '^  longest gap from a roam or link back' "$out"; then
     check '^  longest gap from a roam or link back to the next report: ([0-9]{1,3}|1[0-2][0-9]{2}) ms'
 fi
+# A device back in D0 without a broadcast steers again within 3 s.
+if grep -q '^  longest gap from a D0 return' "$out"; then
+    check '^  longest gap from a D0 return to the next report: ([0-9]{1,3}|[12][0-9]{3}|3000) ms'
+fi
 # After a resume or a standby exit the daemon starts a fresh run: node reset,
 # set-up and a first report within a period (1400 ms at the service's -r 250).
 if grep -q '^  longest gap from a resume or standby exit' "$out"; then

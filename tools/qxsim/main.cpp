@@ -134,6 +134,14 @@ void PrintSummary(uint32_t exit_code) {
           << standby.bus_transfers << ", link queries " << standby.link_queries
           << ", daemon wake-ups " << standby.wake_ups << "\n";
     }
+    const auto d0 = qxsim::D0ReturnGapSoFar();
+    if (d0.unanswered) {
+        s << "  longest gap from a D0 return to the next report: none after the " << d0.event.what
+          << " at " << qxsim::FormatVTime(d0.event.at) << "\n";
+    } else if (d0.gap_ms >= 0) {
+        s << "  longest gap from a D0 return to the next report: " << d0.gap_ms << " ms ("
+          << d0.event.what << " at " << qxsim::FormatVTime(d0.event.at) << ")\n";
+    }
     const auto restart = qxsim::RestartGapSoFar();
     if (restart.unanswered) {
         s << "  longest gap from a resume or standby exit to the next report: none after the "

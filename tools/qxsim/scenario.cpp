@@ -65,16 +65,13 @@ struct ActionSpec {
 };
 
 const ActionSpec kActions[] = {
-    {"note", 0, 64},          {"rssi", 2, 2},
-    {"traffic", 2, 2},        {"roam", 1, 1},
-    {"linkloss", 0, 0},       {"linkback", 0, 1},
-    {"suspend", 0, 0},        {"resume", 0, 0},
-    {"resume-user", 0, 0},    {"standby", 0, 0},
-    {"standby-exit", 0, 0},   {"node-start", 1, 1},
-    {"controller", 1, 1},     {"provider", 1, 1},
-    {"ctrl-c", 0, 0},         {"ctrl-break", 0, 0},
-    {"shutdown", 0, 0},       {"close", 0, 0},
-    {"logoff", 0, 0},         {"shutdown-console", 0, 0},
+    {"note", 0, 64},          {"rssi", 2, 2},         {"traffic", 2, 2},
+    {"roam", 1, 1},           {"linkloss", 0, 0},     {"linkback", 0, 1},
+    {"suspend", 0, 0},        {"resume", 0, 0},       {"resume-user", 0, 0},
+    {"standby", 0, 0},        {"standby-exit", 0, 0}, {"node-start", 1, 1},
+    {"d0-loss", 1, 1},        {"controller", 1, 1},   {"provider", 1, 1},
+    {"ctrl-c", 0, 0},         {"ctrl-break", 0, 0},   {"shutdown", 0, 0},
+    {"close", 0, 0},          {"logoff", 0, 0},       {"shutdown-console", 0, 0},
     {"logoff-console", 0, 0}, {"session-kept", 0, 0},
 };
 
@@ -99,10 +96,10 @@ std::string CheckArgs(const ScenarioEvent& e) {
             return "controller wants hang, silent, answer, refuse-open, accept-open, "
                    "ignore-cancel or honour-cancel";
         }
-    } else if (e.action == "node-start") {
+    } else if (e.action == "node-start" || e.action == "d0-loss") {
         int64_t ms = 0;
         if (!ParseVirtualTime(e.args[0], &ms) || ms > 600000)
-            return "node-start wants a time of at most 10m, such as 2500ms";
+            return e.action + " wants a time of at most 10m, such as 2500ms";
     } else if (e.action == "provider") {
         if (e.args[0] != "lost" && e.args[0] != "back") return "provider wants lost or back";
     }
@@ -128,6 +125,7 @@ std::function<void(const std::string&)> g_reporter;
 std::mutex g_link_events_m;
 LinkGapTracker g_link_gaps;
 LinkGapTracker g_restart_gaps;
+LinkGapTracker g_d0_gaps;  // from each return of the device to D0
 
 // The standby figures: totals of the spans that ended, and the counters at
 // the start of the one under way.
@@ -269,6 +267,15 @@ void Apply(const ScenarioEvent& e) {
         int64_t ms = 0;
         ParseVirtualTime(e.args[0], &ms);
         ctl.SetNodeStartTime(static_cast<uint32_t>(ms));
+    } else if (e.action == "d0-loss") {
+        int64_t ms = 0;
+        ParseVirtualTime(e.args[0], &ms);
+        ctl.LoseD0For(static_cast<uint32_t>(ms));
+        auto& k = qxsim::Notebook::Current().Kernel();
+        k.At(k.Now() + ms, [] {
+            std::lock_guard<std::mutex> lk(g_link_events_m);
+            g_d0_gaps.Event(LinkEvent{qxsim::Notebook::Current().Kernel().Now(), "D0 return"});
+        });
     } else if (e.action == "controller") {
         const std::string& what = e.args[0];
         if (what == "hang") {
@@ -455,6 +462,7 @@ void NoteReportArrival(int64_t at) {
     std::lock_guard<std::mutex> lk(g_link_events_m);
     g_link_gaps.Report(at);
     g_restart_gaps.Report(at);
+    g_d0_gaps.Report(at);
 }
 
 StandbyFigures StandbySoFar() {
@@ -467,6 +475,11 @@ StandbyFigures StandbySoFar() {
 LinkGap RestartGapSoFar() {
     std::lock_guard<std::mutex> lk(g_link_events_m);
     return g_restart_gaps.Worst();
+}
+
+LinkGap D0ReturnGapSoFar() {
+    std::lock_guard<std::mutex> lk(g_link_events_m);
+    return g_d0_gaps.Worst();
 }
 
 LinkGap LinkGapSoFar() {
@@ -550,6 +563,15 @@ const char kStandbyScenario[] = R"(# A night of modern standby
 28860s ctrl-c
 )";
 
+// D0 lost and back without a broadcast (hibernate, fast startup, a device
+// idled by its driver while the daemon was elsewhere): steering goes on.
+const char kD0LossScenario[] = R"(# The device leaves D0 and comes back, unannounced
+0s     note     the controller's device loses D0 twice without a broadcast
+20s    d0-loss  5s
+50s    d0-loss  500ms
+80s    ctrl-c
+)";
+
 struct Named {
     const char* name;
     const char* text;
@@ -557,6 +579,7 @@ struct Named {
 const Named kBuiltIns[] = {
     {"default", kDefaultScenario}, {"steady", kSteadyScenario},     {"roam", kRoamScenario},
     {"suspend", kSuspendScenario}, {"recovery", kRecoveryScenario}, {"standby", kStandbyScenario},
+    {"d0loss", kD0LossScenario},
 };
 
 }  // namespace

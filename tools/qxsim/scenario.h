@@ -135,6 +135,8 @@ StandbyFigures StandbySoFar();
 // The longest gap from a resume or a standby exit to the next report (the
 // restarts of steering after a sleep).
 LinkGap RestartGapSoFar();
+// The longest gap from the device's return to D0 (d0-loss) to the next report.
+LinkGap D0ReturnGapSoFar();
 
 // Receives a line for each scenario event as it happens.
 void SetScenarioReporter(std::function<void(const std::string&)> reporter);

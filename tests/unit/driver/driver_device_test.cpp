@@ -1,6 +1,7 @@
 // The device: start-up against its resources and registry, the user-mode
 // interface's routing, and the connection's life across handles and power.
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "driver_fixture.h"
@@ -262,33 +263,133 @@ TEST_F(DriverTest, TheDeviceIsExclusiveAndOnlySystemAndAdministratorsMayOpenIt) 
     EXPECT_EQ(um::WriteSync(first, &b, 1), STATUS_SUCCESS);  // the first handle is untouched
     CloseHandle(first);
 
+    // A name inside the device's namespace is held to the same security only
+    // because the INF sets FILE_DEVICE_SECURE_OPEN (the last row: without it).
+    kmdfsim::DeviceProperties unsecured = infProperties_;
+    unsecured.characteristics = 0;
     const struct {
+        const char* path;
         const char* account;
+        const kmdfsim::DeviceProperties* properties;
         um::NtStatus status;
-    } callers[] = {{"SY", STATUS_SUCCESS}, {"BA", STATUS_SUCCESS}, {"BU", STATUS_ACCESS_DENIED}};
+    } callers[] = {
+        {"\\\\.\\QXSPB", "SY", &infProperties_, STATUS_SUCCESS},
+        {"\\\\.\\QXSPB", "BA", &infProperties_, STATUS_SUCCESS},
+        {"\\\\.\\QXSPB", "BU", &infProperties_, STATUS_ACCESS_DENIED},
+        {"\\\\.\\QXSPB\\x", "BU", &infProperties_, STATUS_ACCESS_DENIED},
+        {"\\\\.\\QXSPB\\x", "BU", &unsecured, STATUS_SUCCESS},
+    };
     for (const auto& c : callers) {
-        um::Handle* h = um::Open("\\\\.\\QXSPB", &status, c.account);
-        EXPECT_EQ(status, c.status) << c.account;
+        kmdfsim::SetDeviceProperties(*c.properties);
+        um::Handle* h = um::Open(c.path, &status, c.account);
+        EXPECT_EQ(status, c.status) << c.path << " " << c.account;
         um::Close(h);
     }
 }
 
-TEST_F(DriverTest, OutOfD0TheBusIsNotReadyAndMustBeReopenedAfterwards) {
+// Transfers, and each part of a combined one, up to 4096 bytes reach the
+// bus; longer ones fail before it.
+TEST_F(DriverTest, TransfersLongerThanTheBusTakesAreRefused) {
+    um::Handle* h = StartAndOpen();
+    static uint8_t buf[QX_MAX_TRANSFER_BYTES + 1];
+    const struct {
+        const char* what;
+        std::function<um::NtStatus()> io;
+        um::NtStatus status;
+    } cases[] = {
+        {"write 4096", [&] { return um::WriteSync(h, buf, QX_MAX_TRANSFER_BYTES); },
+         STATUS_SUCCESS},
+        {"write 4097", [&] { return um::WriteSync(h, buf, QX_MAX_TRANSFER_BYTES + 1); },
+         STATUS_INVALID_BUFFER_SIZE},
+        {"read 4097", [&] { return um::ReadSync(h, buf, QX_MAX_TRANSFER_BYTES + 1); },
+         STATUS_INVALID_BUFFER_SIZE},
+        {"write-read with 4097 to write",
+         [&] {
+             return um::ControlSync(h, IOCTL_QXSPB_WRITE_READ, buf, QX_MAX_TRANSFER_BYTES + 1, buf,
+                                    1);
+         },
+         STATUS_INVALID_BUFFER_SIZE},
+        {"full duplex with 4097 to read",
+         [&] {
+             return um::ControlSync(h, IOCTL_QXSPB_FULL_DUPLEX, buf, 1, buf,
+                                    QX_MAX_TRANSFER_BYTES + 1);
+         },
+         STATUS_INVALID_BUFFER_SIZE},
+    };
+    for (const auto& c : cases) {
+        const size_t before = kmdfsim::Spb().Transactions().size();
+        EXPECT_EQ(c.io(), c.status) << c.what;
+        EXPECT_EQ(kmdfsim::Spb().Transactions().size(), before + (NT_SUCCESS(c.status) ? 1 : 0))
+            << c.what;
+    }
+}
+
+// User mode takes the interrupt and never acknowledges it: the routine lets
+// go by itself, so that the D0 exit (which waits for it) completes.
+TEST_F(DriverTest, AnUnacknowledgedInterruptCannotStallAD0Exit) {
+    kmdfsim::SetSettingsKey(true);
+    kmdfsim::SetConnectInterrupt(1u);
+    um::Handle* h = StartAndOpen();
+    um::Io* wait = um::DeviceControl(h, IOCTL_QXSPB_WAIT_ON_INTERRUPT, nullptr, 0, nullptr, 0);
+    ASSERT_TRUE(kmdfsim::FireInterrupt());
+    ASSERT_TRUE(um::Wait(wait, 2000));
+    EXPECT_EQ(um::Status(wait), STATUS_SUCCESS);
+    um::Release(wait);
+    EXPECT_TRUE(kmdfsim::IsrRunning()) << "the routine holds the line for the acknowledgement";
+    kmdfsim::Suspend();  // the simulation reports a routine that holds past its bound
+    EXPECT_FALSE(kmdfsim::IsrRunning());
+    ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
+}
+
+// A D0 exit nobody announced: requests wait for D0 (the queue is
+// power-managed), and D0 entry opens again the connection that was open
+// before, and only that one.
+TEST_F(DriverTest, AcrossAD0ExitRequestsWaitAndTheOpenConnectionComesBack) {
     um::Handle* h = StartAndOpen();
     uint8_t b = 1;
+    const int opens = kmdfsim::Spb().Opens();
     kmdfsim::Suspend();
-    size_t info = 99;
-    EXPECT_EQ(um::WriteSync(h, &b, 1, &info), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(info, 0u);
-    EXPECT_EQ(um::ReadSync(h, &b, 1), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_WRITE_READ, &b, 1, &b, 1), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), QX_STATUS_BUS_NOT_READY);
-    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_CLOSE), STATUS_SUCCESS);
-
+    um::Io* held = um::Write(h, &b, 1);
+    EXPECT_FALSE(um::Wait(held, 50)) << "a request reached the driver out of D0";
     ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
-    EXPECT_FALSE(NT_SUCCESS(um::WriteSync(h, &b, 1)));  // a fresh, unopened target
+    ASSERT_TRUE(um::Wait(held, 2000));
+    EXPECT_EQ(um::Status(held), STATUS_SUCCESS);
+    um::Release(held);
+    EXPECT_EQ(kmdfsim::Spb().Opens(), opens + 1);
+    EXPECT_EQ(um::WriteSync(h, &b, 1), STATUS_SUCCESS);
+
+    // Closed before the D0 exit: closed after it.
+    EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_CLOSE), STATUS_SUCCESS);
+    kmdfsim::Suspend();
+    ASSERT_EQ(kmdfsim::Resume(), STATUS_SUCCESS);
+    EXPECT_FALSE(NT_SUCCESS(um::WriteSync(h, &b, 1)));
+    EXPECT_EQ(kmdfsim::Spb().Opens(), opens + 1);
     EXPECT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
     EXPECT_EQ(um::WriteSync(h, &b, 1), STATUS_SUCCESS);
+}
+
+// Idle in S0: the device goes to D3 only while nobody holds the bus
+// connection, and a request brings it back to D0 before the driver sees it.
+TEST_F(DriverTest, TheDeviceIdlesInD3OnlyWhileNobodyHoldsTheBus) {
+    ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
+    EXPECT_EQ(kmdfsim::IdleTimeoutMs(), QX_IDLE_TIMEOUT_MS);
+    um::Handle* h = OpenHandle();
+    ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
+    EXPECT_EQ(kmdfsim::PowerReferences(), 1);
+    EXPECT_FALSE(kmdfsim::ExpireIdleTimer(50)) << "the device idles while the bus is held";
+    EXPECT_EQ(kmdfsim::PowerState(), kmdfsim::DevicePower::D0);
+
+    CloseHandle(h);
+    EXPECT_EQ(kmdfsim::PowerReferences(), 0);
+    const int exits = kmdfsim::D0Exits();
+    ASSERT_TRUE(kmdfsim::ExpireIdleTimer());
+    EXPECT_EQ(kmdfsim::D0Exits(), exits + 1);
+
+    uint8_t b = 1;
+    um::Handle* again = OpenHandle();
+    EXPECT_EQ(um::ControlSync(again, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
+    EXPECT_EQ(kmdfsim::PowerState(), kmdfsim::DevicePower::D0);
+    EXPECT_EQ(um::WriteSync(again, &b, 1), STATUS_SUCCESS);
 }
 
 TEST_F(DriverTest, DisableIsRefusedWhileAHandleIsOpenAndEnableStartsAfresh) {

@@ -15,6 +15,12 @@ cfgmgr_set() {
 # set_up_notebook [FILE...]: further files to put beside the daemon.
 set_up_notebook() {
     start_double
+    install_notebook "$@"
+}
+
+# install_notebook [FILE...]: the notebook without the device behind
+# "\\.\QXSPB" (the Wine tests of the real driver bring their own).
+install_notebook() {
     install_probe
     app="$(wine_c)/qx"
     intel="$(wine_c)/Program Files/Intel/WiFi/bin"
@@ -26,4 +32,42 @@ set_up_notebook() {
     cfgmgr_set Known 1
     timeout 60 wine reg add 'HKCU\Software\QuellixTest\Murocapi' /v Flowing /t REG_DWORD /d 1 /f \
         </dev/null >/dev/null 2>&1
+}
+
+# link_reports: how many link reports the controller has received.
+link_reports() {
+    probe "$log" log
+    sed -n 's/.*link_reports=\([0-9]*\).*/\1/p' "$log" | head -1
+}
+
+# wait_for TEXT SECONDS: until the daemon has written TEXT.
+wait_for() {
+    local i
+    for ((i = 0; i < $2 * 2; i++)); do
+        tr -d '\r' <"$out" | grep -qF -- "$1" && return 0
+        sleep 0.5
+    done
+    fail "the daemon did not write [$1] within $2 s"
+    tr -d '\r' <"$out" >&2
+    return 1
+}
+
+# report_flags N: the flags byte (offset 7 of the unescaped type-7 record) of
+# the Nth link report in the log probe "$log" log fetched.
+report_flags() {
+    local line bytes=() b
+    line=$(grep '^log write 0C 07' "$log" | sed -n "${1}p")
+    # shellcheck disable=SC2086
+    set -- $line
+    shift 2
+    while [ $# -gt 0 ]; do
+        b=$1
+        shift
+        if [ "$b" = 81 ] && [ $# -gt 0 ]; then
+            b=$(printf '%02X' $((0x$1 ^ 0x20)))
+            shift
+        fi
+        bytes+=("$b")
+    done
+    echo "${bytes[7]:-none}"
 }

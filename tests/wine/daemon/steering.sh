@@ -13,48 +13,13 @@ export WINEDLLOVERRIDES="iphlpapi=n;cfgmgr32=n"
 log=$QX_WORK/log.txt
 out=$QX_WORK/daemon.txt
 
-# link_reports: how many link reports the double has received.
-link_reports() {
-    probe "$log" log
-    sed -n 's/.*link_reports=\([0-9]*\).*/\1/p' "$log" | head -1
-}
-# wait_for TEXT SECONDS: until the daemon has written TEXT.
-wait_for() {
-    local i
-    for ((i = 0; i < $2 * 2; i++)); do
-        tr -d '\r' <"$out" | grep -qF -- "$1" && return 0
-        sleep 0.5
-    done
-    fail "the daemon did not write [$1] within $2 s"
-    tr -d '\r' <"$out" >&2
-    return 1
-}
-
 timeout 300 wine 'C:\qx\quellix.exe' -v 1 -r 100 </dev/null >"$out" 2>"$QX_WORK/daemon.err" &
 daemon=$!
 wait_for "QUELLIX: Veltrane 2.4.9 Started." 90
 sleep 3
 first=$(link_reports)
 [ "${first:-0}" -ge 3 ] || fail "expected link reports after 3 s, got [$first]"
-# The first report names a new BSSID, the second does not: the flags byte
-# (offset 7 of the unescaped type-7 record) of the Nth report in the log.
-report_flags() {
-    local line bytes=() b
-    line=$(grep '^log write 0C 07' "$log" | sed -n "${1}p")
-    # shellcheck disable=SC2086
-    set -- $line
-    shift 2
-    while [ $# -gt 0 ]; do
-        b=$1
-        shift
-        if [ "$b" = 81 ] && [ $# -gt 0 ]; then
-            b=$(printf '%02X' $((0x$1 ^ 0x20)))
-            shift
-        fi
-        bytes+=("$b")
-    done
-    echo "${bytes[7]:-none}"
-}
+# The first report names a new BSSID, the second does not.
 expect_eq "flags of the first link report" 80 "$(report_flags 1)"
 expect_eq "flags of the second link report" 00 "$(report_flags 2)"
 

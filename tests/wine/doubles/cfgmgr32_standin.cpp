@@ -9,10 +9,16 @@
 //   EnableResult (DWORD)   CONFIGRET of CM_Enable_DevNode (default 0)
 // and the stand-in records there what was asked of it:
 //   LocateCalls, ListCalls, DisableCalls, EnableCalls (DWORD), Disabled (DWORD, 1 while disabled)
+// When our framework double runs the real driver under Wine, the node is its
+// device: disable and enable go to the PnP manager it plays (its control
+// device "\\.\QXKMDFCTL"), which removes and starts the device, or vetoes
+// the removal while a handle is open, and the answer is what that says.
 #define _CFGMGR32_
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <cfgmgr32.h>
+
+#include "kmdf/wine/fx_control.h"
 
 namespace {
 
@@ -59,6 +65,32 @@ void WriteValue(const wchar_t* name, DWORD value) {
 
 void Count(const wchar_t* name) {
     WriteValue(name, ReadValue(name, 0) + 1);
+}
+
+// The framework double's answer to a disable or enable; false when there is
+// no framework double to ask.
+bool AskPnpManager(DWORD code, CONFIGRET* cr) {
+    HANDLE h = CreateFileW(L"\\\\.\\QXKMDFCTL", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    QxKmdfPnp answer = {};
+    DWORD got = 0;
+    const BOOL ok =
+        DeviceIoControl(h, code, const_cast<wchar_t*>(kControllerNode), sizeof(kControllerNode),
+                        &answer, sizeof(answer), &got, nullptr);
+    CloseHandle(h);
+    if (!ok || got != sizeof(answer)) {
+        *cr = CR_FAILURE;
+    } else if (answer.outcome == kQxKmdfDone) {
+        *cr = CR_SUCCESS;
+    } else if (answer.outcome == kQxKmdfVetoed) {
+        *cr = CR_REMOVE_VETOED;
+    } else if (answer.outcome == kQxKmdfNoNode) {
+        *cr = CR_NO_SUCH_DEVNODE;
+    } else {
+        *cr = CR_FAILURE;
+    }
+    return true;
 }
 
 bool SameId(const wchar_t* a, const wchar_t* b) {
@@ -114,7 +146,8 @@ CONFIGRET WINAPI CM_Get_Device_ID_ListW(PCWSTR filter, PWCHAR buffer, ULONG unit
 CONFIGRET WINAPI CM_Disable_DevNode(DEVINST devinst, ULONG) {
     Count(L"DisableCalls");
     if (devinst != kControllerDevinst) return CR_INVALID_DEVNODE;
-    DWORD cr = ReadValue(L"DisableResult", CR_SUCCESS);
+    CONFIGRET cr = ReadValue(L"DisableResult", CR_SUCCESS);
+    if (cr == CR_SUCCESS) AskPnpManager(QXKMDF_DISABLE, &cr);
     if (cr == CR_SUCCESS) WriteValue(L"Disabled", 1);
     return cr;
 }
@@ -122,7 +155,8 @@ CONFIGRET WINAPI CM_Disable_DevNode(DEVINST devinst, ULONG) {
 CONFIGRET WINAPI CM_Enable_DevNode(DEVINST devinst, ULONG) {
     Count(L"EnableCalls");
     if (devinst != kControllerDevinst) return CR_INVALID_DEVNODE;
-    DWORD cr = ReadValue(L"EnableResult", CR_SUCCESS);
+    CONFIGRET cr = ReadValue(L"EnableResult", CR_SUCCESS);
+    if (cr == CR_SUCCESS) AskPnpManager(QXKMDF_ENABLE, &cr);
     if (cr == CR_SUCCESS) WriteValue(L"Disabled", 0);
     return cr;
 }
