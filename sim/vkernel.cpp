@@ -196,6 +196,14 @@ std::string Kernel::CurrentThreadName() {
     return impl_->Self(lk)->name;
 }
 
+namespace {
+std::atomic<int> g_host_threads{0};
+}  // namespace
+
+int Kernel::HostThreadsRunning() {
+    return g_host_threads.load();
+}
+
 std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint32_t()> body) {
     std::unique_lock<std::mutex> lk(impl_->m);
     impl_->Self(lk);
@@ -206,6 +214,7 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
     impl_->ready.push_back(t.get());
     auto handle = std::make_shared<ThreadHandle>(t);
     std::shared_ptr<Impl> impl = impl_;
+    g_host_threads++;
     std::thread([impl, t, body = std::move(body)]() mutable {
         tls_self = t.get();
         tls_kernel = impl->serial;
@@ -231,6 +240,9 @@ std::shared_ptr<ThreadHandle> Kernel::Spawn(std::string name, std::function<uint
             }
         }
         impl->Dispatch(run);
+        run.unlock();
+        impl = nullptr;
+        g_host_threads--;
     }).detach();
     return handle;
 }

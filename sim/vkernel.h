@@ -33,6 +33,10 @@ class Kernel {
     // Starts a virtual thread; it becomes runnable at once and runs when the
     // caller next gives the token away.
     std::shared_ptr<class ThreadHandle> Spawn(std::string name, std::function<uint32_t()> body);
+    // Host threads of virtual threads that have not returned yet, of every
+    // kernel of the process: a test that forks waits for none to be left
+    // (ThreadSanitizer refuses threads in a child forked from many).
+    static int HostThreadsRunning();
 
     // Gives the token away for ms of virtual time (0: lets runnable threads go
     // first, and no time passes). A thread that sleeps 0 ms a thousand times

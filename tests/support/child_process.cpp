@@ -21,6 +21,13 @@ ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds) {
     int fds[2];
     if (pipe(fds) != 0) return result;
     std::fflush(nullptr);
+    // The host threads of earlier virtual threads end just after their
+    // virtual thread: let them go first, so that the child is forked from a
+    // process of one thread (ThreadSanitizer refuses new threads otherwise).
+    for (int i = 0; i < 2000 && qxsim::Kernel::HostThreadsRunning() > 0; i++) {
+        usleep(1000);
+    }
+    usleep(2000);
     pid_t pid = fork();
     if (pid < 0) return result;
     if (pid == 0) {
