@@ -51,8 +51,7 @@ Handle* Open(const char* path, NtStatus* status, const char* account) {
     static const char kDevice[] = "\\\\.\\QXSPB";
     const size_t n = sizeof(kDevice) - 1;
     if (path != nullptr && strncmp(path, kDevice, n) == 0 && (path[n] == 0 || path[n] == '\\')) {
-        f = OpenFile(L"\\DosDevices\\QXSPB", path[n] != 0, account != nullptr ? account : "SY",
-                     &s);
+        f = OpenFile(L"\\DosDevices\\QXSPB", path[n] != 0, account != nullptr ? account : "SY", &s);
     }
     if (status != nullptr) *status = s;
     return f == nullptr ? nullptr : new Handle{f};

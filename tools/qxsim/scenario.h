@@ -20,6 +20,8 @@
 //                                   transfers complete again
 //   165s    node-start 2500ms       from now on the driver's device is ready that
 //                                   long after each enable of its node
+//   175s    d0-loss  5s             the device leaves D0 unannounced (no broadcast)
+//                                   and is back after that long
 //   170s    provider lost|back
 //   300s    ctrl-c                  also ctrl-break, close
 //   300s    shutdown                the session ends (also logoff): the end-session
