@@ -92,23 +92,27 @@ void ConnectInterrupt(Device* d) {
     i->cv.notify_all();
 }
 
+// The framework's side of a D0 the driver has entered: the interrupt
+// connected, power-managed I/O on, the idle timer armed; pm not held.
+void MarkInD0(Device* d) {
+    {
+        std::lock_guard<std::recursive_mutex> fx(Fx().m);
+        d->inD0 = true;
+    }
+    ConnectInterrupt(d);
+    std::lock_guard<std::mutex> lock(d->pm);
+    d->power = DevicePower::D0;
+    d->ioPowered = true;
+    ArmIdle(d);
+}
+
 // The driver's D0 entry and the framework's side of it; pm not held.
 NTSTATUS EnterD0(Device* d, WDF_POWER_DEVICE_STATE previous) {
     NTSTATUS status = d->pnp.EvtDeviceD0Entry != nullptr
                           ? d->pnp.EvtDeviceD0Entry(AsHandle(d), previous)
                           : STATUS_SUCCESS;
     if (!NT_SUCCESS(status)) return status;
-    {
-        std::lock_guard<std::recursive_mutex> fx(Fx().m);
-        d->inD0 = true;
-    }
-    ConnectInterrupt(d);
-    {
-        std::lock_guard<std::mutex> lock(d->pm);
-        d->power = DevicePower::D0;
-        d->ioPowered = true;
-        ArmIdle(d);
-    }
+    MarkInD0(d);
     KickQueues(d);
     return STATUS_SUCCESS;
 }
@@ -249,17 +253,10 @@ void LeaveD0(Device* d, WDF_POWER_DEVICE_STATE target) {
 
 void PowerStarted(Device* d) {
     {
-        std::lock_guard<std::recursive_mutex> fx(Fx().m);
-        d->inD0 = true;
-    }
-    ConnectInterrupt(d);
-    {
         std::lock_guard<std::mutex> lock(d->pm);
-        d->power = DevicePower::D0;
-        d->ioPowered = true;
         d->powerThreadStop = false;
-        ArmIdle(d);
     }
+    MarkInD0(d);
     d->powerThread = std::thread([d] { PowerThread(d); });
     KickQueues(d);
 }
