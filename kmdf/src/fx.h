@@ -207,6 +207,10 @@ struct Queue : Object {
     // it broke its own rule); those of a power-managed queue by name.
     int inDriver = 0;
     std::set<Request*> delivered;
+    // EvtIoStop calls deferred to the end of a callback and still running: a
+    // D0 exit waits for them as for the requests, since the framework calls
+    // EvtIoStop from the power transition itself and goes on only after it.
+    int stopsRunning = 0;
     // A power-managed queue takes requests only while this is set: from its
     // device's D0 entry to the start of its D0 exit (under m).
     bool ioOn = false;

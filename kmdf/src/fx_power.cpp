@@ -41,13 +41,14 @@ void ArmIdle(Device* d) {
     d->pmCv.notify_all();
 }
 
-// What the power-managed queues delivered and the driver has not completed.
+// What the power-managed queues delivered and the driver has not completed,
+// and their deferred EvtIoStop calls still running.
 int DeliveredPm(Device* d) {
     std::lock_guard<std::recursive_mutex> fx(Fx().m);
     int n = 0;
     for (Queue* q : d->queues) {
         std::lock_guard<std::mutex> lock(q->m);
-        if (q->powerManaged) n += q->inDriver;
+        if (q->powerManaged) n += q->inDriver + q->stopsRunning;
     }
     return n;
 }

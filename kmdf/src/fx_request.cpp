@@ -427,9 +427,16 @@ void Queue::Present(Request* r) {
         std::lock_guard<std::recursive_mutex> fx(Fx().m);
         r->inCallback = false;
         std::swap(stop, r->stopFlags);
-        if (Fx().live.count(r) == 0) stop = 0;
+        if (Fx().live.count(r) == 0 || c.EvtIoStop == nullptr) stop = 0;
+        if (stop != 0) {
+            std::lock_guard<std::mutex> lock(m);
+            stopsRunning++;
+        }
     }
-    if (stop != 0 && c.EvtIoStop != nullptr) c.EvtIoStop(qh, rh, stop);
+    if (stop == 0) return;
+    c.EvtIoStop(qh, rh, stop);
+    std::lock_guard<std::mutex> lock(m);
+    stopsRunning--;
 }
 
 void Queue::PresentHere(Request* r) {

@@ -25,6 +25,7 @@ std::atomic<WDFREQUEST> g_parked{nullptr};
 std::atomic<int> g_reads{0};
 std::atomic<int> g_isrMs{0};
 std::function<void(WDFREQUEST)> g_inRead;
+std::function<void(WDFREQUEST)> g_onStop;  // set before Start: the queue gets an EvtIoStop
 WDFDEVICE g_device = nullptr;
 WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS g_idle;
 
@@ -32,6 +33,10 @@ VOID PowerRead(WDFQUEUE, WDFREQUEST Request, size_t) {
     g_reads++;
     if (g_inRead) g_inRead(Request);
     g_parked = Request;
+}
+
+VOID PowerStop(WDFQUEUE, WDFREQUEST Request, ULONG) {
+    g_onStop(Request);
 }
 
 BOOLEAN SlowIsr(WDFINTERRUPT, ULONG) {
@@ -66,6 +71,7 @@ NTSTATUS PowerAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
     WDF_IO_QUEUE_CONFIG config;
     WDF_IO_QUEUE_CONFIG_INIT_DEFAULT_QUEUE(&config, WdfIoQueueDispatchSequential);
     config.EvtIoRead = PowerRead;  // power-managed: the default of a power policy owner
+    if (g_onStop) config.EvtIoStop = PowerStop;
     status = WdfIoQueueCreate(g_device, &config, WDF_NO_OBJECT_ATTRIBUTES, WDF_NO_HANDLE);
     if (!NT_SUCCESS(status)) return status;
     DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
@@ -105,6 +111,7 @@ class PowerTest : public ::testing::Test {
         g_reads = 0;
         g_isrMs = 0;
         g_inRead = nullptr;
+        g_onStop = nullptr;
         WDF_DEVICE_POWER_POLICY_IDLE_SETTINGS_INIT(&g_idle, IdleCannotWakeFromS0);
         g_idle.IdleTimeout = 60000;  // expired by hand
     }
@@ -157,6 +164,37 @@ TEST_F(PowerTest, AnIdleDeviceIsPoweredUpForARequestAndASleepingOneHoldsIt) {
     r = WaitParked();
     ASSERT_NE(r, nullptr);
     WdfRequestComplete(r, STATUS_SUCCESS);
+    um::Release(io);
+    EXPECT_TRUE(kmdfsim::Violations().empty());
+}
+
+// A D0 exit that comes while the read's callback runs stops the read once
+// the callback returns, and leaves D0 only after that EvtIoStop has
+// returned, even though the read completes inside it: the framework calls
+// EvtIoStop from the transition itself, so a driver may still touch what its
+// D0 exit tears down.
+TEST_F(PowerTest, AD0ExitWaitsForAnEvtIoStopThatCompletesTheRequest) {
+    std::atomic<bool> inRead{false}, suspending{false}, stopReturned{false};
+    g_inRead = [&](WDFREQUEST) {
+        inRead = true;
+        while (!suspending) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    g_onStop = [&](WDFREQUEST r) {
+        WdfRequestComplete(r, STATUS_CANCELLED);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        stopReturned = true;
+    };
+    Start();
+    uint8_t b;
+    um::Io* io = um::Read(handle_, &b, 1);
+    while (!inRead) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::thread sleep([&] {
+        suspending = true;
+        kmdfsim::Suspend();
+        EXPECT_TRUE(stopReturned) << "the device left D0 while EvtIoStop was running";
+    });
+    sleep.join();
     um::Release(io);
     EXPECT_TRUE(kmdfsim::Violations().empty());
 }
