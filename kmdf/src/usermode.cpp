@@ -48,10 +48,10 @@ Handle* Open(const char* path, NtStatus* status, const char* account) {
     NTSTATUS s = STATUS_OBJECT_NAME_NOT_FOUND;
     FileObj* f = nullptr;
     // The device itself, or a name inside its namespace ("\\.\QXSPB\x").
-    static const char kDevice[] = "\\\\.\\QXSPB";
+    static const char kDevice[] = QXSPB_DEVICE_PATH;
     const size_t n = sizeof(kDevice) - 1;
     if (path != nullptr && strncmp(path, kDevice, n) == 0 && (path[n] == 0 || path[n] == '\\')) {
-        f = OpenFile(L"\\DosDevices\\QXSPB", path[n] != 0, account != nullptr ? account : "SY", &s);
+        f = OpenFile(QXSPB_LINK_NAME_W, path[n] != 0, account != nullptr ? account : "SY", &s);
     }
     if (status != nullptr) *status = s;
     return f == nullptr ? nullptr : new Handle{f};
