@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/os_codes.h"
 #include "kmdf/src/fx.h"
 
 namespace kmdfsim {
@@ -25,7 +26,7 @@ struct Io {
 
 namespace {
 
-constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kInfinite = qx::oscode::kWaitForever;
 
 Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
     auto* io = new Io{irp};
