@@ -141,7 +141,7 @@ _Use_decl_annotations_ NTSTATUS OnDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_INIT De
         return status;
     }
 
-    WCHAR linkBuffer[256 / sizeof(WCHAR)] = L"\\DosDevices\\QXSPB";
+    WCHAR linkBuffer[256 / sizeof(WCHAR)] = QXSPB_LINK_NAME_W;
     UNICODE_STRING linkName;
     RtlInitUnicodeString(&linkName, linkBuffer);
     status = WdfDeviceCreateSymbolicLink(device, &linkName);

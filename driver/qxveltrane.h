@@ -17,22 +17,8 @@
 
 // ---- User-mode interface --------------------------------------------------------
 
-#define QXSPB_DEVICE_TYPE 0x473
-#define QXSPB_CTL(fn) CTL_CODE(QXSPB_DEVICE_TYPE, (fn), METHOD_BUFFERED, FILE_ANY_ACCESS)
-
-#define IOCTL_QXSPB_OPEN QXSPB_CTL(0x780)
-#define IOCTL_QXSPB_CLOSE QXSPB_CTL(0x781)
-#define IOCTL_QXSPB_LOCK QXSPB_CTL(0x782)
-#define IOCTL_QXSPB_UNLOCK QXSPB_CTL(0x783)
-#define IOCTL_QXSPB_WRITE_READ QXSPB_CTL(0x784)
-#define IOCTL_QXSPB_LOCK_CONNECTION QXSPB_CTL(0x785)
-#define IOCTL_QXSPB_UNLOCK_CONNECTION QXSPB_CTL(0x786)
-#define IOCTL_QXSPB_SIGNAL_INTERRUPT QXSPB_CTL(0x787)
-#define IOCTL_QXSPB_WAIT_ON_INTERRUPT QXSPB_CTL(0x788)
-#define IOCTL_QXSPB_FULL_DUPLEX QXSPB_CTL(0x789)
-
-static_assert(IOCTL_QXSPB_OPEN == 0x04731E00, "open code");
-static_assert(IOCTL_QXSPB_FULL_DUPLEX == 0x04731E24, "full-duplex code");
+// The names and control codes user mode sees, shared with it.
+#include "include/qxspb_public.h"
 
 // What a bus operation, or the open, reports while the bus objects do not
 // exist (a D0 entry that could not make them).

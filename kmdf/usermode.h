@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+// The device path Open resolves, and the link a driver under test creates for it.
+#include "driver/include/qxspb_public.h"
+
 namespace kmdfsim::um {
 
 using NtStatus = int32_t;

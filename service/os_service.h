@@ -10,16 +10,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/os_codes.h"
 #include "common/win/unique_handle.h"
 #include "service/service_logic.h"
 
 namespace qx::os {
 
 // Win32 codes the flow passes on or tells apart.
-constexpr uint32_t kNoError = 0;
-constexpr uint32_t kWaitTimeout = 258;
-constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
-constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+constexpr uint32_t kNoError = oscode::kErrorSuccess;
+using oscode::kWaitFailed;
+using oscode::kWaitForever;
+using oscode::kWaitTimeout;
 constexpr uint32_t kServiceControlStop = 1;
 
 constexpr uint16_t kEventTypeError = 1;        // EVENTLOG_ERROR_TYPE

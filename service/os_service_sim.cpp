@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/os_codes.h"
 #include "service/os_service.h"
 #include "sim/console_model.h"
 #include "sim/eventlog_model.h"
@@ -86,7 +87,7 @@ bool ServiceSetStatus(ServiceStatusHandle handle, const service::StatusRecord& r
 
 StopEvent* StopEventCreate(uint32_t* error) {
     if (qxsim::InjectFault(qxsim::FaultKind::kEventCreate)) {
-        *error = 8;  // ERROR_NOT_ENOUGH_MEMORY
+        *error = oscode::kErrorNotEnoughMemory;
         return nullptr;
     }
     return new StopEvent;
@@ -218,7 +219,7 @@ size_t ModulePath(char16_t* out, size_t capacity) {
     std::memcpy(out, path.data(), n * sizeof(char16_t));
     out[n] = 0;
     if (path.size() < capacity) return path.size();
-    t_last_error = 122;
+    t_last_error = oscode::kErrorInsufficientBuffer;
     return capacity;
 }
 

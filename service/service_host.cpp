@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/os_codes.h"
 #include "service/os_service.h"
 #include "service/service_logic.h"
 
@@ -102,7 +103,7 @@ bool StartDaemon(os::UniqueJob* job, os::UniqueChild* child, uint32_t* error) {
     }
     char16_t daemon[kMaxPath];
     if (!DaemonPathBeside(module, kDaemonFileName, daemon, kMaxPath)) {
-        *error = 206;  // ERROR_FILENAME_EXCED_RANGE
+        *error = oscode::kErrorFilenameExcedRange;
         return false;
     }
     job->reset(os::JobCreateKillOnClose(error));

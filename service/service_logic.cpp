@@ -1,4 +1,5 @@
 #include "service/service_logic.h"
+#include "common/os_codes.h"
 
 namespace qx::service {
 
@@ -103,11 +104,11 @@ void FormatServiceInfo(char16_t (&buffer)[kEventTextChars], const char16_t* text
 
 WaitStep ClassifyWait(uint32_t wait_result) {
     switch (wait_result) {
-        case 0:
+        case oscode::kWaitObject0:
             return WaitStep::kStopRequested;
-        case 1:
+        case oscode::kWaitObject0 + 1:
             return WaitStep::kChildExited;
-        case 258:  // WAIT_TIMEOUT
+        case oscode::kWaitTimeout:
             return WaitStep::kWaitAgain;
         default:
             return WaitStep::kFailed;

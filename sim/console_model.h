@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 class ConsoleModel {
@@ -60,6 +62,6 @@ class ConsoleModel {
 constexpr uint32_t kCtrlLogoffEvent = 5;
 constexpr uint32_t kCtrlShutdownEvent = 6;
 
-constexpr uint32_t kStatusControlCExit = 0xC000013A;
+using qx::oscode::kStatusControlCExit;
 
 }  // namespace qxsim

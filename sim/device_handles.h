@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 class DeviceHandles {
   public:
-    static constexpr uint32_t kErrorSuccess = 0;
-    static constexpr uint32_t kErrorAccessDenied = 5;
+    static constexpr uint32_t kErrorSuccess = qx::oscode::kErrorSuccess;
+    static constexpr uint32_t kErrorAccessDenied = qx::oscode::kErrorAccessDenied;
 
     friend class Notebook;  // builds the one instance
     void Reset();

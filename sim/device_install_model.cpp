@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 namespace {
@@ -172,7 +174,7 @@ DeviceNode* DeviceInstallModel::At(uintptr_t list, uint32_t index) {
 uint32_t DeviceInstallModel::Remove(uintptr_t list, uint32_t index) {
     std::lock_guard<std::mutex> lk(m_);
     DeviceNode* device = AtLocked(list, index);
-    if (device == nullptr) return 259;  // ERROR_NO_MORE_ITEMS
+    if (device == nullptr) return qx::oscode::kErrorNoMoreItems;
     if (device->remove_error != 0) return device->remove_error;
     device->present = false;
     return 0;
@@ -180,8 +182,8 @@ uint32_t DeviceInstallModel::Remove(uintptr_t list, uint32_t index) {
 
 uint32_t DeviceInstallModel::UninstallDriverPackage(const std::u16string& inf_name) {
     std::lock_guard<std::mutex> lk(m_);
-    if (inf_name.empty()) return 87;                     // ERROR_INVALID_PARAMETER
-    if (packages_.erase(Fold(inf_name)) == 0) return 2;  // ERROR_FILE_NOT_FOUND
+    if (inf_name.empty()) return qx::oscode::kErrorInvalidParameter;
+    if (packages_.erase(Fold(inf_name)) == 0) return qx::oscode::kErrorFileNotFound;
     return 0;
 }
 

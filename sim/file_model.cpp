@@ -1,5 +1,7 @@
 #include "sim/file_model.h"
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 void FileModel::Reset() {
@@ -55,7 +57,7 @@ int32_t FileModel::Delete(const std::u16string& path) {
     const std::u16string key = Fold(path);
     auto error = errors_.find(key);
     if (error != errors_.end()) return error->second;
-    if (files_.erase(key) == 0) return 2;  // ERROR_FILE_NOT_FOUND
+    if (files_.erase(key) == 0) return qx::oscode::kErrorFileNotFound;
     return 0;
 }
 

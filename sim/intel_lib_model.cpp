@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <type_traits>
 
+#include "common/os_codes.h"
 #include "daemon/wifi/intel_provider.h"
 #include "sim/fault_plan.h"
 
@@ -17,9 +18,9 @@ constexpr uint32_t kEntrySize = 2472;
 constexpr uint32_t kMaxEntries = 20;
 constexpr uint32_t kListSize = 4 + kMaxEntries * kEntrySize;
 constexpr uint32_t kBssSize = 73;
-constexpr uint32_t kInvalidParameter = 87;
-constexpr uint32_t kInjectedFailure = 31;  // ERROR_GEN_FAILURE
-constexpr uint32_t kNotFound = 1168;
+constexpr uint32_t kInvalidParameter = qx::oscode::kErrorInvalidParameter;
+constexpr uint32_t kInjectedFailure = qx::oscode::kErrorGenFailure;
+constexpr uint32_t kNotFound = qx::oscode::kErrorNotFound;
 
 // The exports have exactly the types the daemon calls them through: a call
 // through a pointer of another function type is undefined behaviour (and

@@ -10,7 +10,7 @@ namespace qxsim {
 
 namespace {
 
-constexpr uint32_t kErrFileNotFound = 2;
+constexpr uint32_t kErrFileNotFound = qx::oscode::kErrorFileNotFound;
 
 bool IsFullPath(const std::u16string& path) {
     return (path.size() >= 3 && path[1] == u':' && path[2] == u'\\') || path.rfind(u"\\\\", 0) == 0;
@@ -242,7 +242,7 @@ bool ProcessModel::Resume(uintptr_t handle, uint32_t* error) {
         std::lock_guard<std::mutex> lk(m_);
         Child* child = Find(handle, "ResumeThread");
         if (child == nullptr) {
-            *error = 6;  // ERROR_INVALID_HANDLE
+            *error = qx::oscode::kErrorInvalidHandle;
             return false;
         }
         // A thread that is not suspended stays as it is (its count was 0).
@@ -331,7 +331,7 @@ bool ProcessModel::SetKillOnClose(uintptr_t job, uint32_t* error) {
     std::lock_guard<std::mutex> lk(m_);
     Job* j = FindJob(job, "SetInformationJobObject");
     if (j == nullptr) {
-        *error = 6;
+        *error = qx::oscode::kErrorInvalidHandle;
         return false;
     }
     j->kill_on_close = true;
@@ -343,7 +343,7 @@ bool ProcessModel::AssignToJob(uintptr_t job, uintptr_t process, uint32_t* error
     Job* j = FindJob(job, "AssignProcessToJobObject");
     Child* child = Find(process, "AssignProcessToJobObject");
     if (j == nullptr || child == nullptr) {
-        *error = 6;
+        *error = qx::oscode::kErrorInvalidHandle;
         return false;
     }
     if (job_assign_error_ != 0) {

@@ -26,11 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "common/os_codes.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
 
-constexpr uint32_t kStillActive = 259;  // STILL_ACTIVE, the exit code of a running process
+using qx::oscode::kStillActive;  // the exit code of a running process
 // Where the simulated process's own program file lies, unless a test says otherwise.
 constexpr char16_t kDefaultImagePath[] = u"C:\\Program Files\\Halvorn\\QXservice.exe";
 // A service's current directory on Windows.

@@ -4,16 +4,19 @@
 #include <cstring>
 #include <functional>
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 namespace {
 
-constexpr int32_t kOk = 0;
-constexpr int32_t kNotFound = 2;
-constexpr int32_t kAccessDenied = 5;
-constexpr int32_t kInvalidHandle = 6;
-constexpr int32_t kMoreData = 234;
-constexpr int32_t kNoMoreItems = 259;
+using qx::oscode::AsLong;
+constexpr int32_t kOk = AsLong(qx::oscode::kErrorSuccess);
+constexpr int32_t kNotFound = AsLong(qx::oscode::kErrorFileNotFound);
+constexpr int32_t kAccessDenied = AsLong(qx::oscode::kErrorAccessDenied);
+constexpr int32_t kInvalidHandle = AsLong(qx::oscode::kErrorInvalidHandle);
+constexpr int32_t kMoreData = AsLong(qx::oscode::kErrorMoreData);
+constexpr int32_t kNoMoreItems = AsLong(qx::oscode::kErrorNoMoreItems);
 
 std::vector<std::u16string> Split(const std::u16string& path) {
     std::vector<std::u16string> parts;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 struct ModelKey {
@@ -31,7 +33,7 @@ struct ModelKey {
     ModelKey* parent = nullptr;
 };
 
-constexpr int32_t kRegErrorKeyDeleted = 1018;
+constexpr int32_t kRegErrorKeyDeleted = qx::oscode::AsLong(qx::oscode::kErrorKeyDeleted);
 
 class RegistryModel {
   public:

@@ -28,24 +28,26 @@
 #include <string>
 #include <vector>
 
+#include "common/os_codes.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
 
 // Win32 codes of the manager.
-constexpr uint32_t kErrAccessDenied = 5;
-constexpr uint32_t kErrInvalidHandle = 6;
-constexpr uint32_t kErrInvalidData = 13;
-constexpr uint32_t kErrInvalidParameter = 87;
-constexpr uint32_t kErrInvalidServiceControl = 1052;
-constexpr uint32_t kErrServiceRequestTimeout = 1053;
-constexpr uint32_t kErrServiceAlreadyRunning = 1056;
-constexpr uint32_t kErrServiceDoesNotExist = 1060;
-constexpr uint32_t kErrServiceCannotAcceptCtrl = 1061;
-constexpr uint32_t kErrServiceNotActive = 1062;
-constexpr uint32_t kErrFailedServiceControllerConnect = 1063;
-constexpr uint32_t kErrServiceMarkedForDelete = 1072;
-constexpr uint32_t kErrServiceExists = 1073;
+constexpr uint32_t kErrAccessDenied = qx::oscode::kErrorAccessDenied;
+constexpr uint32_t kErrInvalidHandle = qx::oscode::kErrorInvalidHandle;
+constexpr uint32_t kErrInvalidData = qx::oscode::kErrorInvalidData;
+constexpr uint32_t kErrInvalidParameter = qx::oscode::kErrorInvalidParameter;
+constexpr uint32_t kErrInvalidServiceControl = qx::oscode::kErrorInvalidServiceControl;
+constexpr uint32_t kErrServiceRequestTimeout = qx::oscode::kErrorServiceRequestTimeout;
+constexpr uint32_t kErrServiceAlreadyRunning = qx::oscode::kErrorServiceAlreadyRunning;
+constexpr uint32_t kErrServiceDoesNotExist = qx::oscode::kErrorServiceDoesNotExist;
+constexpr uint32_t kErrServiceCannotAcceptCtrl = qx::oscode::kErrorServiceCannotAcceptCtrl;
+constexpr uint32_t kErrServiceNotActive = qx::oscode::kErrorServiceNotActive;
+constexpr uint32_t kErrFailedServiceControllerConnect =
+    qx::oscode::kErrorFailedServiceControllerConnect;
+constexpr uint32_t kErrServiceMarkedForDelete = qx::oscode::kErrorServiceMarkedForDelete;
+constexpr uint32_t kErrServiceExists = qx::oscode::kErrorServiceExists;
 
 constexpr uint32_t kSvcStopped = 1;
 constexpr uint32_t kSvcStartPending = 2;

@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "common/os_codes.h"
+
 namespace qxsim {
 
 using VTime = int64_t;  // milliseconds since the simulated boot
-constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kInfinite = qx::oscode::kWaitForever;
 
 class Waitable;
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/os_codes.h"
 #include "sim/link_model.h"
 
 namespace qxsim {
@@ -117,7 +118,7 @@ uint32_t WlanModel::Open(uint32_t client_version, uintptr_t* handle) {
     std::lock_guard<std::mutex> lk(m_);
     last_version_ = client_version;
     if (open_fail_ != 0) return open_fail_;
-    if (client_version != 1 && client_version != 2) return 87;  // ERROR_INVALID_PARAMETER
+    if (client_version != 1 && client_version != 2) return qx::oscode::kErrorInvalidParameter;
     *handle = next_handle_++;
     handles_.push_back(*handle);
     return 0;
@@ -126,7 +127,7 @@ uint32_t WlanModel::Open(uint32_t client_version, uintptr_t* handle) {
 uint32_t WlanModel::Close(uintptr_t handle) {
     std::lock_guard<std::mutex> lk(m_);
     auto it = std::find(handles_.begin(), handles_.end(), handle);
-    if (it == handles_.end()) return 6;  // ERROR_INVALID_HANDLE
+    if (it == handles_.end()) return qx::oscode::kErrorInvalidHandle;
     handles_.erase(it);
     if (registered_handle_ == handle) {
         registered_handle_ = 0;
@@ -139,7 +140,8 @@ uint32_t WlanModel::Close(uintptr_t handle) {
 uint32_t WlanModel::Register(uintptr_t handle, uint32_t sources, bool /*ignore_duplicate*/,
                              Callback callback) {
     std::lock_guard<std::mutex> lk(m_);
-    if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) return 6;
+    if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end())
+        return qx::oscode::kErrorInvalidHandle;
     if (register_fail_ != 0) return register_fail_;
     registered_handle_ = handle;
     sources_ = sources;
@@ -150,7 +152,8 @@ uint32_t WlanModel::Register(uintptr_t handle, uint32_t sources, bool /*ignore_d
 uint32_t WlanModel::Enum(uintptr_t handle) {
     std::lock_guard<std::mutex> lk(m_);
     ++enum_calls_;
-    if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) return 6;
+    if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end())
+        return qx::oscode::kErrorInvalidHandle;
     if (enum_fail_count_ > 0) {
         --enum_fail_count_;
         return enum_fail_;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "common/os_codes.h"
 #include "common/win/unique_handle.h"
 
 namespace qx::os {
@@ -14,10 +15,10 @@ namespace qx::os {
 using RegHandle = void*;
 
 // Registry result codes the logic tells apart.
-constexpr int32_t kRegOk = 0;
-constexpr int32_t kRegNotFound = 2;       // ERROR_FILE_NOT_FOUND
-constexpr int32_t kRegMoreData = 234;     // ERROR_MORE_DATA
-constexpr int32_t kRegNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
+constexpr int32_t kRegOk = oscode::AsLong(oscode::kErrorSuccess);
+constexpr int32_t kRegNotFound = oscode::AsLong(oscode::kErrorFileNotFound);
+constexpr int32_t kRegMoreData = oscode::AsLong(oscode::kErrorMoreData);
+constexpr int32_t kRegNoMoreItems = oscode::AsLong(oscode::kErrorNoMoreItems);
 constexpr uint32_t kRegSz = 1;
 
 // HKEY_LOCAL_MACHINE: predefined, never closed.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "common/os_codes.h"
 #include "common/win/unique_handle.h"
 
 namespace qx::os {
@@ -15,7 +16,7 @@ namespace qx::os {
 using ScmHandle = void*;
 
 constexpr uint32_t kScmServiceStopped = 1;
-constexpr uint32_t kScmErrorCannotAcceptControl = 1061;
+constexpr uint32_t kScmErrorCannotAcceptControl = oscode::kErrorServiceCannotAcceptCtrl;
 
 // Access rights.
 constexpr uint32_t kScmAccessQueryStatus = 0x0004;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/os_codes.h"
 #include "uninstall/os_devices.h"
 #include "uninstall/os_files.h"
 #include "uninstall/os_program.h"
@@ -159,16 +160,16 @@ int32_t RemoveControllerDevices(bool verbose) {
 uint32_t RunMsiexec(const char16_t* product_code, bool verbose) {
     char16_t command[kMaxPath + 64];
     if (!FormatMsiexecCommand(product_code, command, sizeof command / sizeof command[0])) {
-        return 111;  // ERROR_BUFFER_OVERFLOW
+        return oscode::kErrorBufferOverflow;
     }
     // Windows Installer from the system folder, never one found by name: a
     // bare "msiexec" is looked for in the current directory first, where
     // anyone could have left an msiexec.exe for an administrator to run.
     char16_t system_dir[kMaxPath];
     const size_t length = os::ProgramSystemDirectory(system_dir, kMaxPath);
-    if (length == 0 || length >= kMaxPath) return 206;  // ERROR_FILENAME_EXCED_RANGE
+    if (length == 0 || length >= kMaxPath) return oscode::kErrorFilenameExcedRange;
     const std::u16string program = std::u16string(system_dir) + u"\\msiexec.exe";
-    if (program.size() + 1 > kMaxPath) return 206;
+    if (program.size() + 1 > kMaxPath) return oscode::kErrorFilenameExcedRange;
     uint32_t exit_code = 0;
     const uint32_t error = os::ProgramRunAndWait(program.c_str(), command, verbose, &exit_code);
     return error != 0 ? error : exit_code;

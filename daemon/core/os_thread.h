@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "common/os_codes.h"
+
 namespace qx::os {
 
-constexpr uint32_t kWaitForever = 0xFFFFFFFFu;  // INFINITE
+using oscode::kWaitForever;
 
 struct Thread;
 struct Event;

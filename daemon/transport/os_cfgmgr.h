@@ -4,18 +4,20 @@
 
 #include <cstdint>
 
+#include "common/os_codes.h"
+
 namespace qx::os {
 
-constexpr uint32_t kCrSuccess = 0;
+using oscode::kCrSuccess;
 // The failures the notebook's halves answer with.
-constexpr uint32_t kCrInvalidPointer = 0x03;
-constexpr uint32_t kCrInvalidFlag = 0x04;
-constexpr uint32_t kCrInvalidDevNode = 0x05;
-constexpr uint32_t kCrNoSuchDevNode = 0x0D;
-constexpr uint32_t kCrFailure = 0x13;
-constexpr uint32_t kCrRemoveVetoed = 0x17;
-constexpr uint32_t kCrBufferSmall = 0x1A;
-constexpr uint32_t kCrInvalidData = 0x1F;
+using oscode::kCrBufferSmall;
+using oscode::kCrFailure;
+using oscode::kCrInvalidData;
+using oscode::kCrInvalidDevNode;
+using oscode::kCrInvalidFlag;
+using oscode::kCrInvalidPointer;
+using oscode::kCrNoSuchDevNode;
+using oscode::kCrRemoveVetoed;
 
 // CM_Get_Device_ID_List filters.
 constexpr uint32_t kCmGetIdListFilterEnumerator = 0x00000001;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "common/os_codes.h"
+
 namespace qx::os {
 
 // An open handle to the device, and one issued request with its completion
@@ -38,7 +40,7 @@ enum class IoWaitResult {
     kFailed,     // failed at once, completed with an error, or was cancelled
     kTimedOut,   // still pending when the wait ended
 };
-constexpr uint32_t kIoWaitForever = 0xFFFFFFFFu;  // INFINITE
+constexpr uint32_t kIoWaitForever = oscode::kWaitForever;
 
 // Waits up to ms for the request (GetOverlappedResult once it completed); 0 polls.
 IoWaitResult IoWait(IoRequest* request, uint32_t ms);

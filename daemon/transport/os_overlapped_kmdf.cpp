@@ -6,6 +6,7 @@
 #include <new>
 
 #include "daemon/transport/os_overlapped.h"
+#include "driver/include/qxspb_public.h"
 #include "kmdf/usermode.h"
 
 namespace qx::os {
@@ -43,7 +44,7 @@ IoRequest* NewRequest(uint32_t len) {
 
 IoDevice* IoOpen(bool* absent) {
     um::NtStatus status = 0;
-    um::Handle* handle = um::Open("\\\\.\\QXSPB", &status);
+    um::Handle* handle = um::Open(QXSPB_DEVICE_PATH, &status);
     if (handle == nullptr) {
         // No started device behind the name: it has not been added yet.
         if (absent != nullptr) *absent = status == kStatusObjectNameNotFound;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "daemon/transport/os_overlapped.h"
+#include "driver/include/qxspb_public.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
@@ -44,8 +45,6 @@ struct IoRequest {
 };
 
 namespace {
-
-constexpr uint32_t kIoctlQxspbOpen = 0x04731E00;
 
 // Every call runs inside one of these, named after the transport operation it
 // serves: the model notices when two threads are on the transport at once.
@@ -180,7 +179,7 @@ IoRequest* IoIssueRead(IoDevice* device, uint32_t len) {
 IoRequest* IoIssueControl(IoDevice* device, uint32_t code) {
     BusScope bus("TransportOpen");
     // The driver knows one control code, and refuses it when the model says so.
-    bool accepted = device != nullptr && !device->refused && code == kIoctlQxspbOpen;
+    bool accepted = device != nullptr && !device->refused && code == IOCTL_QXSPB_OPEN;
     auto* request = new IoRequest{IoRequest::Kind::kControl, accepted ? IoRequest::State::kSucceeded
                                                                       : IoRequest::State::kFailed};
     auto& model = qxsim::Notebook::Current().Controller();

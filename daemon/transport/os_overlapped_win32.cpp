@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "daemon/transport/os_overlapped.h"
+#include "driver/include/qxspb_public.h"
 
 namespace qx::os {
 
@@ -65,7 +66,7 @@ IoRequest* Issued(IoRequest* request, BOOL done) {
 }  // namespace
 
 IoDevice* IoOpen(bool* absent) {
-    win::UniqueFileHandle handle(CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0,
+    win::UniqueFileHandle handle(CreateFileW(QXSPB_DEVICE_PATH_W, GENERIC_READ | GENERIC_WRITE, 0,
                                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                                              nullptr));
     if (!handle) {

@@ -6,14 +6,11 @@
 
 #include "daemon/core/logging.h"
 #include "daemon/transport/os_overlapped.h"
+#include "driver/include/qxspb_public.h"
 
 namespace qx {
 
 namespace {
-
-// IOCTL_QXSPB_OPEN: CTL_CODE(0x473, 0x780, METHOD_BUFFERED, FILE_ANY_ACCESS).
-constexpr uint32_t kIoctlQxspbOpen = (0x473u << 16) | (0x780u << 2);
-static_assert(kIoctlQxspbOpen == 0x04731E00, "open control code");
 
 constexpr uint32_t kWriteWaitMs = 1000;
 constexpr uint32_t kReadWaitMs = 2000;
@@ -105,7 +102,7 @@ int TransportOpen(bool* device_absent) {
     os::IoDevice* device = os::IoOpen(&absent);
     if (device_absent != nullptr) *device_absent = device == nullptr && absent;
     if (device == nullptr) return -1;
-    os::IoRequest* open = os::IoIssueControl(device, kIoctlQxspbOpen);
+    os::IoRequest* open = os::IoIssueControl(device, IOCTL_QXSPB_OPEN);
     bool opened = false;
     if (open != nullptr) {
         opened = os::IoWait(open, os::kIoWaitForever) == os::IoWaitResult::kSucceeded;

@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/os_codes.h"
+
 namespace qx::os {
 
-constexpr uint32_t kErrorInsufficientBuffer = 122;
+using oscode::kErrorInsufficientBuffer;
 
 // One row of the interface table (MIB_IFROW, 860 bytes).
 struct IfTableRow {

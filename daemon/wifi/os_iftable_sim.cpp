@@ -1,6 +1,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/os_codes.h"
 #include "daemon/wifi/os_iftable.h"
 #include "sim/fault_plan.h"
 #include "sim/iphlp_model.h"
@@ -9,7 +10,7 @@
 namespace qx::os {
 
 uint32_t GetInterfaceTable(void* table, uint32_t* size) {
-    if (qxsim::InjectFault(qxsim::FaultKind::kProviderList)) return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    if (qxsim::InjectFault(qxsim::FaultKind::kProviderList)) return oscode::kErrorNotEnoughMemory;
     auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t failure = model.TakeIfTableFailure(); failure != 0) return failure;
     std::vector<qxsim::SimIfRow> rows = model.IfTable();

@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/os_codes.h"
+
 namespace qx::os {
 
-constexpr uint32_t kErrorBufferOverflow = 111;
+using oscode::kErrorBufferOverflow;
 
 // IP_ADDR_STRING (48 bytes on x64).
 struct AdapterAddrString {

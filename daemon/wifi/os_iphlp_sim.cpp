@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "common/os_codes.h"
 #include "daemon/wifi/os_iphlp.h"
 #include "sim/fault_plan.h"
 #include "sim/iphlp_model.h"
@@ -44,7 +45,7 @@ void Put(void* context, const qxsim::Mac& mac, const char* name, const char* des
 }  // namespace
 
 uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
-    if (qxsim::InjectFault(qxsim::FaultKind::kWlanQuery)) return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    if (qxsim::InjectFault(qxsim::FaultKind::kWlanQuery)) return oscode::kErrorNotEnoughMemory;
     auto& model = qxsim::Notebook::Current().IpHelper();
     if (uint32_t code = model.TakeAdaptersInfoFailure(); code != 0) {
         if (code == kErrorBufferOverflow) *size += sizeof(AdapterInfoRecord);
@@ -53,7 +54,7 @@ uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
     Fill f{static_cast<AdapterInfoRecord*>(buffer),
            *size / static_cast<uint32_t>(sizeof(AdapterInfoRecord)), 0};
     model.VisitAdapters(Put, &f);
-    if (f.count == 0) return 232;  // ERROR_NO_DATA
+    if (f.count == 0) return oscode::kErrorNoData;
     if (f.count > f.room) {
         *size = f.count * static_cast<uint32_t>(sizeof(AdapterInfoRecord));
         return kErrorBufferOverflow;

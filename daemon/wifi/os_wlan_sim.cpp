@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "common/os_codes.h"
 #include "daemon/core/os_process.h"
 #include "daemon/wifi/os_wlan.h"
 #include "sim/fault_plan.h"
@@ -16,8 +17,8 @@ struct WlanInterfaceList {
 
 namespace {
 constexpr uint32_t kMaxListed = 16;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorNoSystemResources = 1450;
+using oscode::kErrorNoSystemResources;
+using oscode::kErrorNotEnoughMemory;
 
 qxsim::Guid* Guids(WlanInterfaceList* list) {
     return reinterpret_cast<qxsim::Guid*>(list + 1);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/os_codes.h"
 #include "kmdf/src/fx.h"
 
 namespace kmdfsim {
@@ -25,7 +26,7 @@ struct Io {
 
 namespace {
 
-constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kInfinite = qx::oscode::kWaitForever;
 
 Io* Issue(Handle* handle, std::shared_ptr<Irp> irp) {
     auto* io = new Io{irp};
@@ -48,10 +49,10 @@ Handle* Open(const char* path, NtStatus* status, const char* account) {
     NTSTATUS s = STATUS_OBJECT_NAME_NOT_FOUND;
     FileObj* f = nullptr;
     // The device itself, or a name inside its namespace ("\\.\QXSPB\x").
-    static const char kDevice[] = "\\\\.\\QXSPB";
+    static const char kDevice[] = QXSPB_DEVICE_PATH;
     const size_t n = sizeof(kDevice) - 1;
     if (path != nullptr && strncmp(path, kDevice, n) == 0 && (path[n] == 0 || path[n] == '\\')) {
-        f = OpenFile(L"\\DosDevices\\QXSPB", path[n] != 0, account != nullptr ? account : "SY", &s);
+        f = OpenFile(QXSPB_LINK_NAME_W, path[n] != 0, account != nullptr ? account : "SY", &s);
     }
     if (status != nullptr) *status = s;
     return f == nullptr ? nullptr : new Handle{f};

@@ -124,7 +124,7 @@ int RunOnce(const uint8_t* data, size_t size) {
         switch (op) {
             case 0:
                 if (handles.size() < 4) {
-                    if (um::Handle* opened = um::Open("\\\\.\\QXSPB")) handles.push_back(opened);
+                    if (um::Handle* opened = um::Open(QXSPB_DEVICE_PATH)) handles.push_back(opened);
                 }
                 break;
             case 1:

@@ -226,7 +226,8 @@ void HexStream::Line(const std::string& line, std::string* out, std::string* err
         return;
     }
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    if (pending_.back() == 0x7E || pending_.size() >= kMaxPendingBytes) Decode(out, err);
+    if (pending_.back() == qxproto::kEndFlag || pending_.size() >= kMaxPendingBytes)
+        Decode(out, err);
 }
 
 void HexStream::Decode(std::string* out, std::string* err) {

@@ -257,7 +257,7 @@ TEST_F(DriverTest, ClosingAnyHandleClosesTheConnectionForAll) {
 TEST_F(DriverTest, TheDeviceIsExclusiveAndOnlySystemAndAdministratorsMayOpenIt) {
     um::Handle* first = StartAndOpen();
     um::NtStatus status = 0;
-    EXPECT_EQ(um::Open("\\\\.\\QXSPB", &status), nullptr);
+    EXPECT_EQ(um::Open(QXSPB_DEVICE_PATH, &status), nullptr);
     EXPECT_EQ(status, STATUS_ACCESS_DENIED);
     uint8_t b = 1;
     EXPECT_EQ(um::WriteSync(first, &b, 1), STATUS_SUCCESS);  // the first handle is untouched
@@ -273,11 +273,11 @@ TEST_F(DriverTest, TheDeviceIsExclusiveAndOnlySystemAndAdministratorsMayOpenIt) 
         const kmdfsim::DeviceProperties* properties;
         um::NtStatus status;
     } callers[] = {
-        {"\\\\.\\QXSPB", "SY", &infProperties_, STATUS_SUCCESS},
-        {"\\\\.\\QXSPB", "BA", &infProperties_, STATUS_SUCCESS},
-        {"\\\\.\\QXSPB", "BU", &infProperties_, STATUS_ACCESS_DENIED},
-        {"\\\\.\\QXSPB\\x", "BU", &infProperties_, STATUS_ACCESS_DENIED},
-        {"\\\\.\\QXSPB\\x", "BU", &unsecured, STATUS_SUCCESS},
+        {QXSPB_DEVICE_PATH, "SY", &infProperties_, STATUS_SUCCESS},
+        {QXSPB_DEVICE_PATH, "BA", &infProperties_, STATUS_SUCCESS},
+        {QXSPB_DEVICE_PATH, "BU", &infProperties_, STATUS_ACCESS_DENIED},
+        {QXSPB_DEVICE_PATH "\\x", "BU", &infProperties_, STATUS_ACCESS_DENIED},
+        {QXSPB_DEVICE_PATH "\\x", "BU", &unsecured, STATUS_SUCCESS},
     };
     for (const auto& c : callers) {
         kmdfsim::SetDeviceProperties(*c.properties);
@@ -398,7 +398,7 @@ TEST_F(DriverTest, DisableIsRefusedWhileAHandleIsOpenAndEnableStartsAfresh) {
     CloseHandle(h);
     EXPECT_TRUE(kmdfsim::DisableDevice());
     EXPECT_FALSE(kmdfsim::DevicePresent());
-    EXPECT_EQ(um::Open("\\\\.\\QXSPB"), nullptr);
+    EXPECT_EQ(um::Open(QXSPB_DEVICE_PATH), nullptr);
 
     kmdfsim::ClearDbgPrints();
     ASSERT_EQ(kmdfsim::EnableDevice(), STATUS_SUCCESS);

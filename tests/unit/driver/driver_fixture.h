@@ -63,7 +63,7 @@ class DriverTest : public ::testing::Test {
     }
 
     um::Handle* OpenHandle() {
-        um::Handle* h = um::Open("\\\\.\\QXSPB");
+        um::Handle* h = um::Open(QXSPB_DEVICE_PATH);
         EXPECT_NE(h, nullptr);
         if (h != nullptr) handles_.push_back(h);
         return h;

@@ -96,7 +96,7 @@ TEST_F(DriverPowerCycleTest, FourHundredD0CyclesWithTransfersWaitsAndCancelsInFl
                 continue;
             }
             open_handles++;
-            um::Handle* h = pause.load() ? nullptr : um::Open("\\\\.\\QXSPB");
+            um::Handle* h = pause.load() ? nullptr : um::Open(QXSPB_DEVICE_PATH);
             if (h == nullptr) {
                 open_handles--;
                 std::this_thread::sleep_for(std::chrono::microseconds(50));

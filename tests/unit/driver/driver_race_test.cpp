@@ -304,7 +304,7 @@ TEST_F(DriverRaceTest, CleanupRacingTransfersNeverLosesARequest) {
     for (int i = 0; i < 200; i++) {
         ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_CLOSE), STATUS_SUCCESS);
         ASSERT_EQ(um::ControlSync(h, IOCTL_QXSPB_OPEN), STATUS_SUCCESS);
-        um::Handle* other = um::Open("\\\\.\\QXSPB");
+        um::Handle* other = um::Open(QXSPB_DEVICE_PATH);
         ASSERT_NE(other, nullptr);
         uint8_t buf[4] = {1, 2, 3, 4};
         um::Io* io = um::Write(h, buf, 4);
@@ -431,7 +431,7 @@ TEST_F(DriverRaceTest, FourHundredDisableEnableCyclesWithIoFromAnotherThread) {
     std::thread io([&] {
         std::mt19937 rng(11);
         while (!stop.load()) {
-            um::Handle* h = um::Open("\\\\.\\QXSPB");
+            um::Handle* h = um::Open(QXSPB_DEVICE_PATH);
             if (h == nullptr) {
                 std::this_thread::sleep_for(std::chrono::microseconds(50));
                 continue;

@@ -142,7 +142,7 @@ TEST_F(DriverStackTest, PendingReadIsCancelledAndAFailedReopenLeavesItClosed) {
     // once the other closes, nothing of ours holds the device up.
     EXPECT_FALSE(kmdfsim::DisableDevice());
     qx::TransportClose();
-    kmdfsim::um::Handle* other = kmdfsim::um::Open("\\\\.\\QXSPB");
+    kmdfsim::um::Handle* other = kmdfsim::um::Open(QXSPB_DEVICE_PATH);
     ASSERT_NE(other, nullptr);
     EXPECT_EQ(qx::TransportOpen(), -1);
     EXPECT_EQ(qx::TransportWrite(buf, 1, &io), -1);

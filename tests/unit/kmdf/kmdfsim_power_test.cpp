@@ -74,7 +74,7 @@ NTSTATUS PowerAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
     if (g_onStop) config.EvtIoStop = PowerStop;
     status = WdfIoQueueCreate(g_device, &config, WDF_NO_OBJECT_ATTRIBUTES, WDF_NO_HANDLE);
     if (!NT_SUCCESS(status)) return status;
-    DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
+    DECLARE_CONST_UNICODE_STRING(link, QXSPB_LINK_NAME_W);
     return WdfDeviceCreateSymbolicLink(g_device, &link);
 }
 
@@ -118,7 +118,7 @@ class PowerTest : public ::testing::Test {
     void Start() {
         ASSERT_EQ(kmdfsim::LoadDriver(PowerImage), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
-        handle_ = um::Open("\\\\.\\QXSPB");
+        handle_ = um::Open(QXSPB_DEVICE_PATH);
         ASSERT_NE(handle_, nullptr);
     }
     void TearDown() override {

@@ -73,7 +73,7 @@ NTSTATUS RuleAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
     attributes.ExecutionLevel = g_queueLevel;
     status = WdfIoQueueCreate(device, &config, &attributes, WDF_NO_HANDLE);
     if (!NT_SUCCESS(status)) return status;
-    DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
+    DECLARE_CONST_UNICODE_STRING(link, QXSPB_LINK_NAME_W);
     return WdfDeviceCreateSymbolicLink(device, &link);
 }
 
@@ -113,7 +113,7 @@ class RulesTest : public ::testing::Test {
         g_sentStatus = STATUS_PENDING;
         ASSERT_EQ(kmdfsim::LoadDriver(RuleImage), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
-        handle_ = um::Open("\\\\.\\QXSPB");
+        handle_ = um::Open(QXSPB_DEVICE_PATH);
         ASSERT_NE(handle_, nullptr);
         spin_ = nullptr;
         ASSERT_EQ(WdfSpinLockCreate(WDF_NO_OBJECT_ATTRIBUTES, &spin_), STATUS_SUCCESS);
@@ -606,13 +606,13 @@ TEST_F(RulesTest, AStaleCancelNeverReachesALaterRequest) {
 TEST_F(RulesTest, AnExclusiveDeviceRefusesASecondOpenUntilTheFirstIsClosed) {
     um::Close(handle_);
     kmdfsim::SetDeviceProperties({"", true});
-    handle_ = um::Open("\\\\.\\QXSPB");
+    handle_ = um::Open(QXSPB_DEVICE_PATH);
     ASSERT_NE(handle_, nullptr);
     um::NtStatus status = 0;
-    EXPECT_EQ(um::Open("\\\\.\\QXSPB", &status), nullptr);
+    EXPECT_EQ(um::Open(QXSPB_DEVICE_PATH, &status), nullptr);
     EXPECT_EQ(status, STATUS_ACCESS_DENIED);
     um::Close(handle_);
-    handle_ = um::Open("\\\\.\\QXSPB", &status);
+    handle_ = um::Open(QXSPB_DEVICE_PATH, &status);
     EXPECT_NE(handle_, nullptr);
     EXPECT_EQ(status, STATUS_SUCCESS);
 }
@@ -635,7 +635,7 @@ TEST_F(RulesTest, TheSecurityDescriptorDecidesWhoMayOpen) {
     for (const Case& c : cases) {
         kmdfsim::SetDeviceProperties({c.sddl, false});
         um::NtStatus status = 0;
-        um::Handle* h = um::Open("\\\\.\\QXSPB", &status, c.account);
+        um::Handle* h = um::Open(QXSPB_DEVICE_PATH, &status, c.account);
         EXPECT_EQ(h != nullptr, c.allowed) << c.sddl << " " << c.account;
         EXPECT_EQ(status, c.allowed ? STATUS_SUCCESS : STATUS_ACCESS_DENIED)
             << c.sddl << " " << c.account;

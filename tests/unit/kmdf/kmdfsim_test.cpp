@@ -72,7 +72,7 @@ class SimulationTest : public ::testing::Test {
         g_cleanups = 0;
         ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverImage<TinyRead>), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
-        handle_ = um::Open("\\\\.\\QXSPB");
+        handle_ = um::Open(QXSPB_DEVICE_PATH);
         ASSERT_NE(handle_, nullptr);
     }
     void TearDown() override {

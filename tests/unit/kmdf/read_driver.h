@@ -4,6 +4,7 @@
 
 #include <wdf.h>
 
+#include "driver/include/qxspb_public.h"
 #include "kmdf/stub/fx_stub.h"
 
 namespace kmdftest {
@@ -19,7 +20,7 @@ NTSTATUS ReadDriverAdd(WDFDRIVER, PWDFDEVICE_INIT DeviceInit) {
     config.EvtIoRead = Read;
     status = WdfIoQueueCreate(device, &config, WDF_NO_OBJECT_ATTRIBUTES, WDF_NO_HANDLE);
     if (!NT_SUCCESS(status)) return status;
-    DECLARE_CONST_UNICODE_STRING(link, L"\\DosDevices\\QXSPB");
+    DECLARE_CONST_UNICODE_STRING(link, QXSPB_LINK_NAME_W);
     return WdfDeviceCreateSymbolicLink(device, &link);
 }
 

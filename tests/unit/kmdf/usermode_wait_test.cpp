@@ -73,7 +73,7 @@ class UserModeWaitTest : public ::testing::Test {
         g_parked = nullptr;
         ASSERT_EQ(kmdfsim::LoadDriver(kmdftest::ReadDriverImage<WaitRead>), STATUS_SUCCESS);
         ASSERT_EQ(kmdfsim::AddDevice(), STATUS_SUCCESS);
-        handle_ = um::Open("\\\\.\\QXSPB");
+        handle_ = um::Open(QXSPB_DEVICE_PATH);
         ASSERT_NE(handle_, nullptr);
     }
     void TearDown() override {

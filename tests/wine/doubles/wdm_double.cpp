@@ -9,13 +9,11 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntddk.h>
 
+#include "driver/include/qxspb_public.h"
 #include "tests/wine/doubles/controller_device.h"
 #include "tests/wine/doubles/qca_double.h"
 
 namespace {
-
-constexpr ULONG kIoctlQxspbOpen = 0x04731E00;
-constexpr ULONG kIoctlQxspbClose = 0x04731E04;
 
 // Dispatch routines of one device; a null one refuses the request.
 struct DeviceOps {
@@ -70,8 +68,8 @@ NTSTATUS SpbRead(PIRP irp, PIO_STACK_LOCATION sp) {
 
 NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
     const ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
-    if (code == kIoctlQxspbClose) return Complete(irp, STATUS_SUCCESS, 0);
-    if (code != kIoctlQxspbOpen) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    if (code == IOCTL_QXSPB_CLOSE) return Complete(irp, STATUS_SUCCESS, 0);
+    if (code != IOCTL_QXSPB_OPEN) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     ++g_controller.log.opens;
@@ -82,7 +80,7 @@ NTSTATUS SpbIoctl(PIRP irp, PIO_STACK_LOCATION sp) {
 
 const DeviceSpec kDevices[] = {
     {L"\\Device\\QXSPB",
-     L"\\DosDevices\\QXSPB",
+     QXSPB_LINK_NAME_W,
      {qxdouble::CountHandles, SpbRead, SpbWrite, SpbIoctl},
      true},
     {L"\\Device\\QXSPBCTL",

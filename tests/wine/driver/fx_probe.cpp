@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/include/qxspb_public.h"
 #include "kmdf/wine/fx_control.h"
 
 namespace {
@@ -102,11 +103,6 @@ void Pnp(DWORD code, const char* what) {
                 static_cast<unsigned>(answer.status));
 }
 
-// The driver's control codes: CTL_CODE(0x473, 0x780 + n, METHOD_BUFFERED, FILE_ANY_ACCESS).
-DWORD QxspbCode(DWORD n) {
-    return (0x473u << 16) | ((0x780u + n) << 2);
-}
-
 HANDLE g_device = INVALID_HANDLE_VALUE;
 
 std::string Hex(const uint8_t* p, size_t n) {
@@ -150,29 +146,35 @@ void Request(const char* what, DWORD code, std::vector<uint8_t> in, DWORD outLen
 bool DeviceStep(const std::string& step, int argc, char** argv, int* i) {
     static const struct {
         const char* name;
-        DWORD n;
-    } kCodes[] = {{"close", 1},      {"lock", 2},   {"unlock", 3}, {"lockconn", 5},
-                  {"unlockconn", 6}, {"signal", 7}, {"wait", 8}};
+        DWORD code;
+    } kCodes[] = {{"close", IOCTL_QXSPB_CLOSE},
+                  {"lock", IOCTL_QXSPB_LOCK},
+                  {"unlock", IOCTL_QXSPB_UNLOCK},
+                  {"lockconn", IOCTL_QXSPB_LOCK_CONNECTION},
+                  {"unlockconn", IOCTL_QXSPB_UNLOCK_CONNECTION},
+                  {"signal", IOCTL_QXSPB_SIGNAL_INTERRUPT},
+                  {"wait", IOCTL_QXSPB_WAIT_ON_INTERRUPT}};
     if (step == "open") {
-        g_device = CreateFileW(L"\\\\.\\QXSPB", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        g_device = CreateFileW(QXSPB_DEVICE_PATH_W, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, 0, nullptr);
         if (g_device == INVALID_HANDLE_VALUE) {
             std::printf("open -> error %lu\n", GetLastError());
             return true;
         }
-        Request("open", QxspbCode(0), {}, 0);
+        Request("open", IOCTL_QXSPB_OPEN, {}, 0);
         return true;
     }
     for (const auto& c : kCodes) {
         if (step == c.name) {
-            Request(c.name, QxspbCode(c.n), {}, 0);
+            Request(c.name, c.code, {}, 0);
             return true;
         }
     }
     if ((step == "writeread" || step == "duplex") && *i + 2 < argc) {
         const std::vector<uint8_t> out = FromHex(argv[++*i]);
         const DWORD n = static_cast<DWORD>(std::strtoul(argv[++*i], nullptr, 10));
-        Request(step.c_str(), QxspbCode(step == "writeread" ? 4 : 9), out, n);
+        Request(step.c_str(),
+                step == "writeread" ? IOCTL_QXSPB_WRITE_READ : IOCTL_QXSPB_FULL_DUPLEX, out, n);
         return true;
     }
     if (step == "write" && *i + 1 < argc) {

@@ -9,6 +9,7 @@
 
 #include "daemon/transport/os_overlapped.h"
 #include "daemon/transport/transport.h"
+#include "driver/include/qxspb_public.h"
 #include "sim/controller_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
@@ -170,8 +171,8 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
         os::IoRelease(req);
 
         // Only the open code is known to the driver.
-        os::IoRequest* other = os::IoIssueControl(device, 0x04731E04);
-        os::IoRequest* open = os::IoIssueControl(device, 0x04731E00);
+        os::IoRequest* other = os::IoIssueControl(device, IOCTL_QXSPB_CLOSE);
+        os::IoRequest* open = os::IoIssueControl(device, IOCTL_QXSPB_OPEN);
         qxtest::Print("control: %s %s\n", result(os::IoWait(other, 0)),
                       result(os::IoWait(open, 0)));
         os::IoRelease(other);
