@@ -31,9 +31,6 @@ deps-test:
 deps-fuzz:
 	@tools/ensure-packages.sh $(HOST_PKGS) $(FUZZ_PKGS)
 
-build/%/build.ninja: CMakeLists.txt CMakePresets.json
-	cmake --preset $* >/dev/null
-
 host: deps-host
 	cmake --preset host >/dev/null
 	cmake --build build/host -j $(JOBS)

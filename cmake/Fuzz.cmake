@@ -40,6 +40,6 @@ function(qx_add_fuzzer)
                          ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${F_NAME}
                          ${CMAKE_CURRENT_BINARY_DIR}/work/${F_NAME}
                          ${QX_FUZZ_SECONDS})
-        set_tests_properties(fuzz.${F_NAME} PROPERTIES TIMEOUT 300)
+        set_tests_properties(fuzz.${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 300)
     endif()
 endfunction()

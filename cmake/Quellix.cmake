@@ -103,17 +103,29 @@ function(qx_os_halves_for_libs target libs device provider)
     endif()
 endfunction()
 
-# Environment and fixture of a ctest test that runs under Wine.
+# Every ctest entry carries one label that says which build tree its
+# binaries come from, so that a test preset can leave out the trees a
+# machine has not built (CMakePresets.json):
+#   unit, system   this tree's own programs (system: whole programs, scenarios),
+#                  with threaded besides for a THREADED test (the tsan tree runs those)
+#   format         the tree's sources
+#   sanitizer      a binary of the host-asan or host-tsan tree (also asan or tsan)
+#   fuzz           a binary of the fuzz tree
+#   windows        dist/windows alone; wine: dist/windows under Wine
+# tests/CMakeLists.txt refuses an entry without one.
+
+# Environment, fixture and label of a ctest test that runs under Wine.
 set(QX_WINE_TEMPLATE "${PROJECT_BINARY_DIR}/wine-template")
 function(qx_wine_properties test)
     set_tests_properties(${test} PROPERTIES
+        LABELS wine
         FIXTURES_REQUIRED wine_prefix
         ENVIRONMENT "QX_WINE_TEMPLATE=${QX_WINE_TEMPLATE};QX_DIST=${QX_WINDOWS_DIST};QX_SRC=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # qx_add_unit_test(NAME n SOURCES ... [LIBS ...] [THREADED] [WINDOWS | WINDOWS_ONLY]
-#                  [DEVICE sim|kmdf] [PROVIDER <library>])
-# Registers a GoogleTest executable with ctest. A test whose LIBS name
+#                  [DEVICE sim|kmdf] [PROVIDER <library>] [LABEL unit|system])
+# Registers a GoogleTest executable with ctest (label unit unless LABEL says). A test whose LIBS name
 # qx_daemon, qx_service or qx_uninstall gets that program's OS halves through
 # qx_os_halves (DEVICE and PROVIDER are passed on). In the host tree it also
 # registers the same executable of the host-asan tree and, for THREADED tests,
@@ -121,7 +133,12 @@ endfunction()
 # WINDOWS also cross-builds the test and runs it under Wine (winunit.n);
 # WINDOWS_ONLY builds it for Windows alone (tests of *_win32.cpp files).
 function(qx_add_unit_test)
-    cmake_parse_arguments(T "THREADED;WINDOWS;WINDOWS_ONLY" "NAME;DEVICE;PROVIDER" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "THREADED;WINDOWS;WINDOWS_ONLY" "NAME;DEVICE;PROVIDER;LABEL" "SOURCES;LIBS" ${ARGN})
+    if(NOT T_LABEL)
+        set(T_LABEL unit)
+    elseif(NOT T_LABEL MATCHES "^(unit|system)$")
+        message(FATAL_ERROR "qx_add_unit_test(${T_NAME}): LABEL is unit or system, not ${T_LABEL}")
+    endif()
     if(T_WINDOWS OR T_WINDOWS_ONLY)
         if(NOT WIN32)
             add_test(NAME winunit.${T_NAME}
@@ -144,6 +161,10 @@ function(qx_add_unit_test)
         return()
     endif()
     add_test(NAME unit.${T_NAME} COMMAND ${T_NAME})
+    if(T_THREADED)
+        list(APPEND T_LABEL threaded)
+    endif()
+    set_tests_properties(unit.${T_NAME} PROPERTIES LABELS "${T_LABEL}")
     if(QX_SANITIZER_SIBLINGS)
         file(RELATIVE_PATH rel ${PROJECT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR})
         add_test(NAME asan.${T_NAME}
@@ -152,9 +173,11 @@ function(qx_add_unit_test)
             add_test(NAME tsan.${T_NAME}
                      COMMAND ${PROJECT_SOURCE_DIR}/build/host-tsan/${rel}/${T_NAME})
             set_tests_properties(tsan.${T_NAME} PROPERTIES
+                LABELS "sanitizer;tsan"
                 ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1")
         endif()
         set_tests_properties(asan.${T_NAME} PROPERTIES
+            LABELS "sanitizer;asan"
             ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
     endif()
 endfunction()

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Runs one cross-built GoogleTest executable under Wine in a private prefix.
+# Runs one cross-built GoogleTest executable under Wine in a private prefix;
+# QX_GTEST_DOUBLE=qxspb first starts our "\\.\QXSPB" double as a kernel service.
 source "$(dirname "$0")/lib.sh"
 exe=$1
 shift
 [ -f "$exe" ] || { echo "missing $exe: run make windows first" >&2; exit 1; }
 wine_setup
+if [ "${QX_GTEST_DOUBLE:-}" = qxspb ]; then
+    source "$(dirname "$0")/transport/double.sh"
+    start_double
+fi
 wine_run "${QX_GTEST_TIMEOUT:-300}" "$QX_WORK/gtest.out" "$exe" "$@"
 cat "$QX_WORK/gtest.out"
 cat "$QX_WORK/gtest.out.err" >&2

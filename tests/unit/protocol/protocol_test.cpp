@@ -51,6 +51,8 @@ TEST(WireEscapeTest, InPlaceWithinCapacity) {
         {"11 7E 22 33", 3, 1, 3, -1, "11 7E 22"},    // one byte short: untouched
         {"7E 00", 2, 1, 3, -1, "7E 00"},             // range beyond the buffer
         {"7E 00", 2, 1, 0, -1, "7E 00"},             // range backwards
+        {"7E 7D 81", 8, 0, 0, 0, "7E 7D 81"},        // empty range
+        {"7E 7D 81", 8, 1, 2, 1, "7E 81 5D"},        // the byte after the range is overwritten
         {"00 5E 5D A1 FF", 5, 0, 5, 0, "00 5E 5D A1 FF"},
     };
     for (const auto& c : cases) {

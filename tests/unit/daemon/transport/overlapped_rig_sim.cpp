@@ -1,0 +1,70 @@
+// The contract's rig on the controller model (os_overlapped_sim.cpp): each
+// case on a fresh notebook, in virtual time.
+#include "sim/controller_model.h"
+#include "sim/notebook.h"
+#include "sim/vkernel.h"
+#include "tests/support/child_process.h"
+#include "tests/unit/daemon/transport/overlapped_contract.h"
+
+namespace qxtest {
+namespace {
+
+using qxsim::TransferOutcome;
+
+class SimRig : public OverlappedRig {
+  public:
+    bool VirtualTime() const override { return true; }
+    bool Can(DeviceBehaviour) const override { return true; }
+    std::string Run(const std::function<std::string()>& body) override {
+        auto r = RunOnFreshNotebook([&] {
+            qxsim::Notebook::Current().Controller().Reset();
+            std::string out = body();
+            Print("%s", out.c_str());
+        });
+        return r.exit_code == 0 ? r.out : "exit " + std::to_string(r.exit_code) + ": " + r.out;
+    }
+    void Behave(DeviceBehaviour b) override {
+        auto& m = qxsim::Notebook::Current().Controller();
+        switch (b) {
+            case DeviceBehaviour::kAtOnce:
+                m.SetWriteOutcome(TransferOutcome::Complete);
+                m.SetReadOutcome(TransferOutcome::Complete);
+                m.SetCancelDelay(0);
+                m.SetIgnoreCancel(false);
+                m.SetRefuseOpen(false);
+                break;
+            case DeviceBehaviour::kPending:
+                m.SetWriteOutcome(TransferOutcome::Pending);
+                m.SetReadOutcome(TransferOutcome::Pending);
+                break;
+            case DeviceBehaviour::kFailNow:
+                m.SetWriteOutcome(TransferOutcome::FailNow);
+                m.SetReadOutcome(TransferOutcome::FailNow);
+                break;
+            case DeviceBehaviour::kCancelLate:
+                m.SetWriteOutcome(TransferOutcome::Pending);
+                m.SetReadOutcome(TransferOutcome::Pending);
+                m.SetCancelDelay(300);
+                break;
+            case DeviceBehaviour::kCancelNever:
+                // The model's bus then completes nothing, cancelled or not.
+                m.SetIgnoreCancel(true);
+                break;
+            case DeviceBehaviour::kOpenRefused:
+                m.SetRefuseOpen(true);
+                break;
+        }
+    }
+    long long NowMs() override {
+        return static_cast<long long>(qxsim::Notebook::Current().Kernel().Now());
+    }
+};
+
+}  // namespace
+
+OverlappedRig& Rig() {
+    static SimRig rig;
+    return rig;
+}
+
+}  // namespace qxtest
