@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "daemon/core/logging.h"
-#include "daemon/core/os_console.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_console.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/core/power_events.h"
 #include "daemon/core/settings.h"
 #include "daemon/core/steering_context.h"

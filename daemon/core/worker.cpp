@@ -5,9 +5,9 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/logging.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/core/settings.h"
 #include "daemon/core/telemetry.h"
 #include "daemon/core/version.h"

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/core/steering_context.h"
 
 namespace qx {

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "daemon/core/os_process.h"
+#include "daemon/base/os_process.h"
 #include "daemon/wifi/os_wlan.h"
 #include "sim/fault_plan.h"
 #include "sim/wlan_model.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/core/logging.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/core/settings.h"
 #include "daemon/core/telemetry.h"
 #include "daemon/core/worker.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "daemon/core/logging.h"
+#include "daemon/base/logging.h"
 #include "daemon/core/settings.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
