@@ -92,8 +92,7 @@ void QuellixMain(int argc, char** argv) {
     // them before any of them can run.
     WorkerState state;
     WlanMonitor wlan;
-    state.Wlan = &wlan;
-    wlan.Worker = &state;
+    ConnectWorker(state, wlan);
     AttachEventHandlers(&state);
     if (!os::InstallConsoleHandler(ConsoleControlHandler)) {
         LogMessage(0, "QUELLIX: Unable to initialize signal handler\n");
