@@ -3,18 +3,10 @@
 #include <cstring>
 
 #include "daemon/base/getopt.h"
-#include "daemon/base/logging.h"
 #include "daemon/base/numbers.h"
 #include "daemon/base/os_process.h"
 
 namespace qx {
-
-DaemonSettingsT DaemonSettings;
-
-namespace {
-// The log below the settings learns its verbosity from here, before main.
-[[maybe_unused]] const bool g_log_gated = (GateLogOn(&DaemonSettings.Verbosity), true);
-}  // namespace
 
 namespace {
 // Copies at most kTextOptionLimit - 1 characters and terminates; a longer

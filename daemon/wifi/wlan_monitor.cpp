@@ -7,7 +7,7 @@
 #include "daemon/base/logging.h"
 #include "daemon/base/os_process.h"
 #include "daemon/base/os_thread.h"
-#include "daemon/core/settings.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/telemetry.h"
 #include "daemon/wifi/csi_provider.h"
 #include "daemon/wifi/os_iphlp.h"
