@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/transport/transport.h"
 
 namespace qx {

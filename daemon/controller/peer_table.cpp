@@ -5,7 +5,7 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/controller/os_clock.h"
-#include "daemon/core/os_process.h"
+#include "daemon/base/os_process.h"
 #include "daemon/transport/transport.h"
 
 namespace qx {

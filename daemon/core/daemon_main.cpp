@@ -2,13 +2,12 @@
 
 #include <cstring>
 
-#include "daemon/core/logging.h"
-#include "daemon/core/os_console.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_console.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/core/power_events.h"
-#include "daemon/core/settings.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/version.h"
 #include "daemon/core/worker.h"
 #include "daemon/wifi/wlan_monitor.h"
@@ -92,8 +91,7 @@ void QuellixMain(int argc, char** argv) {
     // them before any of them can run.
     WorkerState state;
     WlanMonitor wlan;
-    state.Wlan = &wlan;
-    wlan.Worker = &state;
+    ConnectWorker(state, wlan);
     AttachEventHandlers(&state);
     if (!os::InstallConsoleHandler(ConsoleControlHandler)) {
         LogMessage(0, "QUELLIX: Unable to initialize signal handler\n");

@@ -2,11 +2,12 @@
 
 #include <atomic>
 
-#include "daemon/core/logging.h"
-#include "daemon/core/os_console.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_console.h"
 #include "daemon/core/os_power.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/os_power_window.h"
+#include "daemon/base/os_process.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/worker.h"
 
 namespace qx {
@@ -14,6 +15,8 @@ namespace qx {
 namespace {
 // Written by main before the window thread starts, only read afterwards.
 SessionEndHandler g_session_end = nullptr;
+// Written by qx_winevent_init before the window thread starts, read on it.
+PowerCallbackFn g_power_callback = nullptr;
 // Main's worker state, which the handlers wake and shut down; written by main
 // before any handler is installed.
 std::atomic<WorkerState*> g_handler_state{nullptr};
@@ -135,6 +138,13 @@ void OnEndSessionMessage(bool ending, bool logoff) {
     if (ending && !logoff && g_session_end != nullptr) g_session_end();
 }
 
+namespace {
+void OnPowerBroadcast(uintptr_t wparam) {
+    int32_t code = PowerCodeForBroadcast(wparam);
+    if (code != 0 && g_power_callback != nullptr) g_power_callback(code);
+}
+}  // namespace
+
 void OnSessionEnd() {
     // The same way out as a console shutdown event, which Windows does not
     // deliver to a process that has loaded user32.
@@ -145,3 +155,15 @@ void OnSessionEnd() {
 }
 
 }  // namespace qx
+
+int qx_winevent_init(qx::PowerCallbackFn callback) {
+    qx::g_power_callback = callback;
+    const qx::os::PowerWindowHandlers handlers = {qx::OnPowerBroadcast, qx::AnswerQueryEndSession,
+                                                  qx::OnEndSessionMessage};
+    return qx::os::StartPowerWindow(handlers) ? 1 : 0;
+}
+
+int qx_winevent_cleanup(void) {
+    qx::os::StopPowerWindow();
+    return 1;
+}

@@ -4,11 +4,7 @@
 
 #include <cstdint>
 
-#define QX_EXPORT extern "C" __attribute__((visibility("default")))
-#ifdef _WIN32
-#undef QX_EXPORT
-#define QX_EXPORT extern "C" __declspec(dllexport)
-#endif
+#include "daemon/base/export.h"
 
 namespace qx {
 

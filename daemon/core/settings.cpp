@@ -2,13 +2,11 @@
 
 #include <cstring>
 
-#include "daemon/core/getopt.h"
-#include "daemon/core/numbers.h"
-#include "daemon/core/os_process.h"
+#include "daemon/base/getopt.h"
+#include "daemon/base/numbers.h"
+#include "daemon/base/os_process.h"
 
 namespace qx {
-
-DaemonSettingsT DaemonSettings;
 
 namespace {
 // Copies at most kTextOptionLimit - 1 characters and terminates; a longer

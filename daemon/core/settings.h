@@ -1,4 +1,5 @@
-// The daemon's process-wide settings, read from its command line.
+// The daemon's settings, read from its command line; the process's one
+// instance, DaemonSettings, is in daemon_state.h.
 #pragma once
 
 #include <atomic>
@@ -37,16 +38,10 @@ struct DaemonSettingsT {
     uint8_t UseAverageCsi = 0;
 };
 
-extern DaemonSettingsT DaemonSettings;
-
 // Not settable: the usage text lists -l, but 'l' is not an option letter.
 constexpr int32_t IdleLatencyMultiplier = 4;
 // First field of the controller configuration; the cycle steers only while it is 1.
 constexpr int32_t ControllerMode = 1;
-
-inline int32_t Verbosity() {
-    return DaemonSettings.Verbosity.load(std::memory_order_relaxed);
-}
 
 enum class ParseOutcome {
     kRun,    // settings read; go on

@@ -1,5 +1,6 @@
-// The one context record shared by main, the steering worker, the WLAN layer
-// and the power and console event handlers.
+// The context record shared by main, the steering worker, the WLAN layer and
+// the power and console event handlers; the process's one instance,
+// SteeringContext, is in daemon_state.h.
 #pragma once
 
 #include <atomic>
@@ -22,8 +23,6 @@ struct SteeringContextT {
     std::atomic<int32_t> StartCount{0};
     std::atomic<int32_t> InitFailures{0};
 };
-
-extern SteeringContextT SteeringContext;
 
 // Shorthands for the relaxed accesses used everywhere.
 template <typename T>

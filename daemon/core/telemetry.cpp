@@ -1,6 +1,6 @@
 #include "daemon/core/telemetry.h"
 
-#include "daemon/core/os_socket.h"
+#include "daemon/base/os_socket.h"
 
 namespace qx {
 

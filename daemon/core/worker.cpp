@@ -5,10 +5,10 @@
 
 #include "daemon/controller/commands.h"
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/logging.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
-#include "daemon/core/settings.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/telemetry.h"
 #include "daemon/core/version.h"
 #include "daemon/transport/transport.h"
@@ -98,6 +98,14 @@ void WakeSteeringWorker(WorkerState& state) {
     state.Wake.Set();
 }
 
+void ConnectWorker(WorkerState& state, WlanMonitor& wlan) {
+    state.Wlan = &wlan;
+    wlan.WakeWorker = [](void* context) {
+        WakeSteeringWorker(*static_cast<WorkerState*>(context));
+    };
+    wlan.WakeContext = &state;
+}
+
 bool LastRunFailedEarly(const WorkerState& state) {
     return state.RunFailedEarly.load(std::memory_order_relaxed);
 }
@@ -147,7 +155,8 @@ int32_t InitController(WorkerState* waits_for_device) {
     return 0;
 }
 
-int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& ctx) {
+int32_t RunSteeringWorker(WorkerState& state) {
+    SteeringContextT& ctx = SteeringContext;
     WlanMonitor& wlan = *state.Wlan;
     state.RunFailedEarly.store(true, std::memory_order_relaxed);
     auto* cycle = static_cast<PeerRecord*>(os::HeapAllocZeroed(sizeof(PeerRecord)));
@@ -285,7 +294,7 @@ uint32_t SteeringThreadMain(void* launch) {
     WorkerPause(state, 500, ExitUnderway, false);
     EnableControllerNode(false);
     WorkerPause(state, 500, ExitUnderway, false);
-    block->Result = RunSteeringWorker(state, SteeringContext);
+    block->Result = RunSteeringWorker(state);
     block->FailedEarly = LastRunFailedEarly(state) ? 1 : 0;
     ReleaseController(state);
     return static_cast<uint32_t>(block->Result);

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/core/steering_context.h"
 
 namespace qx {
@@ -37,9 +37,14 @@ struct WorkerState {
     // Set by a run that ended for a failure before it had the controller set
     // up (no memory for its cycle record, a failed set-up); main backs off then.
     std::atomic<bool> RunFailedEarly{false};
-    // The WLAN side the worker samples and the shutdown closes.
+    // The WLAN side the worker samples and the shutdown closes (see
+    // ConnectWorker).
     WlanMonitor* Wlan = nullptr;
 };
+
+// Hands state the WLAN monitor and lets the monitor wake the worker when the
+// link comes back.
+void ConnectWorker(WorkerState& state, WlanMonitor& wlan);
 
 // The thread parameter of one worker run, allocated zero-filled by main for
 // each start and freed by main after the thread has ended.
@@ -68,8 +73,9 @@ uint32_t SteeringThreadMain(void* launch);
 int32_t InitController(WorkerState* waits_for_device = nullptr);
 
 // One steering run on state's WLAN monitor (state.Wlan must be set):
-// initialisation, the cycle, the end step. Returns -1.
-int32_t RunSteeringWorker(WorkerState& state, SteeringContextT& context);
+// initialisation, the cycle, the end step, following the flags of the
+// process's SteeringContext. Returns -1.
+int32_t RunSteeringWorker(WorkerState& state);
 
 // Shuts the controller down and closes the daemon's channels.
 void ShutdownController(WorkerState& state);

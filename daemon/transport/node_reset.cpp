@@ -1,4 +1,4 @@
-#include "daemon/core/os_process.h"
+#include "daemon/base/os_process.h"
 #include "daemon/transport/os_cfgmgr.h"
 #include "daemon/transport/transport.h"
 

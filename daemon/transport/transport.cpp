@@ -4,7 +4,7 @@
 // finish it in time. The OS halves below (os_overlapped.h) only translate.
 #include "daemon/transport/transport.h"
 
-#include "daemon/core/logging.h"
+#include "daemon/base/logging.h"
 #include "daemon/transport/os_overlapped.h"
 #include "driver/include/qxspb_public.h"
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "daemon/core/power_events.h"  // QX_EXPORT
+#include "daemon/base/export.h"
 
 namespace qx {
 

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "common/os_codes.h"
-#include "daemon/core/os_process.h"
+#include "daemon/base/os_process.h"
 #include "daemon/wifi/os_wlan.h"
 #include "sim/fault_plan.h"
 #include "sim/wlan_model.h"

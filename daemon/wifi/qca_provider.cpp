@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
 #include "daemon/wifi/le_bytes.h"
 #include "daemon/wifi/os_iftable.h"
 #include "daemon/wifi/os_provider_mem.h"

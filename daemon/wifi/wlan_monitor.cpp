@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/core/logging.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
-#include "daemon/core/settings.h"
+#include "daemon/base/logging.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/telemetry.h"
-#include "daemon/core/worker.h"
 #include "daemon/wifi/csi_provider.h"
 #include "daemon/wifi/os_iphlp.h"
 #include "daemon/wifi/vht_rates.h"
@@ -36,8 +35,8 @@ constexpr uint32_t kMsmSignalQualityChange = 8;
 // that steering resumes within a period instead of up to 20 s later.
 void SetUpdatePeriod(WlanMonitor& monitor, int32_t ms) {
     const int32_t before = SteeringContext.UpdatePeriodMs.exchange(ms, std::memory_order_relaxed);
-    if (before == kLinkDownPeriodMs && ms != kLinkDownPeriodMs && monitor.Worker != nullptr) {
-        WakeSteeringWorker(*monitor.Worker);
+    if (before == kLinkDownPeriodMs && ms != kLinkDownPeriodMs && monitor.WakeWorker != nullptr) {
+        monitor.WakeWorker(monitor.WakeContext);
     }
 }
 

@@ -17,8 +17,6 @@ constexpr int32_t kLinkDownPeriodMs = 5000;
 // A braced GUID text and its terminator, in UTF-16 units.
 constexpr int kGuidTextUnits = 39;
 
-struct WorkerState;
-
 // The daemon's WLAN side: the client handle, the steered interface and the
 // previous sample's counters. Main owns the one instance; the worker samples
 // through it and the WLAN service's notification thread reads the interface.
@@ -34,8 +32,11 @@ struct WlanMonitor {
     // Cumulative byte counters of the previous sample; 0 = none yet.
     uint64_t PrevRxBytes = 0;
     uint64_t PrevTxBytes = 0;
-    // Woken when the link comes back; none in a monitor of its own.
-    WorkerState* Worker = nullptr;
+    // Called (on the notification thread) when the link comes back, so that
+    // the steering worker's long sleep ends: its owner's wake and what to
+    // hand it. None in a monitor of its own.
+    void (*WakeWorker)(void* context) = nullptr;
+    void* WakeContext = nullptr;
 };
 
 // Brings up the link-statistics provider, the WLAN client and, when asked,

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/core/numbers.h"
+#include "daemon/base/numbers.h"
 #include "daemon/core/settings.h"
 
 namespace {

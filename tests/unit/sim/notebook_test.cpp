@@ -6,8 +6,7 @@
 #include <cstring>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/settings.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/transport/transport.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"

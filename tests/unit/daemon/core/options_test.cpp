@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon/core/getopt.h"
-#include "daemon/core/numbers.h"
+#include "daemon/base/getopt.h"
+#include "daemon/base/numbers.h"
 #include "daemon/core/settings.h"
 
 namespace qx {

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/settings.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/worker.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"
@@ -51,8 +50,7 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
         std::strcpy(SteeringContext.InterfaceName, "win32");
         WorkerState state;
         WlanMonitor wlan;
-        state.Wlan = &wlan;
-        wlan.Worker = &state;
+        ConnectWorker(state, wlan);
         if (InitWlan(wlan, "I2C") != 0) {
             qxtest::Print("no wlan\n");
             return;
@@ -61,7 +59,7 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
             if (each) each(call);
             if (call == cycles) Put(SteeringContext.Running, 0);
         };
-        RunSteeringWorker(state, SteeringContext);
+        RunSteeringWorker(state);
         CloseWlanSource(wlan, SteeringContext);
         for (auto& r : qxsim::Notebook::Current().Controller().LinkReports()) {
             qxtest::Print("%lld%s\n", static_cast<long long>(r.arrival),

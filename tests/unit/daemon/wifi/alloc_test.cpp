@@ -7,8 +7,7 @@
 #include <cstring>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/settings.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"

@@ -9,8 +9,7 @@
 #include <atomic>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/settings.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/core/daemon_state.h"
 #include "daemon/core/telemetry.h"
 #include "daemon/wifi/vht_rates.h"
 #include "daemon/wifi/wlan_monitor.h"

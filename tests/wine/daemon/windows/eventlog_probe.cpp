@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/core/logging.h"
+#include "daemon/base/logging.h"
 
 int main() {
     if (qx::RegisterEventLogSource() != 0) return 2;

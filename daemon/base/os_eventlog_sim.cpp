@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "daemon/core/os_eventlog.h"
+#include "daemon/base/os_eventlog.h"
 #include "sim/eventlog_model.h"
 #include "sim/fault_plan.h"
 #include "sim/notebook.h"

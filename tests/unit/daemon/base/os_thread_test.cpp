@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_thread.h"
 
 namespace qx::os {
 namespace {

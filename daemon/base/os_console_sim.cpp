@@ -1,4 +1,4 @@
-#include "daemon/core/os_console.h"
+#include "daemon/base/os_console.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 

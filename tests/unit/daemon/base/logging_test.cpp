@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "daemon/core/logging.h"
-#include "daemon/core/settings.h"
+#include "daemon/base/logging.h"
+#include "daemon/core/daemon_state.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/eventlog_model.h"

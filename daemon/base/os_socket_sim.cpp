@@ -5,7 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "daemon/core/os_socket.h"
+#include "daemon/base/os_socket.h"
 #include "sim/fault_plan.h"
 
 namespace qx::os {

@@ -1,6 +1,6 @@
 #include "common/win/win32.h"
 
-#include "daemon/core/os_eventlog.h"
+#include "daemon/base/os_eventlog.h"
 
 namespace qx::os {
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <string>
 
-#include "daemon/core/os_process.h"
+#include "daemon/base/os_process.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/memory_model.h"

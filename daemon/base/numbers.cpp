@@ -1,4 +1,4 @@
-#include "daemon/core/numbers.h"
+#include "daemon/base/numbers.h"
 
 namespace qx {
 

@@ -1,4 +1,4 @@
-#include "daemon/core/getopt.h"
+#include "daemon/base/getopt.h"
 
 #include <cstring>
 

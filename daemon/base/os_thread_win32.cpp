@@ -1,6 +1,6 @@
 #include "common/win/win32.h"
 
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_thread.h"
 
 namespace qx::os {
 

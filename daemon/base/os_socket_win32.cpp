@@ -1,7 +1,7 @@
 #include "common/win/win32.h"
 #include <winsock2.h>
 
-#include "daemon/core/os_socket.h"
+#include "daemon/base/os_socket.h"
 
 namespace qx::os {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "daemon/core/os_process.h"
+#include "daemon/base/os_process.h"
 
 namespace qx::os {
 

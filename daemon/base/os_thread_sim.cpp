@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "daemon/core/os_thread.h"
+#include "daemon/base/os_thread.h"
 #include "sim/fault_plan.h"
 #include "sim/vkernel.h"
 #include "sim/notebook.h"

@@ -1,6 +1,6 @@
 #include "common/win/win32.h"
 
-#include "daemon/core/os_console.h"
+#include "daemon/base/os_console.h"
 
 namespace qx::os {
 

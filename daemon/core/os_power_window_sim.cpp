@@ -2,7 +2,7 @@
 // cycle as on Windows, with the notebook's message queue.
 #include <memory>
 
-#include "daemon/core/power_events.h"
+#include "daemon/core/os_power_window.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/power_model.h"
@@ -16,7 +16,8 @@ struct PowerEventMonitor {
     std::shared_ptr<qxsim::ThreadHandle> thread;
 };
 
-qx::PowerCallbackFn g_power_callback = nullptr;
+// Written before the window thread starts, only read on it.
+qx::os::PowerWindowHandlers g_handlers = {};
 PowerEventMonitor* g_monitor = nullptr;
 
 uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
@@ -26,12 +27,11 @@ uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
     qxsim::WindowMessage msg;
     while (power.GetMessage(&msg)) {
         if (msg.message == qxsim::kWmQueryEndSession) {
-            power.ReplyQueryEndSession(qx::AnswerQueryEndSession());
+            power.ReplyQueryEndSession(g_handlers.query_end_session());
         } else if (msg.message == qxsim::kWmEndSession) {
-            qx::OnEndSessionMessage(msg.wparam != 0, (msg.lparam & qxsim::kEndSessionLogoff) != 0);
+            g_handlers.end_session(msg.wparam != 0, (msg.lparam & qxsim::kEndSessionLogoff) != 0);
         } else if (msg.message == qxsim::kWmPowerBroadcast) {
-            int32_t code = qx::PowerCodeForBroadcast(msg.wparam);
-            if (code != 0 && g_power_callback != nullptr) g_power_callback(code);
+            g_handlers.power_broadcast(msg.wparam);
         } else if (msg.message == qxsim::kWmClose) {
             // DefWindowProc destroys the window; WM_DESTROY posts the quit.
             power.DestroyHiddenWindow();
@@ -43,21 +43,21 @@ uint32_t PowerWindowThread(PowerEventMonitor* monitor) {
 
 }  // namespace
 
-int qx_winevent_init(qx::PowerCallbackFn callback) {
-    // The window makes this a user32 process: from now on Windows tells it of
-    // the session end through its windows only.
+namespace qx::os {
+
+bool StartPowerWindow(const PowerWindowHandlers& handlers) {
     qxsim::Notebook::Current().Console().SetUser32Loaded(true);
     auto* monitor = new PowerEventMonitor;
-    g_power_callback = callback;
+    g_handlers = handlers;
     g_monitor = monitor;
     monitor->thread = qxsim::Notebook::Current().Kernel().Spawn(
         "power-window", [monitor] { return PowerWindowThread(monitor); });
-    return 1;
+    return true;
 }
 
-int qx_winevent_cleanup(void) {
+void StopPowerWindow() {
     PowerEventMonitor* monitor = g_monitor;
-    if (monitor == nullptr) return 1;
+    if (monitor == nullptr) return;
     g_monitor = nullptr;
     auto& kernel = qxsim::Notebook::Current().Kernel();
     kernel.Wait(monitor->ready, qxsim::kInfinite);
@@ -65,5 +65,6 @@ int qx_winevent_cleanup(void) {
     power.PostMessage(monitor->window ? qxsim::kWmClose : qxsim::kWmQuit, 0);
     kernel.Wait(*monitor->thread, qxsim::kInfinite);
     delete monitor;
-    return 1;
 }
+
+}  // namespace qx::os

@@ -1,14 +1,13 @@
-#include "daemon/core/logging.h"
+#include "daemon/base/logging.h"
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/core/os_eventlog.h"
-#include "daemon/core/os_process.h"
-#include "daemon/core/os_thread.h"
-#include "daemon/core/settings.h"
+#include "daemon/base/os_eventlog.h"
+#include "daemon/base/os_process.h"
+#include "daemon/base/os_thread.h"
 
 namespace qx {
 
@@ -21,6 +20,13 @@ std::atomic<os::EventSource> g_event_source{nullptr};
 // holding the handle it closes (sequentially consistent: either a reporter
 // sees the handle gone, or the deregistration sees the reporter).
 std::atomic<int> g_event_users{0};
+// Set once, before main, by the settings' definition.
+std::atomic<const std::atomic<int32_t>*> g_verbosity{nullptr};
+
+int32_t LogVerbosity() {
+    const std::atomic<int32_t>* verbosity = g_verbosity.load(std::memory_order_relaxed);
+    return verbosity == nullptr ? 0 : verbosity->load(std::memory_order_relaxed);
+}
 
 void LogV(const char* format, va_list args) {
     va_list again;
@@ -32,6 +38,10 @@ void LogV(const char* format, va_list args) {
     ReportToEventLog(text);
 }
 }  // namespace
+
+void GateLogOn(const std::atomic<int32_t>* verbosity) {
+    g_verbosity.store(verbosity, std::memory_order_relaxed);
+}
 
 int RegisterEventLogSource() {
     os::EventSource source = os::EventLogRegister(u"Quellix");
@@ -61,7 +71,7 @@ void ReportToEventLog(const char* text) {
 }
 
 void LogMessage(int32_t threshold, const char* format, ...) {
-    if (!(Verbosity() > threshold)) return;
+    if (!(LogVerbosity() > threshold)) return;
     va_list args;
     va_start(args, format);
     LogV(format, args);

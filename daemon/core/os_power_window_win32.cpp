@@ -2,7 +2,7 @@
 #include "common/win/win32.h"
 #include <process.h>
 
-#include "daemon/core/power_events.h"
+#include "daemon/core/os_power_window.h"
 
 namespace {
 
@@ -13,7 +13,8 @@ struct PowerEventMonitor {
     DWORD thread_id;
 };
 
-qx::PowerCallbackFn g_power_callback = nullptr;
+// Written before the window thread starts, only read on it.
+qx::os::PowerWindowHandlers g_handlers = {};
 PowerEventMonitor* g_monitor = nullptr;
 
 LRESULT CALLBACK PowerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -21,17 +22,14 @@ LRESULT CALLBACK PowerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
         PostQuitMessage(0);
         return 0;
     }
-    if (msg == WM_QUERYENDSESSION) return qx::AnswerQueryEndSession() ? TRUE : FALSE;
+    if (msg == WM_QUERYENDSESSION) return g_handlers.query_end_session() ? TRUE : FALSE;
     if (msg == WM_ENDSESSION) {
         // Windows ends the process soon after this returns; the shutdown
         // runs first (and does not return).
-        qx::OnEndSessionMessage(wparam != FALSE, (lparam & ENDSESSION_LOGOFF) != 0);
+        g_handlers.end_session(wparam != FALSE, (lparam & ENDSESSION_LOGOFF) != 0);
         return 0;
     }
-    if (msg == WM_POWERBROADCAST) {
-        int32_t code = qx::PowerCodeForBroadcast(wparam);
-        if (code != 0 && g_power_callback != nullptr) g_power_callback(code);
-    }
+    if (msg == WM_POWERBROADCAST) g_handlers.power_broadcast(wparam);
     return DefWindowProcW(hwnd, msg, wparam, lparam);
 }
 
@@ -64,12 +62,14 @@ unsigned __stdcall PowerWindowThread(void* param) {
 
 }  // namespace
 
-int qx_winevent_init(qx::PowerCallbackFn callback) {
+namespace qx::os {
+
+bool StartPowerWindow(const PowerWindowHandlers& handlers) {
     auto* monitor = static_cast<PowerEventMonitor*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(PowerEventMonitor)));
-    if (monitor == nullptr) return 0;
+    if (monitor == nullptr) return false;
     monitor->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_power_callback = callback;
+    g_handlers = handlers;
     g_monitor = monitor;
     // _beginthreadex rather than _beginthread: its handle stays valid after the
     // thread ends, so the clean-up can wait for the thread before freeing the monitor.
@@ -77,12 +77,12 @@ int qx_winevent_init(qx::PowerCallbackFn callback) {
     monitor->thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PowerWindowThread, monitor, 0, &id));
     monitor->thread_id = id;
-    return 1;
+    return true;
 }
 
-int qx_winevent_cleanup(void) {
+void StopPowerWindow() {
     PowerEventMonitor* monitor = g_monitor;
-    if (monitor == nullptr) return 1;
+    if (monitor == nullptr) return;
     g_monitor = nullptr;
     if (monitor->thread != nullptr) {
         // The window may not exist yet: wait for the thread's attempt first.
@@ -97,5 +97,6 @@ int qx_winevent_cleanup(void) {
     }
     qx::win::Dispose<qx::win::UniqueHandle>(monitor->ready);
     qx::win::Dispose<qx::win::UniqueHeapBlock<PowerEventMonitor>>(monitor);
-    return 1;
 }
+
+}  // namespace qx::os
