@@ -7,8 +7,12 @@
 namespace qxsim {
 
 void ControllerModel::Reset() {
-    std::lock_guard<std::mutex> lk(m_);
-    ResetLocked();
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        ResetLocked();
+    }
+    // The node's Plug and Play side powers on with the device it carries.
+    Notebook::Current().DeviceInstall().RestartController();
 }
 
 void ControllerModel::ResetLocked() {
@@ -17,17 +21,13 @@ void ControllerModel::ResetLocked() {
     transfer_time_ = 0;
     refuse_open_ = false;
     device_present_ = true;
-    node_enabled_ = true;
-    node_start_ms_ = 0;
     in_d0_ = true;
     d0_back_at_ = 0;
     device_observer_ = nullptr;
-    node_ready_at_ = 0;
     cancel_delay_ms_ = 0;
     ignore_cancel_ = false;
     transfers_issued_ = 0;
     generation_ = 1;
-    disables_ = enables_ = 0;
     reports_.clear();
     report_limit_ = kReportLogSize;
     transfer_limit_ = kTransferLogSize;
@@ -91,27 +91,6 @@ void ControllerModel::SetDevicePresent(bool present) {
     std::lock_guard<std::mutex> lk(m_);
     device_present_ = present;
     if (!present) ++generation_;
-}
-
-// The device installation holds the node; the model's own lock is not taken,
-// so the two locks never nest.
-void ControllerModel::SetNodePresent(bool present) {
-    auto& devices = Notebook::Current().DeviceInstall();
-    if (!devices.SetControllerPresent(present) && present) {
-        DeviceNode node = DeviceInstallModel::ControllerNode();
-        node.instance_id = devices.ControllerInstanceId();
-        devices.AddDevice(node);
-    }
-}
-
-void ControllerModel::SetNodeStartTime(uint32_t ms) {
-    std::lock_guard<std::mutex> lk(m_);
-    node_start_ms_ = ms;
-}
-
-uint32_t ControllerModel::NodeStartTime() {
-    std::lock_guard<std::mutex> lk(m_);
-    return node_start_ms_;
 }
 
 void ControllerModel::LoseD0For(uint32_t ms) {
@@ -190,21 +169,20 @@ uint64_t ControllerModel::TransfersIssued() {
 
 int64_t ControllerModel::Open() {
     if (InjectFault(FaultKind::kTransportOpen)) return -1;  // the driver refuses the open
-    // A removed node takes the driver's device with it: nothing to open. Asked
-    // before the lock is taken, so that the two models' locks never nest.
-    const bool node_present = NodePresent();
-    const VTime now = Notebook::Current().Kernel().Now();
+    // A removed, disabled or still starting node has no driver's device:
+    // nothing to open. Asked before the lock is taken, so that the two
+    // models' locks never nest.
+    const bool node_started = Notebook::Current().DeviceInstall().ControllerStarted();
     std::lock_guard<std::mutex> lk(m_);
-    if (!node_present || !device_present_ || !node_enabled_) return 0;
-    // Still starting after its enable: no device object to open yet.
-    if (now < node_ready_at_) return 0;
+    if (!node_started || !device_present_) return 0;
     if (refuse_open_) return -1;
     return generation_;
 }
 
 bool ControllerModel::HandleValid(int64_t generation) {
+    const bool node_enabled = Notebook::Current().DeviceInstall().ControllerEnabled();
     std::lock_guard<std::mutex> lk(m_);
-    return device_present_ && node_enabled_ && generation == generation_;
+    return device_present_ && node_enabled && generation == generation_;
 }
 
 TransferOutcome ControllerModel::NextWriteOutcome() {
@@ -349,47 +327,14 @@ void ControllerModel::BusLeave() {
     if (bus_users_ > 0) --bus_users_;
 }
 
-bool ControllerModel::NodePresent() {
-    return Notebook::Current().DeviceInstall().ControllerPresent();
-}
-
-void ControllerModel::DisableNode() {
-    {
+void ControllerModel::NodeDisabled(bool was_enabled) {
+    if (was_enabled) {
         std::lock_guard<std::mutex> lk(m_);
-        ++disables_;
-        if (node_enabled_) {
-            node_enabled_ = false;
-            // The driver's device goes away: every open handle is cut off.
-            ++generation_;
-            firmware_.DropReply();
-        }
+        // The driver's device goes away: every open handle is cut off.
+        ++generation_;
+        firmware_.DropReply();
     }
     NotifyBus(BusActivity::NodeDisabled, nullptr, 0);
-}
-
-void ControllerModel::EnableNode() {
-    const VTime now = Notebook::Current().Kernel().Now();
-    std::lock_guard<std::mutex> lk(m_);
-    ++enables_;
-    // Plug and Play starts the device on its own time; an enable of a node
-    // that is enabled already starts nothing.
-    if (!node_enabled_) node_ready_at_ = now + node_start_ms_;
-    node_enabled_ = true;
-}
-
-bool ControllerModel::NodeEnabled() {
-    std::lock_guard<std::mutex> lk(m_);
-    return node_enabled_;
-}
-
-int ControllerModel::DisableCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return disables_;
-}
-
-int ControllerModel::EnableCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return enables_;
 }
 
 int ControllerModel::WakeBytes() {

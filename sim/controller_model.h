@@ -8,10 +8,9 @@
 // what it was told; its fault modes are the knobs below, and it decides how a
 // transfer through "\\.\QXSPB" ends: at once, failed at once, or pending until
 // cancelled. The device side adds the bus time, the driver's open and the
-// device node, which can be disabled and enabled; disabling it cuts off every
-// handle opened before, as removing the driver's device does. Whether the node
-// is there at all is the device installation's to say (one node, one state):
-// SetNodePresent and NodePresent go through it.
+// device node's verdict: the node is the device installation's (one node, one
+// state: there, enabled, started), and disabling it cuts off every handle
+// opened before, as removing the driver's device does.
 #pragma once
 
 #include <cstddef>
@@ -51,7 +50,8 @@ using TransferOutcome = qxproto::Outcome;
 
 class ControllerModel {
   public:
-    friend class Notebook;  // builds the one instance
+    friend class Notebook;            // builds the one instance
+    friend class DeviceInstallModel;  // tells of the node's disable
 
     // Back to a freshly powered notebook: node enabled, device present,
     // firmware with default answers, no faults, empty logs. The node's
@@ -77,14 +77,6 @@ class ControllerModel {
     void SetRefuseOpen(bool refuse);
     // The device "\\.\QXSPB" exists (driver loaded); default true.
     void SetDevicePresent(bool present);
-    // The node "ACPI\VLT0949\1" exists (for the Configuration Manager and
-    // SetupAPI alike); default true. Making it present again after it was
-    // forgotten brings back the power-on node.
-    void SetNodePresent(bool present);
-    // Plug and Play starts the driver's device this long after each enable
-    // of the node (default 0: at once); until then "\\.\QXSPB" does not exist.
-    void SetNodeStartTime(uint32_t ms);
-    uint32_t NodeStartTime();
     // The driver completes a cancelled request this long after the cancel
     // (default 0: at once). CancelIoEx only asks; the request stays the
     // driver's until then.
@@ -140,14 +132,6 @@ class ControllerModel {
     void BusEnter(const char* operation);
     void BusLeave();
 
-    // ---- Device node, for the Configuration Manager ----
-    bool NodePresent();
-    void DisableNode();
-    void EnableNode();
-    bool NodeEnabled();
-    int DisableCount();
-    int EnableCount();
-
     // ---- What the firmware saw ----
     int WakeBytes();
     int SetupCount();        // configurations taken
@@ -186,6 +170,8 @@ class ControllerModel {
     void ResetLocked();
     static void TakeRecord(void* self, const uint8_t* record, uint16_t size);
     void LogTransfer(TransferSeen t);
+    // The device node was disabled (by the device installation, outside its lock).
+    void NodeDisabled(bool was_enabled);
 
     std::mutex m_;
     std::function<void(const uint8_t*, size_t)> observer_;
@@ -196,18 +182,14 @@ class ControllerModel {
     uint32_t transfer_time_;
     bool refuse_open_;
     bool device_present_;
-    bool node_enabled_;
-    uint32_t node_start_ms_;
     bool in_d0_ = true;
     VTime d0_back_at_ = 0;
     uint64_t d0_losses_ = 0;
     std::function<void(DeviceChange)> device_observer_;
-    VTime node_ready_at_;  // the device exists from here on
     uint32_t cancel_delay_ms_;
     bool ignore_cancel_;
     uint64_t transfers_issued_;
     int64_t generation_;
-    int disables_, enables_;
 
     std::deque<LinkReportSeen> reports_;
     uint64_t report_count_;

@@ -7,6 +7,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
 #include "tools/qxsim/scenario.h"
@@ -22,15 +23,16 @@ std::vector<qxsim::LinkReportSeen> g_reports;
 
 void WriteSummary(uint32_t code) {
     auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
     s << kMarker;
     for (auto& r : g_reports) {
         s << "report " << r.arrival << " " << int(r.flags) << " " << r.traffic << " "
           << int(r.rssi0) << " " << int(r.rssi1) << "\n";
     }
-    s << "counts " << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount()
-      << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " "
-      << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
+    s << "counts " << ctl.SetupCount() << " " << node.ControllerDisables() << " "
+      << node.ControllerEnables() << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount()
+      << " " << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
     for (auto& e : ctl.BusErrors()) s << "buserror " << e << "\n";
     std::string text = s.str();
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());

@@ -613,8 +613,9 @@ TEST(ModernStandbyTest, BroadcastsDuringStandbyAreNotHandledTwice) {
 // one period of the enable (the first run of the process idles its first
 // cycle as designed: its sample has nothing to compare with).
 TEST(SlowDeviceTest, ADeviceThatStartsLateIsWaitedFor) {
-    auto run = RunDaemon({"-r", "250", "-v", "1"}, "0s node-start 2500ms\n20s resume\n30s ctrl-c\n",
-                         [] { qxsim::Notebook::Current().Controller().SetNodeStartTime(2500); });
+    auto run =
+        RunDaemon({"-r", "250", "-v", "1"}, "0s node-start 2500ms\n20s resume\n30s ctrl-c\n",
+                  [] { qxsim::Notebook::Current().DeviceInstall().SetControllerStartTime(2500); });
     EXPECT_EQ(run.Count("QUELLIX: Unable to"), 0) << run.out;
     EXPECT_EQ(run.disables, 2) << "one node reset per run";
     EXPECT_EQ(run.FirstReportAfter(0), 500 + 2500 + kSetup + 4 * 250);
@@ -623,8 +624,9 @@ TEST(SlowDeviceTest, ADeviceThatStartsLateIsWaitedFor) {
     ASSERT_GT(back, 0);
     EXPECT_LE(back - enable, 2500 + kSetup + 250);
     // A device that never comes within the bound fails the start as before.
-    auto never = RunDaemon({"-v", "1"}, "30s ctrl-c\n",
-                           [] { qxsim::Notebook::Current().Controller().SetNodeStartTime(60000); });
+    auto never = RunDaemon({"-v", "1"}, "30s ctrl-c\n", [] {
+        qxsim::Notebook::Current().DeviceInstall().SetControllerStartTime(60000);
+    });
     EXPECT_GE(never.Count("QUELLIX: Unable to open driver/hardware interface.\n"), 2) << never.out;
     EXPECT_EQ(never.exit_code, 0);
 }

@@ -27,6 +27,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -389,6 +390,7 @@ void PlayEvent(size_t i) {
 
 void WriteSummary(uint32_t code) {
     auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
@@ -408,9 +410,9 @@ void WriteSummary(uint32_t code) {
         s << "heap " << w.heap_start << " " << w.heap_max << " " << w.heap_end << "\n";
     }
     s << "counts " << ctl.LinkReportCount() << " " << ctl.NewBssidReportCount() << " "
-      << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount() << " "
-      << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " " << ctl.TransferCount() << " "
-      << qxsim::Notebook::Current().EventLog().EventCount() << " "
+      << ctl.SetupCount() << " " << node.ControllerDisables() << " " << node.ControllerEnables()
+      << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " " << ctl.TransferCount()
+      << " " << qxsim::Notebook::Current().EventLog().EventCount() << " "
       << qxsim::Notebook::Current().EventLog().OpenHandles() << " "
       << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
     for (const auto& e : ctl.BusErrors()) s << "fault overlapping use: " << e << "\n";

@@ -21,6 +21,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/leak_check.h"
 #include "sim/vkernel.h"
 #include "tools/escape_text.h"
@@ -124,7 +125,8 @@ void PrintSummary(uint32_t exit_code) {
       << "  link reports received by the controller: " << ctl.LinkReportCount() << " ("
       << ctl.NewBssidReportCount() << " with a new BSSID)\n"
       << "  controller set-ups: " << ctl.SetupCount() << "\n"
-      << "  device-node resets: " << ctl.DisableCount() << "\n"
+      << "  device-node resets: " << qxsim::Notebook::Current().DeviceInstall().ControllerDisables()
+      << "\n"
       << "  rejected frames: " << ctl.RejectedFrames() << "\n"
       << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
     const auto standby = qxsim::StandbySoFar();

@@ -12,6 +12,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
 #include "sim/link_model.h"
 #include "sim/power_model.h"
@@ -109,7 +110,7 @@ std::string CheckArgs(const ScenarioEvent& e) {
 // A hung controller fails every write until its node is power-cycled.
 void HangUntilNodeReset(int disables_before) {
     auto& ctl = qxsim::Notebook::Current().Controller();
-    if (ctl.DisableCount() != disables_before) {
+    if (qxsim::Notebook::Current().DeviceInstall().ControllerDisables() != disables_before) {
         ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
         return;
     }
@@ -266,7 +267,8 @@ void Apply(const ScenarioEvent& e) {
     } else if (e.action == "node-start") {
         int64_t ms = 0;
         ParseVirtualTime(e.args[0], &ms);
-        ctl.SetNodeStartTime(static_cast<uint32_t>(ms));
+        qxsim::Notebook::Current().DeviceInstall().SetControllerStartTime(
+            static_cast<uint32_t>(ms));
     } else if (e.action == "d0-loss") {
         int64_t ms = 0;
         ParseVirtualTime(e.args[0], &ms);
@@ -280,7 +282,7 @@ void Apply(const ScenarioEvent& e) {
         const std::string& what = e.args[0];
         if (what == "hang") {
             ctl.SetWriteOutcome(TransferOutcome::FailNow, -1);
-            HangUntilNodeReset(ctl.DisableCount());
+            HangUntilNodeReset(qxsim::Notebook::Current().DeviceInstall().ControllerDisables());
         } else if (what == "silent") {
             ctl.SetSilent(true);
         } else if (what == "answer") {

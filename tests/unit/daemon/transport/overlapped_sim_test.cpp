@@ -10,6 +10,7 @@
 #include "daemon/transport/os_overlapped.h"
 #include "daemon/transport/transport.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -94,7 +95,8 @@ TEST(TransportWaitTest, FailedOpenLeavesTheTransportClosed) {
     } cases[] = {
         {"device gone", [](ControllerModel& m) { m.SetDevicePresent(false); }},
         {"open code refused", [](ControllerModel& m) { m.SetRefuseOpen(true); }},
-        {"node disabled", [](ControllerModel& m) { m.DisableNode(); }},
+        {"node disabled",
+         [](ControllerModel&) { qxsim::Notebook::Current().DeviceInstall().DisableController(); }},
         {"another program has it",
          [](ControllerModel&) {
              TransportClose();

@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
 #include "sim/vkernel.h"
@@ -93,18 +94,19 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
         {"cancel never completed", true, [](ControllerModel& m) { m.SetIgnoreCancel(true); },
          "write -1 -1 2000, read -1 7 0\n"},
         // Disabling the node cuts off the open handle.
-        {"node disabled", true, [](ControllerModel& m) { m.DisableNode(); },
+        {"node disabled", true,
+         [](ControllerModel&) { qxsim::Notebook::Current().DeviceInstall().DisableController(); },
          "write -1 -2 0, read -1 -2 0\n"},
         {"node re-enabled, not reopened", true,
-         [](ControllerModel& m) {
-             m.DisableNode();
-             m.EnableNode();
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().DeviceInstall().DisableController();
+             qxsim::Notebook::Current().DeviceInstall().EnableController();
          },
          "write -1 -2 0, read -1 -2 0\n"},
         {"node re-enabled and reopened", true,
-         [](ControllerModel& m) {
-             m.DisableNode();
-             m.EnableNode();
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().DeviceInstall().DisableController();
+             qxsim::Notebook::Current().DeviceInstall().EnableController();
              TransportClose();
              TransportOpen();
          },
@@ -117,10 +119,10 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
          },
          "write -1 7 0, read -1 7 0\n"},
         {"open while disabled", true,
-         [](ControllerModel& m) {
-             m.DisableNode();
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().DeviceInstall().DisableController();
              TransportOpen();
-             m.EnableNode();
+             qxsim::Notebook::Current().DeviceInstall().EnableController();
          },
          "write -1 7 0, read -1 7 0\n"},
     };
@@ -224,7 +226,7 @@ TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
         m.Reset();
         TransportOpen();
         k.At(100, [&m] { m.SetWriteOutcome(TransferOutcome::FailNow); });
-        k.At(350, [&m] { m.DisableNode(); });
+        k.At(350, [] { qxsim::Notebook::Current().DeviceInstall().DisableController(); });
         uint8_t b = 0;
         for (int i = 0; i < 4; ++i) {
             iostat_t st = {7, 7};
