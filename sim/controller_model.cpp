@@ -3,6 +3,7 @@
 
 #include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
+#include "sim/firmware_model.h"
 
 namespace qxsim {
 
@@ -11,13 +12,12 @@ void ControllerModel::Reset() {
         std::lock_guard<std::mutex> lk(m_);
         ResetLocked();
     }
-    // The node's Plug and Play side powers on with the device it carries.
+    // The firmware, and the node's Plug and Play side, power on with the device.
+    Notebook::Current().Firmware().Reset();
     Notebook::Current().DeviceInstall().RestartController();
 }
 
 void ControllerModel::ResetLocked() {
-    firmware_.Reset();
-    write_time_ = 0;
     transfer_time_ = 0;
     refuse_open_ = false;
     device_present_ = true;
@@ -28,53 +28,13 @@ void ControllerModel::ResetLocked() {
     ignore_cancel_ = false;
     transfers_issued_ = 0;
     generation_ = 1;
-    reports_.clear();
-    report_limit_ = kReportLogSize;
     transfer_limit_ = kTransferLogSize;
-    report_count_ = 0;
-    new_bssid_count_ = 0;
-    fresh_.clear();
     transfers_.clear();
     transfer_count_ = 0;
     bus_errors_.clear();
     bus_error_count_ = 0;
     bus_users_ = 0;
     bus_owner_.clear();
-}
-
-void ControllerModel::SetFirmwareVersion(uint8_t major, uint8_t minor, uint8_t patch) {
-    std::lock_guard<std::mutex> lk(m_);
-    // On the wire as d0 d1 d2, the revision reading d2.d1.d0.
-    firmware_.settings.version[0] = patch;
-    firmware_.settings.version[1] = minor;
-    firmware_.settings.version[2] = major;
-}
-
-void ControllerModel::SetSilent(bool silent) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.silent = silent ? 1 : 0;
-}
-
-void ControllerModel::SetWrongEcho(int n) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.wrong_echo = n;
-}
-
-void ControllerModel::SetReplyDelay(uint32_t ms) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.reply_delay_ms = ms;
-}
-
-void ControllerModel::SetWriteOutcome(TransferOutcome outcome, int n) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.write_outcome = outcome;
-    firmware_.settings.write_count = n;
-}
-
-void ControllerModel::SetReadOutcome(TransferOutcome outcome, int n) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.read_outcome = outcome;
-    firmware_.settings.read_count = n;
 }
 
 void ControllerModel::SetTransferTime(uint32_t ms) {
@@ -186,10 +146,9 @@ bool ControllerModel::HandleValid(int64_t generation) {
 }
 
 TransferOutcome ControllerModel::NextWriteOutcome() {
-    TransferOutcome o;
+    TransferOutcome o = Notebook::Current().Firmware().NextWriteOutcome();
     {
         std::lock_guard<std::mutex> lk(m_);
-        o = firmware_.NextWriteOutcome();
         if (ignore_cancel_) o = TransferOutcome::Pending;
     }
     if (InjectFault(FaultKind::kTransportWritePending)) o = TransferOutcome::Pending;
@@ -199,10 +158,9 @@ TransferOutcome ControllerModel::NextWriteOutcome() {
 }
 
 TransferOutcome ControllerModel::NextReadOutcome() {
-    TransferOutcome o;
+    TransferOutcome o = Notebook::Current().Firmware().NextReadOutcome();
     {
         std::lock_guard<std::mutex> lk(m_);
-        o = firmware_.NextReadOutcome();
         if (ignore_cancel_) o = TransferOutcome::Pending;
     }
     if (InjectFault(FaultKind::kTransportReadPending)) o = TransferOutcome::Pending;
@@ -250,47 +208,11 @@ void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
     NotifyBus(BusActivity::Write, bytes, count);
     std::string thread = Notebook::Current().Kernel().CurrentThreadName();
     VTime now = Notebook::Current().Kernel().Now();
-    std::vector<LinkReportSeen> fresh;
-    std::function<void(const LinkReportSeen&)> report_observer;
     {
         std::lock_guard<std::mutex> lk(m_);
         LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
-        write_time_ = now;
-        const qxproto::RecordSink sink = {&ControllerModel::TakeRecord, this};
-        firmware_.Write(bytes, count, now, &sink);
-        fresh.swap(fresh_);
-        report_observer = report_observer_;
     }
-    if (report_observer) {
-        for (const auto& r : fresh) report_observer(r);
-    }
-}
-
-void ControllerModel::SetReportObserver(std::function<void(const LinkReportSeen&)> observer) {
-    std::lock_guard<std::mutex> lk(m_);
-    report_observer_ = std::move(observer);
-}
-
-// Called by the firmware, with the lock held, for every record it took; never
-// calls into the kernel, which may be calling into the model from a timer action.
-void ControllerModel::TakeRecord(void* self, const uint8_t* record, uint16_t size) {
-    auto* model = static_cast<ControllerModel*>(self);
-    if (record[1] != qxproto::kTypeLinkReport) return;
-    const qxproto::LinkEntry first = qxproto::LinkReportEntry(record, 0);
-    LinkReportSeen s;
-    s.arrival = model->write_time_;
-    s.count = record[2];
-    s.timestamp = qxproto::LinkReportTimestamp(record);
-    s.flags = first.flags;
-    s.traffic = first.traffic;
-    s.rssi0 = first.rssi0;
-    s.rssi1 = first.rssi1;
-    s.record.assign(record, record + size);
-    ++model->report_count_;
-    if ((s.flags & 0x80) != 0) ++model->new_bssid_count_;
-    if (model->report_observer_) model->fresh_.push_back(s);
-    while (model->reports_.size() >= model->report_limit_) model->reports_.pop_front();
-    model->reports_.push_back(std::move(s));
+    Notebook::Current().Firmware().Write(bytes, count, now);
 }
 
 // A long scenario writes several frames a second: keep the recent ones only.
@@ -303,8 +225,8 @@ void ControllerModel::LogTransfer(TransferSeen t) {
 void ControllerModel::Read(uint8_t* buf, uint32_t count) {
     std::string thread = Notebook::Current().Kernel().CurrentThreadName();
     VTime now = Notebook::Current().Kernel().Now();
+    Notebook::Current().Firmware().Read(buf, count, now);
     std::unique_lock<std::mutex> lk(m_);
-    firmware_.Read(buf, count, now);
     LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
     lk.unlock();
     NotifyBus(BusActivity::Read, buf, count);
@@ -329,83 +251,14 @@ void ControllerModel::BusLeave() {
 
 void ControllerModel::NodeDisabled(bool was_enabled) {
     if (was_enabled) {
-        std::lock_guard<std::mutex> lk(m_);
-        // The driver's device goes away: every open handle is cut off.
-        ++generation_;
-        firmware_.DropReply();
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            // The driver's device goes away: every open handle is cut off.
+            ++generation_;
+        }
+        Notebook::Current().Firmware().DropReply();
     }
     NotifyBus(BusActivity::NodeDisabled, nullptr, 0);
-}
-
-int ControllerModel::WakeBytes() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.wake_bytes);
-}
-
-int ControllerModel::SetupCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.config_writes);
-}
-
-int ControllerModel::RejectedFrames() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.frames_bad);
-}
-
-int ControllerModel::LastRejectStatus() {
-    std::lock_guard<std::mutex> lk(m_);
-    return firmware_.log.last_reject;
-}
-
-int ControllerModel::IgnoredRecords() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.ignored_records);
-}
-
-bool ControllerModel::HasSettings() {
-    std::lock_guard<std::mutex> lk(m_);
-    return firmware_.log.has_settings != 0;
-}
-
-std::vector<uint8_t> ControllerModel::AccessCode() {
-    std::lock_guard<std::mutex> lk(m_);
-    const auto& log = firmware_.log;
-    if (!log.has_settings) return {};
-    return std::vector<uint8_t>(log.access_code, log.access_code + sizeof log.access_code);
-}
-
-std::vector<uint8_t> ControllerModel::Settings() {
-    std::lock_guard<std::mutex> lk(m_);
-    const auto& log = firmware_.log;
-    if (!log.has_settings) return {};
-    return std::vector<uint8_t>(log.settings, log.settings + sizeof log.settings);
-}
-
-std::vector<uint8_t> ControllerModel::SwitchTable() {
-    std::lock_guard<std::mutex> lk(m_);
-    const auto& log = firmware_.log;
-    if (log.switch_tables == 0) return {};
-    return std::vector<uint8_t>(log.switch_table, log.switch_table + sizeof log.switch_table);
-}
-
-int ControllerModel::SwitchTables() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.switch_tables);
-}
-
-std::vector<LinkReportSeen> ControllerModel::LinkReports() {
-    std::lock_guard<std::mutex> lk(m_);
-    return std::vector<LinkReportSeen>(reports_.begin(), reports_.end());
-}
-
-uint64_t ControllerModel::LinkReportCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return report_count_;
-}
-
-uint64_t ControllerModel::NewBssidReportCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return new_bssid_count_;
 }
 
 std::vector<TransferSeen> ControllerModel::Transfers() {
@@ -425,8 +278,7 @@ std::vector<std::string> ControllerModel::BusErrors() {
 
 void ControllerModel::SetLogLimit(size_t entries) {
     std::lock_guard<std::mutex> lk(m_);
-    report_limit_ = transfer_limit_ = entries > 0 ? entries : 1;
-    while (reports_.size() > report_limit_) reports_.pop_front();
+    transfer_limit_ = entries > 0 ? entries : 1;
     while (transfers_.size() > transfer_limit_) transfers_.pop_front();
 }
 

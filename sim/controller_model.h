@@ -1,16 +1,10 @@
-// The antenna controller on the virtual notebook, with the driver's device and
-// its device node in front of it.
-//
-// The firmware side is the protocol library's one controller responder
-// (protocol/responder.h), the same that the kernel-mode double under Wine
-// plays: it decodes every written frame, ignores frames it cannot decode,
-// answers the echo request and the version query with bare records, and keeps
-// what it was told; its fault modes are the knobs below, and it decides how a
-// transfer through "\\.\QXSPB" ends: at once, failed at once, or pending until
-// cancelled. The device side adds the bus time, the driver's open and the
-// device node's verdict: the node is the device installation's (one node, one
-// state: there, enabled, started), and disabling it cuts off every handle
-// opened before, as removing the driver's device does.
+// The antenna controller's device on the virtual notebook: the driver's
+// device "\\.\QXSPB" in front of the firmware (sim/firmware_model.h), with
+// the bus time, the driver's open, its power state and the handles'
+// generations. Whether the device is there follows the device node's
+// verdict: the node is the device installation's (one node, one state:
+// there, enabled, started), and disabling it cuts off every handle opened
+// before, as removing the driver's device does.
 #pragma once
 
 #include <cstddef>
@@ -21,21 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "protocol/responder.h"
+#include "sim/firmware_model.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
-
-struct LinkReportSeen {
-    VTime arrival;
-    uint8_t count;       // entry count
-    uint32_t timestamp;  // low 32 bits of the milliseconds since 1970
-    uint8_t flags;       // bit 7: new BSSID
-    uint16_t traffic;
-    uint8_t rssi0;
-    uint8_t rssi1;
-    std::vector<uint8_t> record;  // the whole decoded record
-};
 
 struct TransferSeen {
     VTime when;
@@ -44,33 +27,18 @@ struct TransferSeen {
     std::vector<uint8_t> bytes;  // written bytes, or the bytes a read delivered
 };
 
-// How the device completes a transfer: Complete, FailNow or Pending (until
-// cancelled). The controller decides it, so it is the responder's.
-using TransferOutcome = qxproto::Outcome;
-
 class ControllerModel {
   public:
     friend class Notebook;            // builds the one instance
     friend class DeviceInstallModel;  // tells of the node's disable
 
     // Back to a freshly powered notebook: node enabled, device present,
-    // firmware with default answers, no faults, empty logs. The node's
-    // presence belongs to the device installation, which its own Reset (or
-    // the notebook's) brings back.
+    // firmware with default answers (the firmware's Reset), no faults, empty
+    // logs. The node's presence belongs to the device installation, which its
+    // own Reset (or the notebook's) brings back.
     void Reset();
 
     // ---- Knobs ----
-    void SetFirmwareVersion(uint8_t major, uint8_t minor, uint8_t patch);
-    // No answers at all: reads deliver zeros.
-    void SetSilent(bool silent);
-    // The next n echoes (-1: all) differ from the settings in the lowest bit
-    // of their last byte.
-    void SetWrongEcho(int n);
-    // Answers become readable only this long after the frame that asked.
-    void SetReplyDelay(uint32_t ms);
-    // The next n writes / reads (-1: all) fail at once or stay pending until cancelled.
-    void SetWriteOutcome(TransferOutcome outcome, int n = -1);
-    void SetReadOutcome(TransferOutcome outcome, int n = -1);
     // Completed transfers take this long on the bus (default 0).
     void SetTransferTime(uint32_t ms);
     // The driver refuses its open request.
@@ -132,26 +100,7 @@ class ControllerModel {
     void BusEnter(const char* operation);
     void BusLeave();
 
-    // ---- What the firmware saw ----
-    int WakeBytes();
-    int SetupCount();        // configurations taken
-    int RejectedFrames();    // writes that were neither the wake byte nor one good frame
-    int LastRejectStatus();  // qxproto::DecodeStatus of the last of them
-    int IgnoredRecords();    // records of good frames the firmware had no use for
-    bool HasSettings();
-    std::vector<uint8_t> AccessCode();   // of the last configuration
-    std::vector<uint8_t> Settings();     // the six settings bytes
-    std::vector<uint8_t> SwitchTable();  // the eight bytes of the last table
-    int SwitchTables();
-    // A day of steering brings hundreds of thousands of link reports: the
-    // model keeps the most recent (at most kReportLogSize) and counts them all.
-    static constexpr size_t kReportLogSize = 10000;
-    std::vector<LinkReportSeen> LinkReports();
-    uint64_t LinkReportCount();
-    uint64_t NewBssidReportCount();
-    // Called with every link report the firmware took, as it arrives, outside
-    // the model's lock (a soak or a timeline follows all of them); empty to stop.
-    void SetReportObserver(std::function<void(const LinkReportSeen&)> observer);
+    // ---- What went over the bus ----
     // The most recent transfers (at most kTransferLogSize) and how many there were.
     static constexpr size_t kTransferLogSize = 10000;
     std::vector<TransferSeen> Transfers();
@@ -160,15 +109,14 @@ class ControllerModel {
     static constexpr size_t kBusErrorLogSize = 100;
     std::vector<std::string> BusErrors();
     uint64_t BusErrorCount();
-    // Keep at most this many recent reports and transfers (a soak keeps few,
-    // so that the model's own memory is full within minutes); Reset goes
-    // back to the sizes above.
+    // Keep at most this many recent transfers (a soak keeps few, so that the
+    // model's own memory is full within minutes); Reset goes back to the
+    // size above.
     void SetLogLimit(size_t entries);
 
   private:
     ControllerModel() { ResetLocked(); }
     void ResetLocked();
-    static void TakeRecord(void* self, const uint8_t* record, uint16_t size);
     void LogTransfer(TransferSeen t);
     // The device node was disabled (by the device installation, outside its lock).
     void NodeDisabled(bool was_enabled);
@@ -177,8 +125,6 @@ class ControllerModel {
     std::function<void(const uint8_t*, size_t)> observer_;
     BusObserver bus_observer_;
     void NotifyBus(BusActivity what, const uint8_t* bytes, size_t count);
-    qxproto::Responder firmware_;
-    VTime write_time_;  // of the write being taken, for TakeRecord
     uint32_t transfer_time_;
     bool refuse_open_;
     bool device_present_;
@@ -191,12 +137,6 @@ class ControllerModel {
     uint64_t transfers_issued_;
     int64_t generation_;
 
-    std::deque<LinkReportSeen> reports_;
-    uint64_t report_count_;
-    uint64_t new_bssid_count_;
-    std::vector<LinkReportSeen> fresh_;  // taken during the write in progress
-    std::function<void(const LinkReportSeen&)> report_observer_;
-    size_t report_limit_;
     size_t transfer_limit_;
     std::deque<TransferSeen> transfers_;
     uint64_t transfer_count_;

@@ -10,6 +10,7 @@
 
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_handles.h"
 #include "sim/eventlog_model.h"
 #include "sim/intel_lib_model.h"
@@ -64,6 +65,7 @@ void Notebook::Build() {
     memory_.reset(new MemoryModel());
     link_.reset(new LinkModel());
     console_.reset(new ConsoleModel());
+    firmware_.reset(new FirmwareModel());
     controller_.reset(new ControllerModel());
     device_handles_.reset(new qxsim::DeviceHandles());
     eventlog_.reset(new EventLogModel());
@@ -95,6 +97,7 @@ void Notebook::TearDown() {
     eventlog_.reset();
     device_handles_.reset();
     controller_.reset();
+    firmware_.reset();
     console_.reset();
     link_.reset();
     memory_.reset();
@@ -122,6 +125,9 @@ ConsoleModel& Notebook::Console() {
 }
 ControllerModel& Notebook::Controller() {
     return *controller_;
+}
+FirmwareModel& Notebook::Firmware() {
+    return *firmware_;
 }
 qxsim::DeviceHandles& Notebook::DeviceHandles() {
     return *device_handles_;

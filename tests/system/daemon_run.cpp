@@ -7,6 +7,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
@@ -23,6 +24,7 @@ std::vector<qxsim::LinkReportSeen> g_reports;
 
 void WriteSummary(uint32_t code) {
     auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
     s << kMarker;
@@ -30,9 +32,9 @@ void WriteSummary(uint32_t code) {
         s << "report " << r.arrival << " " << int(r.flags) << " " << r.traffic << " "
           << int(r.rssi0) << " " << int(r.rssi1) << "\n";
     }
-    s << "counts " << ctl.SetupCount() << " " << node.ControllerDisables() << " "
-      << node.ControllerEnables() << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount()
-      << " " << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
+    s << "counts " << fw.SetupCount() << " " << node.ControllerDisables() << " "
+      << node.ControllerEnables() << " " << fw.RejectedFrames() << " " << ctl.BusErrorCount() << " "
+      << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
     for (auto& e : ctl.BusErrors()) s << "buserror " << e << "\n";
     std::string text = s.str();
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());
@@ -66,7 +68,7 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
             return;
         }
         if (setup) setup();
-        qxsim::Notebook::Current().Controller().SetReportObserver(
+        qxsim::Notebook::Current().Firmware().SetReportObserver(
             [](const qxsim::LinkReportSeen& r) { g_reports.push_back(r); });
         qxsim::Notebook::Current().Kernel().AddExitHook(WriteSummary);
         qxsim::ScheduleScenario(parsed);

@@ -8,6 +8,7 @@
 
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_handles.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
@@ -70,7 +71,7 @@ TEST(DaemonSystemTest, LaterRunsAnnounceOnlyAtVerbosityOne) {
 }
 
 TEST(DaemonSystemTest, SetupFailureEndsTheRunUnlessForced) {
-    auto silent = [] { qxsim::Notebook::Current().Controller().SetSilent(true); };
+    auto silent = [] { qxsim::Notebook::Current().Firmware().SetSilent(true); };
     auto forced = RunDaemon({"-f", "-v", "1"}, "10s ctrl-c\n", silent);
     EXPECT_EQ(forced.Count("QUELLIX: Unable to init Veltrane hardware.\n"), 2) << forced.out;
     EXPECT_EQ(forced.Count("QUELLIX: Veltrane Controller (0.0.0).\n"), 2);
@@ -410,8 +411,8 @@ TEST(DaemonSystemTest, TheWorkersSleepsEndWhenTheyShouldAndOnlyThen) {
     };
     const auto fail_a_write_at_5s = [] {
         qxsim::Notebook::Current().Kernel().At(5000, [] {
-            qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
-                                                                    1);
+            qxsim::Notebook::Current().Firmware().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
+                                                                  1);
         });
     };
     const struct {

@@ -21,6 +21,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/leak_check.h"
 #include "sim/vkernel.h"
@@ -119,15 +120,16 @@ void Say(const std::string& text) {
 
 void PrintSummary(uint32_t exit_code) {
     auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     std::ostringstream s;
     s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
       << qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()) << " s of virtual time\n"
-      << "  link reports received by the controller: " << ctl.LinkReportCount() << " ("
-      << ctl.NewBssidReportCount() << " with a new BSSID)\n"
-      << "  controller set-ups: " << ctl.SetupCount() << "\n"
+      << "  link reports received by the controller: " << fw.LinkReportCount() << " ("
+      << fw.NewBssidReportCount() << " with a new BSSID)\n"
+      << "  controller set-ups: " << fw.SetupCount() << "\n"
       << "  device-node resets: " << qxsim::Notebook::Current().DeviceInstall().ControllerDisables()
       << "\n"
-      << "  rejected frames: " << ctl.RejectedFrames() << "\n"
+      << "  rejected frames: " << fw.RejectedFrames() << "\n"
       << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
     const auto standby = qxsim::StandbySoFar();
     if (standby.standbys > 0) {
@@ -353,7 +355,7 @@ int main(int argc, char** argv) {
         qxsim::SessionOutputsOnScenario(what);
     });
     // The roam and link-back gap follows every report, without keeping them.
-    qxsim::Notebook::Current().Controller().SetReportObserver(
+    qxsim::Notebook::Current().Firmware().SetReportObserver(
         [](const qxsim::LinkReportSeen& r) { qxsim::NoteReportArrival(r.arrival); });
     kernel.AddExitHook(EndSession);
     outputs.title = "qxsim: scenario " + scenario_arg;

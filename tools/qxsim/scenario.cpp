@@ -12,6 +12,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
 #include "sim/link_model.h"
@@ -109,9 +110,9 @@ std::string CheckArgs(const ScenarioEvent& e) {
 
 // A hung controller fails every write until its node is power-cycled.
 void HangUntilNodeReset(int disables_before) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     if (qxsim::Notebook::Current().DeviceInstall().ControllerDisables() != disables_before) {
-        ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
+        fw.SetWriteOutcome(TransferOutcome::Complete, 0);
         return;
     }
     auto& k = qxsim::Notebook::Current().Kernel();
@@ -212,6 +213,7 @@ void Apply(const ScenarioEvent& e) {
     auto& link = qxsim::Notebook::Current().Link();
     auto& power = qxsim::Notebook::Current().Power();
     auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     auto& console = qxsim::Notebook::Current().Console();
     long a = 0, b = 0;
     Mac mac{};
@@ -281,13 +283,13 @@ void Apply(const ScenarioEvent& e) {
     } else if (e.action == "controller") {
         const std::string& what = e.args[0];
         if (what == "hang") {
-            ctl.SetWriteOutcome(TransferOutcome::FailNow, -1);
+            fw.SetWriteOutcome(TransferOutcome::FailNow, -1);
             HangUntilNodeReset(qxsim::Notebook::Current().DeviceInstall().ControllerDisables());
         } else if (what == "silent") {
-            ctl.SetSilent(true);
+            fw.SetSilent(true);
         } else if (what == "answer") {
-            ctl.SetSilent(false);
-            ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
+            fw.SetSilent(false);
+            fw.SetWriteOutcome(TransferOutcome::Complete, 0);
         } else if (what == "refuse-open") {
             ctl.SetRefuseOpen(true);
         } else if (what == "accept-open") {

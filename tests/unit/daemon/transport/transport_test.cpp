@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
@@ -62,15 +63,15 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
         {"slow bus", true, [](ControllerModel& m) { m.SetTransferTime(1500); },
          "write -1 -1 1000, read 0 0 1500\n"},
         {"pending", true,
-         [](ControllerModel& m) {
-             m.SetWriteOutcome(TransferOutcome::Pending);
-             m.SetReadOutcome(TransferOutcome::Pending);
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::Pending);
+             qxsim::Notebook::Current().Firmware().SetReadOutcome(TransferOutcome::Pending);
          },
          "write -1 -1 1000, read 0 -1 2000\n"},
         {"fail at once", true,
-         [](ControllerModel& m) {
-             m.SetWriteOutcome(TransferOutcome::FailNow);
-             m.SetReadOutcome(TransferOutcome::FailNow);
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::FailNow);
+             qxsim::Notebook::Current().Firmware().SetReadOutcome(TransferOutcome::FailNow);
          },
          "write -1 -2 0, read -1 -2 0\n"},
         // Completed just as the wait expired: the cancel finds nothing.
@@ -84,8 +85,8 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
         // request a while later keeps the call waiting for it.
         {"cancel completed late", true,
          [](ControllerModel& m) {
-             m.SetWriteOutcome(TransferOutcome::Pending);
-             m.SetReadOutcome(TransferOutcome::Pending);
+             qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::Pending);
+             qxsim::Notebook::Current().Firmware().SetReadOutcome(TransferOutcome::Pending);
              m.SetCancelDelay(300);
          },
          "write -1 -1 1300, read 0 -1 2300\n"},
@@ -130,14 +131,15 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
 }
 
 TEST(TransportSimTest, WithoutIostatOnlyTheReturnValueTells) {
-    EXPECT_EQ(Transfer(
-                  true,
-                  [](ControllerModel& m) {
-                      m.SetWriteOutcome(TransferOutcome::Pending);
-                      m.SetReadOutcome(TransferOutcome::FailNow);
-                  },
-                  false),
-              "write -1 7 1000, read -1 7 0\n");
+    EXPECT_EQ(
+        Transfer(
+            true,
+            [](ControllerModel&) {
+                qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::Pending);
+                qxsim::Notebook::Current().Firmware().SetReadOutcome(TransferOutcome::FailNow);
+            },
+            false),
+        "write -1 7 1000, read -1 7 0\n");
 }
 
 TEST(TransportSimTest, OpenResults) {
@@ -165,9 +167,10 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
-        m.SetWriteOutcome(TransferOutcome::Pending, 1);
+        fw.SetWriteOutcome(TransferOutcome::Pending, 1);
         auto worker = k.Spawn("worker", [] {
             uint8_t b = 0;
             TransportWrite(&b, 1, nullptr);
@@ -194,13 +197,14 @@ TEST(TransportSimTest, ARequestTheBusKeepsIsLeftToItUntilItCompletes) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         uint8_t b = 0x00;
         iostat_t st = {7, 7};
         auto step = [&](const char* what, int rc) {
             qxtest::Print("%s %d %d stuck %d wakes %d at %lld\n", what, rc, st.wr_status,
-                          TransportStuck(), m.WakeBytes(), static_cast<long long>(k.Now()));
+                          TransportStuck(), fw.WakeBytes(), static_cast<long long>(k.Now()));
         };
         m.SetIgnoreCancel(true);
         step("held", TransportWrite(&b, 1, &st));
@@ -223,16 +227,17 @@ TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
-        k.At(100, [&m] { m.SetWriteOutcome(TransferOutcome::FailNow); });
+        k.At(100, [&fw] { fw.SetWriteOutcome(TransferOutcome::FailNow); });
         k.At(350, [] { qxsim::Notebook::Current().DeviceInstall().DisableController(); });
         uint8_t b = 0;
         for (int i = 0; i < 4; ++i) {
             iostat_t st = {7, 7};
             int w = TransportWrite(&b, 1, &st);
             qxtest::Print("%lld %d %d\n", static_cast<long long>(k.Now()), w, st.wr_status);
-            if (i == 1) m.SetWriteOutcome(TransferOutcome::Complete);
+            if (i == 1) fw.SetWriteOutcome(TransferOutcome::Complete);
             k.Sleep(150);
         }
         TransportClose();
