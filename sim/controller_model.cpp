@@ -1,6 +1,7 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 
+#include "sim/bus_recorder.h"
 #include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
 #include "sim/firmware_model.h"
@@ -12,8 +13,10 @@ void ControllerModel::Reset() {
         std::lock_guard<std::mutex> lk(m_);
         ResetLocked();
     }
-    // The firmware, and the node's Plug and Play side, power on with the device.
+    // The firmware, the bus's logs and the node's Plug and Play side power
+    // on with the device.
     Notebook::Current().Firmware().Reset();
+    Notebook::Current().Bus().Reset();
     Notebook::Current().DeviceInstall().RestartController();
 }
 
@@ -26,15 +29,7 @@ void ControllerModel::ResetLocked() {
     device_observer_ = nullptr;
     cancel_delay_ms_ = 0;
     ignore_cancel_ = false;
-    transfers_issued_ = 0;
     generation_ = 1;
-    transfer_limit_ = kTransferLogSize;
-    transfers_.clear();
-    transfer_count_ = 0;
-    bus_errors_.clear();
-    bus_error_count_ = 0;
-    bus_users_ = 0;
-    bus_owner_.clear();
 }
 
 void ControllerModel::SetTransferTime(uint32_t ms) {
@@ -117,16 +112,6 @@ bool ControllerModel::IgnoresCancel() {
     return ignore_cancel_;
 }
 
-void ControllerModel::NoteTransferIssued() {
-    std::lock_guard<std::mutex> lk(m_);
-    ++transfers_issued_;
-}
-
-uint64_t ControllerModel::TransfersIssued() {
-    std::lock_guard<std::mutex> lk(m_);
-    return transfers_issued_;
-}
-
 int64_t ControllerModel::Open() {
     if (InjectFault(FaultKind::kTransportOpen)) return -1;  // the driver refuses the open
     // A removed, disabled or still starting node has no driver's device:
@@ -153,7 +138,8 @@ TransferOutcome ControllerModel::NextWriteOutcome() {
     }
     if (InjectFault(FaultKind::kTransportWritePending)) o = TransferOutcome::Pending;
     if (InjectFault(FaultKind::kTransportWriteFailNow)) o = TransferOutcome::FailNow;
-    if (o != TransferOutcome::Complete) NotifyBus(BusActivity::WriteFailed, nullptr, 0);
+    if (o != TransferOutcome::Complete)
+        Notebook::Current().Bus().Notify(BusRecorder::BusActivity::WriteFailed);
     return o;
 }
 
@@ -165,7 +151,8 @@ TransferOutcome ControllerModel::NextReadOutcome() {
     }
     if (InjectFault(FaultKind::kTransportReadPending)) o = TransferOutcome::Pending;
     if (InjectFault(FaultKind::kTransportReadFailNow)) o = TransferOutcome::FailNow;
-    if (o != TransferOutcome::Complete) NotifyBus(BusActivity::ReadFailed, nullptr, 0);
+    if (o != TransferOutcome::Complete)
+        Notebook::Current().Bus().Notify(BusRecorder::BusActivity::ReadFailed);
     return o;
 }
 
@@ -178,75 +165,14 @@ uint32_t ControllerModel::TransferTime() {
     return transfer_time_;
 }
 
-void ControllerModel::SetFrameObserver(std::function<void(const uint8_t*, size_t)> observer) {
-    std::lock_guard<std::mutex> lk(m_);
-    observer_ = std::move(observer);
-}
-
-void ControllerModel::SetBusObserver(BusObserver observer) {
-    std::lock_guard<std::mutex> lk(m_);
-    bus_observer_ = std::move(observer);
-}
-
-// Called without the lock: the observer reads the clock.
-void ControllerModel::NotifyBus(BusActivity what, const uint8_t* bytes, size_t count) {
-    BusObserver observer;
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        observer = bus_observer_;
-    }
-    if (observer) observer(what, bytes, count);
-}
-
 void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
-    std::function<void(const uint8_t*, size_t)> observer;
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        observer = observer_;
-    }
-    if (observer) observer(bytes, count);
-    NotifyBus(BusActivity::Write, bytes, count);
-    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
-    VTime now = Notebook::Current().Kernel().Now();
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
-    }
-    Notebook::Current().Firmware().Write(bytes, count, now);
-}
-
-// A long scenario writes several frames a second: keep the recent ones only.
-void ControllerModel::LogTransfer(TransferSeen t) {
-    ++transfer_count_;
-    while (transfers_.size() >= transfer_limit_) transfers_.pop_front();
-    transfers_.push_back(std::move(t));
+    Notebook::Current().Bus().Written(bytes, count);
+    Notebook::Current().Firmware().Write(bytes, count, Notebook::Current().Kernel().Now());
 }
 
 void ControllerModel::Read(uint8_t* buf, uint32_t count) {
-    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
-    VTime now = Notebook::Current().Kernel().Now();
-    Notebook::Current().Firmware().Read(buf, count, now);
-    std::unique_lock<std::mutex> lk(m_);
-    LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
-    lk.unlock();
-    NotifyBus(BusActivity::Read, buf, count);
-}
-
-void ControllerModel::BusEnter(const char* operation) {
-    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
-    VTime now = Notebook::Current().Kernel().Now();
-    std::lock_guard<std::mutex> lk(m_);
-    if (bus_users_ > 0 && ++bus_error_count_ <= kBusErrorLogSize) {
-        bus_errors_.push_back(FormatVTime(now) + " " + thread + " " + operation + " while " +
-                              bus_owner_ + " is on the transport");
-    }
-    ++bus_users_;
-    bus_owner_ = thread;
-}
-
-void ControllerModel::BusLeave() {
-    std::lock_guard<std::mutex> lk(m_);
-    if (bus_users_ > 0) --bus_users_;
+    Notebook::Current().Firmware().Read(buf, count, Notebook::Current().Kernel().Now());
+    Notebook::Current().Bus().ReadDone(buf, count);
 }
 
 void ControllerModel::NodeDisabled(bool was_enabled) {
@@ -258,33 +184,7 @@ void ControllerModel::NodeDisabled(bool was_enabled) {
         }
         Notebook::Current().Firmware().DropReply();
     }
-    NotifyBus(BusActivity::NodeDisabled, nullptr, 0);
-}
-
-std::vector<TransferSeen> ControllerModel::Transfers() {
-    std::lock_guard<std::mutex> lk(m_);
-    return std::vector<TransferSeen>(transfers_.begin(), transfers_.end());
-}
-
-uint64_t ControllerModel::TransferCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return transfer_count_;
-}
-
-std::vector<std::string> ControllerModel::BusErrors() {
-    std::lock_guard<std::mutex> lk(m_);
-    return bus_errors_;
-}
-
-void ControllerModel::SetLogLimit(size_t entries) {
-    std::lock_guard<std::mutex> lk(m_);
-    transfer_limit_ = entries > 0 ? entries : 1;
-    while (transfers_.size() > transfer_limit_) transfers_.pop_front();
-}
-
-uint64_t ControllerModel::BusErrorCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return bus_error_count_;
+    Notebook::Current().Bus().Notify(BusRecorder::BusActivity::NodeDisabled);
 }
 
 }  // namespace qxsim

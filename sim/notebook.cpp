@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/console_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/controller_model.h"
 #include "sim/firmware_model.h"
 #include "sim/device_handles.h"
@@ -66,6 +67,7 @@ void Notebook::Build() {
     link_.reset(new LinkModel());
     console_.reset(new ConsoleModel());
     firmware_.reset(new FirmwareModel());
+    bus_.reset(new BusRecorder());
     controller_.reset(new ControllerModel());
     device_handles_.reset(new qxsim::DeviceHandles());
     eventlog_.reset(new EventLogModel());
@@ -97,6 +99,7 @@ void Notebook::TearDown() {
     eventlog_.reset();
     device_handles_.reset();
     controller_.reset();
+    bus_.reset();
     firmware_.reset();
     console_.reset();
     link_.reset();
@@ -128,6 +131,9 @@ ControllerModel& Notebook::Controller() {
 }
 FirmwareModel& Notebook::Firmware() {
     return *firmware_;
+}
+BusRecorder& Notebook::Bus() {
+    return *bus_;
 }
 qxsim::DeviceHandles& Notebook::DeviceHandles() {
     return *device_handles_;

@@ -7,6 +7,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/link_model.h"
@@ -23,7 +24,7 @@ constexpr const char* kMarker = "\n@@end\n";
 std::vector<qxsim::LinkReportSeen> g_reports;
 
 void WriteSummary(uint32_t code) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& bus = qxsim::Notebook::Current().Bus();
     auto& fw = qxsim::Notebook::Current().Firmware();
     auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
@@ -33,9 +34,9 @@ void WriteSummary(uint32_t code) {
           << int(r.rssi0) << " " << int(r.rssi1) << "\n";
     }
     s << "counts " << fw.SetupCount() << " " << node.ControllerDisables() << " "
-      << node.ControllerEnables() << " " << fw.RejectedFrames() << " " << ctl.BusErrorCount() << " "
+      << node.ControllerEnables() << " " << fw.RejectedFrames() << " " << bus.BusErrorCount() << " "
       << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
-    for (auto& e : ctl.BusErrors()) s << "buserror " << e << "\n";
+    for (auto& e : bus.BusErrors()) s << "buserror " << e << "\n";
     std::string text = s.str();
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }

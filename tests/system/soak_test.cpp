@@ -27,6 +27,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/eventlog_model.h"
@@ -390,7 +391,7 @@ void PlayEvent(size_t i) {
 }
 
 void WriteSummary(uint32_t code) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& bus = qxsim::Notebook::Current().Bus();
     auto& fw = qxsim::Notebook::Current().Firmware();
     auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
@@ -413,11 +414,11 @@ void WriteSummary(uint32_t code) {
     }
     s << "counts " << fw.LinkReportCount() << " " << fw.NewBssidReportCount() << " "
       << fw.SetupCount() << " " << node.ControllerDisables() << " " << node.ControllerEnables()
-      << " " << fw.RejectedFrames() << " " << ctl.BusErrorCount() << " " << ctl.TransferCount()
+      << " " << fw.RejectedFrames() << " " << bus.BusErrorCount() << " " << bus.TransferCount()
       << " " << qxsim::Notebook::Current().EventLog().EventCount() << " "
       << qxsim::Notebook::Current().EventLog().OpenHandles() << " "
       << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
-    for (const auto& e : ctl.BusErrors()) s << "fault overlapping use: " << e << "\n";
+    for (const auto& e : bus.BusErrors()) s << "fault overlapping use: " << e << "\n";
     const std::string text = s.str();
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
@@ -429,7 +430,7 @@ void PlayDay(uint64_t seed, int64_t length) {
     g_watch = new Watch();
     // The models keep a few recent entries only, so their own memory is
     // full within minutes and the heap figure is the daemon's.
-    qxsim::Notebook::Current().Controller().SetLogLimit(100);
+    qxsim::Notebook::Current().Bus().SetLogLimit(100);
     qxsim::Notebook::Current().Firmware().SetLogLimit(100);
     qxsim::Notebook::Current().EventLog().SetLogLimit(100);
 

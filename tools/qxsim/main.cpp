@@ -21,6 +21,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/leak_check.h"
@@ -119,7 +120,7 @@ void Say(const std::string& text) {
 }
 
 void PrintSummary(uint32_t exit_code) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& bus = qxsim::Notebook::Current().Bus();
     auto& fw = qxsim::Notebook::Current().Firmware();
     std::ostringstream s;
     s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
@@ -130,7 +131,7 @@ void PrintSummary(uint32_t exit_code) {
       << "  device-node resets: " << qxsim::Notebook::Current().DeviceInstall().ControllerDisables()
       << "\n"
       << "  rejected frames: " << fw.RejectedFrames() << "\n"
-      << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
+      << "  overlapping controller use: " << bus.BusErrorCount() << "\n";
     const auto standby = qxsim::StandbySoFar();
     if (standby.standbys > 0) {
         // Exactly this form: what a night of standby cost.
@@ -346,7 +347,7 @@ int main(int argc, char** argv) {
     auto& kernel = qxsim::Notebook::Current().Kernel();
     kernel.SetSpeed(speed);
     if (frames) {
-        qxsim::Notebook::Current().Controller().SetFrameObserver(
+        qxsim::Notebook::Current().Bus().SetFrameObserver(
             [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
     }
     qxsim::SetScenarioReporter([](const std::string& what) {

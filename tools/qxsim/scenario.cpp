@@ -12,6 +12,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
@@ -142,7 +143,7 @@ StandbyFigures Counters() {
     auto& nb = qxsim::Notebook::Current();
     StandbyFigures c;
     c.ms = nb.Kernel().Now();
-    c.bus_transfers = nb.Controller().TransfersIssued();
+    c.bus_transfers = nb.Bus().TransfersIssued();
     for (FaultKind kind : {FaultKind::kWlanOpen, FaultKind::kWlanEnum, FaultKind::kWlanQuery,
                            FaultKind::kWlanRegister, FaultKind::kProviderOpen,
                            FaultKind::kProviderList, FaultKind::kProviderCsi})

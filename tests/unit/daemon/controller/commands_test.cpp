@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -138,12 +139,13 @@ TEST(SetupControllerTest, ClosedTransportFailsAfterFiveAttempts) {
 TEST(SetupControllerTest, WireSequence) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
         auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
         SetupController(Config(), fwrev);
-        for (const auto& t : m.Transfers()) {
+        for (const auto& t : bus.Transfers()) {
             qxtest::Print("%lld %s %s\n", static_cast<long long>(t.when), t.write ? "W" : "R",
                           Hex(t.bytes).c_str());
         }

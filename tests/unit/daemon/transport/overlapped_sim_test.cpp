@@ -10,6 +10,7 @@
 #include "daemon/transport/os_overlapped.h"
 #include "daemon/transport/transport.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/device_handles.h"
@@ -64,6 +65,7 @@ TEST(TransportWaitTest, BusTimeAgainstTheWaits) {
 TEST(TransportWaitTest, CancelledTransfersLeaveTheBusAndTheBufferAlone) {
     auto r = qxtest::RunInChild([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
         auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
@@ -76,13 +78,13 @@ TEST(TransportWaitTest, CancelledTransfersLeaveTheBusAndTheBufferAlone) {
         int rd = TransportRead(buf, 4, &st);
         qxtest::Print("%d %d %d %d wakes %d transfers %llu buf %02X%02X%02X%02X\n", w, st.wr_status,
                       rd, st.rd_status, fw.WakeBytes(),
-                      static_cast<unsigned long long>(m.TransferCount()), buf[0], buf[1], buf[2],
+                      static_cast<unsigned long long>(bus.TransferCount()), buf[0], buf[1], buf[2],
                       buf[3]);
         // The next ones complete: the wake byte arrives, the read delivers.
         w = TransportWrite(&wake, 1, &st);
         rd = TransportRead(buf, 4, &st);
         qxtest::Print("%d %d %d %d wakes %d transfers %llu\n", w, st.wr_status, rd, st.rd_status,
-                      fw.WakeBytes(), static_cast<unsigned long long>(m.TransferCount()));
+                      fw.WakeBytes(), static_cast<unsigned long long>(bus.TransferCount()));
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, "-1 -1 0 -1 wakes 0 transfers 0 buf A5A5A5A5\n0 0 0 0 wakes 1 transfers 2\n");
@@ -133,6 +135,7 @@ TEST(TransportWaitTest, FailedOpenLeavesTheTransportClosed) {
 TEST(OverlappedSimTest, RequestLifeCallByCall) {
     auto r = qxtest::RunInChild([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
         auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
@@ -185,7 +188,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
         os::IoClose(nullptr);
         qxtest::Print("handles %d bus errors %llu\n",
                       qxsim::Notebook::Current().DeviceHandles().OpenHandles(),
-                      static_cast<unsigned long long>(m.BusErrorCount()));
+                      static_cast<unsigned long long>(bus.BusErrorCount()));
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,

@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/firmware_model.h"
 #include "sim/device_install_model.h"
 #include "sim/device_handles.h"
@@ -167,6 +168,7 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
         auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
@@ -183,7 +185,7 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
         TransportOpen();
         uint8_t b = 0;
         TransportWrite(&b, 1, nullptr);
-        for (const auto& e : m.BusErrors()) qxtest::Print("%s\n", e.c_str());
+        for (const auto& e : bus.BusErrors()) qxtest::Print("%s\n", e.c_str());
         TransportClose();
     });
     EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
