@@ -1,80 +1,35 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 
+#include "sim/bus_recorder.h"
 #include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
+#include "sim/firmware_model.h"
 
 namespace qxsim {
 
 void ControllerModel::Reset() {
-    std::lock_guard<std::mutex> lk(m_);
-    ResetLocked();
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        ResetLocked();
+    }
+    // The firmware, the bus's logs and the node's Plug and Play side power
+    // on with the device.
+    Notebook::Current().Firmware().Reset();
+    Notebook::Current().Bus().Reset();
+    Notebook::Current().DeviceInstall().RestartController();
 }
 
 void ControllerModel::ResetLocked() {
-    firmware_.Reset();
-    write_time_ = 0;
     transfer_time_ = 0;
     refuse_open_ = false;
     device_present_ = true;
-    node_enabled_ = true;
-    node_start_ms_ = 0;
     in_d0_ = true;
     d0_back_at_ = 0;
     device_observer_ = nullptr;
-    node_ready_at_ = 0;
     cancel_delay_ms_ = 0;
     ignore_cancel_ = false;
-    transfers_issued_ = 0;
     generation_ = 1;
-    disables_ = enables_ = 0;
-    reports_.clear();
-    report_limit_ = kReportLogSize;
-    transfer_limit_ = kTransferLogSize;
-    report_count_ = 0;
-    new_bssid_count_ = 0;
-    fresh_.clear();
-    transfers_.clear();
-    transfer_count_ = 0;
-    bus_errors_.clear();
-    bus_error_count_ = 0;
-    bus_users_ = 0;
-    bus_owner_.clear();
-}
-
-void ControllerModel::SetFirmwareVersion(uint8_t major, uint8_t minor, uint8_t patch) {
-    std::lock_guard<std::mutex> lk(m_);
-    // On the wire as d0 d1 d2, the revision reading d2.d1.d0.
-    firmware_.settings.version[0] = patch;
-    firmware_.settings.version[1] = minor;
-    firmware_.settings.version[2] = major;
-}
-
-void ControllerModel::SetSilent(bool silent) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.silent = silent ? 1 : 0;
-}
-
-void ControllerModel::SetWrongEcho(int n) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.wrong_echo = n;
-}
-
-void ControllerModel::SetReplyDelay(uint32_t ms) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.reply_delay_ms = ms;
-}
-
-void ControllerModel::SetWriteOutcome(TransferOutcome outcome, int n) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.write_outcome = outcome;
-    firmware_.settings.write_count = n;
-}
-
-void ControllerModel::SetReadOutcome(TransferOutcome outcome, int n) {
-    std::lock_guard<std::mutex> lk(m_);
-    firmware_.settings.read_outcome = outcome;
-    firmware_.settings.read_count = n;
 }
 
 void ControllerModel::SetTransferTime(uint32_t ms) {
@@ -91,27 +46,6 @@ void ControllerModel::SetDevicePresent(bool present) {
     std::lock_guard<std::mutex> lk(m_);
     device_present_ = present;
     if (!present) ++generation_;
-}
-
-// The device installation holds the node; the model's own lock is not taken,
-// so the two locks never nest.
-void ControllerModel::SetNodePresent(bool present) {
-    auto& devices = Notebook::Current().DeviceInstall();
-    if (!devices.SetControllerPresent(present) && present) {
-        DeviceNode node = DeviceInstallModel::ControllerNode();
-        node.instance_id = devices.ControllerInstanceId();
-        devices.AddDevice(node);
-    }
-}
-
-void ControllerModel::SetNodeStartTime(uint32_t ms) {
-    std::lock_guard<std::mutex> lk(m_);
-    node_start_ms_ = ms;
-}
-
-uint32_t ControllerModel::NodeStartTime() {
-    std::lock_guard<std::mutex> lk(m_);
-    return node_start_ms_;
 }
 
 void ControllerModel::LoseD0For(uint32_t ms) {
@@ -178,58 +112,47 @@ bool ControllerModel::IgnoresCancel() {
     return ignore_cancel_;
 }
 
-void ControllerModel::NoteTransferIssued() {
-    std::lock_guard<std::mutex> lk(m_);
-    ++transfers_issued_;
-}
-
-uint64_t ControllerModel::TransfersIssued() {
-    std::lock_guard<std::mutex> lk(m_);
-    return transfers_issued_;
-}
-
 int64_t ControllerModel::Open() {
     if (InjectFault(FaultKind::kTransportOpen)) return -1;  // the driver refuses the open
-    // A removed node takes the driver's device with it: nothing to open. Asked
-    // before the lock is taken, so that the two models' locks never nest.
-    const bool node_present = NodePresent();
-    const VTime now = Notebook::Current().Kernel().Now();
+    // A removed, disabled or still starting node has no driver's device:
+    // nothing to open. Asked before the lock is taken, so that the two
+    // models' locks never nest.
+    const bool node_started = Notebook::Current().DeviceInstall().ControllerStarted();
     std::lock_guard<std::mutex> lk(m_);
-    if (!node_present || !device_present_ || !node_enabled_) return 0;
-    // Still starting after its enable: no device object to open yet.
-    if (now < node_ready_at_) return 0;
+    if (!node_started || !device_present_) return 0;
     if (refuse_open_) return -1;
     return generation_;
 }
 
 bool ControllerModel::HandleValid(int64_t generation) {
+    const bool node_enabled = Notebook::Current().DeviceInstall().ControllerEnabled();
     std::lock_guard<std::mutex> lk(m_);
-    return device_present_ && node_enabled_ && generation == generation_;
+    return device_present_ && node_enabled && generation == generation_;
 }
 
 TransferOutcome ControllerModel::NextWriteOutcome() {
-    TransferOutcome o;
+    TransferOutcome o = Notebook::Current().Firmware().NextWriteOutcome();
     {
         std::lock_guard<std::mutex> lk(m_);
-        o = firmware_.NextWriteOutcome();
         if (ignore_cancel_) o = TransferOutcome::Pending;
     }
     if (InjectFault(FaultKind::kTransportWritePending)) o = TransferOutcome::Pending;
     if (InjectFault(FaultKind::kTransportWriteFailNow)) o = TransferOutcome::FailNow;
-    if (o != TransferOutcome::Complete) NotifyBus(BusActivity::WriteFailed, nullptr, 0);
+    if (o != TransferOutcome::Complete)
+        Notebook::Current().Bus().Notify(BusRecorder::BusActivity::WriteFailed);
     return o;
 }
 
 TransferOutcome ControllerModel::NextReadOutcome() {
-    TransferOutcome o;
+    TransferOutcome o = Notebook::Current().Firmware().NextReadOutcome();
     {
         std::lock_guard<std::mutex> lk(m_);
-        o = firmware_.NextReadOutcome();
         if (ignore_cancel_) o = TransferOutcome::Pending;
     }
     if (InjectFault(FaultKind::kTransportReadPending)) o = TransferOutcome::Pending;
     if (InjectFault(FaultKind::kTransportReadFailNow)) o = TransferOutcome::FailNow;
-    if (o != TransferOutcome::Complete) NotifyBus(BusActivity::ReadFailed, nullptr, 0);
+    if (o != TransferOutcome::Complete)
+        Notebook::Current().Bus().Notify(BusRecorder::BusActivity::ReadFailed);
     return o;
 }
 
@@ -242,252 +165,26 @@ uint32_t ControllerModel::TransferTime() {
     return transfer_time_;
 }
 
-void ControllerModel::SetFrameObserver(std::function<void(const uint8_t*, size_t)> observer) {
-    std::lock_guard<std::mutex> lk(m_);
-    observer_ = std::move(observer);
-}
-
-void ControllerModel::SetBusObserver(BusObserver observer) {
-    std::lock_guard<std::mutex> lk(m_);
-    bus_observer_ = std::move(observer);
-}
-
-// Called without the lock: the observer reads the clock.
-void ControllerModel::NotifyBus(BusActivity what, const uint8_t* bytes, size_t count) {
-    BusObserver observer;
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        observer = bus_observer_;
-    }
-    if (observer) observer(what, bytes, count);
-}
-
 void ControllerModel::Write(const uint8_t* bytes, uint32_t count) {
-    std::function<void(const uint8_t*, size_t)> observer;
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        observer = observer_;
-    }
-    if (observer) observer(bytes, count);
-    NotifyBus(BusActivity::Write, bytes, count);
-    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
-    VTime now = Notebook::Current().Kernel().Now();
-    std::vector<LinkReportSeen> fresh;
-    std::function<void(const LinkReportSeen&)> report_observer;
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        LogTransfer({now, thread, true, std::vector<uint8_t>(bytes, bytes + count)});
-        write_time_ = now;
-        const qxproto::RecordSink sink = {&ControllerModel::TakeRecord, this};
-        firmware_.Write(bytes, count, now, &sink);
-        fresh.swap(fresh_);
-        report_observer = report_observer_;
-    }
-    if (report_observer) {
-        for (const auto& r : fresh) report_observer(r);
-    }
-}
-
-void ControllerModel::SetReportObserver(std::function<void(const LinkReportSeen&)> observer) {
-    std::lock_guard<std::mutex> lk(m_);
-    report_observer_ = std::move(observer);
-}
-
-// Called by the firmware, with the lock held, for every record it took; never
-// calls into the kernel, which may be calling into the model from a timer action.
-void ControllerModel::TakeRecord(void* self, const uint8_t* record, uint16_t size) {
-    auto* model = static_cast<ControllerModel*>(self);
-    if (record[1] != qxproto::kTypeLinkReport) return;
-    const qxproto::LinkEntry first = qxproto::LinkReportEntry(record, 0);
-    LinkReportSeen s;
-    s.arrival = model->write_time_;
-    s.count = record[2];
-    s.timestamp = qxproto::LinkReportTimestamp(record);
-    s.flags = first.flags;
-    s.traffic = first.traffic;
-    s.rssi0 = first.rssi0;
-    s.rssi1 = first.rssi1;
-    s.record.assign(record, record + size);
-    ++model->report_count_;
-    if ((s.flags & 0x80) != 0) ++model->new_bssid_count_;
-    if (model->report_observer_) model->fresh_.push_back(s);
-    while (model->reports_.size() >= model->report_limit_) model->reports_.pop_front();
-    model->reports_.push_back(std::move(s));
-}
-
-// A long scenario writes several frames a second: keep the recent ones only.
-void ControllerModel::LogTransfer(TransferSeen t) {
-    ++transfer_count_;
-    while (transfers_.size() >= transfer_limit_) transfers_.pop_front();
-    transfers_.push_back(std::move(t));
+    Notebook::Current().Bus().Written(bytes, count);
+    Notebook::Current().Firmware().Write(bytes, count, Notebook::Current().Kernel().Now());
 }
 
 void ControllerModel::Read(uint8_t* buf, uint32_t count) {
-    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
-    VTime now = Notebook::Current().Kernel().Now();
-    std::unique_lock<std::mutex> lk(m_);
-    firmware_.Read(buf, count, now);
-    LogTransfer({now, thread, false, std::vector<uint8_t>(buf, buf + count)});
-    lk.unlock();
-    NotifyBus(BusActivity::Read, buf, count);
+    Notebook::Current().Firmware().Read(buf, count, Notebook::Current().Kernel().Now());
+    Notebook::Current().Bus().ReadDone(buf, count);
 }
 
-void ControllerModel::BusEnter(const char* operation) {
-    std::string thread = Notebook::Current().Kernel().CurrentThreadName();
-    VTime now = Notebook::Current().Kernel().Now();
-    std::lock_guard<std::mutex> lk(m_);
-    if (bus_users_ > 0 && ++bus_error_count_ <= kBusErrorLogSize) {
-        bus_errors_.push_back(FormatVTime(now) + " " + thread + " " + operation + " while " +
-                              bus_owner_ + " is on the transport");
-    }
-    ++bus_users_;
-    bus_owner_ = thread;
-}
-
-void ControllerModel::BusLeave() {
-    std::lock_guard<std::mutex> lk(m_);
-    if (bus_users_ > 0) --bus_users_;
-}
-
-bool ControllerModel::NodePresent() {
-    return Notebook::Current().DeviceInstall().ControllerPresent();
-}
-
-void ControllerModel::DisableNode() {
-    {
-        std::lock_guard<std::mutex> lk(m_);
-        ++disables_;
-        if (node_enabled_) {
-            node_enabled_ = false;
+void ControllerModel::NodeDisabled(bool was_enabled) {
+    if (was_enabled) {
+        {
+            std::lock_guard<std::mutex> lk(m_);
             // The driver's device goes away: every open handle is cut off.
             ++generation_;
-            firmware_.DropReply();
         }
+        Notebook::Current().Firmware().DropReply();
     }
-    NotifyBus(BusActivity::NodeDisabled, nullptr, 0);
-}
-
-void ControllerModel::EnableNode() {
-    const VTime now = Notebook::Current().Kernel().Now();
-    std::lock_guard<std::mutex> lk(m_);
-    ++enables_;
-    // Plug and Play starts the device on its own time; an enable of a node
-    // that is enabled already starts nothing.
-    if (!node_enabled_) node_ready_at_ = now + node_start_ms_;
-    node_enabled_ = true;
-}
-
-bool ControllerModel::NodeEnabled() {
-    std::lock_guard<std::mutex> lk(m_);
-    return node_enabled_;
-}
-
-int ControllerModel::DisableCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return disables_;
-}
-
-int ControllerModel::EnableCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return enables_;
-}
-
-int ControllerModel::WakeBytes() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.wake_bytes);
-}
-
-int ControllerModel::SetupCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.config_writes);
-}
-
-int ControllerModel::RejectedFrames() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.frames_bad);
-}
-
-int ControllerModel::LastRejectStatus() {
-    std::lock_guard<std::mutex> lk(m_);
-    return firmware_.log.last_reject;
-}
-
-int ControllerModel::IgnoredRecords() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.ignored_records);
-}
-
-bool ControllerModel::HasSettings() {
-    std::lock_guard<std::mutex> lk(m_);
-    return firmware_.log.has_settings != 0;
-}
-
-std::vector<uint8_t> ControllerModel::AccessCode() {
-    std::lock_guard<std::mutex> lk(m_);
-    const auto& log = firmware_.log;
-    if (!log.has_settings) return {};
-    return std::vector<uint8_t>(log.access_code, log.access_code + sizeof log.access_code);
-}
-
-std::vector<uint8_t> ControllerModel::Settings() {
-    std::lock_guard<std::mutex> lk(m_);
-    const auto& log = firmware_.log;
-    if (!log.has_settings) return {};
-    return std::vector<uint8_t>(log.settings, log.settings + sizeof log.settings);
-}
-
-std::vector<uint8_t> ControllerModel::SwitchTable() {
-    std::lock_guard<std::mutex> lk(m_);
-    const auto& log = firmware_.log;
-    if (log.switch_tables == 0) return {};
-    return std::vector<uint8_t>(log.switch_table, log.switch_table + sizeof log.switch_table);
-}
-
-int ControllerModel::SwitchTables() {
-    std::lock_guard<std::mutex> lk(m_);
-    return static_cast<int>(firmware_.log.switch_tables);
-}
-
-std::vector<LinkReportSeen> ControllerModel::LinkReports() {
-    std::lock_guard<std::mutex> lk(m_);
-    return std::vector<LinkReportSeen>(reports_.begin(), reports_.end());
-}
-
-uint64_t ControllerModel::LinkReportCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return report_count_;
-}
-
-uint64_t ControllerModel::NewBssidReportCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return new_bssid_count_;
-}
-
-std::vector<TransferSeen> ControllerModel::Transfers() {
-    std::lock_guard<std::mutex> lk(m_);
-    return std::vector<TransferSeen>(transfers_.begin(), transfers_.end());
-}
-
-uint64_t ControllerModel::TransferCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return transfer_count_;
-}
-
-std::vector<std::string> ControllerModel::BusErrors() {
-    std::lock_guard<std::mutex> lk(m_);
-    return bus_errors_;
-}
-
-void ControllerModel::SetLogLimit(size_t entries) {
-    std::lock_guard<std::mutex> lk(m_);
-    report_limit_ = transfer_limit_ = entries > 0 ? entries : 1;
-    while (reports_.size() > report_limit_) reports_.pop_front();
-    while (transfers_.size() > transfer_limit_) transfers_.pop_front();
-}
-
-uint64_t ControllerModel::BusErrorCount() {
-    std::lock_guard<std::mutex> lk(m_);
-    return bus_error_count_;
+    Notebook::Current().Bus().Notify(BusRecorder::BusActivity::NodeDisabled);
 }
 
 }  // namespace qxsim

@@ -1,8 +1,13 @@
 #include "sim/device_install_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/os_codes.h"
+#include "daemon/transport/os_cfgmgr.h"
+#include "sim/controller_model.h"
+#include "sim/notebook.h"
+#include "sim/vkernel.h"
 
 namespace qxsim {
 
@@ -26,6 +31,7 @@ void DeviceInstallModel::Reset() {
 void DeviceInstallModel::ResetLocked() {
     devices_.assign(1, ControllerNode());
     controller_id_ = kControllerInstanceId;
+    RestartControllerLocked();
     packages_.clear();
     lists_.clear();
     violations_.clear();
@@ -74,16 +80,122 @@ bool DeviceInstallModel::ControllerPresent() {
     return Present(ControllerInstanceId());
 }
 
-bool DeviceInstallModel::SetControllerPresent(bool present) {
-    return SetPresent(ControllerInstanceId(), present);
+void DeviceInstallModel::SetControllerPresent(bool present) {
+    if (!SetPresent(ControllerInstanceId(), present) && present) {
+        DeviceNode node = ControllerNode();
+        node.instance_id = ControllerInstanceId();
+        AddDevice(node);
+    }
 }
 
-bool DeviceInstallModel::LocateControllerNode(const char16_t* instance_id, uint32_t* devinst) {
+void DeviceInstallModel::RestartController() {
+    std::lock_guard<std::mutex> lk(m_);
+    RestartControllerLocked();
+}
+
+void DeviceInstallModel::RestartControllerLocked() {
+    controller_enabled_ = true;
+    controller_start_ms_ = 0;
+    controller_ready_at_ = 0;
+    controller_disables_ = controller_enables_ = 0;
+}
+
+// The controller model hears of it after this model's lock is released, so
+// that the two locks never nest.
+void DeviceInstallModel::DisableController() {
+    bool was_enabled;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        ++controller_disables_;
+        was_enabled = controller_enabled_;
+        controller_enabled_ = false;
+    }
+    Notebook::Current().Controller().NodeDisabled(was_enabled);
+}
+
+void DeviceInstallModel::EnableController() {
+    const VTime now = Notebook::Current().Kernel().Now();
+    std::lock_guard<std::mutex> lk(m_);
+    ++controller_enables_;
+    // Plug and Play starts the device on its own time; an enable of a node
+    // that is enabled already starts nothing.
+    if (!controller_enabled_) controller_ready_at_ = now + controller_start_ms_;
+    controller_enabled_ = true;
+}
+
+bool DeviceInstallModel::ControllerEnabled() {
+    std::lock_guard<std::mutex> lk(m_);
+    return controller_enabled_;
+}
+
+int DeviceInstallModel::ControllerDisables() {
+    std::lock_guard<std::mutex> lk(m_);
+    return controller_disables_;
+}
+
+int DeviceInstallModel::ControllerEnables() {
+    std::lock_guard<std::mutex> lk(m_);
+    return controller_enables_;
+}
+
+void DeviceInstallModel::SetControllerStartTime(uint32_t ms) {
+    std::lock_guard<std::mutex> lk(m_);
+    controller_start_ms_ = ms;
+}
+
+uint32_t DeviceInstallModel::ControllerStartTime() {
+    std::lock_guard<std::mutex> lk(m_);
+    return controller_start_ms_;
+}
+
+bool DeviceInstallModel::ControllerStarted() {
+    const VTime now = Notebook::Current().Kernel().Now();
+    if (!ControllerPresent()) return false;
+    std::lock_guard<std::mutex> lk(m_);
+    // Still starting after its enable: no device object to open yet.
+    return controller_enabled_ && now >= controller_ready_at_;
+}
+
+uint32_t DeviceInstallModel::LocateDevNode(uint32_t* devinst, const char16_t* instance_id) {
     *devinst = 0;
-    if (instance_id == nullptr || Fold(instance_id) != Fold(ControllerInstanceId())) return false;
-    if (!Present(instance_id)) return false;
+    if (instance_id == nullptr || Fold(instance_id) != Fold(ControllerInstanceId()))
+        return qx::os::kCrNoSuchDevNode;
+    if (!Present(instance_id)) return qx::os::kCrNoSuchDevNode;
     *devinst = kControllerDevInst;
-    return true;
+    return qx::os::kCrSuccess;
+}
+
+bool DeviceInstallModel::IsControllerDevInst(uint32_t devinst) {
+    return devinst == kControllerDevInst && ControllerPresent();
+}
+
+uint32_t DeviceInstallModel::DeviceIdList(const char16_t* filter, char16_t* buffer, uint32_t units,
+                                          uint32_t flags) {
+    using namespace qx::os;
+    // The model answers the enumerator filter, present devices or all; the
+    // Configuration Manager's other filters are not part of the notebook.
+    if ((flags & ~(kCmGetIdListFilterEnumerator | kCmGetIdListFilterPresent)) != 0 ||
+        (flags & kCmGetIdListFilterEnumerator) == 0) {
+        std::fprintf(stderr, "virtual notebook: CM_Get_Device_ID_List flags 0x%x not modelled\n",
+                     static_cast<unsigned>(flags));
+        return kCrInvalidFlag;
+    }
+    if (filter == nullptr || buffer == nullptr) return kCrInvalidPointer;
+    if (units == 0) return kCrInvalidData;
+    const std::vector<std::u16string> ids =
+        InstanceIds(filter, (flags & kCmGetIdListFilterPresent) != 0);
+    // Each ID with its terminating zero, and one zero after the last.
+    size_t needed = 1;
+    for (const auto& id : ids) needed += id.size() + 1;
+    if (needed > units) return kCrBufferSmall;
+    char16_t* at = buffer;
+    for (const auto& id : ids) {
+        std::copy(id.begin(), id.end(), at);
+        at += id.size();
+        *at++ = 0;
+    }
+    *at = 0;
+    return kCrSuccess;
 }
 
 std::vector<std::u16string> DeviceInstallModel::InstanceIds(const std::u16string& enumerator,

@@ -3,11 +3,13 @@
 // registry model), device information lists over them, and the driver store's
 // OEM packages.
 //
-// The device nodes here are the notebook's only ones: the Configuration
-// Manager's view (daemon/transport/os_cfgmgr_sim.cpp, through the controller
-// model) asks this model whether the controller's node is there, so a node
-// removed through SetupAPI is gone for CM_Locate_DevNode as well, and a node
-// the Configuration Manager lacks is not enumerated here either.
+// The device nodes here are the notebook's only ones, and this model holds the
+// whole state of each: whether it is there, and for the controller's node
+// whether Plug and Play has it enabled and started. The Configuration
+// Manager's view (the notebook's halves of daemon/transport/os_cfgmgr.h) is
+// answered here too, so a node removed through SetupAPI is gone for
+// CM_Locate_DevNode as well, and a node the Configuration Manager lacks is not
+// enumerated here either.
 //
 // Strict like Windows: a list used or destroyed after it was destroyed is a
 // violation (printed on standard error and kept); lists hold a snapshot, so
@@ -59,19 +61,43 @@ class DeviceInstallModel {
     // ("ACPI\VLT0949\<uid>"): renames the node, keeping its state.
     void SetControllerInstanceId(const std::u16string& instance_id);
     std::u16string ControllerInstanceId();
-    // Whether the controller's node, whatever its name, is there and present;
-    // and making it so (false when the model has no such node).
+    // Whether the controller's node, whatever its name, is there and present.
     bool ControllerPresent();
-    bool SetControllerPresent(bool present);
-    // CM_Locate_DevNode as the notebook's Configuration Manager answers it:
-    // it knows the controller's node alone, named in any case, while present.
-    // devinst receives kControllerDevInst, or 0 when it is not found.
-    bool LocateControllerNode(const char16_t* instance_id, uint32_t* devinst);
-    // CM_Get_Device_ID_List with CM_GETIDLIST_FILTER_ENUMERATOR: the instance
-    // IDs under `enumerator` (an enumerator, optionally with a device ID), in
-    // the model's order; with `present_only` (CM_GETIDLIST_FILTER_PRESENT)
-    // only the present ones.
-    std::vector<std::u16string> InstanceIds(const std::u16string& enumerator, bool present_only);
+    // The node "ACPI\VLT0949\1" exists (for the Configuration Manager and
+    // SetupAPI alike); default true. Making it present again after it was
+    // forgotten brings back the power-on node.
+    void SetControllerPresent(bool present);
+
+    // ---- The controller's node as Plug and Play runs it ----
+    // Disabling it removes the driver's device: the controller model cuts off
+    // every handle opened before. Each call counts, whatever the state.
+    void DisableController();
+    void EnableController();
+    bool ControllerEnabled();
+    int ControllerDisables();
+    int ControllerEnables();
+    // Plug and Play starts the driver's device this long after each enable
+    // of the node (default 0: at once); until then "\\.\QXSPB" does not exist.
+    void SetControllerStartTime(uint32_t ms);
+    uint32_t ControllerStartTime();
+    // Present, enabled and started: the driver's device is there to open.
+    bool ControllerStarted();
+    // Plug and Play's side back to power-on (enabled, started, nothing
+    // counted); whether the node is there stays as it is.
+    void RestartController();
+
+    // ---- The Configuration Manager, as the notebook answers it ----
+    // Results are CONFIGRET codes. CM_Locate_DevNode: it knows the
+    // controller's node alone, named in any case, while present; devinst
+    // receives kControllerDevInst, or 0 when it is not found.
+    uint32_t LocateDevNode(uint32_t* devinst, const char16_t* instance_id);
+    // Whether devinst is the controller's node handle and the node is present;
+    // any other handle is CR_INVALID_DEVNODE to the Configuration Manager.
+    bool IsControllerDevInst(uint32_t devinst);
+    // CM_Get_Device_ID_List with CM_GETIDLIST_FILTER_ENUMERATOR (optionally
+    // with CM_GETIDLIST_FILTER_PRESENT): the instance IDs under `filter` (an
+    // enumerator, optionally with a device ID), in the model's order.
+    uint32_t DeviceIdList(const char16_t* filter, char16_t* buffer, uint32_t units, uint32_t flags);
     // Marks the device with this instance ID present or not; false when the
     // model has no such device.
     bool SetPresent(const std::u16string& instance_id, bool present);
@@ -99,11 +125,17 @@ class DeviceInstallModel {
     void ResetLocked();
     DeviceNode* FindLocked(const std::u16string& instance_id);
     DeviceNode* AtLocked(uintptr_t list, uint32_t index);
+    void RestartControllerLocked();
     void Violation(std::string what);
+    std::vector<std::u16string> InstanceIds(const std::u16string& enumerator, bool present_only);
 
     std::mutex m_;
     std::vector<DeviceNode> devices_;
     std::u16string controller_id_;
+    bool controller_enabled_;
+    uint32_t controller_start_ms_;
+    int64_t controller_ready_at_;  // virtual time (VTime): the driver's device exists from here on
+    int controller_disables_, controller_enables_;
     std::set<std::u16string> packages_;
     std::map<uintptr_t, std::vector<size_t>> lists_;  // device indexes of each list
     uintptr_t next_list_ = 0xD000;

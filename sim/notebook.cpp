@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "sim/console_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_handles.h"
 #include "sim/eventlog_model.h"
 #include "sim/intel_lib_model.h"
@@ -64,6 +66,8 @@ void Notebook::Build() {
     memory_.reset(new MemoryModel());
     link_.reset(new LinkModel());
     console_.reset(new ConsoleModel());
+    firmware_.reset(new FirmwareModel());
+    bus_.reset(new BusRecorder());
     controller_.reset(new ControllerModel());
     device_handles_.reset(new qxsim::DeviceHandles());
     eventlog_.reset(new EventLogModel());
@@ -95,6 +99,8 @@ void Notebook::TearDown() {
     eventlog_.reset();
     device_handles_.reset();
     controller_.reset();
+    bus_.reset();
+    firmware_.reset();
     console_.reset();
     link_.reset();
     memory_.reset();
@@ -122,6 +128,12 @@ ConsoleModel& Notebook::Console() {
 }
 ControllerModel& Notebook::Controller() {
     return *controller_;
+}
+FirmwareModel& Notebook::Firmware() {
+    return *firmware_;
+}
+BusRecorder& Notebook::Bus() {
+    return *bus_;
 }
 qxsim::DeviceHandles& Notebook::DeviceHandles() {
     return *device_handles_;

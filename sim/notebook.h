@@ -13,6 +13,8 @@ namespace qxsim {
 class Kernel;
 class ConsoleModel;
 class ControllerModel;
+class FirmwareModel;
+class BusRecorder;
 class DeviceHandles;
 class EventLogModel;
 class IntelLibModel;
@@ -43,6 +45,9 @@ class Notebook {
     qxsim::Kernel& Kernel();
     ConsoleModel& Console();
     ControllerModel& Controller();
+    FirmwareModel& Firmware();
+    // What went over the controller's bus.
+    BusRecorder& Bus();
     qxsim::DeviceHandles& DeviceHandles();
     EventLogModel& EventLog();
     IntelLibModel& IntelLib();
@@ -76,6 +81,8 @@ class Notebook {
     std::unique_ptr<LinkModel> link_;
     std::unique_ptr<ConsoleModel> console_;
     std::unique_ptr<ControllerModel> controller_;
+    std::unique_ptr<FirmwareModel> firmware_;
+    std::unique_ptr<BusRecorder> bus_;
     std::unique_ptr<qxsim::DeviceHandles> device_handles_;
     std::unique_ptr<EventLogModel> eventlog_;
     std::unique_ptr<IntelLibModel> intel_lib_;

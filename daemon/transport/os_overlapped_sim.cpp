@@ -51,9 +51,9 @@ namespace {
 class BusScope {
   public:
     explicit BusScope(const char* operation) {
-        qxsim::Notebook::Current().Controller().BusEnter(operation);
+        qxsim::Notebook::Current().Bus().BusEnter(operation);
     }
-    ~BusScope() { qxsim::Notebook::Current().Controller().BusLeave(); }
+    ~BusScope() { qxsim::Notebook::Current().Bus().BusLeave(); }
     BusScope(const BusScope&) = delete;
     BusScope& operator=(const BusScope&) = delete;
 };
@@ -96,7 +96,7 @@ bool Pending(IoRequest* request) {
 // removed fails every request at once.
 IoRequest* IssueTransfer(IoDevice* device, IoRequest::Kind kind, uint32_t len) {
     auto& model = qxsim::Notebook::Current().Controller();
-    model.NoteTransferIssued();
+    qxsim::Notebook::Current().Bus().NoteTransferIssued();
     auto* request = new IoRequest{kind, IoRequest::State::kFailed};
     request->data.assign(len, 0);
     if (device == nullptr || !model.HandleValid(device->generation)) return request;

@@ -7,6 +7,9 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
+#include "sim/device_install_model.h"
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
 #include "tools/qxsim/scenario.h"
@@ -21,17 +24,19 @@ constexpr const char* kMarker = "\n@@end\n";
 std::vector<qxsim::LinkReportSeen> g_reports;
 
 void WriteSummary(uint32_t code) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& bus = qxsim::Notebook::Current().Bus();
+    auto& fw = qxsim::Notebook::Current().Firmware();
+    auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
     s << kMarker;
     for (auto& r : g_reports) {
         s << "report " << r.arrival << " " << int(r.flags) << " " << r.traffic << " "
           << int(r.rssi0) << " " << int(r.rssi1) << "\n";
     }
-    s << "counts " << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount()
-      << " " << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " "
+    s << "counts " << fw.SetupCount() << " " << node.ControllerDisables() << " "
+      << node.ControllerEnables() << " " << fw.RejectedFrames() << " " << bus.BusErrorCount() << " "
       << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
-    for (auto& e : ctl.BusErrors()) s << "buserror " << e << "\n";
+    for (auto& e : bus.BusErrors()) s << "buserror " << e << "\n";
     std::string text = s.str();
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
@@ -64,7 +69,7 @@ DaemonRun RunDaemon(const std::vector<std::string>& args, const std::string& sce
             return;
         }
         if (setup) setup();
-        qxsim::Notebook::Current().Controller().SetReportObserver(
+        qxsim::Notebook::Current().Firmware().SetReportObserver(
             [](const qxsim::LinkReportSeen& r) { g_reports.push_back(r); });
         qxsim::Notebook::Current().Kernel().AddExitHook(WriteSummary);
         qxsim::ScheduleScenario(parsed);

@@ -8,6 +8,7 @@
 
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_handles.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
@@ -70,7 +71,7 @@ TEST(DaemonSystemTest, LaterRunsAnnounceOnlyAtVerbosityOne) {
 }
 
 TEST(DaemonSystemTest, SetupFailureEndsTheRunUnlessForced) {
-    auto silent = [] { qxsim::Notebook::Current().Controller().SetSilent(true); };
+    auto silent = [] { qxsim::Notebook::Current().Firmware().SetSilent(true); };
     auto forced = RunDaemon({"-f", "-v", "1"}, "10s ctrl-c\n", silent);
     EXPECT_EQ(forced.Count("QUELLIX: Unable to init Veltrane hardware.\n"), 2) << forced.out;
     EXPECT_EQ(forced.Count("QUELLIX: Veltrane Controller (0.0.0).\n"), 2);
@@ -410,8 +411,8 @@ TEST(DaemonSystemTest, TheWorkersSleepsEndWhenTheyShouldAndOnlyThen) {
     };
     const auto fail_a_write_at_5s = [] {
         qxsim::Notebook::Current().Kernel().At(5000, [] {
-            qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
-                                                                    1);
+            qxsim::Notebook::Current().Firmware().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
+                                                                  1);
         });
     };
     const struct {
@@ -613,8 +614,9 @@ TEST(ModernStandbyTest, BroadcastsDuringStandbyAreNotHandledTwice) {
 // one period of the enable (the first run of the process idles its first
 // cycle as designed: its sample has nothing to compare with).
 TEST(SlowDeviceTest, ADeviceThatStartsLateIsWaitedFor) {
-    auto run = RunDaemon({"-r", "250", "-v", "1"}, "0s node-start 2500ms\n20s resume\n30s ctrl-c\n",
-                         [] { qxsim::Notebook::Current().Controller().SetNodeStartTime(2500); });
+    auto run =
+        RunDaemon({"-r", "250", "-v", "1"}, "0s node-start 2500ms\n20s resume\n30s ctrl-c\n",
+                  [] { qxsim::Notebook::Current().DeviceInstall().SetControllerStartTime(2500); });
     EXPECT_EQ(run.Count("QUELLIX: Unable to"), 0) << run.out;
     EXPECT_EQ(run.disables, 2) << "one node reset per run";
     EXPECT_EQ(run.FirstReportAfter(0), 500 + 2500 + kSetup + 4 * 250);
@@ -623,8 +625,9 @@ TEST(SlowDeviceTest, ADeviceThatStartsLateIsWaitedFor) {
     ASSERT_GT(back, 0);
     EXPECT_LE(back - enable, 2500 + kSetup + 250);
     // A device that never comes within the bound fails the start as before.
-    auto never = RunDaemon({"-v", "1"}, "30s ctrl-c\n",
-                           [] { qxsim::Notebook::Current().Controller().SetNodeStartTime(60000); });
+    auto never = RunDaemon({"-v", "1"}, "30s ctrl-c\n", [] {
+        qxsim::Notebook::Current().DeviceInstall().SetControllerStartTime(60000);
+    });
     EXPECT_GE(never.Count("QUELLIX: Unable to open driver/hardware interface.\n"), 2) << never.out;
     EXPECT_EQ(never.exit_code, 0);
 }

@@ -27,6 +27,9 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
+#include "sim/device_install_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -374,8 +377,8 @@ void PlayEvent(size_t i) {
     const Planned& p = (*g_day)[i];
     auto& k = qxsim::Notebook::Current().Kernel();
     if (p.write_failures > 0) {
-        qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
-                                                                p.write_failures);
+        qxsim::Notebook::Current().Firmware().SetWriteOutcome(qxsim::TransferOutcome::FailNow,
+                                                              p.write_failures);
     }
     Arm(p);
     qxsim::Scenario actions;
@@ -388,7 +391,9 @@ void PlayEvent(size_t i) {
 }
 
 void WriteSummary(uint32_t code) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& bus = qxsim::Notebook::Current().Bus();
+    auto& fw = qxsim::Notebook::Current().Firmware();
+    auto& node = qxsim::Notebook::Current().DeviceInstall();
     std::ostringstream s;
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
@@ -407,13 +412,13 @@ void WriteSummary(uint32_t code) {
         s << "steady " << w.longest_steady << "\n";
         s << "heap " << w.heap_start << " " << w.heap_max << " " << w.heap_end << "\n";
     }
-    s << "counts " << ctl.LinkReportCount() << " " << ctl.NewBssidReportCount() << " "
-      << ctl.SetupCount() << " " << ctl.DisableCount() << " " << ctl.EnableCount() << " "
-      << ctl.RejectedFrames() << " " << ctl.BusErrorCount() << " " << ctl.TransferCount() << " "
-      << qxsim::Notebook::Current().EventLog().EventCount() << " "
+    s << "counts " << fw.LinkReportCount() << " " << fw.NewBssidReportCount() << " "
+      << fw.SetupCount() << " " << node.ControllerDisables() << " " << node.ControllerEnables()
+      << " " << fw.RejectedFrames() << " " << bus.BusErrorCount() << " " << bus.TransferCount()
+      << " " << qxsim::Notebook::Current().EventLog().EventCount() << " "
       << qxsim::Notebook::Current().EventLog().OpenHandles() << " "
       << qxsim::Notebook::Current().Kernel().Now() << " " << code << "\n";
-    for (const auto& e : ctl.BusErrors()) s << "fault overlapping use: " << e << "\n";
+    for (const auto& e : bus.BusErrors()) s << "fault overlapping use: " << e << "\n";
     const std::string text = s.str();
     qxsim::Notebook::Current().Console().Write(text.data(), text.size());
 }
@@ -425,14 +430,15 @@ void PlayDay(uint64_t seed, int64_t length) {
     g_watch = new Watch();
     // The models keep a few recent entries only, so their own memory is
     // full within minutes and the heap figure is the daemon's.
-    qxsim::Notebook::Current().Controller().SetLogLimit(100);
+    qxsim::Notebook::Current().Bus().SetLogLimit(100);
+    qxsim::Notebook::Current().Firmware().SetLogLimit(100);
     qxsim::Notebook::Current().EventLog().SetLogLimit(100);
 
     auto& k = qxsim::Notebook::Current().Kernel();
     g_day = &day;
     if (!day.empty()) k.At(day.front().at, [] { PlayEvent(0); });
     k.At(length, [] { qxsim::Notebook::Current().Console().RaiseCtrlEvent(0); });
-    qxsim::Notebook::Current().Controller().SetReportObserver(OnReport);
+    qxsim::Notebook::Current().Firmware().SetReportObserver(OnReport);
     {
         std::lock_guard<std::mutex> lk(g_watch->m);
         // Start-up: the first report comes after the node reset and set-up.

@@ -21,6 +21,9 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
+#include "sim/device_install_model.h"
 #include "sim/leak_check.h"
 #include "sim/vkernel.h"
 #include "tools/escape_text.h"
@@ -117,16 +120,18 @@ void Say(const std::string& text) {
 }
 
 void PrintSummary(uint32_t exit_code) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& bus = qxsim::Notebook::Current().Bus();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     std::ostringstream s;
     s << "\nqxsim: the daemon ended with exit code " << exit_code << " after "
       << qxsim::FormatVTime(qxsim::Notebook::Current().Kernel().Now()) << " s of virtual time\n"
-      << "  link reports received by the controller: " << ctl.LinkReportCount() << " ("
-      << ctl.NewBssidReportCount() << " with a new BSSID)\n"
-      << "  controller set-ups: " << ctl.SetupCount() << "\n"
-      << "  device-node resets: " << ctl.DisableCount() << "\n"
-      << "  rejected frames: " << ctl.RejectedFrames() << "\n"
-      << "  overlapping controller use: " << ctl.BusErrorCount() << "\n";
+      << "  link reports received by the controller: " << fw.LinkReportCount() << " ("
+      << fw.NewBssidReportCount() << " with a new BSSID)\n"
+      << "  controller set-ups: " << fw.SetupCount() << "\n"
+      << "  device-node resets: " << qxsim::Notebook::Current().DeviceInstall().ControllerDisables()
+      << "\n"
+      << "  rejected frames: " << fw.RejectedFrames() << "\n"
+      << "  overlapping controller use: " << bus.BusErrorCount() << "\n";
     const auto standby = qxsim::StandbySoFar();
     if (standby.standbys > 0) {
         // Exactly this form: what a night of standby cost.
@@ -342,7 +347,7 @@ int main(int argc, char** argv) {
     auto& kernel = qxsim::Notebook::Current().Kernel();
     kernel.SetSpeed(speed);
     if (frames) {
-        qxsim::Notebook::Current().Controller().SetFrameObserver(
+        qxsim::Notebook::Current().Bus().SetFrameObserver(
             [](const uint8_t* wire, size_t n) { Say("controller <- " + DescribeFrame(wire, n)); });
     }
     qxsim::SetScenarioReporter([](const std::string& what) {
@@ -351,7 +356,7 @@ int main(int argc, char** argv) {
         qxsim::SessionOutputsOnScenario(what);
     });
     // The roam and link-back gap follows every report, without keeping them.
-    qxsim::Notebook::Current().Controller().SetReportObserver(
+    qxsim::Notebook::Current().Firmware().SetReportObserver(
         [](const qxsim::LinkReportSeen& r) { qxsim::NoteReportArrival(r.arrival); });
     kernel.AddExitHook(EndSession);
     outputs.title = "qxsim: scenario " + scenario_arg;

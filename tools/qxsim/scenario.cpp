@@ -12,6 +12,9 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
+#include "sim/device_install_model.h"
 #include "sim/fault_plan.h"
 #include "sim/link_model.h"
 #include "sim/power_model.h"
@@ -108,9 +111,9 @@ std::string CheckArgs(const ScenarioEvent& e) {
 
 // A hung controller fails every write until its node is power-cycled.
 void HangUntilNodeReset(int disables_before) {
-    auto& ctl = qxsim::Notebook::Current().Controller();
-    if (ctl.DisableCount() != disables_before) {
-        ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
+    auto& fw = qxsim::Notebook::Current().Firmware();
+    if (qxsim::Notebook::Current().DeviceInstall().ControllerDisables() != disables_before) {
+        fw.SetWriteOutcome(TransferOutcome::Complete, 0);
         return;
     }
     auto& k = qxsim::Notebook::Current().Kernel();
@@ -140,7 +143,7 @@ StandbyFigures Counters() {
     auto& nb = qxsim::Notebook::Current();
     StandbyFigures c;
     c.ms = nb.Kernel().Now();
-    c.bus_transfers = nb.Controller().TransfersIssued();
+    c.bus_transfers = nb.Bus().TransfersIssued();
     for (FaultKind kind : {FaultKind::kWlanOpen, FaultKind::kWlanEnum, FaultKind::kWlanQuery,
                            FaultKind::kWlanRegister, FaultKind::kProviderOpen,
                            FaultKind::kProviderList, FaultKind::kProviderCsi})
@@ -211,6 +214,7 @@ void Apply(const ScenarioEvent& e) {
     auto& link = qxsim::Notebook::Current().Link();
     auto& power = qxsim::Notebook::Current().Power();
     auto& ctl = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     auto& console = qxsim::Notebook::Current().Console();
     long a = 0, b = 0;
     Mac mac{};
@@ -266,7 +270,8 @@ void Apply(const ScenarioEvent& e) {
     } else if (e.action == "node-start") {
         int64_t ms = 0;
         ParseVirtualTime(e.args[0], &ms);
-        ctl.SetNodeStartTime(static_cast<uint32_t>(ms));
+        qxsim::Notebook::Current().DeviceInstall().SetControllerStartTime(
+            static_cast<uint32_t>(ms));
     } else if (e.action == "d0-loss") {
         int64_t ms = 0;
         ParseVirtualTime(e.args[0], &ms);
@@ -279,13 +284,13 @@ void Apply(const ScenarioEvent& e) {
     } else if (e.action == "controller") {
         const std::string& what = e.args[0];
         if (what == "hang") {
-            ctl.SetWriteOutcome(TransferOutcome::FailNow, -1);
-            HangUntilNodeReset(ctl.DisableCount());
+            fw.SetWriteOutcome(TransferOutcome::FailNow, -1);
+            HangUntilNodeReset(qxsim::Notebook::Current().DeviceInstall().ControllerDisables());
         } else if (what == "silent") {
-            ctl.SetSilent(true);
+            fw.SetSilent(true);
         } else if (what == "answer") {
-            ctl.SetSilent(false);
-            ctl.SetWriteOutcome(TransferOutcome::Complete, 0);
+            fw.SetSilent(false);
+            fw.SetWriteOutcome(TransferOutcome::Complete, 0);
         } else if (what == "refuse-open") {
             ctl.SetRefuseOpen(true);
         } else if (what == "accept-open") {

@@ -9,6 +9,7 @@
 #include "common/utf8.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
 #include "sim/eventlog_model.h"
 #include "sim/vkernel.h"
 #include "tools/escape_text.h"
@@ -31,11 +32,11 @@ Outputs& State() {
     return *s;
 }
 
-void OnBus(ControllerModel::BusActivity what, const uint8_t* bytes, size_t count) {
+void OnBus(qxsim::BusRecorder::BusActivity what, const uint8_t* bytes, size_t count) {
     VTime now = qxsim::Notebook::Current().Kernel().Now();
     Outputs& s = State();
     std::lock_guard<std::mutex> lk(s.m);
-    using A = ControllerModel::BusActivity;
+    using A = qxsim::BusRecorder::BusActivity;
     if (s.vcd && (what == A::Write || what == A::Read)) {
         s.vcd->Transfer(now, what == A::Write, bytes, count);
     }
@@ -103,7 +104,7 @@ bool StartSessionOutputs(const SessionOutputOptions& options, std::string* error
         s.timeline.reset(new SessionTimeline);
         qxsim::Notebook::Current().EventLog().SetReportObserver(OnEvent);
     }
-    qxsim::Notebook::Current().Controller().SetBusObserver(OnBus);
+    qxsim::Notebook::Current().Bus().SetBusObserver(OnBus);
     qxsim::Notebook::Current().Kernel().AddExitHook(Finish);
     return true;
 }

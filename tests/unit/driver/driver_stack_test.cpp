@@ -12,6 +12,7 @@
 #include "kmdf/usermode.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 
 namespace qxtest {
 namespace {
@@ -38,10 +39,10 @@ TEST_F(DriverStackTest, SetupControllerSucceedsThroughTheDriver) {
     ASSERT_EQ(qx::TransportOpen(), 0);
     uint8_t fwrev[3] = {9, 9, 9};
     EXPECT_EQ(qx::SetupController(qx::ControllerConfig{1, 3, 10, 50, 1, 515, 134349066}, fwrev), 0);
-    auto& model = qxsim::Notebook::Current().Controller();
-    EXPECT_EQ(model.SetupCount(), 1);
-    EXPECT_EQ(model.WakeBytes(), 1);
-    EXPECT_EQ(model.SwitchTables(), 1);
+    auto& fw = qxsim::Notebook::Current().Firmware();
+    EXPECT_EQ(fw.SetupCount(), 1);
+    EXPECT_EQ(fw.WakeBytes(), 1);
+    EXPECT_EQ(fw.SwitchTables(), 1);
     EXPECT_EQ(fwrev[0], 1);
     EXPECT_EQ(fwrev[1], 3);
     EXPECT_EQ(fwrev[2], 7);
@@ -70,7 +71,7 @@ TEST_F(DriverStackTest, LinkReportsArriveDecoded) {
         EXPECT_EQ(io.wr_status, 0);
         EXPECT_EQ(io.rd_status, 7);
     }
-    auto seen = qxsim::Notebook::Current().Controller().LinkReports();
+    auto seen = qxsim::Notebook::Current().Firmware().LinkReports();
     ASSERT_EQ(seen.size(), 2u);
     for (size_t i = 0; i < 2; i++) {
         EXPECT_EQ(seen[i].timestamp, static_cast<uint32_t>(reports[i].timestamp));

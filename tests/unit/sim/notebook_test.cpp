@@ -12,6 +12,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/device_handles.h"
 #include "sim/eventlog_model.h"
 #include "sim/memory_model.h"
@@ -26,6 +27,7 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
     auto& k = qxsim::Notebook::Current().Kernel();
     auto& link = qxsim::Notebook::Current().Link();
     auto& controller = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     link.Reset();
     controller.Reset();
     qxsim::Notebook::Current().Console().SetEcho(false);
@@ -58,7 +60,7 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
             EXPECT_EQ(SteeringUpdate(&rec, 0, 0), 0);
         }
         if (cycle % 102 == 0) PurgePeers(false);
-        if (k.Now() < t0 + 2000) reports_at_roam = controller.LinkReports().size();
+        if (k.Now() < t0 + 2000) reports_at_roam = fw.LinkReports().size();
         k.Sleep(100);
     }
     EXPECT_EQ(results[3], 0);
@@ -67,7 +69,7 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
     EXPECT_EQ(PeerTable, nullptr) << "no sample: every record purged";
 
     // The first report naming the new access point carries the flag.
-    auto seen = controller.LinkReports();
+    auto seen = fw.LinkReports();
     ASSERT_GT(seen.size(), reports_at_roam + 10);
     EXPECT_NE(seen[0].flags & 0x80, 0);
     int flagged = 0;
@@ -92,7 +94,7 @@ TEST(Notebook, ResetReturnsClockTimersAndEveryModelToPowerOn) {
     nb.Memory().FailNext(0, 5);
     nb.DeviceHandles().OpenByAnotherProgram();
     nb.EventLog().Register(u"Quellix");
-    nb.Controller().SetSilent(true);
+    nb.Firmware().SetSilent(true);
     nb.Console().SetEcho(false);
 
     nb.Reset();
@@ -109,7 +111,7 @@ TEST(Notebook, ResetReturnsClockTimersAndEveryModelToPowerOn) {
         {"allocation", block != nullptr, 1},
         {"device handles", nb.DeviceHandles().OpenHandles(), 0},
         {"event sources", nb.EventLog().OpenHandles(), 0},
-        {"set-ups", nb.Controller().SetupCount(), 0},
+        {"set-ups", nb.Firmware().SetupCount(), 0},
         {"window", nb.Power().WindowExists(), 0},
         {"threads", static_cast<long long>(nb.Kernel().RunningThreads().size()), 0},
     };

@@ -320,12 +320,13 @@ TEST(DeviceInstallModelNodes, OneControllerNodeForBothViews) {
     const std::vector<std::u16string> kIds = {u"ACPI\\VLT0949", u"*VLT0949"};
     const Case cases[] = {
         {"power-on", [] {}, 1, true, u"ACPI\\VLT0949\\1", kIds},
-        {"the node goes away", [] { Notebook::Current().Controller().SetNodePresent(false); }, 1,
-         false, u"ACPI\\VLT0949\\1", kIds},
+        {"the node goes away",
+         [] { Notebook::Current().DeviceInstall().SetControllerPresent(false); }, 1, false,
+         u"ACPI\\VLT0949\\1", kIds},
         {"and comes back",
          [] {
-             Notebook::Current().Controller().SetNodePresent(false);
-             Notebook::Current().Controller().SetNodePresent(true);
+             Notebook::Current().DeviceInstall().SetControllerPresent(false);
+             Notebook::Current().DeviceInstall().SetControllerPresent(true);
          },
          1, true, u"ACPI\\VLT0949\\1", kIds},
         {"SetupAPI marks it absent",
@@ -363,7 +364,7 @@ TEST(DeviceInstallModelNodes, OneControllerNodeForBothViews) {
         EXPECT_EQ(c.hardware_ids, nodes[0].hardware_ids);
         EXPECT_EQ(c.present, nodes[0].present);
         EXPECT_EQ(c.present, devices.Present(kControllerInstanceId));
-        EXPECT_EQ(c.present, Notebook::Current().Controller().NodePresent());
+        EXPECT_EQ(c.present, Notebook::Current().DeviceInstall().ControllerPresent());
         const uintptr_t list = devices.OpenList(u"ACPI\\VLT0949");
         const DeviceNode* first = devices.At(list, 0);
         EXPECT_EQ(c.present, first != nullptr && first->instance_id == c.instance_id);

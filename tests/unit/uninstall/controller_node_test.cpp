@@ -55,12 +55,12 @@ TEST(ControllerNode, UninstallerAndDaemonSeeOneNode) {
         {"power-on", [] {}, os::kCrSuccess, u"ACPI\\VLT0949\\1", 0},
         {"uninstalled", UninstallSilently, kCrNoSuchDevNode, u"", -1},
         {"the node is absent",
-         [] { qxsim::Notebook::Current().Controller().SetNodePresent(false); }, kCrNoSuchDevNode,
-         u"", -1},
+         [] { qxsim::Notebook::Current().DeviceInstall().SetControllerPresent(false); },
+         kCrNoSuchDevNode, u"", -1},
         {"uninstalled, then found again",
          [] {
              UninstallSilently();
-             qxsim::Notebook::Current().Controller().SetNodePresent(true);
+             qxsim::Notebook::Current().DeviceInstall().SetControllerPresent(true);
          },
          os::kCrSuccess, u"ACPI\\VLT0949\\1", 0},
     };

@@ -9,6 +9,8 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
 
@@ -40,6 +42,7 @@ std::string RunSetup(const ControllerConfig& config,
                      const std::function<void(ControllerModel&)>& knobs, bool open = true) {
     auto r = qxtest::RunOnFreshNotebook([&] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         if (open) TransportOpen();
         knobs(m);
@@ -48,8 +51,8 @@ std::string RunSetup(const ControllerConfig& config,
         int rc = SetupController(config, fwrev);
         auto dt = qxsim::Notebook::Current().Kernel().Now() - t0;
         qxtest::Print("rc %d, %lld ms, rev %d.%d.%d, setups %d, settings [%s], table [%s]\n", rc,
-                      static_cast<long long>(dt), fwrev[0], fwrev[1], fwrev[2], m.SetupCount(),
-                      Hex(m.Settings()).c_str(), Hex(m.SwitchTable()).c_str());
+                      static_cast<long long>(dt), fwrev[0], fwrev[1], fwrev[2], fw.SetupCount(),
+                      Hex(fw.Settings()).c_str(), Hex(fw.SwitchTable()).c_str());
         TransportClose();  // as the end of a process would: the next scenario starts closed
     });
     EXPECT_EQ(r.exit_code, 0);
@@ -74,38 +77,54 @@ TEST(SetupControllerTest, Scenarios) {
         {"escaped settings", Config(126, 125, 129), none,
          "rc 0, 150 ms, rev 1.3.7, setups 1, settings [40 7E 7D 81 32 00], table [1A 84 1A 84 00 "
          "00 00 00]\n"},
-        {"version 2.4.5", Config(), [](ControllerModel& m) { m.SetFirmwareVersion(2, 4, 5); },
+        {"version 2.4.5", Config(),
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetFirmwareVersion(2, 4, 5);
+         },
          "rc 0, 150 ms, rev 2.4.5, setups 1, settings [40 00 0A 32 32 00], table [1A 84 1A 84 00 "
          "00 00 00]\n"},
         // One wrong echo costs the read, 1100 ms and a second frame.
-        {"wrong echo once", Config(), [](ControllerModel& m) { m.SetWrongEcho(1); },
+        {"wrong echo once", Config(),
+         [](ControllerModel&) { qxsim::Notebook::Current().Firmware().SetWrongEcho(1); },
          "rc 0, 1270 ms, rev 1.3.7, setups 2, settings [40 00 0A 32 32 00], table [1A 84 1A 84 00 "
          "00 00 00]\n"},
         // The wake byte and the first configuration write fail at once: retried without a pause.
         {"write fails once", Config(),
-         [](ControllerModel& m) { m.SetWriteOutcome(TransferOutcome::FailNow, 2); },
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::FailNow, 2);
+         },
          "rc 0, 150 ms, rev 1.3.7, setups 1, settings [40 00 0A 32 32 00], table [1A 84 1A 84 00 "
          "00 00 00]\n"},
         // An answer ready just in time is taken; one a millisecond later is not, five times.
         // The version query waits only 10 ms, so such a slow controller reads as 0.0.0.
-        {"answer at 20 ms", Config(), [](ControllerModel& m) { m.SetReplyDelay(20); },
+        {"answer at 20 ms", Config(),
+         [](ControllerModel&) { qxsim::Notebook::Current().Firmware().SetReplyDelay(20); },
          "rc 0, 150 ms, rev 0.0.0, setups 1, settings [40 00 0A 32 32 00], table [1A 84 1A 84 00 "
          "00 00 00]\n"},
-        {"answer at 21 ms", Config(), [](ControllerModel& m) { m.SetReplyDelay(21); },
+        {"answer at 21 ms", Config(),
+         [](ControllerModel&) { qxsim::Notebook::Current().Firmware().SetReplyDelay(21); },
          "rc -1, 5650 ms, rev 9.9.9, setups 5, settings [40 00 0A 32 32 00], table []\n"},
-        {"wrong echo always", Config(), [](ControllerModel& m) { m.SetWrongEcho(-1); },
+        {"wrong echo always", Config(),
+         [](ControllerModel&) { qxsim::Notebook::Current().Firmware().SetWrongEcho(-1); },
          "rc -1, 5650 ms, rev 9.9.9, setups 5, settings [40 00 0A 32 32 00], table []\n"},
-        {"silent", Config(), [](ControllerModel& m) { m.SetSilent(true); },
+        {"silent", Config(),
+         [](ControllerModel&) { qxsim::Notebook::Current().Firmware().SetSilent(true); },
          "rc -1, 5650 ms, rev 9.9.9, setups 5, settings [40 00 0A 32 32 00], table []\n"},
         // Writes never reach the controller: only the wake byte's and five writes' time-outs.
         {"writes pending", Config(),
-         [](ControllerModel& m) { m.SetWriteOutcome(TransferOutcome::Pending); },
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::Pending);
+         },
          "rc -1, 6050 ms, rev 9.9.9, setups 0, settings [], table []\n"},
         {"reads pending", Config(),
-         [](ControllerModel& m) { m.SetReadOutcome(TransferOutcome::Pending); },
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetReadOutcome(TransferOutcome::Pending);
+         },
          "rc -1, 15650 ms, rev 9.9.9, setups 5, settings [40 00 0A 32 32 00], table []\n"},
         {"writes fail", Config(),
-         [](ControllerModel& m) { m.SetWriteOutcome(TransferOutcome::FailNow); },
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::FailNow);
+         },
          "rc -1, 50 ms, rev 9.9.9, setups 0, settings [], table []\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(RunSetup(c.config, c.knobs), c.result) << c.name;
@@ -120,15 +139,17 @@ TEST(SetupControllerTest, ClosedTransportFailsAfterFiveAttempts) {
 TEST(SetupControllerTest, WireSequence) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
         SetupController(Config(), fwrev);
-        for (const auto& t : m.Transfers()) {
+        for (const auto& t : bus.Transfers()) {
             qxtest::Print("%lld %s %s\n", static_cast<long long>(t.when), t.write ? "W" : "R",
                           Hex(t.bytes).c_str());
         }
-        qxtest::Print("wake %d rejected %d\n", m.WakeBytes(), m.RejectedFrames());
+        qxtest::Print("wake %d rejected %d\n", fw.WakeBytes(), fw.RejectedFrames());
         TransportClose();
     });
     EXPECT_EQ(r.out,
@@ -146,11 +167,12 @@ TEST(SetupControllerTest, WireSequence) {
 TEST(SetupControllerTest, SilentControllerAfterGoodSetupFails) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3];
         int first = SetupController(Config(), fwrev);
-        m.SetSilent(true);
+        fw.SetSilent(true);
         int second = SetupController(Config(), fwrev);
         ControllerSettings cfg = BuildControllerSettings(Config());
         int third = ConfigureController(cfg, 1);
@@ -163,18 +185,19 @@ TEST(SetupControllerTest, SilentControllerAfterGoodSetupFails) {
 TEST(ReadControllerVersionTest, MissingOrUnwrittenQuery) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         uint8_t fwrev[3] = {9, 9, 9};
-        m.SetSilent(true);  // the reply never comes: zeros
+        fw.SetSilent(true);  // the reply never comes: zeros
         int rc = ReadControllerVersion(fwrev);
         qxtest::Print("silent %d %d.%d.%d\n", rc, fwrev[0], fwrev[1], fwrev[2]);
-        m.SetSilent(false);
-        m.SetWriteOutcome(TransferOutcome::FailNow, 1);  // the query never leaves
+        fw.SetSilent(false);
+        fw.SetWriteOutcome(TransferOutcome::FailNow, 1);  // the query never leaves
         fwrev[0] = fwrev[1] = fwrev[2] = 9;
         rc = ReadControllerVersion(fwrev);
         qxtest::Print("unwritten %d %d.%d.%d\n", rc, fwrev[0], fwrev[1], fwrev[2]);
-        m.SetFirmwareVersion(2, 4, 5);
+        fw.SetFirmwareVersion(2, 4, 5);
         rc = ReadControllerVersion(fwrev);
         qxtest::Print("answered %d %d.%d.%d\n", rc, fwrev[0], fwrev[1], fwrev[2]);
         TransportClose();
@@ -185,6 +208,7 @@ TEST(ReadControllerVersionTest, MissingOrUnwrittenQuery) {
 TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         FrameBuffer buf;
@@ -200,12 +224,12 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
         len = LinkReport(buf, 0x7E, e);
         buf[3] ^= 0x01;  // corrupted on the way: the checksum no longer matches
         TransportWrite(buf, static_cast<uint32_t>(len), nullptr);
-        for (const auto& s : m.LinkReports()) {
+        for (const auto& s : fw.LinkReports()) {
             qxtest::Print("%lld: n %d ts %u flags %02X traffic %u rssi %02X %02X\n",
                           static_cast<long long>(s.arrival), s.count, s.timestamp, s.flags,
                           s.traffic, s.rssi0, s.rssi1);
         }
-        qxtest::Print("rejected %d\n", m.RejectedFrames());
+        qxtest::Print("rejected %d\n", fw.RejectedFrames());
         TransportClose();
     });
     EXPECT_EQ(r.out, "0: n 1 ts 123456 flags 80 traffic 300 rssi C8 A0\nrejected 1\n");
@@ -216,32 +240,33 @@ TEST(LinkReportTest, ModelKeepsDecodedReportsWithArrivalTime) {
 TEST(LinkReportTest, ModelKeepsRecentReportsCountsAllAndShowsEachToObserver) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         uint64_t observed = 0;
         uint32_t last_observed = 0;
-        m.SetReportObserver([&](const qxsim::LinkReportSeen& s) {
+        fw.SetReportObserver([&](const qxsim::LinkReportSeen& s) {
             ++observed;
             last_observed = s.timestamp;
         });
         TransportOpen();
         FrameBuffer buf;
-        const uint32_t total = ControllerModel::kReportLogSize + 5;
+        const uint32_t total = qxsim::FirmwareModel::kReportLogSize + 5;
         for (uint32_t i = 1; i <= total; ++i) {
             LinkReportEntry e = {};
             e.NewBssid = i % 1000 == 0 ? 1 : 0;
             int32_t len = LinkReport(buf, i, e);
             TransportWrite(buf, static_cast<uint32_t>(len), nullptr);
         }
-        m.SetReportObserver({});
-        auto kept = m.LinkReports();
+        fw.SetReportObserver({});
+        auto kept = fw.LinkReports();
         qxtest::Print("kept %zu first %u last %u count %llu new %llu observed %llu last %u\n",
                       kept.size(), kept.front().timestamp, kept.back().timestamp,
-                      static_cast<unsigned long long>(m.LinkReportCount()),
-                      static_cast<unsigned long long>(m.NewBssidReportCount()),
+                      static_cast<unsigned long long>(fw.LinkReportCount()),
+                      static_cast<unsigned long long>(fw.NewBssidReportCount()),
                       static_cast<unsigned long long>(observed), last_observed);
         m.Reset();
-        qxtest::Print("after reset %zu %llu\n", m.LinkReports().size(),
-                      static_cast<unsigned long long>(m.LinkReportCount()));
+        qxtest::Print("after reset %zu %llu\n", fw.LinkReports().size(),
+                      static_cast<unsigned long long>(fw.LinkReportCount()));
         TransportClose();
     });
     EXPECT_EQ(r.out,

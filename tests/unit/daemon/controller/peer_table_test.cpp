@@ -9,6 +9,7 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/memory_model.h"
 #include "sim/vkernel.h"
 
@@ -316,7 +317,7 @@ class SteeringUpdateTest : public PeerTableTest {
         PeerTableTest::TearDown();
     }
     static std::vector<qxsim::LinkReportSeen> Reports() {
-        return qxsim::Notebook::Current().Controller().LinkReports();
+        return qxsim::Notebook::Current().Firmware().LinkReports();
     }
 };
 
@@ -380,7 +381,7 @@ TEST_F(SteeringUpdateTest, TestModeSuppressesWithoutMovingTheBssidButDebugMaskMo
 }
 
 TEST_F(SteeringUpdateTest, AFailedWriteIsReported) {
-    qxsim::Notebook::Current().Controller().SetWriteOutcome(qxsim::TransferOutcome::FailNow, 1);
+    qxsim::Notebook::Current().Firmware().SetWriteOutcome(qxsim::TransferOutcome::FailNow, 1);
     PeerRecord r = Sample(1);
     EXPECT_EQ(SteeringUpdate(&r, 0, 0), -1);
     EXPECT_TRUE(Reports().empty());

@@ -14,6 +14,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/eventlog_model.h"
 #include "sim/link_model.h"
 #include "sim/memory_model.h"
@@ -258,7 +259,7 @@ TEST(DaemonMainTest, NothingReachesTheEventLogAfterTheExitPathClosedIt) {
     // The daemon, ending through its exit path after the fourth failed set-up:
     // the shutdown's set-up logs after the deregistration.
     auto ended = RunDaemon({"quellix", "-v", "3"}, [] {
-        qxsim::Notebook::Current().Controller().SetSilent(true);
+        qxsim::Notebook::Current().Firmware().SetSilent(true);
         qxsim::Notebook::Current().Kernel().AddExitHook([](uint32_t) {
             qxtest::Print("\nclosed-handle calls %d\n",
                           qxsim::Notebook::Current().EventLog().CallsOnClosedHandles());

@@ -14,6 +14,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_provider.h"
@@ -61,7 +62,7 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
         };
         RunSteeringWorker(state);
         CloseWlanSource(wlan, SteeringContext);
-        for (auto& r : qxsim::Notebook::Current().Controller().LinkReports()) {
+        for (auto& r : qxsim::Notebook::Current().Firmware().LinkReports()) {
             qxtest::Print("%lld%s\n", static_cast<long long>(r.arrival),
                           (r.flags & 0x80) ? " new" : "");
         }

@@ -36,11 +36,12 @@ TEST(NodeResetTest, VerboseLines) {
     for (const auto& c : cases) {
         auto r = qxtest::RunOnFreshNotebook([&] {
             auto& m = qxsim::Notebook::Current().Controller();
+            auto& node = qxsim::Notebook::Current().DeviceInstall();
             m.Reset();
-            m.SetNodePresent(c.present);
+            node.SetControllerPresent(c.present);
             auto state = [&] {
-                qxtest::Print("state %d %d %d\n", m.NodeEnabled(), m.DisableCount(),
-                              m.EnableCount());
+                qxtest::Print("state %d %d %d\n", node.ControllerEnabled(),
+                              node.ControllerDisables(), node.ControllerEnables());
             };
             DisableControllerNode(c.verbose);
             state();
@@ -86,7 +87,7 @@ TEST(NodeResetTest, AnotherInstanceNameIsTheOnePresentInstance) {
                 devices.AddDevice(other);
             }
             DisableControllerNode(true);
-            qxtest::Print("%d\n", qxsim::Notebook::Current().Controller().NodeEnabled());
+            qxtest::Print("%d\n", devices.ControllerEnabled());
         });
         EXPECT_EQ(r.out, c.out) << c.name;
     }
@@ -99,15 +100,16 @@ TEST(NodeResetTest, AnotherInstanceNameIsTheOnePresentInstance) {
 TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& node = qxsim::Notebook::Current().DeviceInstall();
         m.Reset();
         qxsim::Notebook::Current().DeviceHandles().Reset();
         TransportOpen();
         uint8_t b = 0;
         iostat_t st = {7, 7};
         DisableControllerNode(false);
-        const int vetoed_disables = 1 - m.DisableCount();
+        const int vetoed_disables = 1 - node.ControllerDisables();
         const int still_open = TransportWrite(&b, 1, &st);
-        qxtest::Print("%d %d %d\n", vetoed_disables, m.NodeEnabled(), still_open);
+        qxtest::Print("%d %d %d\n", vetoed_disables, node.ControllerEnabled(), still_open);
         TransportClose();
         DisableControllerNode(false);
         int open_while_disabled = TransportOpen();
@@ -125,14 +127,15 @@ TEST(NodeResetTest, ResetNeedsTheHandleClosedAndAReopen) {
 TEST(NodeResetTest, AnotherProgramsHandleVetoesTheDisable) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& node = qxsim::Notebook::Current().DeviceInstall();
         m.Reset();
         qxsim::Notebook::Current().DeviceHandles().Reset();
         qxsim::Notebook::Current().DeviceHandles().OpenByAnotherProgram();
         DisableControllerNode(true);
-        qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
+        qxtest::Print("state %d %d\n", node.ControllerEnabled(), node.ControllerDisables());
         qxsim::Notebook::Current().DeviceHandles().CloseAnotherProgram();
         DisableControllerNode(true);
-        qxtest::Print("state %d %d\n", m.NodeEnabled(), m.DisableCount());
+        qxtest::Print("state %d %d\n", node.ControllerEnabled(), node.ControllerDisables());
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,

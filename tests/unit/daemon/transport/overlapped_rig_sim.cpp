@@ -1,6 +1,7 @@
 // The contract's rig on the controller model (os_overlapped_sim.cpp): each
 // case on a fresh notebook, in virtual time.
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/notebook.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -25,25 +26,26 @@ class SimRig : public OverlappedRig {
     }
     void Behave(DeviceBehaviour b) override {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         switch (b) {
             case DeviceBehaviour::kAtOnce:
-                m.SetWriteOutcome(TransferOutcome::Complete);
-                m.SetReadOutcome(TransferOutcome::Complete);
+                fw.SetWriteOutcome(TransferOutcome::Complete);
+                fw.SetReadOutcome(TransferOutcome::Complete);
                 m.SetCancelDelay(0);
                 m.SetIgnoreCancel(false);
                 m.SetRefuseOpen(false);
                 break;
             case DeviceBehaviour::kPending:
-                m.SetWriteOutcome(TransferOutcome::Pending);
-                m.SetReadOutcome(TransferOutcome::Pending);
+                fw.SetWriteOutcome(TransferOutcome::Pending);
+                fw.SetReadOutcome(TransferOutcome::Pending);
                 break;
             case DeviceBehaviour::kFailNow:
-                m.SetWriteOutcome(TransferOutcome::FailNow);
-                m.SetReadOutcome(TransferOutcome::FailNow);
+                fw.SetWriteOutcome(TransferOutcome::FailNow);
+                fw.SetReadOutcome(TransferOutcome::FailNow);
                 break;
             case DeviceBehaviour::kCancelLate:
-                m.SetWriteOutcome(TransferOutcome::Pending);
-                m.SetReadOutcome(TransferOutcome::Pending);
+                fw.SetWriteOutcome(TransferOutcome::Pending);
+                fw.SetReadOutcome(TransferOutcome::Pending);
                 m.SetCancelDelay(300);
                 break;
             case DeviceBehaviour::kCancelNever:

@@ -11,6 +11,9 @@
 #include "daemon/transport/transport.h"
 #include "driver/include/qxspb_public.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
+#include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/vkernel.h"
 #include "tests/support/child_process.h"
@@ -63,24 +66,26 @@ TEST(TransportWaitTest, BusTimeAgainstTheWaits) {
 TEST(TransportWaitTest, CancelledTransfersLeaveTheBusAndTheBufferAlone) {
     auto r = qxtest::RunInChild([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
-        m.SetWriteOutcome(TransferOutcome::Pending, 1);
-        m.SetReadOutcome(TransferOutcome::Pending, 1);
+        fw.SetWriteOutcome(TransferOutcome::Pending, 1);
+        fw.SetReadOutcome(TransferOutcome::Pending, 1);
         uint8_t wake = 0x00;
         uint8_t buf[4] = {0xA5, 0xA5, 0xA5, 0xA5};
         iostat_t st = {7, 7};
         int w = TransportWrite(&wake, 1, &st);
         int rd = TransportRead(buf, 4, &st);
         qxtest::Print("%d %d %d %d wakes %d transfers %llu buf %02X%02X%02X%02X\n", w, st.wr_status,
-                      rd, st.rd_status, m.WakeBytes(),
-                      static_cast<unsigned long long>(m.TransferCount()), buf[0], buf[1], buf[2],
+                      rd, st.rd_status, fw.WakeBytes(),
+                      static_cast<unsigned long long>(bus.TransferCount()), buf[0], buf[1], buf[2],
                       buf[3]);
         // The next ones complete: the wake byte arrives, the read delivers.
         w = TransportWrite(&wake, 1, &st);
         rd = TransportRead(buf, 4, &st);
         qxtest::Print("%d %d %d %d wakes %d transfers %llu\n", w, st.wr_status, rd, st.rd_status,
-                      m.WakeBytes(), static_cast<unsigned long long>(m.TransferCount()));
+                      fw.WakeBytes(), static_cast<unsigned long long>(bus.TransferCount()));
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, "-1 -1 0 -1 wakes 0 transfers 0 buf A5A5A5A5\n0 0 0 0 wakes 1 transfers 2\n");
@@ -95,7 +100,8 @@ TEST(TransportWaitTest, FailedOpenLeavesTheTransportClosed) {
     } cases[] = {
         {"device gone", [](ControllerModel& m) { m.SetDevicePresent(false); }},
         {"open code refused", [](ControllerModel& m) { m.SetRefuseOpen(true); }},
-        {"node disabled", [](ControllerModel& m) { m.DisableNode(); }},
+        {"node disabled",
+         [](ControllerModel&) { qxsim::Notebook::Current().DeviceInstall().DisableController(); }},
         {"another program has it",
          [](ControllerModel&) {
              TransportClose();
@@ -130,6 +136,8 @@ TEST(TransportWaitTest, FailedOpenLeavesTheTransportClosed) {
 TEST(OverlappedSimTest, RequestLifeCallByCall) {
     auto r = qxtest::RunInChild([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
         uint8_t b = 0;
@@ -150,7 +158,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
 
         // Cancelled while pending: the forever wait returns at once, failed.
         m.SetTransferTime(0);
-        m.SetReadOutcome(TransferOutcome::Pending, 1);
+        fw.SetReadOutcome(TransferOutcome::Pending, 1);
         req = os::IoIssueRead(device, 1);
         t0 = Now();
         first = result(os::IoWait(req, 2000));
@@ -162,7 +170,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
         os::IoRelease(req);
 
         // Failed at once: nothing to cancel, no time spent.
-        m.SetWriteOutcome(TransferOutcome::FailNow, 1);
+        fw.SetWriteOutcome(TransferOutcome::FailNow, 1);
         req = os::IoIssueWrite(device, &b, 1);
         t0 = Now();
         first = result(os::IoWait(req, 1000));
@@ -181,7 +189,7 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
         os::IoClose(nullptr);
         qxtest::Print("handles %d bus errors %llu\n",
                       qxsim::Notebook::Current().DeviceHandles().OpenHandles(),
-                      static_cast<unsigned long long>(m.BusErrorCount()));
+                      static_cast<unsigned long long>(bus.BusErrorCount()));
     });
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out,
@@ -197,9 +205,10 @@ TEST(OverlappedSimTest, RequestLifeCallByCall) {
 TEST(OverlappedSimTest, WaitingForeverOnARequestThatNeverEndsIsReported) {
     auto r = qxtest::RunInChild([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
-        m.SetWriteOutcome(TransferOutcome::Pending, 1);
+        fw.SetWriteOutcome(TransferOutcome::Pending, 1);
         uint8_t b = 0;
         os::IoRequest* req = os::IoIssueWrite(device, &b, 1);
         os::IoWait(req, os::kIoWaitForever);
@@ -210,9 +219,10 @@ TEST(OverlappedSimTest, WaitingForeverOnARequestThatNeverEndsIsReported) {
 
     r = qxtest::RunInChild([] {
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         os::IoDevice* device = os::IoOpen();
-        m.SetWriteOutcome(TransferOutcome::Pending, 1);
+        fw.SetWriteOutcome(TransferOutcome::Pending, 1);
         uint8_t b = 0;
         os::IoRelease(os::IoIssueWrite(device, &b, 1));
         qxtest::Print("returned\n");

@@ -9,6 +9,9 @@
 #include "daemon/transport/transport.h"
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
+#include "sim/bus_recorder.h"
+#include "sim/firmware_model.h"
+#include "sim/device_install_model.h"
 #include "sim/device_handles.h"
 #include "sim/fault_plan.h"
 #include "sim/vkernel.h"
@@ -68,27 +71,28 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
          },
          "write -1 -2 1000, read -1 -2 2000\n"},
         // Disabling the node cuts off the open handle.
-        {"node disabled", true, [](ControllerModel& m) { m.DisableNode(); },
+        {"node disabled", true,
+         [](ControllerModel&) { qxsim::Notebook::Current().DeviceInstall().DisableController(); },
          "write -1 -2 0, read -1 -2 0\n"},
         {"node re-enabled, not reopened", true,
-         [](ControllerModel& m) {
-             m.DisableNode();
-             m.EnableNode();
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().DeviceInstall().DisableController();
+             qxsim::Notebook::Current().DeviceInstall().EnableController();
          },
          "write -1 -2 0, read -1 -2 0\n"},
         {"node re-enabled and reopened", true,
-         [](ControllerModel& m) {
-             m.DisableNode();
-             m.EnableNode();
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().DeviceInstall().DisableController();
+             qxsim::Notebook::Current().DeviceInstall().EnableController();
              TransportClose();
              TransportOpen();
          },
          "write 0 0 0, read 0 0 0\n"},
         {"open while disabled", true,
-         [](ControllerModel& m) {
-             m.DisableNode();
+         [](ControllerModel&) {
+             qxsim::Notebook::Current().DeviceInstall().DisableController();
              TransportOpen();
-             m.EnableNode();
+             qxsim::Notebook::Current().DeviceInstall().EnableController();
          },
          "write -1 7 0, read -1 7 0\n"},
     };
@@ -96,14 +100,15 @@ TEST(TransportSimTest, OutcomesOfOneWriteAndOneRead) {
 }
 
 TEST(TransportSimTest, WithoutIostatOnlyTheReturnValueTells) {
-    EXPECT_EQ(Transfer(
-                  true,
-                  [](ControllerModel& m) {
-                      m.SetWriteOutcome(TransferOutcome::Pending);
-                      m.SetReadOutcome(TransferOutcome::FailNow);
-                  },
-                  false),
-              "write -1 7 1000, read -1 7 0\n");
+    EXPECT_EQ(
+        Transfer(
+            true,
+            [](ControllerModel&) {
+                qxsim::Notebook::Current().Firmware().SetWriteOutcome(TransferOutcome::Pending);
+                qxsim::Notebook::Current().Firmware().SetReadOutcome(TransferOutcome::FailNow);
+            },
+            false),
+        "write -1 7 1000, read -1 7 0\n");
 }
 
 TEST(TransportSimTest, OpenResults) {
@@ -131,9 +136,11 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& bus = qxsim::Notebook::Current().Bus();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
-        m.SetWriteOutcome(TransferOutcome::Pending, 1);
+        fw.SetWriteOutcome(TransferOutcome::Pending, 1);
         auto worker = k.Spawn("worker", [] {
             uint8_t b = 0;
             TransportWrite(&b, 1, nullptr);
@@ -146,7 +153,7 @@ TEST(TransportSimTest, BusActivityCheckCatchesOverlap) {
         TransportOpen();
         uint8_t b = 0;
         TransportWrite(&b, 1, nullptr);
-        for (const auto& e : m.BusErrors()) qxtest::Print("%s\n", e.c_str());
+        for (const auto& e : bus.BusErrors()) qxtest::Print("%s\n", e.c_str());
         TransportClose();
     });
     EXPECT_EQ(r.out, "0.500 main TransportClose while worker is on the transport\n");
@@ -160,13 +167,14 @@ TEST(TransportSimTest, ARequestTheBusKeepsIsLeftToItUntilItCompletes) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
         uint8_t b = 0x00;
         iostat_t st = {7, 7};
         auto step = [&](const char* what, int rc) {
             qxtest::Print("%s %d %d stuck %d wakes %d at %lld\n", what, rc, st.wr_status,
-                          TransportStuck(), m.WakeBytes(), static_cast<long long>(k.Now()));
+                          TransportStuck(), fw.WakeBytes(), static_cast<long long>(k.Now()));
         };
         m.SetIgnoreCancel(true);
         step("held", TransportWrite(&b, 1, &st));
@@ -189,16 +197,17 @@ TEST(TransportSimTest, FaultsScheduledInVirtualTime) {
     auto r = qxtest::RunOnFreshNotebook([] {
         auto& k = qxsim::Notebook::Current().Kernel();
         auto& m = qxsim::Notebook::Current().Controller();
+        auto& fw = qxsim::Notebook::Current().Firmware();
         m.Reset();
         TransportOpen();
-        k.At(100, [&m] { m.SetWriteOutcome(TransferOutcome::FailNow); });
-        k.At(350, [&m] { m.DisableNode(); });
+        k.At(100, [&fw] { fw.SetWriteOutcome(TransferOutcome::FailNow); });
+        k.At(350, [] { qxsim::Notebook::Current().DeviceInstall().DisableController(); });
         uint8_t b = 0;
         for (int i = 0; i < 4; ++i) {
             iostat_t st = {7, 7};
             int w = TransportWrite(&b, 1, &st);
             qxtest::Print("%lld %d %d\n", static_cast<long long>(k.Now()), w, st.wr_status);
-            if (i == 1) m.SetWriteOutcome(TransferOutcome::Complete);
+            if (i == 1) fw.SetWriteOutcome(TransferOutcome::Complete);
             k.Sleep(150);
         }
         TransportClose();

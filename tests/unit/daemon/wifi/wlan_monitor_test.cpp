@@ -17,6 +17,7 @@
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/controller_model.h"
+#include "sim/firmware_model.h"
 #include "sim/iphlp_model.h"
 #include "sim/link_model.h"
 #include "sim/vkernel.h"
@@ -512,6 +513,7 @@ struct MiniWorker {
 TEST_F(WlanTest, ARoamWithoutLinkLossIsReportedOnTheNextCycleAndTheOldRecordLeavesAtThePurge) {
     ASSERT_EQ(Init(), 0);
     auto& controller = qxsim::Notebook::Current().Controller();
+    auto& fw = qxsim::Notebook::Current().Firmware();
     controller.Reset();
     ASSERT_EQ(TransportOpen(), 0);
     const uint8_t other[6] = {0x10, 0x6f, 0x3f, 0xa1, 0xb2, 0xd4};
@@ -523,7 +525,7 @@ TEST_F(WlanTest, ARoamWithoutLinkLossIsReportedOnTheNextCycleAndTheOldRecordLeav
         return w.Cycle();
     };
     for (int i = 0; i < 10; ++i) step();
-    const size_t before_roam = controller.LinkReports().size();
+    const size_t before_roam = fw.LinkReports().size();
     EXPECT_GE(before_roam, 8u);
 
     std::memcpy(fakecsi::S().next.PeerMac, other, 6);  // roam, no sample lost
@@ -533,7 +535,7 @@ TEST_F(WlanTest, ARoamWithoutLinkLossIsReportedOnTheNextCycleAndTheOldRecordLeav
     while (w.cycle % 102 != 0) EXPECT_EQ(step(), 1);
     EXPECT_EQ(PeerCount, 1) << "the old access point's record left at the purge";
 
-    auto seen = controller.LinkReports();
+    auto seen = fw.LinkReports();
     EXPECT_NE(seen[before_roam].flags & 0x80, 0) << "the first report of the new access point";
     for (size_t i = before_roam + 1; i < seen.size(); ++i) EXPECT_EQ(seen[i].flags & 0x80, 0);
     TransportClose();
