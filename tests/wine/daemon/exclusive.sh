@@ -16,12 +16,6 @@ log=$QX_WORK/log.txt
 first_out=$QX_WORK/first.txt
 second_out=$QX_WORK/second.txt
 
-# log_value KEY: KEY=value from the double's log.
-log_value() {
-    probe "$log" log
-    sed -n "s/.* $1=\([0-9]*\).*/\1/p; s/^log $1=\([0-9]*\).*/\1/p" "$log" | head -1
-}
-
 : >"$first_out"
 timeout 300 wine 'C:\qx\quellix.exe' -v 1 -r 100 </dev/null >"$first_out" 2>"$QX_WORK/first.err" &
 first=$!

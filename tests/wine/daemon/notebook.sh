@@ -40,6 +40,12 @@ link_reports() {
     sed -n 's/.*link_reports=\([0-9]*\).*/\1/p' "$log" | head -1
 }
 
+# log_value KEY: KEY=value from the controller double's log (in $log).
+log_value() {
+    probe "$log" log
+    sed -n "s/.* $1=\([0-9]*\).*/\1/p; s/^log $1=\([0-9]*\).*/\1/p" "$log" | head -1
+}
+
 # wait_for TEXT SECONDS: until the daemon has written TEXT.
 wait_for() {
     local i

@@ -19,6 +19,7 @@
 #include <cfgmgr32.h>
 
 #include "kmdf/wine/fx_control.h"
+#include "tests/wine/doubles/standin_state.h"
 
 namespace {
 
@@ -29,13 +30,7 @@ constexpr ULONG kMaxDeviceIdLen = 200;
 constexpr DEVINST kControllerDevinst = 0x951;
 
 DWORD ReadValue(const wchar_t* name, DWORD fallback) {
-    DWORD value = 0, size = sizeof(value), type = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return fallback;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS && type == REG_DWORD ? value : fallback;
+    return qxdouble::ReadStateValue(kStateKey, name, fallback);
 }
 
 // The node's instance ID: the Instance value, or the designed one.

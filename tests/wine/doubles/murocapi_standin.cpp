@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "tests/wine/doubles/notebook_ids.h"
+#include "tests/wine/doubles/standin_state.h"
 
 #ifdef QX_MUROCAPI_HELPER
 extern "C" __declspec(dllimport) int32_t QxMurohelpChain0Rssi();
@@ -43,13 +44,7 @@ struct Header {
 };
 
 DWORD ReadValue(const wchar_t* name, DWORD fallback) {
-    DWORD value = 0, size = sizeof(value), type = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return fallback;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS && type == REG_DWORD ? value : fallback;
+    return qxdouble::ReadStateValue(kStateKey, name, fallback);
 }
 
 // The bytes of a binary value; false when it is not set.

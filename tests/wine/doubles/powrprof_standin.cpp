@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include "tests/wine/doubles/standin_state.h"
 
 namespace {
 
@@ -29,13 +30,7 @@ constexpr GUID kConsoleDisplayState = {
     0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 
 DWORD ReadValue(const wchar_t* name, DWORD fallback) {
-    DWORD value = 0, size = sizeof(value), type = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return fallback;
-    LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS && type == REG_DWORD ? value : fallback;
+    return qxdouble::ReadStateValue(kStateKey, name, fallback);
 }
 
 void WriteValue(const wchar_t* name, DWORD value) {

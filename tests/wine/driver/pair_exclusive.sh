@@ -20,12 +20,6 @@ log=$QX_WORK/log.txt
 out=$QX_WORK/first.txt
 second_out=$QX_WORK/second.txt
 
-# log_value KEY: KEY=value from the controller double's log.
-log_value() {
-    probe "$log" log
-    sed -n "s/.* $1=\([0-9]*\).*/\1/p; s/^log $1=\([0-9]*\).*/\1/p" "$log" | head -1
-}
-
 timeout 300 wine 'C:\qx\quellix.exe' -v 1 -r 100 </dev/null >"$out" 2>"$QX_WORK/first.err" &
 first=$!
 wait_for "QUELLIX: Veltrane 2.4.9 Started." 90
