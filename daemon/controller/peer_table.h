@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "daemon/base/daemon_state.h"
+
 namespace qx {
 
 // The link sample of one cycle, filled by the WLAN layer.
@@ -59,13 +61,8 @@ static_assert(offsetof(PeerRecord, Updated) == 88, "field order");
 
 constexpr int32_t kMaxPeers = 128;
 
-// The table: a head pointer and its record count. Worker thread only.
-extern PeerRecord* PeerTable;
-extern int32_t PeerCount;
-// Set by the worker around SteeringUpdate; OnPeerStats leaves records alone then.
-extern std::atomic<int32_t> UpdateInProgress;
-// PeerMac of the most recently built report entry; lives for the process.
-extern uint8_t LastReportedBssid[6];
+// The table itself (PeerTable, PeerCount, UpdateInProgress, LastReportedBssid)
+// is one of the records in daemon/base/daemon_state.h.
 
 // Test-mode bits that suppress the report, and the debug bit that builds it
 // without writing it.

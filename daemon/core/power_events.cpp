@@ -7,7 +7,7 @@
 #include "daemon/core/os_power.h"
 #include "daemon/core/os_power_window.h"
 #include "daemon/base/os_process.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/core/worker.h"
 
 namespace qx {

@@ -8,8 +8,9 @@
 #include "daemon/base/logging.h"
 #include "daemon/base/os_process.h"
 #include "daemon/base/os_thread.h"
-#include "daemon/core/daemon_state.h"
-#include "daemon/core/telemetry.h"
+#include "daemon/base/daemon_state.h"
+#include "daemon/core/settings.h"
+#include "daemon/base/telemetry.h"
 #include "daemon/core/version.h"
 #include "daemon/transport/transport.h"
 #include "daemon/wifi/wlan_monitor.h"
@@ -206,9 +207,9 @@ int32_t RunSteeringWorker(WorkerState& state) {
             // Running alone could be set again by a late store; the two
             // request flags close that window.
             while (Get(ctx.Running) != 0 && !StopRequested()) {
-                RefreshInterface(wlan, ctx);
+                RefreshInterface(wlan);
                 uint32_t period_ms;
-                if (RunLinkStep(wlan, ctx, OnPeerStats) < 0) {
+                if (RunLinkStep(wlan, OnPeerStats) < 0) {
                     period_ms = IdlePeriodMs(5000);
                 } else {
                     period_ms = static_cast<uint32_t>(Get(ctx.UpdatePeriodMs));
@@ -323,7 +324,7 @@ void ShutdownController(WorkerState& state) {
     const bool wlan_is_ours = !state.WlanFree || state.WlanFree.Wait(kShutdownWaitMs);
     if (wlan_is_ours) CloseTelemetry();
     if (controller_is_ours && wlan_is_ours && state.Wlan != nullptr) {
-        CloseWlanSource(*state.Wlan, SteeringContext);
+        CloseWlanSource(*state.Wlan);
     }
     LogAlways("QUELLIX: Veltrane Exited.");
 }

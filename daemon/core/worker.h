@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "daemon/base/os_thread.h"
-#include "daemon/core/steering_context.h"
+#include "daemon/base/daemon_state.h"
 
 namespace qx {
 

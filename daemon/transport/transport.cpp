@@ -4,37 +4,30 @@
 // finish it in time. The OS halves below (os_overlapped.h) only translate.
 #include "daemon/transport/transport.h"
 
+#include "daemon/base/daemon_state.h"
 #include "daemon/base/logging.h"
 #include "daemon/transport/os_overlapped.h"
 #include "driver/include/qxspb_public.h"
 
 namespace qx {
 
+TransportStateT TransportState;
+
 namespace {
 
 constexpr uint32_t kWriteWaitMs = 1000;
 constexpr uint32_t kReadWaitMs = 2000;
 
-// The process-wide transport state: the open device, or null. The transport
-// keeps no lock; its callers take turns (the worker, then the shutdown path).
-os::IoDevice* g_device = nullptr;
-
-// Requests the driver kept after their cancel. The kernel may still write
-// into them, so they are freed only once they have completed; they stay
-// reachable from here until then. A stuck bus keeps every run's first
-// transfer, at most one each, and refuses the rest: a few slots are plenty.
-// Should they all be taken, a further one is left unreferenced, still never freed.
-constexpr int kAbandonedSlots = 16;
-os::IoRequest* g_abandoned[kAbandonedSlots] = {};
-
 // Transfer's answer when the request could not even be issued.
 constexpr int32_t kNotIssued = 1;
 
+// Should every slot be taken, a further request is left unreferenced, still
+// never freed.
 void Abandon(os::IoRequest* request) {
     LogMessage(0,
                "QUELLIX: The driver did not complete a cancelled transfer; its request is "
                "left to it.\n");
-    for (auto& slot : g_abandoned) {
+    for (auto& slot : TransportState.Abandoned) {
         if (slot == nullptr) {
             slot = request;
             return;
@@ -45,7 +38,7 @@ void Abandon(os::IoRequest* request) {
 // Frees what the driver has let go of since; true when something is still held.
 bool ReapAbandoned() {
     bool held = false;
-    for (auto& slot : g_abandoned) {
+    for (auto& slot : TransportState.Abandoned) {
         if (slot == nullptr) continue;
         if (os::IoDone(slot)) {
             os::IoRelease(slot);
@@ -88,8 +81,8 @@ int32_t Transfer(os::IoRequest* request, uint32_t wait_ms, uint8_t* read_out, ui
 }
 
 void CloseDevice() {
-    os::IoClose(g_device);
-    g_device = nullptr;
+    os::IoClose(TransportState.Device);
+    TransportState.Device = nullptr;
 }
 
 }  // namespace
@@ -112,7 +105,7 @@ int TransportOpen(bool* device_absent) {
         os::IoClose(device);
         return -1;
     }
-    g_device = device;
+    TransportState.Device = device;
     return 0;
 }
 
@@ -125,16 +118,17 @@ bool TransportStuck() {
 }
 
 int TransportWrite(const uint8_t* buf, uint32_t len, iostat_t* iostat) {
-    if (g_device == nullptr || ReapAbandoned()) return -1;
-    int32_t status = Transfer(os::IoIssueWrite(g_device, buf, len), kWriteWaitMs, nullptr, 0);
+    if (TransportState.Device == nullptr || ReapAbandoned()) return -1;
+    int32_t status =
+        Transfer(os::IoIssueWrite(TransportState.Device, buf, len), kWriteWaitMs, nullptr, 0);
     if (status == kNotIssued) return -1;
     if (iostat != nullptr) iostat->wr_status = status;
     return status == 0 ? 0 : -1;
 }
 
 int TransportRead(uint8_t* buf, uint32_t len, iostat_t* iostat) {
-    if (g_device == nullptr || ReapAbandoned()) return -1;
-    int32_t status = Transfer(os::IoIssueRead(g_device, len), kReadWaitMs, buf, len);
+    if (TransportState.Device == nullptr || ReapAbandoned()) return -1;
+    int32_t status = Transfer(os::IoIssueRead(TransportState.Device, len), kReadWaitMs, buf, len);
     if (status == kNotIssued) return -1;
     if (iostat != nullptr) iostat->rd_status = status;
     // A read that was cancelled still counts as issued; only one that could

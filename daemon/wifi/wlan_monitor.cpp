@@ -7,8 +7,8 @@
 #include "daemon/base/logging.h"
 #include "daemon/base/os_process.h"
 #include "daemon/base/os_thread.h"
-#include "daemon/core/daemon_state.h"
-#include "daemon/core/telemetry.h"
+#include "daemon/base/daemon_state.h"
+#include "daemon/base/telemetry.h"
 #include "daemon/wifi/csi_provider.h"
 #include "daemon/wifi/os_iphlp.h"
 #include "daemon/wifi/vht_rates.h"
@@ -148,7 +148,7 @@ int InitWlan(WlanMonitor& monitor, const char* /*driver_interface*/) {
         LogMessage(0, "QUELLIX: Error initializing %s\n", ctx.InterfaceName);
         return -2;
     }
-    if (RefreshInterface(monitor, ctx) != 0) {
+    if (RefreshInterface(monitor) != 0) {
         LogMessage(0, "QUELLIX: Unable to determine interface configuration for %s.\n",
                    ctx.InterfaceName);
         return -3;
@@ -195,7 +195,8 @@ int32_t FindAdapterByMac(const char* mac_text, char adapter_name[kAdapterNameSiz
     return result;
 }
 
-int32_t RefreshInterface(WlanMonitor& monitor, SteeringContextT& context) {
+int32_t RefreshInterface(WlanMonitor& monitor) {
+    SteeringContextT& context = SteeringContext;
     char guidchar[kAdapterNameSize] = {};
     uint8_t mac[6] = {};
     if (FindAdapterByMac(context.InterfaceName, guidchar, mac) != 1) return -1;
@@ -310,8 +311,8 @@ int32_t CollectStationSample(WlanMonitor& monitor, StationSample* sta) {
     return 0;
 }
 
-int32_t RunLinkStep(WlanMonitor& monitor, SteeringContextT& context,
-                    int32_t (*callback)(PeerRecord*)) {
+int32_t RunLinkStep(WlanMonitor& monitor, int32_t (*callback)(PeerRecord*)) {
+    const SteeringContextT& context = SteeringContext;
     if (Get(context.WlanReady) == 0) return -1;
     PeerRecord mycsi;
     std::memset(&mycsi, 0, sizeof mycsi);
@@ -342,7 +343,8 @@ int32_t RunLinkStep(WlanMonitor& monitor, SteeringContextT& context,
     return callback(&mycsi);
 }
 
-void CloseWlanSource(WlanMonitor& monitor, SteeringContextT& context) {
+void CloseWlanSource(WlanMonitor& monitor) {
+    SteeringContextT& context = SteeringContext;
     if (context.WlanClient != nullptr) {
         os::WlanClose(monitor.Handle);
         monitor.Handle = nullptr;

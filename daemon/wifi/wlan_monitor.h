@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "daemon/base/daemon_state.h"
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/steering_context.h"
 #include "daemon/wifi/os_wlan.h"
 
 namespace qx {
@@ -50,7 +50,7 @@ void* OpenWlanSource(WlanMonitor& monitor);
 
 // Finds the adapter again by the MAC text of InterfaceName and its WLAN
 // interface by GUID: 0, or -1.
-int32_t RefreshInterface(WlanMonitor& monitor, SteeringContextT& context);
+int32_t RefreshInterface(WlanMonitor& monitor);
 
 // Looks the "%x:%x:%x:%x:%x:%x" MAC text up in IP Helper's adapter list:
 // 1 with the adapter's name (terminated, cut to 38 characters) and the parsed
@@ -66,10 +66,9 @@ int32_t CollectStationSample(WlanMonitor& monitor, StationSample* sta);
 
 // One cycle's sample handed to callback: -1 not ready or no record, -2 no
 // usable link, else the callback's result.
-int32_t RunLinkStep(WlanMonitor& monitor, SteeringContextT& context,
-                    int32_t (*callback)(PeerRecord*));
+int32_t RunLinkStep(WlanMonitor& monitor, int32_t (*callback)(PeerRecord*));
 
 // Closes the WLAN client and the provider.
-void CloseWlanSource(WlanMonitor& monitor, SteeringContextT& context);
+void CloseWlanSource(WlanMonitor& monitor);
 
 }  // namespace qx

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
@@ -24,13 +24,13 @@ void BM_RunLinkStep(benchmark::State& state) {
         state.SkipWithError("no provider on the notebook");
         return;
     }
-    qx::RunLinkStep(wlan, qx::SteeringContext, qx::OnPeerStats);
+    qx::RunLinkStep(wlan, qx::OnPeerStats);
     for (auto _ : state) {
         qxsim::Notebook::Current().Kernel().Sleep(100);  // the traffic counters move on
-        int32_t rc = qx::RunLinkStep(wlan, qx::SteeringContext, qx::OnPeerStats);
+        int32_t rc = qx::RunLinkStep(wlan, qx::OnPeerStats);
         benchmark::DoNotOptimize(rc);
     }
-    qx::CloseWlanSource(wlan, qx::SteeringContext);
+    qx::CloseWlanSource(wlan);
 }
 BENCHMARK(BM_RunLinkStep)->Iterations(1000);
 

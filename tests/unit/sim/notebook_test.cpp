@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/transport/transport.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"
@@ -50,8 +50,8 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
         link.Change([cycle](qxsim::LinkState& s) {
             s.rx_bytes_per_s = 1000000 + 1000 * static_cast<uint64_t>(cycle % 7);
         });
-        RefreshInterface(wlan, SteeringContext);
-        const int32_t rc = RunLinkStep(wlan, SteeringContext, OnPeerStats);
+        RefreshInterface(wlan);
+        const int32_t rc = RunLinkStep(wlan, OnPeerStats);
         ++results[rc == 0 ? 0 : rc == -1 ? 1 : rc == -2 ? 2 : 3];
         PeerRecord rec;
         if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&
@@ -77,7 +77,7 @@ TEST(Notebook, RoamLinkLossAndProviderLossAsTheCycleSeesThem) {
     EXPECT_EQ(flagged, 1) << "one more flag: the roam";
     EXPECT_EQ(std::memcmp(LastReportedBssid, qxsim::kOtherBssid.data(), 6), 0);
     TransportClose();
-    CloseWlanSource(wlan, SteeringContext);
+    CloseWlanSource(wlan);
 }
 
 // Every knob a scenario turns, and the clock and its pending timers, are back

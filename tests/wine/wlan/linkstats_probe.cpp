@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/wifi/wlan_monitor.h"
 
 namespace {
@@ -94,12 +94,12 @@ int main() {
                 qx::Get(qx::SteeringContext.UpdatePeriodMs));
 
     // The stand-in's default statistics, then two chosen ones.
-    std::printf("refresh %d\n", qx::RefreshInterface(wlan, qx::SteeringContext));
-    std::printf("step %d\n", qx::RunLinkStep(wlan, qx::SteeringContext, PrintSample));
+    std::printf("refresh %d\n", qx::RefreshInterface(wlan));
+    std::printf("step %d\n", qx::RunLinkStep(wlan, PrintSample));
     SetBss(1, 1250000 + 3000, 250000 + 1000, 65535, 7, 0, 1);
-    std::printf("step %d\n", qx::RunLinkStep(wlan, qx::SteeringContext, PrintSample));
+    std::printf("step %d\n", qx::RunLinkStep(wlan, PrintSample));
     SetBss(3, 1250000 + 3000, 250000 + 1000, 65535, 7, 0, 1);
-    std::printf("step %d\n", qx::RunLinkStep(wlan, qx::SteeringContext, PrintSample));
+    std::printf("step %d\n", qx::RunLinkStep(wlan, PrintSample));
 
     auto fire = reinterpret_cast<FireFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"wlanapi.dll"), "QxWlanFire")));
@@ -115,7 +115,7 @@ int main() {
                         qx::Get(qx::SteeringContext.UpdatePeriodMs));
         }
     }
-    qx::CloseWlanSource(wlan, qx::SteeringContext);
+    qx::CloseWlanSource(wlan);
     std::printf("closed\n");
     return 0;
 }

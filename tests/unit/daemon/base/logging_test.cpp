@@ -5,7 +5,7 @@
 #include <string>
 
 #include "daemon/base/logging.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
 #include "sim/eventlog_model.h"

@@ -9,7 +9,7 @@
 
 #include "daemon/core/daemon_main.h"
 #include "daemon/core/power_events.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/core/worker.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/core/worker.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"
@@ -61,7 +61,7 @@ qxtest::ChildResult RunWorker(int cycles, const std::function<void(int)>& each) 
             if (call == cycles) Put(SteeringContext.Running, 0);
         };
         RunSteeringWorker(state);
-        CloseWlanSource(wlan, SteeringContext);
+        CloseWlanSource(wlan);
         for (auto& r : qxsim::Notebook::Current().Firmware().LinkReports()) {
             qxtest::Print("%lld%s\n", static_cast<long long>(r.arrival),
                           (r.flags & 0x80) ? " new" : "");

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "sim/notebook.h"
 #include "sim/console_model.h"
@@ -69,9 +69,9 @@ TEST(Allocations, OneSteadyStateCycle) {
     WlanMonitor wlan;
     ASSERT_EQ(InitWlan(wlan, "I2C"), 0);
     auto cycle = [&] {
-        RefreshInterface(wlan, SteeringContext);
+        RefreshInterface(wlan);
         fakecsi::S().next.RxBytes += 1500;
-        return RunLinkStep(wlan, SteeringContext, OnPeerStats);
+        return RunLinkStep(wlan, OnPeerStats);
     };
     ASSERT_EQ(cycle(), 0);  // the peer's record is made here, once
     ASSERT_EQ(cycle(), 0);
@@ -97,7 +97,7 @@ TEST(Allocations, OneSteadyStateCycle) {
         EXPECT_EQ(g_frees, g_allocs) << r.what << ": everything allocated is freed";
     }
     EXPECT_EQ(PeerCount, 1);
-    CloseWlanSource(wlan, SteeringContext);
+    CloseWlanSource(wlan);
     PurgePeers(true);
 }
 

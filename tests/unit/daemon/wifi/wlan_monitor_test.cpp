@@ -9,8 +9,8 @@
 #include <atomic>
 
 #include "daemon/controller/peer_table.h"
-#include "daemon/core/daemon_state.h"
-#include "daemon/core/telemetry.h"
+#include "daemon/base/daemon_state.h"
+#include "daemon/base/telemetry.h"
 #include "daemon/wifi/vht_rates.h"
 #include "daemon/wifi/wlan_monitor.h"
 #include "daemon/transport/transport.h"
@@ -63,7 +63,7 @@ class WlanTest : public ::testing::Test {
         PurgePeers(true);
     }
     void TearDown() override {
-        CloseWlanSource(wlan_, SteeringContext);
+        CloseWlanSource(wlan_);
         PurgePeers(true);
         EXPECT_EQ(fakecsi::S().live_records, 0) << "every record released";
     }
@@ -269,7 +269,7 @@ TEST_F(WlanTest, InitWlanBindsTheProvidersAdapter) {
     EXPECT_EQ(wlan.LastClientVersion(), 2u);
     EXPECT_EQ(wlan.RegisteredSources(), 0x18u);
     EXPECT_EQ(wlan.OpenHandles(), 1);
-    CloseWlanSource(wlan_, SteeringContext);
+    CloseWlanSource(wlan_);
     EXPECT_EQ(wlan.OpenHandles(), 0);
     EXPECT_EQ(fakecsi::S().clean_calls, 1);
 }
@@ -432,12 +432,12 @@ TEST_F(WlanTest, NotificationsAtVirtualTimesReachTheCallback) {
 }
 
 TEST_F(WlanTest, RunLinkStepOutcomes) {
-    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -1) << "not ready";
+    EXPECT_EQ(RunLinkStep(wlan_, Capture), -1) << "not ready";
     EXPECT_EQ(fakecsi::S().get_calls, 0);
     ASSERT_EQ(Init(), 0);
 
     g_callback_calls = 0;
-    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), 17);
+    EXPECT_EQ(RunLinkStep(wlan_, Capture), 17);
     EXPECT_EQ(g_callback_calls, 1);
     const uint8_t adapter[6] = {0x3c, 0xa9, 0xf4, 0x51, 0x7e, 0x20};
     EXPECT_EQ(std::memcmp(g_last.AdapterMac, adapter, 6), 0);
@@ -450,7 +450,7 @@ TEST_F(WlanTest, RunLinkStepOutcomes) {
     EXPECT_EQ(g_last.Stats.TxRateMbps, 65u);
 
     DaemonSettings.FillTxRateFromRx = 1;
-    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), 17);
+    EXPECT_EQ(RunLinkStep(wlan_, Capture), 17);
     EXPECT_EQ(g_last.Stats.TxRateMbps, 72u);
     DaemonSettings.FillTxRateFromRx = 0;
 
@@ -458,13 +458,13 @@ TEST_F(WlanTest, RunLinkStepOutcomes) {
     PeerRecord r = g_last;
     ASSERT_EQ(OnPeerStats(&r), 0);
     fakecsi::S().next.ConnectionState = 3;
-    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -2);
+    EXPECT_EQ(RunLinkStep(wlan_, Capture), -2);
     EXPECT_EQ(g_callback_calls, 2);
     EXPECT_EQ(FindPeer(r.PeerMac)->Stale, 1);
 
     // No record at all: every peer leaves the table.
     fakecsi::S().deliver = false;
-    EXPECT_EQ(RunLinkStep(wlan_, SteeringContext, Capture), -1);
+    EXPECT_EQ(RunLinkStep(wlan_, Capture), -1);
     EXPECT_EQ(PeerTable, nullptr);
     EXPECT_EQ(PeerCount, 0);
 }
@@ -480,7 +480,7 @@ TEST_F(WlanTest, NotificationsRaceTheRefreshWithoutTearing) {
     std::thread service([&] {
         for (int i = 0; i < 2000 || !stop.load(); ++i) OnWlanNotification(&down, &wlan_);
     });
-    for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(wlan_, SteeringContext), 0);
+    for (int i = 0; i < 2000; ++i) EXPECT_EQ(RefreshInterface(wlan_), 0);
     stop.store(true);
     service.join();
     EXPECT_EQ(Get(SteeringContext.UpdatePeriodMs), 5000);
@@ -494,8 +494,8 @@ struct MiniWorker {
     uint16_t last_tag = 0;
     int cycle = 0;
     int Cycle() {
-        RefreshInterface(wlan_, SteeringContext);
-        RunLinkStep(wlan_, SteeringContext, OnPeerStats);
+        RefreshInterface(wlan_);
+        RunLinkStep(wlan_, OnPeerStats);
         int sent = 0;
         PeerRecord rec;
         if (TakeCycleStats(SteeringContext.AdapterMac, &rec) == 0 && rec.Updated == 1 &&

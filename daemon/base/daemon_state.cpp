@@ -1,4 +1,4 @@
-#include "daemon/core/daemon_state.h"
+#include "daemon/base/daemon_state.h"
 
 #include "daemon/base/logging.h"
 

@@ -1,4 +1,4 @@
-#include "daemon/core/telemetry.h"
+#include "daemon/base/telemetry.h"
 
 #include "daemon/base/os_socket.h"
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "daemon/core/settings.h"
-#include "daemon/core/telemetry.h"
+#include "daemon/base/telemetry.h"
 
 namespace qx {
 namespace {
