@@ -1,5 +1,9 @@
-// The owners of threads and events: a thread is waited for before its owner
-// lets go, a moved-from owner holds nothing, and an empty owner is harmless.
+// The thread seam's contract (daemon/base/os_thread.h), run against both
+// halves: the notebook's virtual clock here and CreateThread, events and
+// Sleep under Wine (winunit.base_os_thread_test). The owners of threads and
+// events: a thread is waited for before its owner lets go, a moved-from
+// owner holds nothing, and an empty owner is harmless; waits last what they
+// were given.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -14,6 +18,18 @@ struct SleeperRun {
     int done = 0;
     uint64_t ended_at = 0;
 };
+
+// On the notebook's virtual clock a wait lasts exactly what it asked for;
+// a real clock may end a sleep a few milliseconds early (Wine does) or late
+// under load.
+void ExpectLasted(uint64_t elapsed, uint64_t want, int trace) {
+#ifdef _WIN32
+    EXPECT_GE(elapsed + 20, want) << trace;
+    EXPECT_LE(elapsed, want + 500) << trace;
+#else
+    EXPECT_EQ(elapsed, want) << trace;
+#endif
+}
 
 uint32_t SleepThenMark(void* param) {
     auto* run = static_cast<SleeperRun*>(param);
@@ -42,7 +58,7 @@ TEST(UniqueThreadTest, LettingGoWaitsForTheThreadToEnd) {
             }
         }
         EXPECT_EQ(run.done, 1) << static_cast<int>(how);
-        EXPECT_EQ(run.ended_at - start, 300u) << static_cast<int>(how);
+        ExpectLasted(run.ended_at - start, 300, static_cast<int>(how));
     }
 }
 
@@ -77,7 +93,9 @@ TEST(UniqueEventTest, ResetModesAndEmptyOwners) {
         UniqueEvent e(c.manual, c.initially_set);
         ASSERT_TRUE(e);
         EXPECT_EQ(e.Wait(0), c.first_wait) << c.manual << c.initially_set;
+        const uint64_t start = TickMs();
         EXPECT_EQ(e.Wait(10), c.second_wait) << c.manual << c.initially_set;
+        ExpectLasted(TickMs() - start, c.second_wait ? 0 : 10, c.manual);
         e.Set();
         EXPECT_TRUE(e.Wait(0));
         e.Reset();
@@ -89,6 +107,32 @@ TEST(UniqueEventTest, ResetModesAndEmptyOwners) {
         moved.Set();
         EXPECT_TRUE(moved.Wait(0));
     }
+}
+
+struct Setter {
+    Event* event;
+    uint32_t after_ms;
+};
+
+uint32_t SleepThenSet(void* param) {
+    auto* setter = static_cast<Setter*>(param);
+    SleepMs(setter->after_ms);
+    EventSet(setter->event);
+    return 0;
+}
+
+// A waiter wakes when another thread sets the event, not at its timeout.
+TEST(UniqueEventTest, SetFromAnotherThreadEndsTheWait) {
+    UniqueEvent e(false, false);
+    ASSERT_TRUE(e);
+    Setter setter{e.get(), 50};
+    const uint64_t start = TickMs();
+    UniqueThread t(SleepThenSet, &setter);
+    ASSERT_TRUE(t);
+    EXPECT_TRUE(e.Wait(5000));
+    ExpectLasted(TickMs() - start, 50, 0);
+    EXPECT_TRUE(t.Wait(kWaitForever));
+    EXPECT_FALSE(e.Wait(0)) << "auto-reset: the waiter took it";
 }
 
 }  // namespace
