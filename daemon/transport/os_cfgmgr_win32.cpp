@@ -9,7 +9,8 @@ uint32_t CmLocateDevNode(uint32_t* devinst, const char16_t* device_instance_id) 
     DEVINST node = 0;
     CONFIGRET cr = CM_Locate_DevNodeW(&node, const_cast<DEVINSTID_W>(win::W(device_instance_id)),
                                       CM_LOCATE_DEVNODE_NORMAL);
-    *devinst = node;
+    // The seam's callers get 0 for a node not found, whatever the call left.
+    *devinst = cr == CR_SUCCESS ? node : 0;
     return cr;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs one cross-built GoogleTest executable under Wine in a private prefix;
-# QX_GTEST_DOUBLE=qxspb first starts our "\\.\QXSPB" double as a kernel service.
+# QX_GTEST_DOUBLE=qxspb first starts our "\\.\QXSPB" double as a kernel service;
+# QX_GTEST_DOUBLE=cfgmgr32 puts our cfgmgr32.dll stand-in beside the test instead of Wine's.
 source "$(dirname "$0")/lib.sh"
 exe=$1
 shift
@@ -9,6 +10,12 @@ wine_setup
 if [ "${QX_GTEST_DOUBLE:-}" = qxspb ]; then
     source "$(dirname "$0")/transport/double.sh"
     start_double
+elif [ "${QX_GTEST_DOUBLE:-}" = cfgmgr32 ]; then
+    # A private copy of the test, so that no other test finds the stand-in.
+    mkdir -p "$QX_WORK/bin"
+    cp "$exe" "$QX_DIST/doubles/cfgmgr32.dll" "$QX_WORK/bin/"
+    exe=$QX_WORK/bin/$(basename "$exe")
+    export WINEDLLOVERRIDES=cfgmgr32=n
 fi
 wine_run "${QX_GTEST_TIMEOUT:-300}" "$QX_WORK/gtest.out" "$exe" "$@"
 cat "$QX_WORK/gtest.out"

@@ -140,7 +140,8 @@ CONFIGRET WINAPI CM_Get_Device_ID_ListW(PCWSTR filter, PWCHAR buffer, ULONG unit
 
 CONFIGRET WINAPI CM_Disable_DevNode(DEVINST devinst, ULONG) {
     Count(L"DisableCalls");
-    if (devinst != kControllerDevinst) return CR_INVALID_DEVNODE;
+    // A handle of a node that is gone is no handle any more.
+    if (devinst != kControllerDevinst || ReadValue(L"Known", 0) != 1) return CR_INVALID_DEVNODE;
     CONFIGRET cr = ReadValue(L"DisableResult", CR_SUCCESS);
     if (cr == CR_SUCCESS) AskPnpManager(QXKMDF_DISABLE, &cr);
     if (cr == CR_SUCCESS) WriteValue(L"Disabled", 1);
@@ -149,7 +150,8 @@ CONFIGRET WINAPI CM_Disable_DevNode(DEVINST devinst, ULONG) {
 
 CONFIGRET WINAPI CM_Enable_DevNode(DEVINST devinst, ULONG) {
     Count(L"EnableCalls");
-    if (devinst != kControllerDevinst) return CR_INVALID_DEVNODE;
+    // A handle of a node that is gone is no handle any more.
+    if (devinst != kControllerDevinst || ReadValue(L"Known", 0) != 1) return CR_INVALID_DEVNODE;
     CONFIGRET cr = ReadValue(L"EnableResult", CR_SUCCESS);
     if (cr == CR_SUCCESS) AskPnpManager(QXKMDF_ENABLE, &cr);
     if (cr == CR_SUCCESS) WriteValue(L"Disabled", 0);
