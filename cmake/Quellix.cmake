@@ -123,6 +123,32 @@ function(qx_wine_properties test)
         ENVIRONMENT "QX_WINE_TEMPLATE=${QX_WINE_TEMPLATE};QX_DIST=${QX_WINDOWS_DIST};QX_SRC=${PROJECT_SOURCE_DIR}")
 endfunction()
 
+# qx_add_seam_contract(NAME n CONTRACT <test.cpp> PREFIX <rig file prefix> WINE_DOUBLE <double>
+#                      [THREADED])
+# One seam's contract against each of its halves: n_sim_test with <prefix>_sim.cpp on the
+# notebook, n_kmdf_test with <prefix>_kmdf.cpp through QXVeltrane on the KMDF simulation, and
+# n_win32_test with <prefix>_win32.cpp, run under Wine with QX_GTEST_DOUBLE=<double>.
+function(qx_add_seam_contract)
+    cmake_parse_arguments(C "THREADED" "NAME;CONTRACT;PREFIX;WINE_DOUBLE" "" ${ARGN})
+    set(threaded)
+    if(C_THREADED)
+        set(threaded THREADED)
+    endif()
+    qx_add_unit_test(NAME ${C_NAME}_sim_test ${threaded}
+        SOURCES ${C_CONTRACT} ${C_PREFIX}_sim.cpp
+        LIBS qx_daemon qx_test_support)
+    qx_add_unit_test(NAME ${C_NAME}_kmdf_test ${threaded}
+        SOURCES ${C_CONTRACT} ${C_PREFIX}_kmdf.cpp
+        LIBS qx_daemon qx_kmdf_usermode DEVICE kmdf)
+    qx_add_unit_test(NAME ${C_NAME}_win32_test WINDOWS_ONLY
+        SOURCES ${C_CONTRACT} ${C_PREFIX}_win32.cpp
+        LIBS qx_daemon)
+    if(NOT WIN32)
+        set_property(TEST winunit.${C_NAME}_win32_test APPEND PROPERTY
+            ENVIRONMENT QX_GTEST_DOUBLE=${C_WINE_DOUBLE})
+    endif()
+endfunction()
+
 # qx_add_unit_test(NAME n SOURCES ... [LIBS ...] [THREADED] [WINDOWS | WINDOWS_ONLY]
 #                  [DEVICE sim|kmdf] [PROVIDER <library>] [LABEL unit|system])
 # Registers a GoogleTest executable with ctest (label unit unless LABEL says). A test whose LIBS name

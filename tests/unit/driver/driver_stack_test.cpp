@@ -13,6 +13,7 @@
 #include "sim/notebook.h"
 #include "sim/controller_model.h"
 #include "sim/firmware_model.h"
+#include "tests/support/driver_stack.h"
 
 namespace qxtest {
 namespace {
@@ -27,11 +28,7 @@ class DriverStackTest : public ::testing::Test {
     }
     void TearDown() override {
         qx::TransportClose();
-        kmdfsim::UnloadDriver();
-        EXPECT_EQ(kmdfsim::LiveObjects(), 0u);
-        for (const auto& v : kmdfsim::Violations())
-            ADD_FAILURE() << "framework contract violation: " << v;
-        kmdfsim::StopDriverStack();
+        StopDriverStackChecked();
     }
 };
 

@@ -11,6 +11,8 @@
 #include "sim/device_install_model.h"
 #include "sim/notebook.h"
 #include "tests/unit/daemon/transport/cfgmgr_contract.h"
+#include "tests/unit/daemon/transport/cfgmgr_rig_notebook.h"
+#include "tests/support/driver_stack.h"
 
 namespace qxtest {
 namespace {
@@ -30,20 +32,10 @@ class KmdfRig : public CfgMgrRig {
         std::string out = body();
         if (holder_ != nullptr) um::Close(holder_);
         holder_ = nullptr;
-        kmdfsim::UnloadDriver();
-        EXPECT_EQ(kmdfsim::LiveObjects(), 0u);
-        for (const auto& v : kmdfsim::Violations())
-            ADD_FAILURE() << "framework contract violation: " << v;
-        kmdfsim::StopDriverStack();
+        StopDriverStackChecked();
         return out;
     }
-    void SetNode(const char16_t* instance_id) override {
-        auto& devices = qxsim::Notebook::Current().DeviceInstall();
-        if (instance_id == nullptr)
-            devices.SetControllerPresent(false);
-        else
-            devices.SetControllerInstanceId(instance_id);
-    }
+    void SetNode(const char16_t* instance_id) override { StageNotebookNode(instance_id); }
     void Refuse(Refusal r) override {
         if (r == Refusal::kDisableVetoed) holder_ = um::Open("\\\\.\\QXSPB");
     }

@@ -7,6 +7,7 @@
 #include "sim/notebook.h"
 #include "tests/support/child_process.h"
 #include "tests/unit/daemon/transport/cfgmgr_contract.h"
+#include "tests/unit/daemon/transport/cfgmgr_rig_notebook.h"
 
 namespace qxtest {
 namespace {
@@ -23,13 +24,7 @@ class SimRig : public CfgMgrRig {
         });
         return r.exit_code == 0 ? r.out : "exit " + std::to_string(r.exit_code) + ": " + r.out;
     }
-    void SetNode(const char16_t* instance_id) override {
-        auto& devices = qxsim::Notebook::Current().DeviceInstall();
-        if (instance_id == nullptr)
-            devices.SetControllerPresent(false);
-        else
-            devices.SetControllerInstanceId(instance_id);
-    }
+    void SetNode(const char16_t* instance_id) override { StageNotebookNode(instance_id); }
     void Refuse(Refusal r) override {
         auto& faults = qxsim::Notebook::Current().Faults();
         auto fail_next = [&faults](qxsim::FaultKind kind) {

@@ -12,6 +12,7 @@
 #include "sim/controller_model.h"
 #include "sim/notebook.h"
 #include "tests/unit/daemon/transport/overlapped_contract.h"
+#include "tests/support/driver_stack.h"
 
 namespace qxtest {
 namespace {
@@ -27,11 +28,7 @@ class KmdfRig : public OverlappedRig {
         if (kmdfsim::StartDriverStack(kmdfsim::BusDevice::Controller) != STATUS_SUCCESS)
             return "the driver stack did not start";
         std::string out = body();
-        kmdfsim::UnloadDriver();
-        EXPECT_EQ(kmdfsim::LiveObjects(), 0u);
-        for (const auto& v : kmdfsim::Violations())
-            ADD_FAILURE() << "framework contract violation: " << v;
-        kmdfsim::StopDriverStack();
+        StopDriverStackChecked();
         return out;
     }
     void Behave(DeviceBehaviour b) override {
