@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <functional>
 
 #include "common/os_codes.h"
@@ -30,7 +31,16 @@ std::vector<std::u16string> Split(const std::u16string& path) {
     return parts;
 }
 
+char16_t Fold(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
 }  // namespace
+
+bool NameLess::operator()(const std::u16string& a, const std::u16string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char16_t x, char16_t y) { return Fold(x) < Fold(y); });
+}
 
 RegistryModel::RegistryModel() : root_(std::make_unique<ModelKey>()) {}
 
@@ -163,6 +173,11 @@ int32_t RegistryModel::QueryValue(void* handle, const char16_t* name, uint32_t* 
     const auto& value = it->second;
     *type = value.type;
     const uint32_t size = static_cast<uint32_t>(value.bytes.size());
+    // Without a buffer the call only asks for the size, and answers it.
+    if (data == nullptr) {
+        *bytes = size;
+        return kOk;
+    }
     if (size > *bytes) {
         *bytes = size;
         return kMoreData;

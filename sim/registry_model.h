@@ -1,6 +1,8 @@
 // The virtual notebook's registry: keys with sorted sub-keys (as
 // RegEnumKeyExW returns them) and raw values under one root that stands for
-// HKEY_LOCAL_MACHINE. A key handle is the key itself; open handles are
+// HKEY_LOCAL_MACHINE. Key and value names are case-insensitive, and sub-keys
+// sort case aside, as in the registry itself (our names are ASCII: only
+// A-Z fold). A key handle is the key itself; open handles are
 // counted so a test can see that every one was closed.
 //
 // Strict like Windows: closing a handle that is not open, or using one, is a
@@ -20,13 +22,18 @@
 
 namespace qxsim {
 
+// Orders names case aside.
+struct NameLess {
+    bool operator()(const std::u16string& a, const std::u16string& b) const;
+};
+
 struct ModelKey {
-    std::map<std::u16string, std::unique_ptr<ModelKey>> children;
+    std::map<std::u16string, std::unique_ptr<ModelKey>, NameLess> children;
     struct Value {
         uint32_t type;
         std::vector<uint8_t> bytes;
     };
-    std::map<std::u16string, Value> values;
+    std::map<std::u16string, Value, NameLess> values;
     bool undeletable = false;  // RegDeleteKeyW answers access denied
     bool unopenable = false;   // RegOpenKeyExW answers access denied
     bool deleted = false;
