@@ -95,6 +95,32 @@ wine_restart_session() {
     WINEDEBUG="$2" timeout 60 wineboot >/dev/null 2>"$1" </dev/null || true
 }
 
+# reg_set KEY [NAME TYPE DATA]: the key, or one value under it, written
+# through Wine's reg. Writing is idempotent, so a write that fails is tried
+# once more: loaded machines have seen a rare Wine command end in failure
+# without a word, and one stray failure must not pass for a wrong result.
+# A second failure counts, with what reg printed.
+reg_set() {
+    local args=("$1") try
+    [ $# -ge 4 ] && args+=(/v "$2" /t "$3" /d "$4")
+    for try in 1 2; do
+        timeout 60 wine reg add "${args[@]}" /f </dev/null >"$QX_WORK/reg.out" 2>&1 && return 0
+        [ "$try" -eq 1 ] && sleep 1
+    done
+    fail "reg add $1 ${2:-}: $(tr -d '\r' <"$QX_WORK/reg.out" | head -3)"
+    return 1
+}
+
+# reg_unset KEY [NAME]: the key, or one value under it, gone (absent is fine).
+reg_unset() {
+    if [ $# -ge 2 ]; then
+        timeout 60 wine reg delete "$1" /v "$2" /f </dev/null >/dev/null 2>&1
+    else
+        timeout 60 wine reg delete "$1" /f </dev/null >/dev/null 2>&1
+    fi
+    return 0
+}
+
 # reg_dword KEY NAME: the DWORD value in decimal, empty when there is none.
 reg_dword() {
     local hex

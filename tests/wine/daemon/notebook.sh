@@ -7,10 +7,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/../transport/double.sh"
 
 # cfgmgr_set NAME VALUE: a setting of the cfgmgr32 stand-in.
-cfgmgr_set() {
-    timeout 60 wine reg add 'HKCU\Software\QuellixTest\CfgMgr32' /v "$1" /t REG_DWORD /d "$2" /f \
-        </dev/null >/dev/null 2>&1
-}
+cfgmgr_set() { reg_set 'HKCU\Software\QuellixTest\CfgMgr32' "$1" REG_DWORD "$2"; }
 
 # set_up_notebook [FILE...]: further files to put beside the daemon.
 set_up_notebook() {
@@ -30,8 +27,7 @@ install_notebook() {
     cp "$WINEPREFIX/drive_c/windows/system32/iphlpapi.dll" "$app/iphlpreal.dll"
     cp "$QX_DIST/doubles/murocapi.dll" "$intel/murocapi.dll"
     cfgmgr_set Known 1
-    timeout 60 wine reg add 'HKCU\Software\QuellixTest\Murocapi' /v Flowing /t REG_DWORD /d 1 /f \
-        </dev/null >/dev/null 2>&1
+    reg_set 'HKCU\Software\QuellixTest\Murocapi' Flowing REG_DWORD 1
 }
 
 # link_reports: how many link reports the controller has received.

@@ -19,9 +19,7 @@ log=$QX_WORK/log.txt
 out=$QX_WORK/daemon.txt
 system32="$(wine_c)/windows/system32"
 key='HKCU\Software\QuellixTest\Powrprof'
-powrprof_set() {
-    timeout 60 wine reg add "$key" /v "$1" /t REG_DWORD /d "$2" /f </dev/null >/dev/null 2>&1
-}
+powrprof_set() { reg_set "$key" "$1" REG_DWORD "$2"; }
 
 link_reports() {
     probe "$log" log

@@ -13,7 +13,7 @@ drivers="$(wine_c)/windows/system32/drivers"
 cp "$QX_DIST/doubles/wdfldr_bind.sys" "$drivers/WDFLDR.SYS"
 cp "$QX_DIST/driver/QXVeltrane.sys" "$drivers/QXVeltrane.sys"
 key='HKLM\Software\Quellix\KmdfBind'
-timeout 60 wine reg add "$key" /f </dev/null >/dev/null 2>&1 || fail "reg add $key"
+reg_set "$key"
 
 timeout 60 wine sc create QXVeltrane type= kernel start= demand \
     binPath= 'C:\windows\system32\drivers\QXVeltrane.sys' </dev/null >"$QX_WORK/sc.out" 2>&1

@@ -14,9 +14,8 @@ product='{5B1D3723-D5AC-4B68-B491-A2562DE8663C}'
 
 # PnPUtil's exit code | msiexec's (its low 8 bits) | installed afterwards
 while IFS='|' read -r pnputil msiexec installed what; do
-    timeout 60 wine reg delete "$key" /f </dev/null >/dev/null 2>&1
-    timeout 60 wine reg add "$key" /v ExitCode /t REG_DWORD /d "$pnputil" /f </dev/null >/dev/null 2>&1 ||
-        fail "$what: reg add"
+    reg_unset "$key"
+    reg_set "$key" ExitCode REG_DWORD "$pnputil"
     timeout 180 wine msiexec /i 'C:\qx\HalvornVeltrane.msi' /qn </dev/null >/dev/null 2>&1
     expect_eq "$what: msiexec" "$msiexec" "$?"
     expect_eq "$what: PnPUtil runs once" 1 "$(reg_dword "$key" Calls)"

@@ -12,8 +12,7 @@ source "$(dirname "$0")/stack.sh"
 wine_setup
 start_stack
 cp "$QX_DIST/doubles/cfgmgr32.dll" "$(wine_c)/qx/"
-timeout 60 wine reg add 'HKCU\Software\QuellixTest\CfgMgr32' /v Known /t REG_DWORD /d 1 /f \
-    </dev/null >/dev/null 2>&1
+reg_set 'HKCU\Software\QuellixTest\CfgMgr32' Known REG_DWORD 1
 export WINEDLLOVERRIDES=cfgmgr32=n
 out=$QX_WORK/out.txt
 log=$QX_WORK/log.txt

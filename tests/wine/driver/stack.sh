@@ -13,11 +13,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/../transport/double.sh"
 STACK_LOG=$QX_WORK/session.log
 FX_PROBE='C:\qx\fx_probe.exe'
 
-# A value under HKLM: reg_set KEY NAME TYPE DATA.
-reg_set() {
-    timeout 60 wine reg add "$1" /v "$2" /t "$3" /d "$4" /f </dev/null >/dev/null 2>&1 || fail "reg add $1 $2"
-}
-
 # The device node ACPI\VLT0949\1 with the installed driver package.
 install_package() {
     local enum='HKLM\System\CurrentControlSet\Enum\ACPI\VLT0949\1'

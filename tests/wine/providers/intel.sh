@@ -23,15 +23,7 @@ bss_hex() {
     printf '%s' "$(le "${15}" 2)$(le "${16}" 1)$(le "${17}" 1)$(le "${18}" 1)ee$(le "${19}" 1)ee"
 }
 
-setreg() {  # setreg NAME TYPE DATA
-    timeout 60 wine reg add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null 2>&1 || fail "reg add $1"
-}
-
-getreg() {  # getreg NAME: the DWORD value in decimal
-    local hex
-    hex=$(timeout 60 wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v n="$1" '$1 == n { print $3 }')
-    [ -n "$hex" ] && echo $((hex))
-}
+setreg() { reg_set "$key" "$@"; }  # setreg NAME TYPE DATA
 
 # Neither the Intel library nor the QCA device: nothing is selected.
 wine_run 60 "$out" "$probe" init get release0 clean clean
@@ -79,7 +71,7 @@ setreg Flag REG_DWORD 0
 setreg ListCalls REG_DWORD 0
 wine_run 60 "$out" "$probe" init init get
 expect_file_eq "no flagged adapter" <(printf 'init 0 ee:ee:ee:ee:ee:ee\ninit 0 ee:ee:ee:ee:ee:ee\nnone\n') "$out"
-expect_eq "adapter list calls" 1 "$(getreg ListCalls)"
+expect_eq "adapter list calls" 1 "$(reg_dword "$key" ListCalls)"
 
 # A count beyond the room of the request still finds the one adapter.
 setreg Flag REG_DWORD 1

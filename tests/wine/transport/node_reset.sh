@@ -28,7 +28,7 @@ mkdir -p "$(wine_c)/bare"
 cp "$QX_DIST/tests/transport_probe.exe" "$(wine_c)/bare/"
 cp "$QX_DIST/doubles/cfgmgr32.dll" "$(wine_c)/qx/"
 key='HKCU\Software\QuellixTest\CfgMgr32'
-setreg() { timeout 60 wine reg add "$key" /v "$1" /t REG_DWORD /d "$2" /f </dev/null >/dev/null 2>&1; }
+setreg() { reg_set "$key" "$1" REG_DWORD "$2"; }
 getreg() {
     timeout 60 wine reg query "$key" /v "$1" </dev/null 2>/dev/null | tr -d '\r' | awk -v v="$1" '$1 == v {print $3}'
 }
@@ -72,13 +72,13 @@ expect_eq "quietly enabled" "0x0" "$(getreg Disabled)"
 
 # Firmware with another _UID: "ACPI\VLT0949\1" is absent, and the one
 # instance listed under ACPI\VLT0949 is reset instead.
-timeout 60 wine reg add "$key" /v Instance /t REG_SZ /d 'ACPI\VLT0949\A7' /f </dev/null >/dev/null 2>&1
+reg_set "$key" Instance REG_SZ 'ACPI\VLT0949\A7'
 lists=$(($(getreg ListCalls)))
 probe "$out" disable enable
 printf 'Disabling device\nDevice disabled\nEnabling device\nDevice enabled\n' >"$QX_WORK/want.txt"
 expect_file_eq "another instance" "$QX_WORK/want.txt" "$out"
 expect_eq "listed once per step" "$((lists + 2))" "$(($(getreg ListCalls)))"
-timeout 60 wine reg delete "$key" /v Instance /f </dev/null >/dev/null 2>&1
+reg_unset "$key" Instance
 
 # Disable and enable refused by the Configuration Manager.
 setreg DisableResult 23
