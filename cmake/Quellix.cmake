@@ -109,6 +109,7 @@ endfunction()
 #   unit, system   this tree's own programs (system: whole programs, scenarios),
 #                  with threaded besides for a THREADED test (the tsan tree runs those)
 #   format         the tree's sources
+#   bench          this tree's benchmarks, held to their goals under callgrind
 #   sanitizer      a binary of the host-asan or host-tsan tree (also asan or tsan)
 #   fuzz           a binary of the fuzz tree
 #   windows        dist/windows alone; wine: dist/windows under Wine
