@@ -9,8 +9,11 @@ bool ModernStandbySupported() {
 }
 
 bool FollowConsoleDisplay(DisplayStateHandler handler) {
-    return qxsim::Notebook::Current().Power().RegisterDisplayState(
-        [handler](uint32_t state) { handler(state); });
+    auto& power = qxsim::Notebook::Current().Power();
+    // The process's one registration, kept for its life: a second is refused,
+    // as the Windows half refuses it, rather than doubling every change.
+    if (power.DisplayRecipients() > 0) return false;
+    return power.RegisterDisplayState([handler](uint32_t state) { handler(state); });
 }
 
 }  // namespace qx::os

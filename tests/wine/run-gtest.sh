@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs one cross-built GoogleTest executable under Wine in a private prefix;
 # QX_GTEST_DOUBLE=qxspb first starts our "\\.\QXSPB" double as a kernel service;
-# QX_GTEST_DOUBLE=cfgmgr32 puts our cfgmgr32.dll stand-in beside the test instead of Wine's.
+# QX_GTEST_DOUBLE=cfgmgr32 puts our cfgmgr32.dll stand-in beside the test instead of Wine's;
+# QX_GTEST_DOUBLE=powrprof puts our powrprof.dll stand-in into the prefix's system folder,
+# the one place the daemon loads it from.
 source "$(dirname "$0")/lib.sh"
 exe=$1
 shift
@@ -16,6 +18,9 @@ elif [ "${QX_GTEST_DOUBLE:-}" = cfgmgr32 ]; then
     cp "$exe" "$QX_DIST/doubles/cfgmgr32.dll" "$QX_WORK/bin/"
     exe=$QX_WORK/bin/$(basename "$exe")
     export WINEDLLOVERRIDES=cfgmgr32=n
+elif [ "${QX_GTEST_DOUBLE:-}" = powrprof ]; then
+    cp "$QX_DIST/doubles/powrprof.dll" "$(wine_c)/windows/system32/powrprof.dll"
+    export WINEDLLOVERRIDES=powrprof=n
 fi
 wine_run "${QX_GTEST_TIMEOUT:-300}" "$QX_WORK/gtest.out" "$exe" "$@"
 cat "$QX_WORK/gtest.out"
