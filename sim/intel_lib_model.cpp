@@ -1,6 +1,7 @@
 #include "sim/notebook.h"
 #include "sim/intel_lib_model.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <type_traits>
@@ -71,6 +72,17 @@ void IntelLibModel::Reset() {
     list_calls_ = 0;
     stats_calls_ = 0;
     last_stats_id_ = 0;
+    violations_.clear();
+}
+
+std::vector<std::string> IntelLibModel::Violations() {
+    std::lock_guard<std::mutex> lk(m_);
+    return violations_;
+}
+
+void IntelLibModel::ViolationLocked(std::string what) {
+    std::fprintf(stderr, "qxsim: Intel library: %s\n", what.c_str());
+    violations_.push_back(std::move(what));
 }
 
 void IntelLibModel::SetAdapters(std::vector<SimIntelAdapter> adapters) {
@@ -150,6 +162,8 @@ bool IntelLibModel::Load(const wchar_t* path) {
 
 void* IntelLibModel::Symbol(const char* name) {
     std::lock_guard<std::mutex> lk(m_);
+    if (loaded_ <= 0)
+        ViolationLocked(std::string("GetProcAddress(") + name + ") with the library not loaded");
     if (missing_ == name) return nullptr;
     if (std::strcmp(name, "WifiGetAdapterList") == 0) {
         return reinterpret_cast<void*>(&ModelWifiGetAdapterList);
@@ -162,12 +176,17 @@ void* IntelLibModel::Symbol(const char* name) {
 
 void IntelLibModel::Free() {
     std::lock_guard<std::mutex> lk(m_);
+    if (loaded_ <= 0) {
+        ViolationLocked("FreeLibrary with the library not loaded");
+        return;
+    }
     --loaded_;
 }
 
 uint32_t IntelLibModel::GetAdapterList(void* header, void** list) {
     if (InjectFault(FaultKind::kProviderList)) return kInjectedFailure;
     std::lock_guard<std::mutex> lk(m_);
+    if (loaded_ <= 0) ViolationLocked("adapter list asked of a library that is not loaded");
     ++list_calls_;
     if (!HeaderIs(header, kListSize)) return kInvalidParameter;
     if (list_fail_count_ > 0) {
@@ -198,6 +217,7 @@ uint32_t IntelLibModel::GetStatistics(uint32_t id, void* header, void* bss) {
     uint32_t word;
     {
         std::lock_guard<std::mutex> lk(m_);
+        if (loaded_ <= 0) ViolationLocked("statistics asked of a library that is not loaded");
         ++stats_calls_;
         last_stats_id_ = id;
         if (!HeaderIs(header, kBssSize)) return kInvalidParameter;

@@ -48,6 +48,11 @@ class IntelLibModel {
     int StatisticsCalls();
     uint32_t LastStatisticsId();
 
+    // Calls into the library while no load of it is held (a symbol looked up,
+    // an export called or a handle freed after the last free): on Windows the
+    // module may be gone and such a call crashes. Reported on standard error.
+    std::vector<std::string> Violations();
+
     // The seam's side.
     bool Load(const wchar_t* path);
     void* Symbol(const char* name);
@@ -56,7 +61,11 @@ class IntelLibModel {
     uint32_t GetStatistics(uint32_t id, void* header, void* bss);
 
   private:
+    // With m_ held.
+    void ViolationLocked(std::string what);
+
     std::mutex m_;
+    std::vector<std::string> violations_;
     std::vector<SimIntelAdapter> adapters_;
     int32_t reported_count_ = -1;
     std::string missing_;

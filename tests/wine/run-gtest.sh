@@ -3,7 +3,8 @@
 # QX_GTEST_DOUBLE=qxspb first starts our "\\.\QXSPB" double as a kernel service;
 # QX_GTEST_DOUBLE=cfgmgr32 puts our cfgmgr32.dll stand-in beside the test instead of Wine's;
 # QX_GTEST_DOUBLE=powrprof puts our powrprof.dll stand-in into the prefix's system folder,
-# the one place the daemon loads it from.
+# the one place the daemon loads it from; QX_GTEST_DOUBLE=murocapi leaves our stand-in of
+# Intel's library, with its dependency, in C:\qx\murocapi for the test to install.
 source "$(dirname "$0")/lib.sh"
 exe=$1
 shift
@@ -21,6 +22,10 @@ elif [ "${QX_GTEST_DOUBLE:-}" = cfgmgr32 ]; then
 elif [ "${QX_GTEST_DOUBLE:-}" = powrprof ]; then
     cp "$QX_DIST/doubles/powrprof.dll" "$(wine_c)/windows/system32/powrprof.dll"
     export WINEDLLOVERRIDES=powrprof=n
+elif [ "${QX_GTEST_DOUBLE:-}" = murocapi ]; then
+    mkdir -p "$(wine_c)/qx/murocapi"
+    cp "$QX_DIST/doubles/with-helper/murocapi.dll" "$QX_DIST/doubles/with-helper/murohelp.dll" \
+        "$(wine_c)/qx/murocapi/"
 fi
 wine_run "${QX_GTEST_TIMEOUT:-300}" "$QX_WORK/gtest.out" "$exe" "$@"
 cat "$QX_WORK/gtest.out"
