@@ -2,6 +2,7 @@
 #include "sim/qca_device_model.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -45,6 +46,17 @@ void QcaDeviceModel::Reset() {
     logging_ = false;
     commands_.clear();
     command_count_ = 0;
+    violations_.clear();
+}
+
+std::vector<std::string> QcaDeviceModel::Violations() {
+    std::lock_guard<std::mutex> lk(m_);
+    return violations_;
+}
+
+void QcaDeviceModel::ViolationLocked(std::string what) {
+    std::fprintf(stderr, "qxsim: QCA device: %s\n", what.c_str());
+    violations_.push_back(std::move(what));
 }
 
 void QcaDeviceModel::SetPpduType(uint8_t type) {
@@ -161,7 +173,10 @@ bool QcaDeviceModel::Control(uintptr_t handle, uint32_t code, const void* in, ui
     *returned = 0;
     bool available = Notebook::Current().Link().ProviderAvailable();
     std::lock_guard<std::mutex> lk(m_);
-    if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) return false;
+    if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) {
+        ViolationLocked("DeviceIoControl on a handle that is not open");
+        return false;
+    }
     if (code != kControlCode || in == nullptr || in_size != 16) return false;
     char text[17] = {};
     std::memcpy(text, in, 16);
@@ -193,7 +208,11 @@ bool QcaDeviceModel::Control(uintptr_t handle, uint32_t code, const void* in, ui
 void QcaDeviceModel::Close(uintptr_t handle) {
     std::lock_guard<std::mutex> lk(m_);
     auto it = std::find(handles_.begin(), handles_.end(), handle);
-    if (it != handles_.end()) handles_.erase(it);
+    if (it == handles_.end()) {
+        ViolationLocked("CloseHandle on a handle that is not open");
+        return;
+    }
+    handles_.erase(it);
 }
 
 }  // namespace qxsim

@@ -50,6 +50,11 @@ class QcaDeviceModel {
     // The record the log holds now (132 bytes).
     std::array<uint8_t, 132> Record();
 
+    // A handle used or closed that is not open (closed already, or never
+    // handed out): on Windows that is ERROR_INVALID_HANDLE at best and
+    // another file's handle at worst. Reported on standard error.
+    std::vector<std::string> Violations();
+
     // The seam's side: handle numbers instead of pointers; 0 = none.
     uintptr_t Open(const wchar_t* path);
     bool Control(uintptr_t handle, uint32_t code, const void* in, uint32_t in_size, void* out,
@@ -58,6 +63,7 @@ class QcaDeviceModel {
 
   private:
     std::array<uint8_t, 132> RecordLocked();
+    void ViolationLocked(std::string what);
 
     std::mutex m_;
     uint8_t type_ = kVht;
@@ -72,6 +78,7 @@ class QcaDeviceModel {
     bool logging_ = false;
     std::deque<std::string> commands_;
     uint64_t command_count_ = 0;
+    std::vector<std::string> violations_;
 };
 
 }  // namespace qxsim
