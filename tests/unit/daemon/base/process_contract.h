@@ -2,7 +2,8 @@
 // on it: its output, its exit and its heap. Each row runs as a process of its
 // own with standard output to a pipe, through a rig per half: a forked child
 // on the notebook (_sim) and, under Wine, this test started again as a child
-// (_win32). Each rig is one file beside this one.
+// (_win32). Each rig is one file beside this one; the console seam's
+// contract runs its rows through the same rigs.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The contract's rig under Wine (os_process_win32.cpp): each row in this test
-// started again as a child, told its row through the environment, standard
-// output to a pipe, the exit code from GetExitCodeProcess. What the test
-// framework writes in the child before the row begins ends at a marker.
+// (one TEST to an executable) started again as a child, told its row through the environment,
+// standard output to a pipe, the exit code from GetExitCodeProcess. What the test framework writes
+// in the child before the row begins ends at a marker.
 #include "common/win/win32.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +24,7 @@ class Win32Rig : public ProcessRig {
         Ended e;
         wchar_t exe[MAX_PATH];
         GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        std::wstring command =
-            L"\"" + std::wstring(exe) + L"\" --gtest_filter=ProcessContractTest.*";
+        std::wstring command = L"\"" + std::wstring(exe) + L"\"";
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         HANDLE read = nullptr;
         HANDLE write = nullptr;
