@@ -25,7 +25,8 @@ class EventLogModel {
     friend class Notebook;  // builds the one instance
 
     void SetRegisterFails(bool fails);
-    // Returns a non-zero handle, or 0 when registration fails.
+    // Returns a non-zero handle, or 0 when registration fails (always for the
+    // Security log, which Windows keeps to itself).
     uintptr_t Register(const std::u16string& source);
     bool Deregister(uintptr_t handle);
     bool Report(uintptr_t handle, uint16_t type, uint16_t category, uint32_t event_id,
