@@ -124,13 +124,14 @@ function(qx_wine_properties test)
         ENVIRONMENT "QX_WINE_TEMPLATE=${QX_WINE_TEMPLATE};QX_DIST=${QX_WINDOWS_DIST};QX_SRC=${PROJECT_SOURCE_DIR}")
 endfunction()
 
-# qx_add_seam_contract(NAME n CONTRACT <test.cpp> PREFIX <rig file prefix> WINE_DOUBLE <double>
-#                      [THREADED])
+# qx_add_seam_contract(NAME n CONTRACT <test.cpp> PREFIX <rig file prefix> [WINE_DOUBLE <double>]
+#                      [THREADED] [NO_KMDF])
 # One seam's contract against each of its halves: n_sim_test with <prefix>_sim.cpp on the
-# notebook, n_kmdf_test with <prefix>_kmdf.cpp through QXVeltrane on the KMDF simulation, and
-# n_win32_test with <prefix>_win32.cpp, run under Wine with QX_GTEST_DOUBLE=<double>.
+# notebook, n_kmdf_test with <prefix>_kmdf.cpp through QXVeltrane on the KMDF simulation (not
+# for a seam with no KMDF half: NO_KMDF), and n_win32_test with <prefix>_win32.cpp, run under
+# Wine with QX_GTEST_DOUBLE=<double> when the half talks to one of our stand-ins.
 function(qx_add_seam_contract)
-    cmake_parse_arguments(C "THREADED" "NAME;CONTRACT;PREFIX;WINE_DOUBLE" "" ${ARGN})
+    cmake_parse_arguments(C "THREADED;NO_KMDF" "NAME;CONTRACT;PREFIX;WINE_DOUBLE" "" ${ARGN})
     set(threaded)
     if(C_THREADED)
         set(threaded THREADED)
@@ -138,13 +139,15 @@ function(qx_add_seam_contract)
     qx_add_unit_test(NAME ${C_NAME}_sim_test ${threaded}
         SOURCES ${C_CONTRACT} ${C_PREFIX}_sim.cpp
         LIBS qx_daemon qx_test_support)
-    qx_add_unit_test(NAME ${C_NAME}_kmdf_test ${threaded}
-        SOURCES ${C_CONTRACT} ${C_PREFIX}_kmdf.cpp
-        LIBS qx_daemon qx_kmdf_usermode DEVICE kmdf)
+    if(NOT C_NO_KMDF)
+        qx_add_unit_test(NAME ${C_NAME}_kmdf_test ${threaded}
+            SOURCES ${C_CONTRACT} ${C_PREFIX}_kmdf.cpp
+            LIBS qx_daemon qx_kmdf_usermode DEVICE kmdf)
+    endif()
     qx_add_unit_test(NAME ${C_NAME}_win32_test WINDOWS_ONLY
         SOURCES ${C_CONTRACT} ${C_PREFIX}_win32.cpp
         LIBS qx_daemon)
-    if(NOT WIN32)
+    if(C_WINE_DOUBLE AND NOT WIN32)
         set_property(TEST winunit.${C_NAME}_win32_test APPEND PROPERTY
             ENVIRONMENT QX_GTEST_DOUBLE=${C_WINE_DOUBLE})
     endif()

@@ -82,7 +82,10 @@ int IpHelperModel::AdaptersInfoCalls() {
 }
 
 std::vector<SimIfRow> IpHelperModel::IfTable() {
-    std::vector<SimIfRow> rows;
+    std::vector<SimIfRow> rows(1);
+    rows[0].if_index = 1;
+    rows[0].type = 24;  // MIB_IF_TYPE_LOOPBACK, with no physical address
+    rows[0].phys_addr_len = 0;
     LinkCounters c = Notebook::Current().Link().Counters();
     for (const SimAdapter& a : Adapters()) {
         SimIfRow r;

@@ -23,6 +23,7 @@ struct SimAdapter {
 // One row of the interface table (the MIB_IFROW fields the daemon reads).
 struct SimIfRow {
     uint32_t if_index = 0;
+    uint32_t type = 71;  // IF_TYPE_IEEE80211; the loopback row is 24
     Mac phys_addr{};
     uint32_t phys_addr_len = 6;
     uint64_t in_octets = 0;  // 32-bit on the real table: readers keep the low half
@@ -57,8 +58,9 @@ class IpHelperModel {
     uint32_t TakeAdaptersInfoFailure();
     int AdaptersInfoCalls();
 
-    // The interface table: one row per adapter, the Wi-Fi row counting what
-    // the link model counts.
+    // The interface table: the software loopback interface's row (which
+    // GetIfTable always lists and GetAdaptersInfo never does), then one row
+    // per adapter, the Wi-Fi row counting what the link model counts.
     std::vector<SimIfRow> IfTable();
     void FailIfTable(uint32_t code, int count);
     uint32_t TakeIfTableFailure();

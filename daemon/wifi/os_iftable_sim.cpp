@@ -29,9 +29,10 @@ uint32_t GetInterfaceTable(void* table, uint32_t* size) {
         const qxsim::SimIfRow& r = rows[i];
         IfTableRow row{};
         row.Index = r.if_index;
-        row.Type = 71;  // IF_TYPE_IEEE80211
+        row.Type = r.type;
         row.PhysAddrLen = r.phys_addr_len;
-        std::memcpy(row.PhysAddr, r.phys_addr.data(), 6);
+        std::memcpy(row.PhysAddr, r.phys_addr.data(),
+                    r.phys_addr_len < r.phys_addr.size() ? r.phys_addr_len : r.phys_addr.size());
         // The real table's counters are 32 bits wide and wrap.
         row.InOctets = static_cast<uint32_t>(r.in_octets);
         row.OutOctets = static_cast<uint32_t>(r.out_octets);

@@ -51,8 +51,10 @@ uint32_t GetAdaptersInfo(void* buffer, uint32_t* size) {
         if (code == kErrorBufferOverflow) *size += sizeof(AdapterInfoRecord);
         return code;
     }
+    // No buffer has no room, whatever the size says: Windows then only
+    // hands back the size.
     Fill f{static_cast<AdapterInfoRecord*>(buffer),
-           *size / static_cast<uint32_t>(sizeof(AdapterInfoRecord)), 0};
+           buffer == nullptr ? 0 : *size / static_cast<uint32_t>(sizeof(AdapterInfoRecord)), 0};
     model.VisitAdapters(Put, &f);
     if (f.count == 0) return oscode::kErrorNoData;
     if (f.count > f.room) {

@@ -1,6 +1,8 @@
 // Our wlanapi.dll, placed beside the program (a native copy there wins over
 // Wine's own). It reports two WLAN interfaces, another one first and then the
-// notebook's (notebook_ids.h), and keeps the one notification registration.
+// notebook's (notebook_ids.h), or as many of them as its DWORD "Interfaces"
+// under HKCU\Software\QuellixTest\Wlanapi says (1: the notebook's alone),
+// and keeps the one notification registration.
 // QxWlanFire lets a test deliver a notification: it calls the registered
 // callback on a thread of its own, as the WLAN service does, and returns once
 // the callback has run.
@@ -11,6 +13,7 @@
 #include <cstring>
 
 #include "tests/wine/doubles/notebook_ids.h"
+#include "tests/wine/doubles/standin_state.h"
 
 namespace {
 
@@ -72,7 +75,8 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID /*reserved*/,
                                 PWLAN_INTERFACE_INFO_LIST* list) {
     if (handle != kClient || g_open == 0) return ERROR_INVALID_HANDLE;
     if (list == nullptr) return ERROR_INVALID_PARAMETER;
-    const DWORD n = 2;
+    DWORD n = qxdouble::ReadStateValue(L"Software\\QuellixTest\\Wlanapi", L"Interfaces", 2);
+    if (n > 2) n = 2;
     // MinGW declares InterfaceInfo as a flexible array.
     const SIZE_T size =
         offsetof(WLAN_INTERFACE_INFO_LIST, InterfaceInfo) + n * sizeof(WLAN_INTERFACE_INFO);
@@ -82,10 +86,10 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE handle, PVOID /*reserved*/,
     static const GUID other = QX_OTHER_INTERFACE_GUID;
     static const GUID ours = QX_NOTEBOOK_INTERFACE_GUID;
     l->dwNumberOfItems = n;
-    l->InterfaceInfo[0].InterfaceGuid = other;
-    l->InterfaceInfo[0].isState = wlan_interface_state_connected;
-    l->InterfaceInfo[1].InterfaceGuid = ours;
-    l->InterfaceInfo[1].isState = wlan_interface_state_connected;
+    for (DWORD i = 0; i < n; ++i) {
+        l->InterfaceInfo[i].InterfaceGuid = i + 1 == n ? ours : other;
+        l->InterfaceInfo[i].isState = wlan_interface_state_connected;
+    }
     *list = l;
     return ERROR_SUCCESS;
 }
