@@ -16,6 +16,7 @@ namespace qx::oscode {
 // and service-manager results) ----
 inline constexpr uint32_t kErrorSuccess = 0;  // ERROR_SUCCESS, also NO_ERROR
 inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;

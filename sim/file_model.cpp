@@ -8,10 +8,22 @@ void FileModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     windows_dir_ = u"C:\\windows";
     files_.clear();
+    folders_.clear();
+    AddFoldersLocked(Fold(windows_dir_ + u"\\system32"));
     errors_.clear();
     delete_calls_.clear();
     at_restart_.clear();
 }
+
+namespace {
+
+// The folder above a path: everything before its last backslash.
+std::u16string Parent(const std::u16string& path) {
+    const size_t slash = path.rfind(u'\\');
+    return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
+}
+
+}  // namespace
 
 std::u16string FileModel::Fold(const std::u16string& path) {
     std::u16string folded = path;
@@ -21,9 +33,14 @@ std::u16string FileModel::Fold(const std::u16string& path) {
     return folded;
 }
 
+void FileModel::AddFoldersLocked(std::u16string folder) {
+    for (; !folder.empty(); folder = Parent(folder)) folders_.insert(folder);
+}
+
 void FileModel::SetWindowsDirectory(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
     windows_dir_ = path;
+    AddFoldersLocked(Fold(path + u"\\system32"));
 }
 
 std::u16string FileModel::WindowsDirectory() {
@@ -39,6 +56,12 @@ std::u16string FileModel::SystemDirectory() {
 void FileModel::AddFile(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
     files_[Fold(path)] = true;
+    AddFoldersLocked(Parent(Fold(path)));
+}
+
+void FileModel::AddFolder(const std::u16string& path) {
+    std::lock_guard<std::mutex> lk(m_);
+    AddFoldersLocked(Fold(path));
 }
 
 bool FileModel::Exists(const std::u16string& path) {
@@ -57,8 +80,11 @@ int32_t FileModel::Delete(const std::u16string& path) {
     const std::u16string key = Fold(path);
     auto error = errors_.find(key);
     if (error != errors_.end()) return error->second;
-    if (files_.erase(key) == 0) return qx::oscode::kErrorFileNotFound;
-    return 0;
+    if (files_.erase(key) != 0) return 0;
+    if (folders_.count(key) != 0) return qx::oscode::kErrorAccessDenied;
+    const std::u16string parent = Parent(key);
+    if (!parent.empty() && folders_.count(parent) == 0) return qx::oscode::kErrorPathNotFound;
+    return qx::oscode::kErrorFileNotFound;
 }
 
 void FileModel::DeleteAtRestart(const std::u16string& path) {

@@ -11,6 +11,7 @@ namespace oc = qx::oscode;
 
 static_assert(oc::kErrorSuccess == ERROR_SUCCESS && oc::kErrorSuccess == NO_ERROR);
 static_assert(oc::kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(oc::kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(oc::kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(oc::kErrorInvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(oc::kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
