@@ -17,7 +17,8 @@
 //  - ServiceMain that returns with a handler registered has reported
 //    SERVICE_STOPPED;
 //  - service handles are closed once; a service deleted while handles are
-//    open goes when the last one closes (until then it is marked for delete).
+//    open goes when the last one closes (until then it is marked for delete);
+//  - service names compare case aside, and keep the case they were given.
 #pragma once
 
 #include <cstdint>
@@ -177,6 +178,10 @@ class ScmModel {
         std::u16string service;
         uint32_t access = 0;
     };
+    // Service names compare without regard to ASCII case.
+    struct NameLess {
+        bool operator()(const std::u16string& a, const std::u16string& b) const;
+    };
     Service* FindLocked(const std::u16string& name);
     bool HasHandlesLocked(const std::u16string& name);
     Handle* HandleLocked(uintptr_t handle, bool want_manager, const char* call);
@@ -209,7 +214,7 @@ class ScmModel {
     std::vector<std::unique_ptr<Event>> retired_events_;
 
     // The database.
-    std::map<std::u16string, Service> services_;
+    std::map<std::u16string, Service, NameLess> services_;
     std::map<uintptr_t, Handle> handles_;
     uintptr_t next_handle_ = 0x5C000;
     uint32_t open_manager_error_ = 0;

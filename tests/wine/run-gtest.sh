@@ -4,7 +4,9 @@
 # QX_GTEST_DOUBLE=cfgmgr32 or wlanapi puts our stand-in of that DLL beside the test instead of
 # Wine's; QX_GTEST_DOUBLE=powrprof puts our powrprof.dll stand-in into the prefix's system
 # folder, the one place the daemon loads it from; QX_GTEST_DOUBLE=murocapi leaves our stand-in
-# of Intel's library, with its dependency, in C:\qx\murocapi for the test to install.
+# of Intel's library, with its dependency, in C:\qx\murocapi for the test to install;
+# QX_GTEST_DOUBLE=service puts our service host and the stand-in daemon in C:\QuellixService,
+# for a test that installs them as a service of its own.
 source "$(dirname "$0")/lib.sh"
 exe=$1
 shift
@@ -26,6 +28,9 @@ elif [ "${QX_GTEST_DOUBLE:-}" = murocapi ]; then
     mkdir -p "$(wine_c)/qx/murocapi"
     cp "$QX_DIST/doubles/with-helper/murocapi.dll" "$QX_DIST/doubles/with-helper/murohelp.dll" \
         "$(wine_c)/qx/murocapi/"
+elif [ "${QX_GTEST_DOUBLE:-}" = service ]; then
+    mkdir -p "$(wine_c)/QuellixService"
+    cp "$QX_DIST/QXservice.exe" "$QX_DIST/tests/service/quellix.exe" "$(wine_c)/QuellixService/"
 fi
 wine_run "${QX_GTEST_TIMEOUT:-300}" "$QX_WORK/gtest.out" "$exe" "$@"
 cat "$QX_WORK/gtest.out"
