@@ -98,6 +98,14 @@ ChildResult RunOnFreshNotebook(const std::function<void()>& body) {
     return result;
 }
 
+std::string RunRowOnFreshNotebook(const std::function<std::string()>& body) {
+    ChildResult r = RunOnFreshNotebook([&] {
+        const std::string out = body();
+        Print("%s", out.c_str());
+    });
+    return r.exit_code == 0 ? r.out : "exit " + std::to_string(r.exit_code) + ": " + r.out;
+}
+
 }  // namespace qxtest
 
 #include <cstdarg>

@@ -25,6 +25,10 @@ ChildResult RunInChild(const std::function<void()>& body, int timeout_seconds = 
 // notebook is reset again so that the next scenario starts clean.
 ChildResult RunOnFreshNotebook(const std::function<void()>& body);
 
+// A seam contract's row on a fresh notebook: the text body returned and
+// printed, or "exit 3: " before it when the row left a virtual thread running.
+std::string RunRowOnFreshNotebook(const std::function<std::string()>& body);
+
 }  // namespace qxtest
 
 namespace qxtest {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "tests/unit/uninstall/devices_contract.h"
+#include "tests/support/contract_rows.h"
+#include "tests/support/text16.h"
 #include "uninstall/os_devices.h"
 #include "uninstall/os_registry.h"
 
@@ -13,12 +15,6 @@ namespace qxtest {
 namespace {
 
 using namespace qx::os;
-
-std::string Narrow(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s) out += static_cast<char>(*s);
-    return out;
-}
 
 // The selected device's instance ID.
 std::string Id(DeviceList* list) {
@@ -67,11 +63,7 @@ std::string Uninstall(const char16_t* inf) {
 
 TEST(DevicesContractTest, EachHalfAnswersAsWindows) {
     DevicesRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"no devices", [] { return ListAll(); }, "end"},
         {"each device in order, then no more",
          [&rig] {
@@ -143,7 +135,7 @@ TEST(DevicesContractTest, EachHalfAnswersAsWindows) {
          },
          "0 gone 2"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

@@ -11,13 +11,10 @@
 #include <set>
 
 #include "tests/unit/uninstall/devices_contract.h"
+#include "tests/support/text16.h"
 
 namespace qxtest {
 namespace {
-
-const wchar_t* W(const std::u16string& s) {
-    return reinterpret_cast<const wchar_t*>(s.c_str());
-}
 
 const GUID kSystemClass = {
     0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};

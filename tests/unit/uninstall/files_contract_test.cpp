@@ -6,6 +6,8 @@
 #include <string>
 
 #include "tests/unit/uninstall/files_contract.h"
+#include "tests/support/contract_rows.h"
+#include "tests/support/text16.h"
 #include "uninstall/os_files.h"
 
 namespace qxtest {
@@ -15,12 +17,6 @@ using namespace qx::os;
 
 std::u16string Below(const std::u16string& path) {
     return std::u16string(kFilesBase) + u"\\" + path;
-}
-
-std::string Narrow(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s) out += static_cast<char>(*s);
-    return out;
 }
 
 std::string Delete(const std::u16string& path) {
@@ -39,11 +35,7 @@ TEST(FilesContractTest, EachHalfAnswersAsWindows) {
     const auto there = [&rig](const char16_t* path) {
         return rig.Exists(path) ? " there" : " gone";
     };
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"the Windows directory", [] { return WindowsDirectory(64); }, "10 C:\\windows"},
         {"a buffer that just fits", [] { return WindowsDirectory(11); }, "10 C:\\windows"},
         {"no buffer, or one unit short: the size with the terminator",
@@ -105,7 +97,7 @@ TEST(FilesContractTest, EachHalfAnswersAsWindows) {
          },
          "C:\\QuellixContract\\b.exe C:\\QuellixContract\\a.inf there there"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

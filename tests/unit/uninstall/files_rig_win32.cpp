@@ -10,13 +10,10 @@
 #include <vector>
 
 #include "tests/unit/uninstall/files_contract.h"
+#include "tests/support/text16.h"
 
 namespace qxtest {
 namespace {
-
-const wchar_t* W(const std::u16string& s) {
-    return reinterpret_cast<const wchar_t*>(s.c_str());
-}
 
 std::u16string Below(const std::u16string& path) {
     return std::u16string(kFilesBase) + u"\\" + path;

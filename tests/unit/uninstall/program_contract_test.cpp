@@ -6,18 +6,14 @@
 #include <string>
 
 #include "tests/unit/uninstall/program_contract.h"
+#include "tests/support/contract_rows.h"
+#include "tests/support/text16.h"
 #include "uninstall/os_program.h"
 
 namespace qxtest {
 namespace {
 
 using namespace qx::os;
-
-std::string Narrow(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s) out += static_cast<char>(*s);
-    return out;
-}
 
 // What the system directory answers with room for `capacity` units.
 std::string SystemDirectory(size_t capacity) {
@@ -34,11 +30,7 @@ std::string RunAndWait(const std::u16string& program, const char16_t* command_li
 
 TEST(ProgramContractTest, EachHalfAnswersAsWindows) {
     ProgramRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"the process has its module",
          [] { return std::string(ProgramHasModule() ? "yes" : "no"); }, "yes"},
         {"the system directory", [] { return SystemDirectory(64); }, "19 C:\\windows\\system32"},
@@ -55,7 +47,7 @@ TEST(ProgramContractTest, EachHalfAnswersAsWindows) {
         {"no such program",
          [] { return RunAndWait(u"C:\\windows\\system32\\nosuch.exe", u"nosuch", false); }, "2"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "tests/unit/uninstall/registry_contract.h"
+#include "tests/support/contract_rows.h"
+#include "tests/support/text16.h"
 #include "uninstall/os_registry.h"
 
 namespace qxtest {
@@ -15,12 +17,6 @@ using namespace qx::os;
 
 std::u16string Below(const std::u16string& path) {
     return std::u16string(kRegistryBase) + u"\\" + path;
-}
-
-std::string Narrow(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s) out += static_cast<char>(*s);
-    return out;
 }
 
 // Opens a key below the base: its result, and the key in *key.
@@ -63,11 +59,7 @@ std::string Delete(const std::u16string& path) {
 
 TEST(RegistryContractTest, EachHalfAnswersAsWindows) {
     RegistryRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"a missing key",
          [] {
              RegKey k;
@@ -140,7 +132,7 @@ TEST(RegistryContractTest, EachHalfAnswersAsWindows) {
          },
          "5 0 0 2 "},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

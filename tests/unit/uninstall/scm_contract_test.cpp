@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/unit/uninstall/scm_contract.h"
+#include "tests/support/contract_rows.h"
 #include "uninstall/os_scm.h"
 
 namespace qxtest {
@@ -54,11 +55,7 @@ std::string WaitStopped(ScmHandle service) {
 
 TEST(ScmContractTest, EachHalfAnswersAsWindows) {
     ScmRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"no such service", [] { return OpenResult(); }, "1060"},
         {"names case aside",
          [&rig] {
@@ -146,7 +143,7 @@ TEST(ScmContractTest, EachHalfAnswersAsWindows) {
          },
          "0 state 4 0 stopped 1060"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

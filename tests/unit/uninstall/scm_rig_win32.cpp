@@ -8,13 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "tests/unit/uninstall/scm_contract.h"
+#include "tests/support/text16.h"
 
 namespace qxtest {
 namespace {
-
-const wchar_t* W(const char16_t* s) {
-    return reinterpret_cast<const wchar_t*>(s);
-}
 
 const wchar_t kImage[] = L"C:\\QuellixService\\QXservice.exe";
 

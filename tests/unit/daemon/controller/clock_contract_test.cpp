@@ -6,6 +6,7 @@
 
 #include "daemon/controller/os_clock.h"
 #include "tests/unit/daemon/controller/clock_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -17,11 +18,7 @@ constexpr uint64_t k2020 = 132223104000000000ull;
 
 TEST(ClockContractTest, EachHalfAnswersAsWindows) {
     ClockRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"whole milliseconds, the milliseconds the file time's own, after 2020",
          [] {
              uint64_t ft = 0;
@@ -46,7 +43,7 @@ TEST(ClockContractTest, EachHalfAnswersAsWindows) {
          },
          "moved on"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

@@ -11,9 +11,7 @@ namespace {
 class SimRig : public ClockRig {
   public:
     std::string Run(const std::function<std::string()>& body) override {
-        ChildResult r = RunOnFreshNotebook([&] { Print("%s", body().c_str()); });
-        if (r.exit_code != 0) return "exit code " + std::to_string(r.exit_code) + ": " + r.out;
-        return r.out;
+        return RunRowOnFreshNotebook(body);
     }
     void Pause(uint32_t ms) override { qxsim::Notebook::Current().Kernel().Sleep(ms); }
 };

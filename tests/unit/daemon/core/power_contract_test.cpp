@@ -9,6 +9,7 @@
 
 #include "daemon/core/os_power.h"
 #include "tests/unit/daemon/core/power_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -48,11 +49,7 @@ std::string Follow() {
 
 TEST(PowerContractTest, EachHalfAnswersAsWindows) {
     PowerRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"AoAc set", [] { return std::to_string(ModernStandbySupported()); }, "1"},
         {"AoAc clear",
          [&rig] {
@@ -82,7 +79,7 @@ TEST(PowerContractTest, EachHalfAnswersAsWindows) {
          },
          "registered, heard 2 0 1 , again refused"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

@@ -16,9 +16,7 @@ qxsim::PowerModel& Power() {
 class SimRig : public PowerRig {
   public:
     std::string Run(const std::function<std::string()>& body) override {
-        ChildResult r = RunOnFreshNotebook([&] { Print("%s", body().c_str()); });
-        if (r.exit_code != 0) return "exit code " + std::to_string(r.exit_code) + ": " + r.out;
-        return r.out;
+        return RunRowOnFreshNotebook(body);
     }
     void SetModernStandby(bool aoac) override { Power().SetModernStandby(aoac); }
     void RefuseRegistration() override { Power().SetDisplayRegistrationExists(false); }

@@ -6,6 +6,7 @@
 
 #include "daemon/core/os_power_window.h"
 #include "tests/unit/daemon/core/power_window_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -47,11 +48,7 @@ std::string SessionEnd(bool agree, bool ends, bool logoff) {
 
 TEST(PowerWindowContractTest, EachHalfAnswersAsWindows) {
     PowerWindowRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"broadcasts in order, with their codes (PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC)",
          [&rig] {
              return Around([&rig] {
@@ -86,7 +83,7 @@ TEST(PowerWindowContractTest, EachHalfAnswersAsWindows) {
          },
          "stopped"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

@@ -26,9 +26,7 @@ bool WindowUp() {
 class SimRig : public PowerWindowRig {
   public:
     std::string Run(const std::function<std::string()>& body) override {
-        ChildResult r = RunOnFreshNotebook([&] { Print("%s", body().c_str()); });
-        if (r.exit_code != 0) return "exit code " + std::to_string(r.exit_code) + ": " + r.out;
-        return r.out;
+        return RunRowOnFreshNotebook(body);
     }
     void Broadcast(uintptr_t pbt_code) override {
         if (!WindowUp()) return;

@@ -10,6 +10,7 @@
 
 #include "daemon/transport/os_cfgmgr.h"
 #include "tests/unit/daemon/transport/cfgmgr_contract.h"
+#include "tests/support/text16.h"
 
 namespace qxtest {
 namespace {
@@ -25,12 +26,6 @@ enum class Op {
 };
 
 constexpr char16_t kNode[] = u"ACPI\\VLT0949\\1";
-
-std::string Narrow(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s) out += static_cast<char>(*s);
-    return out;
-}
 
 std::string Locate(const char16_t* id) {
     uint32_t devinst = 7;

@@ -16,13 +16,11 @@ class SimRig : public CfgMgrRig {
   public:
     bool Can(Refusal) const override { return true; }
     std::string Run(const std::function<std::string()>& body) override {
-        auto r = RunOnFreshNotebook([&] {
+        return RunRowOnFreshNotebook([&] {
             qxsim::Notebook::Current().DeviceInstall().Reset();
             qxsim::Notebook::Current().DeviceHandles().Reset();
-            std::string out = body();
-            Print("%s", out.c_str());
+            return body();
         });
-        return r.exit_code == 0 ? r.out : "exit " + std::to_string(r.exit_code) + ": " + r.out;
     }
     void SetNode(const char16_t* instance_id) override { StageNotebookNode(instance_id); }
     void Refuse(Refusal r) override {

@@ -17,12 +17,10 @@ class SimRig : public OverlappedRig {
     bool VirtualTime() const override { return true; }
     bool Can(DeviceBehaviour) const override { return true; }
     std::string Run(const std::function<std::string()>& body) override {
-        auto r = RunOnFreshNotebook([&] {
+        return RunRowOnFreshNotebook([&] {
             qxsim::Notebook::Current().Controller().Reset();
-            std::string out = body();
-            Print("%s", out.c_str());
+            return body();
         });
-        return r.exit_code == 0 ? r.out : "exit " + std::to_string(r.exit_code) + ": " + r.out;
     }
     void Behave(DeviceBehaviour b) override {
         auto& m = qxsim::Notebook::Current().Controller();

@@ -8,6 +8,7 @@
 
 #include "daemon/wifi/os_vendor_device.h"
 #include "tests/unit/daemon/wifi/vendor_device_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -40,11 +41,7 @@ std::string OnDevice(const std::function<std::string(VendorDevice*)>& step) {
 
 TEST(VendorDeviceContractTest, EachHalfAnswersAsWindows) {
     VendorDeviceRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"another device name",
          [] {
              VendorDevice* device = VendorDeviceOpen(L"\\\\.\\ATH_WIFIDEV.01");
@@ -89,7 +86,7 @@ TEST(VendorDeviceContractTest, EachHalfAnswersAsWindows) {
          },
          "failed, ok 132 associated 1"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

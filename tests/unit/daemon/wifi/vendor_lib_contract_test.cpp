@@ -6,6 +6,7 @@
 
 #include "daemon/wifi/os_vendor_lib.h"
 #include "tests/unit/daemon/wifi/vendor_lib_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -25,11 +26,7 @@ std::string LoadAndLookUp(const wchar_t* path, std::initializer_list<const char*
 
 TEST(VendorLibContractTest, EachHalfAnswersAsWindows) {
     VendorLibRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"nothing at the path", [] { return LoadAndLookUp(kIntelLibraryPath, {}); }, "not loaded"},
         {"the library at its path, its two exports and one it lacks",
          [&rig] {
@@ -69,7 +66,7 @@ TEST(VendorLibContractTest, EachHalfAnswersAsWindows) {
          },
          "both, still there"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "daemon/wifi/os_wlan.h"
 #include "tests/unit/daemon/wifi/wlan_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -87,11 +88,7 @@ std::string OnClosedHandle(const std::function<uint32_t(WlanHandle)>& call) {
 
 TEST(WlanContractTest, EachHalfAnswersAsWindows) {
     WlanRig& rig = Rig();
-    struct Case {
-        const char* name;
-        std::function<std::string()> body;
-        std::string want;
-    } cases[] = {
+    const std::vector<ContractRow> rows = {
         {"a client opened and closed; closed, its handle is not found",
          [] {
              WlanHandle h = nullptr;
@@ -146,7 +143,7 @@ TEST(WlanContractTest, EachHalfAnswersAsWindows) {
          },
          "39 0"},
     };
-    for (const auto& c : cases) EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
+    ExpectEachRow(rig, rows);
 }
 
 }  // namespace
