@@ -57,8 +57,12 @@ struct Job {
 };
 
 bool ServiceRunDispatcher(const char16_t* name, ServiceMainEntry main, uint32_t* error) {
-    return qxsim::Notebook::Current().Scm().RunDispatcher(
-        name, [main] { main(); }, error);
+    if (qxsim::Notebook::Current().Scm().RunDispatcher(
+            name, [main] { main(); }, error)) {
+        return true;
+    }
+    t_last_error = *error;
+    return false;
 }
 
 ServiceStatusHandle ServiceRegisterHandler(const char16_t* name, ServiceControlEntry handler,
@@ -88,6 +92,7 @@ bool ServiceSetStatus(ServiceStatusHandle handle, const service::StatusRecord& r
 StopEvent* StopEventCreate(uint32_t* error) {
     if (qxsim::InjectFault(qxsim::FaultKind::kEventCreate)) {
         *error = oscode::kErrorNotEnoughMemory;
+        t_last_error = *error;
         return nullptr;
     }
     return new StopEvent;
