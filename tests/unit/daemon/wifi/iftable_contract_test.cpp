@@ -12,6 +12,7 @@
 #include "daemon/wifi/os_iftable.h"
 #include "tests/unit/daemon/wifi/iphlp_contract.h"
 #include "tests/wine/doubles/notebook_ids.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -52,12 +53,7 @@ IfTableRow RowAt(const std::vector<uint8_t>& table, uint32_t i) {
 
 TEST(IfTableContractTest, EachHalfAnswersAsWindows) {
     IpHelperRig& rig = Rig();
-    struct Case {
-        const char* name;
-        bool laid_out;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<GatedRow> rows = {
         {"asked without a table: the size of the header and a row at least", false,
          [] {
              uint32_t size = 0;
@@ -120,10 +116,7 @@ TEST(IfTableContractTest, EachHalfAnswersAsWindows) {
          },
          "in 1500/9 out 700/4"},
     };
-    for (const auto& c : cases) {
-        if (c.laid_out && !rig.CanLayOut()) continue;
-        EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
-    }
+    ExpectEachRow(rig, rows, rig.CanLayOut());
 }
 
 }  // namespace

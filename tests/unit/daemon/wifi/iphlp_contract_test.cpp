@@ -12,6 +12,7 @@
 
 #include "daemon/wifi/os_iphlp.h"
 #include "tests/unit/daemon/wifi/iphlp_contract.h"
+#include "tests/support/contract_rows.h"
 
 namespace qxtest {
 namespace {
@@ -49,12 +50,7 @@ std::string Mac(const AdapterInfoRecord& a) {
 
 TEST(AdaptersInfoContractTest, EachHalfAnswersAsWindows) {
     IpHelperRig& rig = Rig();
-    struct Case {
-        const char* name;
-        bool laid_out;
-        std::function<std::string()> body;
-        const char* want;
-    } cases[] = {
+    const std::vector<GatedRow> rows = {
         {"asked without a buffer: overflow, and room for a record at least", false,
          [] {
              uint32_t size = 0;
@@ -141,10 +137,7 @@ TEST(AdaptersInfoContractTest, EachHalfAnswersAsWindows) {
     uint32_t size = 0;
     if (!rig.CanLayOut() && GetAdaptersInfo(nullptr, &size) == 232)
         GTEST_SKIP() << "this machine lists no adapter";
-    for (const auto& c : cases) {
-        if (c.laid_out && !rig.CanLayOut()) continue;
-        EXPECT_EQ(rig.Run(c.body), c.want) << c.name;
-    }
+    ExpectEachRow(rig, rows, rig.CanLayOut());
 }
 
 }  // namespace
