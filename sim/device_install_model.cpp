@@ -7,21 +7,10 @@
 #include "daemon/transport/os_cfgmgr.h"
 #include "sim/controller_model.h"
 #include "sim/notebook.h"
+#include "sim/case_fold.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
-
-namespace {
-
-std::u16string Fold(const std::u16string& text) {
-    std::u16string folded = text;
-    for (auto& c : folded) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-    return folded;
-}
-
-}  // namespace
 
 void DeviceInstallModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
@@ -46,9 +35,9 @@ DeviceNode DeviceInstallModel::ControllerNode() {
 }
 
 DeviceNode* DeviceInstallModel::FindLocked(const std::u16string& instance_id) {
-    const std::u16string wanted = Fold(instance_id);
+    const std::u16string wanted = FoldCase(instance_id);
     for (auto& device : devices_) {
-        if (Fold(device.instance_id) == wanted) return &device;
+        if (FoldCase(device.instance_id) == wanted) return &device;
     }
     return nullptr;
 }
@@ -158,7 +147,7 @@ bool DeviceInstallModel::ControllerStarted() {
 
 uint32_t DeviceInstallModel::LocateDevNode(uint32_t* devinst, const char16_t* instance_id) {
     *devinst = 0;
-    if (instance_id == nullptr || Fold(instance_id) != Fold(ControllerInstanceId()))
+    if (instance_id == nullptr || FoldCase(instance_id) != FoldCase(ControllerInstanceId()))
         return qx::os::kCrNoSuchDevNode;
     if (!Present(instance_id)) return qx::os::kCrNoSuchDevNode;
     *devinst = kControllerDevInst;
@@ -201,10 +190,10 @@ uint32_t DeviceInstallModel::DeviceIdList(const char16_t* filter, char16_t* buff
 std::vector<std::u16string> DeviceInstallModel::InstanceIds(const std::u16string& enumerator,
                                                             bool present_only) {
     std::lock_guard<std::mutex> lk(m_);
-    const std::u16string prefix = Fold(enumerator) + u"\\";
+    const std::u16string prefix = FoldCase(enumerator) + u"\\";
     std::vector<std::u16string> ids;
     for (const auto& device : devices_) {
-        if ((device.present || !present_only) && Fold(device.instance_id).rfind(prefix, 0) == 0)
+        if ((device.present || !present_only) && FoldCase(device.instance_id).rfind(prefix, 0) == 0)
             ids.push_back(device.instance_id);
     }
     return ids;
@@ -235,12 +224,12 @@ void DeviceInstallModel::AddDevice(const DeviceNode& device) {
 
 void DeviceInstallModel::AddDriverPackage(const std::u16string& inf_name) {
     std::lock_guard<std::mutex> lk(m_);
-    packages_.insert(Fold(inf_name));
+    packages_.insert(FoldCase(inf_name));
 }
 
 bool DeviceInstallModel::HasDriverPackage(const std::u16string& inf_name) {
     std::lock_guard<std::mutex> lk(m_);
-    return packages_.count(Fold(inf_name)) != 0;
+    return packages_.count(FoldCase(inf_name)) != 0;
 }
 
 std::vector<DeviceNode> DeviceInstallModel::Devices() {
@@ -250,10 +239,10 @@ std::vector<DeviceNode> DeviceInstallModel::Devices() {
 
 uintptr_t DeviceInstallModel::OpenList(const std::u16string& enumerator) {
     std::lock_guard<std::mutex> lk(m_);
-    const std::u16string prefix = Fold(enumerator) + u"\\";
+    const std::u16string prefix = FoldCase(enumerator) + u"\\";
     std::vector<size_t> members;
     for (size_t i = 0; i < devices_.size(); ++i) {
-        if (devices_[i].present && Fold(devices_[i].instance_id).rfind(prefix, 0) == 0) {
+        if (devices_[i].present && FoldCase(devices_[i].instance_id).rfind(prefix, 0) == 0) {
             members.push_back(i);
         }
     }
@@ -295,7 +284,7 @@ uint32_t DeviceInstallModel::Remove(uintptr_t list, uint32_t index) {
 uint32_t DeviceInstallModel::UninstallDriverPackage(const std::u16string& inf_name) {
     std::lock_guard<std::mutex> lk(m_);
     if (inf_name.empty()) return qx::oscode::kErrorInvalidParameter;
-    if (packages_.erase(Fold(inf_name)) == 0) return qx::oscode::kErrorFileNotFound;
+    if (packages_.erase(FoldCase(inf_name)) == 0) return qx::oscode::kErrorFileNotFound;
     return 0;
 }
 

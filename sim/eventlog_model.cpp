@@ -1,4 +1,5 @@
 #include "sim/eventlog_model.h"
+#include "sim/case_fold.h"
 
 #include <cstdio>
 
@@ -9,23 +10,11 @@ void EventLogModel::SetRegisterFails(bool fails) {
     register_fails_ = fails;
 }
 
-namespace {
-// Source names are registry key names: case does not count.
-bool IsSecurityLog(const std::u16string& source) {
-    static const char16_t kSecurity[] = u"security";
-    if (source.size() != sizeof kSecurity / sizeof kSecurity[0] - 1) return false;
-    for (size_t i = 0; i < source.size(); ++i) {
-        const char16_t c = source[i] >= u'A' && source[i] <= u'Z' ? source[i] + 32 : source[i];
-        if (c != kSecurity[i]) return false;
-    }
-    return true;
-}
-}  // namespace
-
 uintptr_t EventLogModel::Register(const std::u16string& source) {
     std::lock_guard<std::mutex> lk(m_);
-    // The Security log is the system's: ERROR_ACCESS_DENIED.
-    if (register_fails_ || IsSecurityLog(source)) return 0;
+    // The Security log is the system's: ERROR_ACCESS_DENIED. Source names
+    // are registry key names, so case does not count.
+    if (register_fails_ || SameCaseAside(source, u"Security")) return 0;
     uintptr_t h = next_handle_++;
     handles_.emplace_back(h, source);
     return h;

@@ -1,6 +1,7 @@
 #include "sim/file_model.h"
 
 #include "common/os_codes.h"
+#include "sim/case_fold.h"
 
 namespace qxsim {
 
@@ -9,7 +10,7 @@ void FileModel::Reset() {
     windows_dir_ = u"C:\\windows";
     files_.clear();
     folders_.clear();
-    AddFoldersLocked(Fold(windows_dir_ + u"\\system32"));
+    AddFoldersLocked(FoldCase(windows_dir_ + u"\\system32"));
     errors_.clear();
     delete_calls_.clear();
     at_restart_.clear();
@@ -25,14 +26,6 @@ std::u16string Parent(const std::u16string& path) {
 
 }  // namespace
 
-std::u16string FileModel::Fold(const std::u16string& path) {
-    std::u16string folded = path;
-    for (auto& c : folded) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    return folded;
-}
-
 void FileModel::AddFoldersLocked(std::u16string folder) {
     for (; !folder.empty(); folder = Parent(folder)) folders_.insert(folder);
 }
@@ -40,7 +33,7 @@ void FileModel::AddFoldersLocked(std::u16string folder) {
 void FileModel::SetWindowsDirectory(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
     windows_dir_ = path;
-    AddFoldersLocked(Fold(path + u"\\system32"));
+    AddFoldersLocked(FoldCase(path + u"\\system32"));
 }
 
 std::u16string FileModel::WindowsDirectory() {
@@ -55,29 +48,29 @@ std::u16string FileModel::SystemDirectory() {
 
 void FileModel::AddFile(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
-    files_[Fold(path)] = true;
-    AddFoldersLocked(Parent(Fold(path)));
+    files_[FoldCase(path)] = true;
+    AddFoldersLocked(Parent(FoldCase(path)));
 }
 
 void FileModel::AddFolder(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
-    AddFoldersLocked(Fold(path));
+    AddFoldersLocked(FoldCase(path));
 }
 
 bool FileModel::Exists(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
-    return files_.count(Fold(path)) != 0;
+    return files_.count(FoldCase(path)) != 0;
 }
 
 void FileModel::SetDeleteError(const std::u16string& path, int32_t code) {
     std::lock_guard<std::mutex> lk(m_);
-    errors_[Fold(path)] = code;
+    errors_[FoldCase(path)] = code;
 }
 
 int32_t FileModel::Delete(const std::u16string& path) {
     std::lock_guard<std::mutex> lk(m_);
     delete_calls_.push_back(path);
-    const std::u16string key = Fold(path);
+    const std::u16string key = FoldCase(path);
     auto error = errors_.find(key);
     if (error != errors_.end()) return error->second;
     if (files_.erase(key) != 0) return 0;

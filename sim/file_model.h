@@ -45,7 +45,6 @@ class FileModel {
     std::vector<std::u16string> AtRestart();
 
   private:
-    static std::u16string Fold(const std::u16string& path);
     // The folder a folded path names, and every one above it.
     void AddFoldersLocked(std::u16string folder);
 

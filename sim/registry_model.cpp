@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <functional>
 
 #include "common/os_codes.h"
@@ -31,16 +30,7 @@ std::vector<std::u16string> Split(const std::u16string& path) {
     return parts;
 }
 
-char16_t Fold(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
 }  // namespace
-
-bool NameLess::operator()(const std::u16string& a, const std::u16string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char16_t x, char16_t y) { return Fold(x) < Fold(y); });
-}
 
 RegistryModel::RegistryModel() : root_(std::make_unique<ModelKey>()) {}
 

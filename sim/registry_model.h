@@ -19,21 +19,17 @@
 #include <vector>
 
 #include "common/os_codes.h"
+#include "sim/case_fold.h"
 
 namespace qxsim {
 
-// Orders names case aside.
-struct NameLess {
-    bool operator()(const std::u16string& a, const std::u16string& b) const;
-};
-
 struct ModelKey {
-    std::map<std::u16string, std::unique_ptr<ModelKey>, NameLess> children;
+    std::map<std::u16string, std::unique_ptr<ModelKey>, CaseAsideLess> children;
     struct Value {
         uint32_t type;
         std::vector<uint8_t> bytes;
     };
-    std::map<std::u16string, Value, NameLess> values;
+    std::map<std::u16string, Value, CaseAsideLess> values;
     bool undeletable = false;  // RegDeleteKeyW answers access denied
     bool unopenable = false;   // RegOpenKeyExW answers access denied
     bool deleted = false;

@@ -1,7 +1,6 @@
 #include "sim/scm_model.h"
 #include "sim/notebook.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace qxsim {
@@ -13,17 +12,7 @@ bool IsPending(uint32_t state) {
     return state == 2 || state == 3 || state == 5 || state == 6;
 }
 
-char16_t FoldUnit(char16_t c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
 }  // namespace
-
-bool ScmModel::NameLess::operator()(const std::u16string& a, const std::u16string& b) const {
-    return std::lexicographical_compare(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [](char16_t x, char16_t y) { return FoldUnit(x) < FoldUnit(y); });
-}
 
 void ScmModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
@@ -482,7 +471,7 @@ bool ScmModel::CloseHandle(uintptr_t handle) {
 bool ScmModel::HasHandlesLocked(const std::u16string& name) {
     for (const auto& h : handles_) {
         if (h.second.manager) continue;
-        if (!NameLess()(h.second.service, name) && !NameLess()(name, h.second.service)) return true;
+        if (SameCaseAside(h.second.service, name)) return true;
     }
     return false;
 }

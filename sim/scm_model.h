@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "common/os_codes.h"
+#include "sim/case_fold.h"
 #include "sim/vkernel.h"
 
 namespace qxsim {
@@ -178,10 +179,6 @@ class ScmModel {
         std::u16string service;
         uint32_t access = 0;
     };
-    // Service names compare without regard to ASCII case.
-    struct NameLess {
-        bool operator()(const std::u16string& a, const std::u16string& b) const;
-    };
     Service* FindLocked(const std::u16string& name);
     bool HasHandlesLocked(const std::u16string& name);
     Handle* HandleLocked(uintptr_t handle, bool want_manager, const char* call);
@@ -214,7 +211,7 @@ class ScmModel {
     std::vector<std::unique_ptr<Event>> retired_events_;
 
     // The database.
-    std::map<std::u16string, Service, NameLess> services_;
+    std::map<std::u16string, Service, CaseAsideLess> services_;
     std::map<uintptr_t, Handle> handles_;
     uintptr_t next_handle_ = 0x5C000;
     uint32_t open_manager_error_ = 0;
