@@ -23,7 +23,7 @@ void DeviceInstallModel::ResetLocked() {
     RestartControllerLocked();
     packages_.clear();
     lists_.clear();
-    violations_.clear();
+    violations_.Clear();
 }
 
 // The node the firmware describes at power-on; SetControllerInstanceId renames it.
@@ -207,11 +207,6 @@ bool DeviceInstallModel::SetPresent(const std::u16string& instance_id, bool pres
     return true;
 }
 
-void DeviceInstallModel::Violation(std::string what) {
-    std::fprintf(stderr, "qxsim: device installation: %s\n", what.c_str());
-    violations_.push_back(std::move(what));
-}
-
 void DeviceInstallModel::AddDevice(const DeviceNode& device) {
     std::lock_guard<std::mutex> lk(m_);
     // Replaced in place, so that the indexes open lists hold stay right.
@@ -254,13 +249,13 @@ uintptr_t DeviceInstallModel::OpenList(const std::u16string& enumerator) {
 void DeviceInstallModel::CloseList(uintptr_t list) {
     std::lock_guard<std::mutex> lk(m_);
     if (lists_.erase(list) == 0)
-        Violation("SetupDiDestroyDeviceInfoList on a list that is not open");
+        violations_.Add("SetupDiDestroyDeviceInfoList on a list that is not open");
 }
 
 DeviceNode* DeviceInstallModel::AtLocked(uintptr_t list, uint32_t index) {
     auto it = lists_.find(list);
     if (it == lists_.end()) {
-        Violation("a device list used after it was destroyed");
+        violations_.Add("a device list used after it was destroyed");
         return nullptr;
     }
     if (index >= it->second.size()) return nullptr;
@@ -295,7 +290,7 @@ int DeviceInstallModel::OpenLists() {
 
 std::vector<std::string> DeviceInstallModel::Violations() {
     std::lock_guard<std::mutex> lk(m_);
-    return violations_;
+    return violations_.List();
 }
 
 }  // namespace qxsim

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/violation_log.h"
+
 namespace qxsim {
 
 struct DeviceNode {
@@ -126,7 +128,6 @@ class DeviceInstallModel {
     DeviceNode* FindLocked(const std::u16string& instance_id);
     DeviceNode* AtLocked(uintptr_t list, uint32_t index);
     void RestartControllerLocked();
-    void Violation(std::string what);
     std::vector<std::u16string> InstanceIds(const std::u16string& enumerator, bool present_only);
 
     std::mutex m_;
@@ -139,7 +140,7 @@ class DeviceInstallModel {
     std::set<std::u16string> packages_;
     std::map<uintptr_t, std::vector<size_t>> lists_;  // device indexes of each list
     uintptr_t next_list_ = 0xD000;
-    std::vector<std::string> violations_;
+    ViolationLog violations_{"device installation"};
 };
 
 }  // namespace qxsim

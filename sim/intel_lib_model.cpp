@@ -72,17 +72,12 @@ void IntelLibModel::Reset() {
     list_calls_ = 0;
     stats_calls_ = 0;
     last_stats_id_ = 0;
-    violations_.clear();
+    violations_.Clear();
 }
 
 std::vector<std::string> IntelLibModel::Violations() {
     std::lock_guard<std::mutex> lk(m_);
-    return violations_;
-}
-
-void IntelLibModel::ViolationLocked(std::string what) {
-    std::fprintf(stderr, "qxsim: Intel library: %s\n", what.c_str());
-    violations_.push_back(std::move(what));
+    return violations_.List();
 }
 
 void IntelLibModel::SetAdapters(std::vector<SimIntelAdapter> adapters) {
@@ -163,7 +158,7 @@ bool IntelLibModel::Load(const wchar_t* path) {
 void* IntelLibModel::Symbol(const char* name) {
     std::lock_guard<std::mutex> lk(m_);
     if (loaded_ <= 0)
-        ViolationLocked(std::string("GetProcAddress(") + name + ") with the library not loaded");
+        violations_.Add(std::string("GetProcAddress(") + name + ") with the library not loaded");
     if (missing_ == name) return nullptr;
     if (std::strcmp(name, "WifiGetAdapterList") == 0) {
         return reinterpret_cast<void*>(&ModelWifiGetAdapterList);
@@ -177,7 +172,7 @@ void* IntelLibModel::Symbol(const char* name) {
 void IntelLibModel::Free() {
     std::lock_guard<std::mutex> lk(m_);
     if (loaded_ <= 0) {
-        ViolationLocked("FreeLibrary with the library not loaded");
+        violations_.Add("FreeLibrary with the library not loaded");
         return;
     }
     --loaded_;
@@ -186,7 +181,7 @@ void IntelLibModel::Free() {
 uint32_t IntelLibModel::GetAdapterList(void* header, void** list) {
     if (InjectFault(FaultKind::kProviderList)) return kInjectedFailure;
     std::lock_guard<std::mutex> lk(m_);
-    if (loaded_ <= 0) ViolationLocked("adapter list asked of a library that is not loaded");
+    if (loaded_ <= 0) violations_.Add("adapter list asked of a library that is not loaded");
     ++list_calls_;
     if (!HeaderIs(header, kListSize)) return kInvalidParameter;
     if (list_fail_count_ > 0) {
@@ -217,7 +212,7 @@ uint32_t IntelLibModel::GetStatistics(uint32_t id, void* header, void* bss) {
     uint32_t word;
     {
         std::lock_guard<std::mutex> lk(m_);
-        if (loaded_ <= 0) ViolationLocked("statistics asked of a library that is not loaded");
+        if (loaded_ <= 0) violations_.Add("statistics asked of a library that is not loaded");
         ++stats_calls_;
         last_stats_id_ = id;
         if (!HeaderIs(header, kBssSize)) return kInvalidParameter;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/link_model.h"
+#include "sim/violation_log.h"
 
 namespace qxsim {
 
@@ -61,11 +62,8 @@ class IntelLibModel {
     uint32_t GetStatistics(uint32_t id, void* header, void* bss);
 
   private:
-    // With m_ held.
-    void ViolationLocked(std::string what);
-
     std::mutex m_;
-    std::vector<std::string> violations_;
+    ViolationLog violations_{"Intel library"};
     std::vector<SimIntelAdapter> adapters_;
     int32_t reported_count_ = -1;
     std::string missing_;

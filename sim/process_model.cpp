@@ -58,7 +58,7 @@ void ProcessModel::Reset() {
                     std::make_move_iterator(children_.end()));
     children_.clear();
     jobs_.clear();
-    violations_.clear();
+    violations_.Clear();
 }
 
 void ProcessModel::SetScript(std::function<Plan(const std::u16string&)> script) {
@@ -102,19 +102,14 @@ void ProcessModel::SetJobErrors(uint32_t create_error, uint32_t assign_error) {
     job_assign_error_ = assign_error;
 }
 
-void ProcessModel::Violation(std::string what) {
-    std::fprintf(stderr, "qxsim: process model: %s\n", what.c_str());
-    violations_.push_back(std::move(what));
-}
-
 ProcessModel::Child* ProcessModel::Find(uintptr_t handle, const char* call) {
     if (handle == 0 || handle > children_.size()) {
-        Violation(std::string(call) + " on a handle that was never a process");
+        violations_.Add(std::string(call) + " on a handle that was never a process");
         return nullptr;
     }
     Child* child = children_[handle - 1].get();
     if (!child->record.handle_open) {
-        Violation(std::string(call) + " on a closed process handle");
+        violations_.Add(std::string(call) + " on a closed process handle");
         return nullptr;
     }
     return child;
@@ -122,12 +117,12 @@ ProcessModel::Child* ProcessModel::Find(uintptr_t handle, const char* call) {
 
 ProcessModel::Job* ProcessModel::FindJob(uintptr_t handle, const char* call) {
     if (handle < kJobHandleBase || handle - kJobHandleBase >= jobs_.size()) {
-        Violation(std::string(call) + " on a handle that was never a job");
+        violations_.Add(std::string(call) + " on a handle that was never a job");
         return nullptr;
     }
     Job* job = &jobs_[handle - kJobHandleBase];
     if (!job->open) {
-        Violation(std::string(call) + " on a closed job handle");
+        violations_.Add(std::string(call) + " on a closed job handle");
         return nullptr;
     }
     return job;
@@ -410,7 +405,7 @@ int ProcessModel::OpenHandles() {
 
 std::vector<std::string> ProcessModel::Violations() {
     std::lock_guard<std::mutex> lk(m_);
-    return violations_;
+    return violations_.List();
 }
 
 }  // namespace qxsim

@@ -28,6 +28,7 @@
 
 #include "common/os_codes.h"
 #include "sim/vkernel.h"
+#include "sim/violation_log.h"
 
 namespace qxsim {
 
@@ -149,7 +150,6 @@ class ProcessModel {
     // Ends the child after the termination delay; false when it already ended.
     bool TerminateLocked(uintptr_t handle, uint32_t exit_code);
     void CloseJobLocked(Job& job, uintptr_t handle);
-    void Violation(std::string what);
 
     std::mutex m_;
     uint64_t generation_ = 0;
@@ -164,7 +164,7 @@ class ProcessModel {
     std::vector<std::unique_ptr<Child>> children_;  // index + 1 is the handle
     std::vector<std::unique_ptr<Child>> retired_;   // children of earlier runs
     std::vector<Job> jobs_;                         // index + kJobHandleBase is the handle
-    std::vector<std::string> violations_;
+    ViolationLog violations_{"process model"};
     static constexpr uintptr_t kJobHandleBase = 0x4000;
 };
 

@@ -46,17 +46,12 @@ void QcaDeviceModel::Reset() {
     logging_ = false;
     commands_.clear();
     command_count_ = 0;
-    violations_.clear();
+    violations_.Clear();
 }
 
 std::vector<std::string> QcaDeviceModel::Violations() {
     std::lock_guard<std::mutex> lk(m_);
-    return violations_;
-}
-
-void QcaDeviceModel::ViolationLocked(std::string what) {
-    std::fprintf(stderr, "qxsim: QCA device: %s\n", what.c_str());
-    violations_.push_back(std::move(what));
+    return violations_.List();
 }
 
 void QcaDeviceModel::SetPpduType(uint8_t type) {
@@ -174,7 +169,7 @@ bool QcaDeviceModel::Control(uintptr_t handle, uint32_t code, const void* in, ui
     bool available = Notebook::Current().Link().ProviderAvailable();
     std::lock_guard<std::mutex> lk(m_);
     if (std::find(handles_.begin(), handles_.end(), handle) == handles_.end()) {
-        ViolationLocked("DeviceIoControl on a handle that is not open");
+        violations_.Add("DeviceIoControl on a handle that is not open");
         return false;
     }
     if (code != kControlCode || in == nullptr || in_size != 16) return false;
@@ -209,7 +204,7 @@ void QcaDeviceModel::Close(uintptr_t handle) {
     std::lock_guard<std::mutex> lk(m_);
     auto it = std::find(handles_.begin(), handles_.end(), handle);
     if (it == handles_.end()) {
-        ViolationLocked("CloseHandle on a handle that is not open");
+        violations_.Add("CloseHandle on a handle that is not open");
         return;
     }
     handles_.erase(it);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/link_model.h"
+#include "sim/violation_log.h"
 
 namespace qxsim {
 
@@ -63,7 +64,6 @@ class QcaDeviceModel {
 
   private:
     std::array<uint8_t, 132> RecordLocked();
-    void ViolationLocked(std::string what);
 
     std::mutex m_;
     uint8_t type_ = kVht;
@@ -78,7 +78,7 @@ class QcaDeviceModel {
     bool logging_ = false;
     std::deque<std::string> commands_;
     uint64_t command_count_ = 0;
-    std::vector<std::string> violations_;
+    ViolationLog violations_{"QCA device"};
 };
 
 }  // namespace qxsim

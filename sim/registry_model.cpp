@@ -38,13 +38,8 @@ void RegistryModel::Reset() {
     root_ = std::make_unique<ModelKey>();
     open_.clear();
     deleted_.clear();
-    violations_.clear();
+    violations_.Clear();
     enum_calls = 0;
-}
-
-void RegistryModel::Violation(std::string what) {
-    std::fprintf(stderr, "qxsim: registry: %s\n", what.c_str());
-    violations_.push_back(std::move(what));
 }
 
 ModelKey* RegistryModel::Create(const std::u16string& path) {
@@ -77,7 +72,7 @@ ModelKey* RegistryModel::Find(const std::u16string& path) {
 ModelKey* RegistryModel::Usable(void* handle, const char* call) {
     auto* key = static_cast<ModelKey*>(handle);
     if (key == root_.get() || open_.count(key) != 0) return key;
-    Violation(std::string(call) + " on a key handle that is not open");
+    violations_.Add(std::string(call) + " on a key handle that is not open");
     return nullptr;
 }
 
@@ -114,7 +109,7 @@ int32_t RegistryModel::Open(void* parent, const char16_t* sub_key, void** key) {
 void RegistryModel::Close(void* key) {
     auto it = open_.find(static_cast<ModelKey*>(key));
     if (it == open_.end()) {
-        Violation("RegCloseKey on a key handle that is not open");
+        violations_.Add("RegCloseKey on a key handle that is not open");
         return;
     }
     open_.erase(it);

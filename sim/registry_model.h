@@ -20,6 +20,7 @@
 
 #include "common/os_codes.h"
 #include "sim/case_fold.h"
+#include "sim/violation_log.h"
 
 namespace qxsim {
 
@@ -55,7 +56,7 @@ class RegistryModel {
                    const std::u16string& text, bool terminated = true, uint32_t type = 1);
     size_t OpenHandles() const { return open_.size(); }
     size_t CountKeys() const;
-    std::vector<std::string> Violations() const { return violations_; }
+    std::vector<std::string> Violations() const { return violations_.List(); }
 
     // The calls, with their Win32 results.
     int32_t Open(void* parent, const char16_t* sub_key, void** key);
@@ -73,13 +74,12 @@ class RegistryModel {
     // when it is neither the root nor open.
     ModelKey* Usable(void* handle, const char* call);
     ModelKey* Resolve(ModelKey* parent, const std::u16string& path);
-    void Violation(std::string what);
 
     std::unique_ptr<ModelKey> root_;
     std::multiset<ModelKey*> open_;
     // Keys deleted while handles to them were open, kept until Reset.
     std::vector<std::unique_ptr<ModelKey>> deleted_;
-    std::vector<std::string> violations_;
+    ViolationLog violations_{"registry"};
 };
 
 }  // namespace qxsim

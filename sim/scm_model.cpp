@@ -17,7 +17,7 @@ bool IsPending(uint32_t state) {
 void ScmModel::Reset() {
     std::lock_guard<std::mutex> lk(m_);
     ++generation_;
-    violations_.clear();
+    violations_.Clear();
     started_by_manager_ = true;
     register_error_ = 0;
     dispatching_ = false;
@@ -44,14 +44,9 @@ void ScmModel::ClearRunLocked() {
     if (dispatcher_wake_) retired_events_.push_back(std::move(dispatcher_wake_));
 }
 
-void ScmModel::Violation(std::string what) {
-    std::fprintf(stderr, "qxsim: service manager: %s\n", what.c_str());
-    violations_.push_back(std::move(what));
-}
-
 std::vector<std::string> ScmModel::Violations() {
     std::lock_guard<std::mutex> lk(m_);
-    return violations_;
+    return violations_.List();
 }
 
 // ---- the service process ----------------------------------------------------
@@ -112,14 +107,14 @@ bool ScmModel::RunDispatcher(const std::u16string&, std::function<void()> servic
             lk.lock();
             delivered_.push_back(control);
             if (took > kHandlerLimitMs) {
-                Violation("the control handler took " + std::to_string(took) +
-                          " ms to return (the manager waits 30 s)");
+                violations_.Add("the control handler took " + std::to_string(took) +
+                                " ms to return (the manager waits 30 s)");
             }
             continue;
         }
         if (main_returned_) {
             if (status_handle_ != 0) {
-                Violation("ServiceMain returned without reporting SERVICE_STOPPED");
+                violations_.Add("ServiceMain returned without reporting SERVICE_STOPPED");
             } else {
                 // Nothing can report for the service: the manager gives the
                 // start up when its time runs out.
@@ -158,13 +153,13 @@ uintptr_t ScmModel::RegisterHandler(const std::u16string&, std::function<void(ui
 void ScmModel::CheckStatusLocked(const ScmStatus& status) {
     const uint32_t state = status.current_state;
     if (!IsPending(state) && status.check_point != 0) {
-        Violation("check point " + std::to_string(status.check_point) + " on settled state " +
-                  std::to_string(state));
+        violations_.Add("check point " + std::to_string(status.check_point) + " on settled state " +
+                        std::to_string(state));
     }
     if (IsPending(state) && !history_.empty() && history_.back().current_state == state &&
         status.check_point <= history_.back().check_point) {
-        Violation("check point did not rise while state " + std::to_string(state) +
-                  " was reported again");
+        violations_.Add("check point did not rise while state " + std::to_string(state) +
+                        " was reported again");
     }
     // A pending state promises the next report within its wait hint; past
     // it the manager takes the service for hung.
@@ -172,13 +167,13 @@ void ScmModel::CheckStatusLocked(const ScmStatus& status) {
         history_.back().wait_hint != 0) {
         const VTime waited = qxsim::Notebook::Current().Kernel().Now() - last_report_at_;
         if (waited > static_cast<VTime>(history_.back().wait_hint)) {
-            Violation("no report within the wait hint of " +
-                      std::to_string(history_.back().wait_hint) + " ms (" + std::to_string(waited) +
-                      " ms passed)");
+            violations_.Add("no report within the wait hint of " +
+                            std::to_string(history_.back().wait_hint) + " ms (" +
+                            std::to_string(waited) + " ms passed)");
         }
     }
     if (state == kSvcStartPending && was_running_) {
-        Violation("START_PENDING reported after RUNNING");
+        violations_.Add("START_PENDING reported after RUNNING");
     }
 }
 
@@ -187,19 +182,19 @@ bool ScmModel::SetStatus(uintptr_t handle, const ScmStatus& status, uint32_t* er
     {
         std::lock_guard<std::mutex> lk(m_);
         if (handle == 0 || handle != status_handle_) {
-            Violation("SetServiceStatus with a handle the manager did not give out");
+            violations_.Add("SetServiceStatus with a handle the manager did not give out");
             *error = kErrInvalidHandle;
             return false;
         }
         if (stopped_reported_) {
-            Violation("status reported after SERVICE_STOPPED");
+            violations_.Add("status reported after SERVICE_STOPPED");
             *error = kErrInvalidHandle;
             return false;
         }
         if (status.current_state < 1 || status.current_state > 7 ||
             status.service_type != kSvcOwnProcess) {
-            Violation("SetServiceStatus with state " + std::to_string(status.current_state) +
-                      " and type " + std::to_string(status.service_type));
+            violations_.Add("SetServiceStatus with state " + std::to_string(status.current_state) +
+                            " and type " + std::to_string(status.service_type));
             *error = kErrInvalidData;
             return false;
         }
@@ -361,12 +356,13 @@ void ScmModel::SetQueryError(uint32_t error) {
 ScmModel::Handle* ScmModel::HandleLocked(uintptr_t handle, bool want_manager, const char* call) {
     auto it = handles_.find(handle);
     if (it == handles_.end()) {
-        Violation(std::string(call) + " on a handle that is not open");
+        violations_.Add(std::string(call) + " on a handle that is not open");
         return nullptr;
     }
     if (it->second.manager != want_manager) {
-        Violation(std::string(call) + (want_manager ? " on a service handle, not the manager's"
-                                                    : " on the manager's handle, not a service's"));
+        violations_.Add(std::string(call) + (want_manager
+                                                 ? " on a service handle, not the manager's"
+                                                 : " on the manager's handle, not a service's"));
         return nullptr;
     }
     return &it->second;
@@ -453,7 +449,7 @@ bool ScmModel::CloseHandle(uintptr_t handle) {
     std::lock_guard<std::mutex> lk(m_);
     auto it = handles_.find(handle);
     if (it == handles_.end()) {
-        Violation("CloseServiceHandle on a handle that is not open");
+        violations_.Add("CloseServiceHandle on a handle that is not open");
         return false;
     }
     const Handle closed = it->second;

@@ -32,6 +32,7 @@
 #include "common/os_codes.h"
 #include "sim/case_fold.h"
 #include "sim/vkernel.h"
+#include "sim/violation_log.h"
 
 namespace qxsim {
 
@@ -182,14 +183,13 @@ class ScmModel {
     Service* FindLocked(const std::u16string& name);
     bool HasHandlesLocked(const std::u16string& name);
     Handle* HandleLocked(uintptr_t handle, bool want_manager, const char* call);
-    void Violation(std::string what);
     void CheckStatusLocked(const ScmStatus& status);
     uint32_t AcceptLocked(uint32_t control);
     void ScheduleStopLocked(const Service& service);
 
     std::mutex m_;
     uint64_t generation_ = 0;
-    std::vector<std::string> violations_;
+    ViolationLog violations_{"service manager"};
 
     // The service process.
     bool started_by_manager_ = true;
